@@ -1,0 +1,10 @@
+#include "engine/paths.h"
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    return folder + "/" + name;
+}
+
+std::string DocumentName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}

@@ -1,0 +1,11 @@
+// How a hot folder names the files it prints.
+#pragma once
+
+#include <string>
+
+// folder + "/" + name, with the folder used exactly as stored.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// The part of path after its last "/" (the whole path when it has none):
+// the name of the print job.
+std::string DocumentName(const std::string& path);
