@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# A file handed to the print job until the sandbox's backend has written the
+# page, beside `lp -o fit-to-page` of the same file on the same queue until
+# its page is written, alternated in the same run. Needs CUPS_SERVER (the
+# sandbox). Target: no slower than lp, with a smaller job.
+source "$(dirname "$0")/lib.sh"
+once=$bench_build/bench/tallowin-print-once
+: "${CUPS_SERVER:?start the sandbox: CUPS_SERVER=\$(scripts/cups-sandbox start)}"
+queue=${1:-tallowin-600}
+out=$(dirname "$CUPS_SERVER")/output/$queue
+runs=${RUNS:-5}
+
+img=$work/e2e.jpg
+if [ ! -f "$img" ]; then
+  vips gaussnoise "$work/n.v" 4000 3000 --mean 128 --sigma 30
+  vips cast "$work/n.v" "$work/c.v" uchar
+  vips bandjoin "$work/c.v $work/c.v $work/c.v" "$img[Q=90,strip]"
+  rm -f "$work"/{n,c}.v
+fi
+
+now_ns() { date +%s%N; }
+# Runs a command, then waits for one more finished job in the queue's output
+# folder; prints "seconds bytes".
+timed_job() {
+  local before t0 t1 data
+  before=$(find "$out" -name 'job-*.data' | wc -l)
+  t0=$(now_ns)
+  "$@" >/dev/null
+  until [ "$(find "$out" -name 'job-*.data' | wc -l)" -gt "$before" ]; do sleep 0.01; done
+  t1=$(now_ns)
+  data=$(ls -t "$out"/job-*.data | head -n 1)
+  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.3f", (b-a)/1e9}') $(stat -c %s "$data")"
+}
+
+: > "$work/ours.txt"; : > "$work/lp.txt"
+for _ in $(seq "$runs"); do
+  timed_job "$once" "$img" "$queue" >> "$work/ours.txt"
+  timed_job lp -h "$CUPS_SERVER" -d "$queue" -o fit-to-page "$img" >> "$work/lp.txt"
+done
+t_ours=$(cut -d' ' -f1 "$work/ours.txt" | median); s_ours=$(cut -d' ' -f2 "$work/ours.txt" | median)
+t_lp=$(cut -d' ' -f1 "$work/lp.txt" | median); s_lp=$(cut -d' ' -f2 "$work/lp.txt" | median)
+printf '| queue | tallowin (s) | lp -o fit-to-page (s) | time ratio | tallowin job (KiB) | lp job (KiB) | size ratio |\n|---|---:|---:|---:|---:|---:|---:|\n'
+printf '| %s | %s | %s | %s | %d | %d | %s |\n' "$queue" "$t_ours" "$t_lp" "$(ratio "$t_ours" "$t_lp")" \
+  "$((${s_ours%.*} / 1024))" "$((${s_lp%.*} / 1024))" "$(ratio "$s_ours" "$s_lp")"

@@ -1,0 +1,205 @@
+// Whole print jobs through the private CUPS scheduler: images that the test
+// makes are dropped into a real folder, scanned twice, printed by the real
+// print job and captured by the sandbox's backend; the captured PDF is then
+// checked with poppler's tools.
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <vips/vips8>
+
+#include "engine/hot_folder.h"
+#include "platform/cups_spooler.h"
+#include "platform/folder_listing.h"
+#include "platform/vips_image.h"
+#include "tests/engine/fakes.h"
+#include "tests/support/images.h"
+#include "tests/support/process.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct PdfImage {
+    int width = 0, height = 0;
+    std::string encoding;  // "jpeg", "image" (flate), ...
+    int xppi = 0, yppi = 0;
+};
+
+struct PdfFacts {
+    int pages = 0;
+    std::string pageSize;  // as pdfinfo prints it, e.g. "612 x 828 pts"
+    std::vector<PdfImage> images;
+};
+
+PdfFacts Inspect(const std::string& pdf) {
+    PdfFacts facts;
+    const CommandResult info = RunCommand("pdfinfo " + ShellQuote(pdf));
+    EXPECT_EQ(info.ExitCode, 0) << "pdfinfo failed on " << pdf;
+    std::istringstream lines(info.Output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Pages:", 0) == 0) facts.pages = std::atoi(line.c_str() + 6);
+        if (line.rfind("Page size:", 0) == 0) {
+            facts.pageSize = line.substr(line.find_first_not_of(' ', 10));
+        }
+    }
+    const CommandResult list = RunCommand("pdfimages -list " + ShellQuote(pdf));
+    EXPECT_EQ(list.ExitCode, 0);
+    std::istringstream rows(list.Output);
+    bool body = false;
+    for (std::string row; std::getline(rows, row);) {
+        if (row.rfind("----", 0) == 0) {
+            body = true;
+            continue;
+        }
+        if (!body || row.empty()) continue;
+        std::istringstream f(row);
+        std::string page, num, type, color, comp, bpc, interp, object, id, size, ratio;
+        PdfImage im;
+        f >> page >> num >> type >> im.width >> im.height >> color >> comp >> bpc >> im.encoding >>
+            interp >> object >> id >> im.xppi >> im.yppi;
+        facts.images.push_back(im);
+    }
+    return facts;
+}
+
+// The colour of one pixel of the first image embedded in pdf.
+std::vector<double> PixelOfEmbeddedImage(const std::string& pdf, const TempDir& scratch, int x,
+                                         int y) {
+    const std::string prefix = scratch / "extracted";
+    EXPECT_EQ(RunCommand("pdfimages -png " + ShellQuote(pdf) + " " + ShellQuote(prefix)).ExitCode,
+              0);
+    vips::VImage image = vips::VImage::new_from_file((prefix + "-000.png").c_str());
+    return image.getpoint(x, y);
+}
+
+class PrintEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(sandbox::Server().empty());
+        for (const char* q : {sandbox::kQueue600, sandbox::kQueue300}) sandbox::ClearJobs(q);
+    }
+
+    // Drops nothing itself: scans the folder twice as the worker would.
+    HotFolder ScanTwice(const std::string& queue) {
+        HotFolder folder("e2e", hot.Path(), queue, 5);
+        folder.Reset(clock);
+        folder.SetRunning();
+        folder.Scan(services);
+        folder.Scan(services);
+        return folder;
+    }
+
+    TempDir hot, scratch;
+    FakeClock clock;
+    PosixFolderLister lister;
+    VipsImageLoader images;
+    CupsSpooler spooler;
+    PosixFileRemover remover;
+    EngineServices services{clock, lister, images, spooler, remover};
+};
+
+struct Case {
+    const char* name;
+    const char* file;
+    testimages::Spec spec;
+    int Tw, Th;
+    const char* encoding;
+};
+
+class PrintEachImage : public PrintEndToEnd, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(PrintEachImage, OnePageWithTheImageAtItsSizeOnPaper) {
+    const Case& c = GetParam();
+    testimages::Write(hot / c.file, c.spec);
+    const HotFolder folder = ScanTwice(sandbox::kQueue600);
+    EXPECT_EQ(folder.GetError(), HF_ERR_NONE) << c.name;
+    EXPECT_EQ(folder.GetState(), HF_STATE_RUNNING) << c.name;
+
+    const auto jobs = sandbox::WaitForJobs(sandbox::kQueue600, 1);
+    ASSERT_EQ(jobs.size(), 1u) << c.name;
+    EXPECT_EQ(jobs[0].Title, c.file) << c.name;
+    const PdfFacts pdf = Inspect(jobs[0].DocumentPath);
+    EXPECT_EQ(pdf.pages, 1) << c.name;
+    EXPECT_EQ(pdf.pageSize, "612 x 828 pts") << c.name;
+    ASSERT_EQ(pdf.images.size(), 1u) << c.name;
+    EXPECT_EQ(pdf.images[0].width, c.Tw) << c.name;
+    EXPECT_EQ(pdf.images[0].height, c.Th) << c.name;
+    EXPECT_EQ(pdf.images[0].encoding, c.encoding) << c.name;
+    // Drawn pixel for pixel: the image's resolution on the page is the printer's.
+    EXPECT_EQ(pdf.images[0].xppi, 600) << c.name;
+    EXPECT_EQ(pdf.images[0].yppi, 600) << c.name;
+    EXPECT_FALSE(FileExists(hot / c.file)) << c.name << ": printed file must be deleted";
+}
+
+// The 600 dpi queue's printable area is 4800 x 6600.
+INSTANTIATE_TEST_SUITE_P(
+    Images, PrintEachImage,
+    ::testing::Values(
+        Case{"jpeg_300dpi_fits", "photo.jpg", {.Width = 1200, .Height = 900, .Dpi = 300}, 2400, 1800, "jpeg"},
+        Case{"jpeg_no_dpi_is_72_and_shrinks", "nodpi.jpg", {.Width = 600, .Height = 400}, 4800, 3200, "jpeg"},
+        Case{"png_150dpi", "scan.png", {.Width = 300, .Height = 200, .Dpi = 150}, 1200, 800, "image"},
+        Case{"png_no_dpi", "nodpi.png", {.Width = 640, .Height = 480}, 4800, 3600, "image"},
+        Case{"jpeg_exif_rotated_is_upright", "turned.jpg", {.Width = 800, .Height = 400, .Dpi = 200, .Orientation = 6}, 1200, 2400, "jpeg"},
+        Case{"png_with_alpha", "alpha.png", {.Width = 200, .Height = 100, .Bands = 4, .Dpi = 100, .Alpha = 0}, 1200, 600, "image"},
+        Case{"jpeg_content_under_png_name", "really-a-jpeg.png", {.Width = 120, .Height = 60, .Dpi = 60}, 1200, 600, "jpeg"}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+TEST_F(PrintEndToEnd, TransparentAreasPrintWhiteNotBlack) {
+    // testimages::Write names its format by suffix; the job decides by content.
+    testimages::Write(hot / "clear.png", {.Width = 50, .Height = 50, .Bands = 4, .Dpi = 600, .Alpha = 0});
+    ScanTwice(sandbox::kQueue600);
+    const auto jobs = sandbox::WaitForJobs(sandbox::kQueue600, 1);
+    ASSERT_EQ(jobs.size(), 1u);
+    const std::vector<double> px = PixelOfEmbeddedImage(jobs[0].DocumentPath, scratch, 25, 25);
+    ASSERT_GE(px.size(), 3u);
+    for (int band = 0; band < 3; ++band) EXPECT_GE(px[band], 250) << "band " << band;
+}
+
+TEST_F(PrintEndToEnd, ThreeHundredDpiQueueUsesItsLetterPage) {
+    testimages::Write(hot / "wide.jpg", {.Width = 3000, .Height = 2000, .Dpi = 300});
+    ScanTwice(sandbox::kQueue300);
+    const auto jobs = sandbox::WaitForJobs(sandbox::kQueue300, 1);
+    ASSERT_EQ(jobs.size(), 1u);
+    const PdfFacts pdf = Inspect(jobs[0].DocumentPath);
+    EXPECT_EQ(pdf.pageSize, "612 x 792 pts (letter)");
+    ASSERT_EQ(pdf.images.size(), 1u);
+    EXPECT_EQ(pdf.images[0].width, 2400);  // 3000 natural, printable width 2400: f = 0.8
+    EXPECT_EQ(pdf.images[0].height, 1600);
+    EXPECT_EQ(pdf.images[0].xppi, 300);
+}
+
+TEST_F(PrintEndToEnd, FileNameThatIsNotUtf8StillPrints) {
+    const std::string name = "caf\xe9.jpg";
+    testimages::Write(hot / name, {.Width = 100, .Height = 100, .Dpi = 300});
+    const HotFolder folder = ScanTwice(sandbox::kQueue600);
+    EXPECT_EQ(folder.GetError(), HF_ERR_NONE);
+    const auto jobs = sandbox::WaitForJobs(sandbox::kQueue600, 1);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].Title, ToJobName(name));
+    EXPECT_FALSE(FileExists(hot / name));
+}
+
+TEST_F(PrintEndToEnd, QueueThatDoesNotExistKeepsTheFile) {
+    testimages::Write(hot / "kept.jpg", {});
+    const HotFolder folder = ScanTwice("no-such-queue");
+    EXPECT_EQ(folder.GetError(), HF_ERR_PRINTER);
+    EXPECT_EQ(folder.GetState(), HF_STATE_RUNNING);
+    EXPECT_TRUE(FileExists(hot / "kept.jpg"));
+}
+
+TEST_F(PrintEndToEnd, SchedulerThatIsGoneKeepsTheFile) {
+    const std::string server = sandbox::Server();
+    setenv("CUPS_SERVER", (scratch / "no-scheduler.sock").c_str(), 1);
+    cupsSetServer(nullptr);  // libcups reads the variable again
+    testimages::Write(hot / "kept.png", {});
+    const HotFolder folder = ScanTwice(sandbox::kQueue600);
+    setenv("CUPS_SERVER", server.c_str(), 1);
+    cupsSetServer(nullptr);
+    EXPECT_EQ(folder.GetError(), HF_ERR_PRINTER);
+    EXPECT_EQ(folder.GetState(), HF_STATE_RUNNING);
+    EXPECT_TRUE(FileExists(hot / "kept.png"));
+}
+
+}  // namespace

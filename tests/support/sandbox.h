@@ -1,0 +1,39 @@
+// Where the private CUPS scheduler that scripts/cups-sandbox starts can be
+// found, and what its test queues are known to look like.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sandbox {
+
+// The queues the sandbox creates.
+inline constexpr const char* kQueue600 = "tallowin-600";  // 600 dpi, default media 8.5 x 11.5 in
+inline constexpr const char* kQueue300 = "tallowin-300";  // 300 dpi, default media Letter
+inline constexpr const char* kQueueRaw = "tallowin-raw";  // raw queue, no PPD
+
+// $CUPS_SERVER as scripts/test exports it (the sandbox's socket). Fails the
+// current test (and returns an empty string) when it is not set.
+std::string Server();
+
+// The folder the sandbox's backend writes queue's jobs into.
+std::string OutputDir(const std::string& queue);
+
+// One job that the backend captured.
+struct CapturedJob {
+    std::string DocumentPath;  // the job's data, as the printer would receive it
+    std::string Title;         // the job name
+    std::string Options;       // the job's options, as the backend saw them
+};
+
+// Waits (up to timeoutMs) until queue's output folder holds at least count
+// finished jobs, then returns them in the order they arrived. Returns what
+// is there when the time runs out.
+std::vector<CapturedJob> WaitForJobs(const std::string& queue, std::size_t count,
+                                     int timeoutMs = 30000);
+
+// Removes every captured job of queue.
+void ClearJobs(const std::string& queue);
+
+}  // namespace sandbox
