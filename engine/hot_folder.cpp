@@ -26,16 +26,24 @@ HotFolder::HotFolder(const HotFolder& other)
       State(other.GetState()),
       Error(other.GetError()) {}
 
-HotFolder& HotFolder::operator=(const HotFolder& other) {
+HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
     if (this != &other) {
         FolderPath = other.FolderPath;
         ScanTime = other.ScanTime;
         Name = other.Name;
         PrinterName = other.PrinterName;
-        Files = other.Files;
+        Files.clear();
         LastScanTick.store(other.GetLastScanTick(), std::memory_order_relaxed);
         State.store(other.GetState(), std::memory_order_relaxed);
         Error.store(other.GetError(), std::memory_order_relaxed);
+    }
+    return *this;
+}
+
+HotFolder& HotFolder::operator=(const HotFolder& other) {
+    if (this != &other) {
+        AssignWithoutFiles(other);
+        Files = other.Files;
     }
     return *this;
 }

@@ -27,6 +27,11 @@ public:
     HotFolder& operator=(const HotFolder& other);
     virtual ~HotFolder() = default;
 
+    // Copies every field but the file table, which becomes empty. For
+    // callers that only show or store a folder: it never reads the table
+    // that a scan on another thread may be replacing. Returns *this.
+    HotFolder& AssignWithoutFiles(const HotFolder& other);
+
     std::string GetName() const { return Name; }
     std::string GetFolderPath() const { return FolderPath; }
     std::string GetPrinterName() const { return PrinterName; }

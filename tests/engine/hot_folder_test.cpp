@@ -108,6 +108,22 @@ TEST(HotFolderRecord, CopyCarriesTheFileTableAndRunData) {
     EXPECT_EQ(rig.folder.GetFiles().at("a.jpg").Printed, 0);
 }
 
+TEST(HotFolderRecord, AssignWithoutFilesCopiesAllButTheTable) {
+    Rig rig;
+    rig.Drop("a.jpg", 10);
+    rig.folder.Scan(rig.services);
+    HotFolder shown("old", "/old", "p", 1);
+    shown.AssignWithoutFiles(rig.folder);
+    EXPECT_EQ(shown.GetName(), "Photos");
+    EXPECT_EQ(shown.GetFolderPath(), "/hf");
+    EXPECT_EQ(shown.GetPrinterName(), "printer");
+    EXPECT_EQ(shown.GetScanTime(), 5);
+    EXPECT_EQ(shown.GetState(), HF_STATE_RUNNING);
+    EXPECT_EQ(shown.GetLastScanTick(), rig.folder.GetLastScanTick());
+    EXPECT_TRUE(shown.GetFiles().empty());
+    EXPECT_EQ(rig.folder.GetFiles().size(), 1u);
+}
+
 TEST(HotFolderScan, NotRunningChangesNothingNotEvenTheTick) {
     Rig rig;
     rig.Drop("a", 1);

@@ -1,0 +1,89 @@
+#include "scheduling/hot_folder_list.h"
+
+namespace {
+
+// The longest the worker sleeps, so it never sleeps past a folder that
+// became due while it slept.
+constexpr std::uint32_t kLongestSleepMs = 20000;
+
+std::uint32_t ScanIntervalMs(const HotFolder& folder) {
+    // Modulo 2^32, like every other tick sum.
+    return static_cast<std::uint32_t>(folder.GetScanTime()) * 1000u;
+}
+
+}  // namespace
+
+int HotFolderList::Add(const HotFolder& folder) {
+    Guard guard(lock);
+    int candidate = 0;
+    // Of the ids 0 .. n, one at least is free.
+    while (folders.count(candidate) != 0) ++candidate;
+    folders.emplace(candidate, folder);
+    return candidate;
+}
+
+bool HotFolderList::Remove(int id) {
+    Guard guard(lock);
+    return folders.erase(id) != 0;
+}
+
+bool HotFolderList::Get(int id, HotFolder& out) const {
+    Guard guard(lock);
+    const auto it = folders.find(id);
+    if (it == folders.end()) return false;
+    out.AssignWithoutFiles(it->second);
+    return true;
+}
+
+bool HotFolderList::Set(int id, const HotFolder& folder) {
+    folders.insert_or_assign(id, folder);
+    return true;
+}
+
+unsigned HotFolderList::GetCount() const {
+    Guard guard(lock);
+    return static_cast<unsigned>(folders.size());
+}
+
+void HotFolderList::GetNames(std::vector<std::string>& out) const {
+    Guard guard(lock);
+    for (const auto& [id, folder] : folders) out.push_back(folder.GetName());
+}
+
+void HotFolderList::ResetAll(Clock& clock) {
+    Guard guard(lock);
+    for (auto& [id, folder] : folders) folder.Reset(clock);
+}
+
+void HotFolderList::StartAll() {
+    for (auto& [id, folder] : folders) folder.SetRunning();
+}
+
+void HotFolderList::StopAll() {
+    for (auto& [id, folder] : folders) folder.SetWaiting();
+}
+
+std::uint32_t HotFolderList::GetTimeToNextScan(Clock& clock) const {
+    Guard guard(lock);
+    const std::uint32_t now = clock.Now();
+    std::uint32_t result = kLongestSleepMs;
+    for (const auto& [id, folder] : folders) {
+        if (folder.GetState() != HF_STATE_RUNNING) continue;
+        // Measured as time elapsed since the last scan, which stays right
+        // across the tick's wrap; comparing the due tick with now directly
+        // would call a folder overdue for the seconds before a wrap and
+        // make the worker spin.
+        const std::uint32_t elapsed = now - folder.GetLastScanTick();
+        const std::uint32_t interval = ScanIntervalMs(folder);
+        const std::uint32_t remaining = elapsed >= interval ? 0 : interval - elapsed;
+        if (remaining < result) result = remaining;
+    }
+    return result;
+}
+
+void HotFolderList::ScanDue(const EngineServices& services) {
+    const std::uint32_t now = services.clock.Now();
+    for (auto& [id, folder] : folders) {
+        if (now - folder.GetLastScanTick() > ScanIntervalMs(folder)) folder.Scan(services);
+    }
+}

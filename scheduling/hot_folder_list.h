@@ -1,0 +1,75 @@
+// HotFolderList: the one collection of all hot folders, keyed by folder id.
+//
+// Two threads use it. The user interface thread calls Add, Remove, Get, Set,
+// GetCount, GetNames, Load and Save; the worker thread calls ResetAll,
+// StartAll, GetTimeToNextScan, ScanDue and StopAll while it runs a schedule.
+// Membership and settings change only while the worker is between runs (the
+// main window disables its editing commands while started), so Set and the
+// worker's passes take no lock; the others hold the re-entrant lock for their
+// whole run, released on every way out.
+//
+// Copies while a scan runs: a scan replaces its folder's file table without
+// the lock, and must not hold the lock while it prints, or the window would
+// freeze for a whole print job. The callers that copy folders while the worker
+// runs (the table refresh twice a second, Save at exit) only need settings,
+// state and error, so Get and Save copy folders without their file tables:
+// no copy ever reads a table that a scan is replacing, and the refresh costs
+// the same whatever the size of the folders. State, error and the last scan
+// tick are atomic words inside the record, read whole.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/hot_folder.h"
+#include "scheduling/profile.h"
+
+class HotFolderList {
+public:
+    HotFolderList() = default;
+    HotFolderList(const HotFolderList&) = delete;
+    HotFolderList& operator=(const HotFolderList&) = delete;
+    virtual ~HotFolderList() = default;
+
+    // Stores a copy under the smallest id not in use and returns that id.
+    int Add(const HotFolder& folder);
+    // False when no folder has that id.
+    bool Remove(int id);
+    // Copies the folder, without its file table, into out; false (and out
+    // untouched) when no folder has that id.
+    bool Get(int id, HotFolder& out) const;
+    // Replaces (or makes) the folder under id. Only while the worker is
+    // between runs. Always true.
+    bool Set(int id, const HotFolder& folder);
+    unsigned GetCount() const;
+    // Appends every folder's name, in ascending id order.
+    void GetNames(std::vector<std::string>& out) const;
+
+    // The worker's passes, in ascending id order.
+    void ResetAll(Clock& clock);
+    void StartAll();
+    void StopAll();
+    // Milliseconds until some running folder is due: at most 20000, 0 when
+    // one is overdue. Unsigned 32-bit tick arithmetic, wrap-around included.
+    std::uint32_t GetTimeToNextScan(Clock& clock) const;
+    // Scans every folder whose time since its last scan is strictly greater
+    // than its scan time, reading the tick once for the whole pass.
+    void ScanDue(const EngineServices& services);
+
+    // Fills the (empty) list from the profile. False, loading nothing, when
+    // the profile could not be read.
+    bool Load(const Profile& profile);
+    // Writes every folder's settings to the profile and commits it. False
+    // when the commit failed, or when no Load succeeded in this process (a
+    // save would otherwise replace the stored folders with none).
+    bool Save(Profile& profile);
+
+private:
+    using Guard = std::lock_guard<std::recursive_mutex>;
+    mutable std::recursive_mutex lock;
+    std::map<int, HotFolder> folders;  // guarded by lock, but see above
+    bool loaded = false;               // guarded by lock
+};

@@ -1,0 +1,57 @@
+// HotFolderThread: the one background thread that runs the scan schedule,
+// and the five manual-reset events through which the user interface thread
+// starts, stops and ends it.
+//
+// Start, Stop, Quit and Join are called on the user interface thread only;
+// each waits without time-out for the worker's acknowledgement. Between runs
+// the worker does nothing; the thread itself begins only on the first Start,
+// so a process that never starts the service never runs it.
+//
+// Lifetime: the list and the services must outlive the thread. The owner
+// calls Quit and then Join (the destructor does both) before it destroys
+// the list: the worker's last act is to put every folder in waiting.
+#pragma once
+
+#include <thread>
+
+#include "engine/platform_services.h"
+#include "platform/manual_reset_event.h"
+#include "scheduling/hot_folder_list.h"
+
+class HotFolderThread {
+public:
+    // services is used by the worker only; it must outlive this object.
+    explicit HotFolderThread(const EngineServices& services);
+    HotFolderThread(const HotFolderThread&) = delete;
+    HotFolderThread& operator=(const HotFolderThread&) = delete;
+    virtual ~HotFolderThread();
+
+    // The list to schedule; once, before Create.
+    void SetList(HotFolderList& list);
+    // Makes the events, idle signalled. The thread is made on the first Start.
+    void Create();
+    // Begins a run; returns once the worker has taken it up.
+    void Start();
+    // Ends the run; returns once the worker has left it, after the scan in
+    // progress (and its print) has finished and every folder is waiting.
+    // At once when no run is in progress.
+    void Stop();
+    // Ends the thread: Stop, then the quit request. At once before Create.
+    void Quit();
+    // Waits until the thread has ended (after Quit). At once when it never ran.
+    void Join();
+
+private:
+    void ThreadProc();
+
+    const EngineServices& services;
+    HotFolderList* list = nullptr;
+    bool created = false;
+    std::thread thread;
+    EventHub hub;
+    ManualResetEvent startEvent{hub, false};
+    ManualResetEvent stopEvent{hub, false};
+    ManualResetEvent idleEvent{hub, true};
+    ManualResetEvent runningEvent{hub, false};
+    ManualResetEvent quitEvent{hub, false};
+};

@@ -1,0 +1,228 @@
+#include "scheduling/hot_folder_list.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/engine/fakes.h"
+
+namespace {
+
+HotFolder Folder(const std::string& name, std::int32_t scanTime = 5, const std::string& path = "/hf") {
+    return HotFolder(name, path, "printer", scanTime);
+}
+
+// A list whose folders run on fake services.
+struct ListRig {
+    FakeClock clock{1000};
+    FakeLister lister;
+    FakeImageLoader images;
+    RecordingSpooler spooler;
+    RecordingRemover remover;
+    EngineServices services{clock, lister, images, spooler, remover};
+    HotFolderList list;
+
+    ListRig() { lister.folders.insert("/hf"); }
+    void StartRun() {
+        list.ResetAll(clock);
+        list.StartAll();
+    }
+};
+
+TEST(HotFolderList, IdsAreSmallestFreeFirst) {
+    HotFolderList list;
+    EXPECT_EQ(list.Add(Folder("a")), 0);
+    EXPECT_EQ(list.Add(Folder("b")), 1);
+    EXPECT_EQ(list.Add(Folder("c")), 2);
+    EXPECT_TRUE(list.Remove(1));
+    EXPECT_FALSE(list.Remove(1));
+    EXPECT_EQ(list.Add(Folder("d")), 1);
+    EXPECT_EQ(list.Add(Folder("e")), 3);
+    EXPECT_TRUE(list.Remove(0));
+    EXPECT_EQ(list.Add(Folder("f")), 0);
+    EXPECT_EQ(list.GetCount(), 4u);
+}
+
+TEST(HotFolderList, GetCopiesOrLeavesTheCallersRecord) {
+    HotFolderList list;
+    const int id = list.Add(Folder("kept", 9, "/p"));
+    HotFolder out("mine", "/mine", "myprinter", 77);
+    EXPECT_FALSE(list.Get(id + 1, out));
+    EXPECT_EQ(out.GetName(), "mine");
+    EXPECT_EQ(out.GetScanTime(), 77);
+    ASSERT_TRUE(list.Get(id, out));
+    EXPECT_EQ(out.GetName(), "kept");
+    EXPECT_EQ(out.GetFolderPath(), "/p");
+    EXPECT_EQ(out.GetPrinterName(), "printer");
+    EXPECT_EQ(out.GetScanTime(), 9);
+    list.Remove(id);
+    EXPECT_FALSE(list.Get(id, out));
+    EXPECT_EQ(out.GetName(), "kept");
+}
+
+TEST(HotFolderList, SetReplacesOrBringsBackAnId) {
+    HotFolderList list;
+    list.Add(Folder("a"));
+    list.Add(Folder("b"));
+    list.Remove(1);
+    EXPECT_TRUE(list.Set(1, Folder("back")));
+    EXPECT_TRUE(list.Set(0, Folder("renamed")));
+    HotFolder out;
+    ASSERT_TRUE(list.Get(1, out));
+    EXPECT_EQ(out.GetName(), "back");
+    ASSERT_TRUE(list.Get(0, out));
+    EXPECT_EQ(out.GetName(), "renamed");
+    EXPECT_EQ(list.GetCount(), 2u);
+}
+
+TEST(HotFolderList, NamesInIdOrderAppendedDuplicatesIncluded) {
+    HotFolderList list;
+    std::vector<std::string> names{"already"};
+    list.GetNames(names);
+    EXPECT_EQ(names, std::vector<std::string>{"already"});
+    list.Add(Folder("z"));
+    list.Add(Folder("same"));
+    list.Add(Folder("same"));
+    list.Remove(0);
+    list.Add(Folder("a"));  // takes id 0 again
+    list.GetNames(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"already", "a", "same", "same"}));
+}
+
+TEST(HotFolderList, EmptyListSleepsTheLongestAndDoesNothing) {
+    ListRig rig;
+    EXPECT_EQ(rig.list.GetCount(), 0u);
+    EXPECT_EQ(rig.list.GetTimeToNextScan(rig.clock), 20000u);
+    rig.StartRun();
+    rig.list.ScanDue(rig.services);
+    rig.list.StopAll();
+    EXPECT_EQ(rig.lister.listCalls, 0);
+}
+
+struct SleepCase {
+    const char* name;
+    std::uint32_t lastScan;
+    std::uint32_t now;
+    std::int32_t scanTime;
+    std::uint32_t expected;
+};
+
+class TimeToNextScan : public ::testing::TestWithParam<SleepCase> {};
+
+TEST_P(TimeToNextScan, IsTheTimeLeftCappedAt20Seconds) {
+    const SleepCase& c = GetParam();
+    ListRig rig;
+    rig.list.Add(Folder("f", c.scanTime));
+    rig.clock.Set(c.lastScan);
+    rig.StartRun();
+    rig.clock.Set(c.now);
+    EXPECT_EQ(rig.list.GetTimeToNextScan(rig.clock), c.expected) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TimeToNextScan,
+    ::testing::Values(
+        SleepCase{"two_seconds_into_five", 1000, 3000, 5, 3000},
+        SleepCase{"long_scan_time_is_capped", 1000, 3000, 60, 20000},
+        SleepCase{"overdue_is_zero", 1000, 9000, 5, 0},
+        SleepCase{"exactly_due_is_zero", 1000, 6000, 5, 0},
+        SleepCase{"zero_scan_time_is_due_at_once", 1000, 1000, 0, 0},
+        // Across the tick's wrap: stamped 1 s before the wrap, 1 s after it
+        // 2 s have passed, 3 s remain.
+        SleepCase{"across_the_wrap", 0xFFFFFFFFu - 999u, 1000u, 5, 3000},
+        // Stamped just before the wrap and asked just before it too: not
+        // overdue, though its due tick is numerically below now.
+        SleepCase{"due_after_the_wrap_not_overdue", 0xFFFFF000u, 0xFFFFF100u, 5, 5000 - 0x100}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(HotFolderList, OnlyRunningFoldersCountForTheSleep) {
+    ListRig rig;
+    rig.lister.folders.clear();  // every scan will find a bad path
+    rig.list.Add(Folder("error", 1));
+    rig.StartRun();
+    rig.clock.Advance(1001);
+    rig.list.ScanDue(rig.services);
+    HotFolder out;
+    ASSERT_TRUE(rig.list.Get(0, out));
+    ASSERT_EQ(out.GetState(), HF_STATE_ERROR);
+    EXPECT_EQ(rig.list.GetTimeToNextScan(rig.clock), 20000u);
+    rig.list.StopAll();
+    EXPECT_EQ(rig.list.GetTimeToNextScan(rig.clock), 20000u);
+}
+
+TEST(HotFolderList, ScanDueNeedsStrictlyMoreThanTheScanTime) {
+    ListRig rig;
+    rig.list.Add(Folder("five", 5));
+    rig.StartRun();  // stamped at 1000
+    rig.clock.Set(6000);
+    rig.list.ScanDue(rig.services);
+    EXPECT_EQ(rig.lister.listCalls, 0);
+    rig.clock.Set(6001);
+    rig.list.ScanDue(rig.services);
+    EXPECT_EQ(rig.lister.listCalls, 1);
+    // The next turn counts from that scan.
+    rig.clock.Set(11001);
+    rig.list.ScanDue(rig.services);
+    EXPECT_EQ(rig.lister.listCalls, 1);
+    rig.clock.Set(11002);
+    rig.list.ScanDue(rig.services);
+    EXPECT_EQ(rig.lister.listCalls, 2);
+}
+
+TEST(HotFolderList, ScanDueAcrossTheWrap) {
+    ListRig rig;
+    rig.list.Add(Folder("five", 5));
+    rig.clock.Set(0xFFFFFFFFu - 1000u);
+    rig.StartRun();
+    rig.clock.Set(3999u);  // 5000 ms later, modulo 2^32
+    rig.list.ScanDue(rig.services);
+    EXPECT_EQ(rig.lister.listCalls, 0);
+    rig.clock.Set(4000u);
+    rig.list.ScanDue(rig.services);
+    EXPECT_EQ(rig.lister.listCalls, 1);
+}
+
+TEST(HotFolderList, ZeroScanTimeIsDueOnceAMillisecondHasPassed) {
+    ListRig rig;
+    rig.list.Add(Folder("zero", 0));
+    rig.StartRun();
+    rig.list.ScanDue(rig.services);
+    EXPECT_EQ(rig.lister.listCalls, 0);
+    rig.clock.Advance(1);
+    rig.list.ScanDue(rig.services);
+    EXPECT_EQ(rig.lister.listCalls, 1);
+}
+
+TEST(HotFolderList, ResetAllForgetsFilesAndStartAllClearsErrors) {
+    ListRig rig;
+    rig.list.Add(Folder("f", 1));
+    rig.lister.listings["/hf"]["a.jpg"] = 5;
+    rig.images.images["/hf/a.jpg"] = {};
+    rig.StartRun();
+    rig.clock.Advance(1001);
+    rig.list.ScanDue(rig.services);  // seen once
+    // Restart: the table is forgotten, so the next scan sees the file anew.
+    rig.list.StopAll();
+    rig.StartRun();
+    rig.clock.Advance(1001);
+    rig.list.ScanDue(rig.services);
+    EXPECT_TRUE(rig.spooler.jobs.empty());
+    rig.clock.Advance(1001);
+    rig.list.ScanDue(rig.services);
+    EXPECT_EQ(rig.spooler.jobs.size(), 1u);
+
+    rig.lister.folders.clear();
+    rig.clock.Advance(1001);
+    rig.list.ScanDue(rig.services);
+    HotFolder out;
+    rig.list.Get(0, out);
+    EXPECT_EQ(out.GetError(), HF_ERR_PATH);
+    rig.list.StopAll();
+    rig.list.Get(0, out);
+    EXPECT_EQ(out.GetState(), HF_STATE_WAITING);
+    EXPECT_EQ(out.GetError(), HF_ERR_PATH);
+    rig.StartRun();
+    rig.list.Get(0, out);
+    EXPECT_EQ(out.GetState(), HF_STATE_RUNNING);
+    EXPECT_EQ(out.GetError(), HF_ERR_NONE);
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+// A few hot folders on real folders while a writer drops and grows a few
+// hundred files: every file must be printed exactly once, never while it is
+// still growing, and none may be lost.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "platform/folder_listing.h"
+#include "platform/tick.h"
+#include "scheduling/hot_folder_thread.h"
+#include "tests/engine/fakes.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the writer has finished: path -> final size.
+struct Ledger {
+    std::mutex m;
+    std::map<std::string, std::uint64_t> finished;
+    std::map<std::string, int> printed;  // path -> times handed to the printer
+    std::vector<std::string> violations;
+};
+
+// Loads any file, checking at that moment that the writer is done with it.
+class CheckingLoader final : public ImageLoader {
+public:
+    explicit CheckingLoader(Ledger& ledger) : ledger_(ledger) {}
+    std::unique_ptr<Image> Load(const std::string& path) override {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0) return nullptr;
+        {
+            std::lock_guard g(ledger_.m);
+            auto it = ledger_.finished.find(path);
+            if (it == ledger_.finished.end() || it->second != static_cast<std::uint64_t>(st.st_size)) {
+                ledger_.violations.push_back("loaded while growing: " + path);
+            }
+            ++ledger_.printed[path];
+        }
+        auto image = std::make_unique<FakeImage>(100, 100, 72, 72, true);
+        image->identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                            static_cast<std::uint64_t>(st.st_size),
+                            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+        return image;
+    }
+
+private:
+    Ledger& ledger_;
+};
+
+class CountingSpooler final : public Spooler {
+public:
+    class CountingPrinter final : public Printer {
+    public:
+        explicit CountingPrinter(const PageGeometry& g) : g_(g) {}
+        const PageGeometry& Geometry() const override { return g_; }
+        bool Print(const std::string&, const PageImage&) override { return true; }
+
+    private:
+        const PageGeometry& g_;
+    };
+    std::unique_ptr<Printer> Open(const std::string&) override {
+        return std::make_unique<CountingPrinter>(geometry);
+    }
+    PageGeometry geometry{600, 600, 4800, 6600, 612, 828, 18, 18};
+};
+
+TEST(Soak, EveryFilePrintedOnceNeverWhileGrowingNoneLost) {
+    constexpr int kFolders = 4;
+    constexpr int kFilesPerFolder = 60;
+    TempDir root;
+    Ledger ledger;
+    MonotonicClock clock;
+    PosixFolderLister lister;
+    CheckingLoader images(ledger);
+    CountingSpooler spooler;
+    PosixFileRemover remover;
+    EngineServices services{clock, lister, images, spooler, remover};
+    HotFolderList list;
+    std::vector<std::string> folders;
+    for (int i = 0; i < kFolders; ++i) {
+        folders.push_back(root / ("hot" + std::to_string(i)));
+        ASSERT_EQ(mkdir(folders.back().c_str(), 0755), 0);
+        // Two seconds between scans, against about 0.1 s to write a file.
+        list.Add(HotFolder("hot" + std::to_string(i), folders.back(), "p", 2));
+    }
+    HotFolderThread worker(services);
+    worker.SetList(list);
+    worker.Create();
+    worker.Start();
+
+    // The writer: each file grows in a few chunks with short pauses.
+    std::thread writer([&] {
+        std::mt19937 rng(42);
+        for (int n = 0; n < kFilesPerFolder; ++n) {
+            for (int f = 0; f < kFolders; ++f) {
+                const std::string path = folders[f] + "/file-" + std::to_string(n) + ".jpg";
+                const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+                ASSERT_GE(fd, 0);
+                std::uint64_t size = 0;
+                const int chunks = 1 + static_cast<int>(rng() % 4);
+                for (int c = 0; c < chunks; ++c) {
+                    const std::string data(100 + rng() % 5000, 'x');
+                    ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+                    size += data.size();
+                    if (c + 1 < chunks) std::this_thread::sleep_for(10ms);
+                }
+                close(fd);
+                std::lock_guard g(ledger.m);
+                ledger.finished[path] = size;
+            }
+            std::this_thread::sleep_for(25ms);
+        }
+    });
+    writer.join();
+
+    // Drain: wait (bounded) until every file has been printed and deleted.
+    const auto allPrinted = [&] {
+        std::lock_guard g(ledger.m);
+        return ledger.printed.size() == ledger.finished.size();
+    };
+    for (int i = 0; i < 300 && !allPrinted(); ++i) std::this_thread::sleep_for(100ms);
+
+    // A folder that disappears puts its hot folder in error; the others run on.
+    std::filesystem::remove_all(folders[0]);
+    bool error = false;
+    for (int i = 0; i < 100 && !error; ++i) {
+        HotFolder f;
+        list.Get(0, f);
+        error = f.GetState() == HF_STATE_ERROR && f.GetError() == HF_ERR_PATH;
+        if (!error) std::this_thread::sleep_for(100ms);
+    }
+    HotFolder other;
+    list.Get(1, other);
+    worker.Quit();
+    worker.Join();
+
+    EXPECT_TRUE(error) << "removed folder never reported";
+    EXPECT_EQ(other.GetState(), HF_STATE_RUNNING);
+    std::lock_guard g(ledger.m);
+    EXPECT_TRUE(ledger.violations.empty()) << ledger.violations.front();
+    EXPECT_EQ(ledger.finished.size(), static_cast<size_t>(kFolders * kFilesPerFolder));
+    for (const auto& [path, size] : ledger.finished) {
+        const auto it = ledger.printed.find(path);
+        EXPECT_TRUE(it != ledger.printed.end() && it->second == 1)
+            << path << " printed " << (it == ledger.printed.end() ? 0 : it->second) << " times";
+        EXPECT_FALSE(FileExists(path)) << path << " left behind";
+    }
+}
+
+}  // namespace
