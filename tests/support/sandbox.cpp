@@ -1,0 +1,138 @@
+#include "tests/support/sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+namespace sandbox {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+
+// The job id of a finished job's data file, "job-<id>.data"; nothing for any
+// other name (the backend's temporary files start with a dot).
+std::optional<unsigned long long> DataFileJobId(const std::string& name) {
+    static const std::string kPrefix = "job-";
+    static const std::string kSuffix = ".data";
+    if (name.size() <= kPrefix.size() + kSuffix.size() ||
+        name.compare(0, kPrefix.size(), kPrefix) != 0 ||
+        name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0) {
+        return std::nullopt;
+    }
+    const std::string digits =
+        name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+    if (digits.size() > 18 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    return std::stoull(digits);
+}
+
+// The finished jobs in dir, by ascending job id. Fails the test and returns
+// nothing when dir cannot be listed.
+std::optional<std::vector<unsigned long long>> FinishedJobIds(const std::string& dir) {
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    if (ec) {
+        ADD_FAILURE() << "cannot list the sandbox output folder " << dir << ": " << ec.message();
+        return std::nullopt;
+    }
+    std::vector<unsigned long long> ids;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (auto id = DataFileJobId(it->path().filename().string())) ids.push_back(*id);
+    }
+    if (ec) {
+        ADD_FAILURE() << "cannot list the sandbox output folder " << dir << ": " << ec.message();
+        return std::nullopt;
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+// The whole file, byte for byte; fails the test when it cannot be read.
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (!in) ADD_FAILURE() << "cannot read the captured job file " << path;
+    return bytes.str();
+}
+
+}  // namespace
+
+std::string Server() {
+    const char* server = std::getenv("CUPS_SERVER");
+    if (server == nullptr || *server == '\0') {
+        ADD_FAILURE() << "CUPS_SERVER is not set: run the tests through scripts/test, or export "
+                         "the socket that `scripts/cups-sandbox start` prints";
+        return {};
+    }
+    return server;
+}
+
+std::string OutputDir(const std::string& queue) {
+    const std::string server = Server();
+    if (server.empty()) return {};
+    if (server.front() != '/') {
+        ADD_FAILURE() << "CUPS_SERVER is " << server
+                      << ", not the socket of a scripts/cups-sandbox scheduler";
+        return {};
+    }
+    return fs::path(server).parent_path().string() + "/output/" + queue;
+}
+
+std::vector<CapturedJob> WaitForJobs(const std::string& queue, std::size_t count, int timeoutMs) {
+    const std::string dir = OutputDir(queue);
+    if (dir.empty()) return {};
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::optional<std::vector<unsigned long long>> ids = FinishedJobIds(dir);
+    while (ids && ids->size() < count && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(kPollInterval);
+        ids = FinishedJobIds(dir);
+    }
+    if (!ids) return {};
+
+    // The backend renames the data into place last, so the title and the
+    // options of a job whose data is there are complete.
+    std::vector<CapturedJob> jobs;
+    jobs.reserve(ids->size());
+    for (unsigned long long id : *ids) {
+        const std::string base = dir + "/job-" + std::to_string(id);
+        jobs.push_back(
+            CapturedJob{base + ".data", ReadWhole(base + ".title"), ReadWhole(base + ".options")});
+    }
+    return jobs;
+}
+
+void ClearJobs(const std::string& queue) {
+    const std::string dir = OutputDir(queue);
+    if (dir.empty()) return;
+
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    std::vector<fs::path> doomed;
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        if (it->path().filename().string().rfind("job-", 0) == 0) doomed.push_back(it->path());
+    }
+    if (ec) {
+        ADD_FAILURE() << "cannot list the sandbox output folder " << dir << ": " << ec.message();
+        return;
+    }
+    for (const fs::path& path : doomed) {
+        if (!fs::remove(path, ec) && ec) {
+            ADD_FAILURE() << "cannot remove the captured job file " << path << ": " << ec.message();
+        }
+    }
+}
+
+}  // namespace sandbox
