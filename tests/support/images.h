@@ -8,11 +8,11 @@ namespace testimages {
 struct Spec {
     int Width = 64;
     int Height = 48;
-    int Bands = 3;          // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA (or CMYK, see Cmyk)
-    bool Cmyk = false;      // 4 bands interpreted as CMYK (JPEG and TIFF only)
+    int Bands = 3;      // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA (or CMYK, see Cmyk)
+    bool Cmyk = false;  // 4 bands interpreted as CMYK (JPEG and TIFF only)
     bool SixteenBit = false;
-    int Dpi = 0;            // 0: write no resolution at all
-    int Orientation = 0;    // EXIF orientation 1..8; 0: none
+    int Dpi = 0;                            // 0: write no resolution at all
+    int Orientation = 0;                    // EXIF orientation 1..8; 0: none
     unsigned char R = 200, G = 40, B = 20;  // fill colour (RGB; grey uses R)
     unsigned char Alpha = 255;
 

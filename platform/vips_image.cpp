@@ -1,0 +1,435 @@
+#include "platform/vips_image.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vips/vips8>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+namespace {
+
+using vips::VError;
+using vips::VImage;
+using vips::VSource;
+
+// libvips is set up once per process. Untrusted loaders (SVG, PDF,
+// ImageMagick, FITS, ...) are blocked: hot folders take files from anyone.
+// The operation cache is off: we decode one file after another and never
+// repeat an operation, so a cache would only keep old images in memory.
+bool InitVips() {
+    static std::once_flag once;
+    static bool ok = false;
+    std::call_once(once, [] {
+        if (VIPS_INIT("tallowin") != 0) {
+            vips_error_clear();
+            return;
+        }
+        vips_block_untrusted_set(TRUE);
+        vips_cache_set_max(0);
+        vips_cache_set_max_mem(0);
+        ok = true;
+    });
+    return ok;
+}
+
+class UniqueFd {
+  public:
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+  private:
+    int fd_;
+};
+
+// Reads exactly size bytes at offset; false on a short read or an error.
+bool ReadAt(int fd, unsigned char* buf, std::size_t size, off_t offset) {
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, buf, size, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        buf += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+std::uint32_t BigEndian32(const unsigned char* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           std::uint32_t{p[3]};
+}
+
+// Whole dots per inch from a density in dots per millimetre; 0 for a
+// density that is zero, negative, not a number or too large for an int.
+int DpiFromPerMm(double perMm) {
+    const double dpi = std::round(perMm * 25.4);
+    if (!std::isfinite(dpi) || dpi <= 0 || dpi > INT_MAX) return 0;
+    return static_cast<int>(dpi);
+}
+
+struct Resolution {
+    int X = 0;
+    int Y = 0;
+};
+
+// The PNG loader reports the same density for "no pHYs chunk" as for a
+// pHYs chunk of 2834 dots per metre, and turns a unitless (aspect ratio
+// only) pHYs into a density. So for PNG the pHYs chunk is read here, from
+// the same descriptor: it must come before the first IDAT chunk.
+// Returns nullopt when the file has no pHYs chunk there.
+std::optional<Resolution> ReadPngPhys(int fd) {
+    static constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    unsigned char head[8];
+    if (!ReadAt(fd, head, sizeof head, 0) || std::memcmp(head, kSignature, 8) != 0) {
+        return std::nullopt;
+    }
+    off_t offset = 8;
+    // Every chunk takes at least 12 bytes, so the walk ends at the end of
+    // the file at the latest.
+    while (ReadAt(fd, head, sizeof head, offset)) {
+        const std::uint32_t length = BigEndian32(head);
+        const std::string_view type(reinterpret_cast<const char*>(head + 4), 4);
+        if (type == "IDAT" || type == "IEND" || length > 0x7fffffffu) return std::nullopt;
+        if (type == "pHYs") {
+            unsigned char body[9];
+            if (length != 9 || !ReadAt(fd, body, sizeof body, offset + 8)) return std::nullopt;
+            Resolution r;
+            if (body[8] == 1) {  // unit: metre; 0 means the values are an aspect ratio only
+                r.X = DpiFromPerMm(BigEndian32(body) / 1000.0);
+                r.Y = DpiFromPerMm(BigEndian32(body + 4) / 1000.0);
+            }
+            return r;
+        }
+        offset += 12 + static_cast<off_t>(length);
+    }
+    return std::nullopt;
+}
+
+// A text field of the image's metadata; empty when it has none.
+std::string StringField(const VImage& image, const char* name) {
+    const char* value = nullptr;
+    if (vips_image_get_typeof(image.get_image(), name) == 0 ||
+        vips_image_get_string(image.get_image(), name, &value) != 0 || value == nullptr) {
+        vips_error_clear();
+        return {};
+    }
+    return value;
+}
+
+// The resolution a file gives, in whole dots per inch, 0 x 0 when none.
+//
+// libvips always fills in Xres/Yres; for a file that carries no resolution
+// it invents one (72 dpi for JPEG and PNG, 1 pixel/mm for TIFF). What tells
+// them apart, found by loading files written every way:
+//  - JPEG: the loader sets "resolution-unit" ("in" or "cm") only when a JFIF
+//    APP0 density with unit inch or cm (and a density other than 1) or an
+//    EXIF XResolution/YResolution with ResolutionUnit inch or cm was read.
+//    JFIF unit 0 (aspect ratio only) and EXIF unit "none" leave it unset or
+//    set it to "none".
+//  - TIFF: "resolution-unit" is "in" or "cm" when XResolution and
+//    YResolution are present with ResolutionUnit inch (also when the unit tag
+//    is missing: inch is TIFF's default) or centimetre; ResolutionUnit none
+//    or missing tags leave it unset.
+//  - PNG: see ReadPngPhys; a file without pHYs falls back to the rule above
+//    (a resolution from EXIF data).
+// Everything else follows the same "resolution-unit" rule.
+Resolution ReadResolution(const VImage& image, std::string_view loader, int fd) {
+    if (loader.starts_with("pngload")) {
+        if (auto phys = ReadPngPhys(fd)) return *phys;
+    }
+    const std::string unit = StringField(image, "resolution-unit");
+    if (unit == "in" || unit == "cm") {
+        return {DpiFromPerMm(image.xres()), DpiFromPerMm(image.yres())};
+    }
+    return {};
+}
+
+VImage OpenFromSource(const VSource& source) {
+    // Sequential: the pixels are read once, top to bottom, streamed through
+    // the pipeline. fail_on error: a truncated or damaged file fails instead
+    // of being padded out with grey.
+    return VImage::new_from_source(source, "",
+                                   VImage::option()
+                                       ->set("access", VIPS_ACCESS_SEQUENTIAL)
+                                       ->set("fail_on", VIPS_FAIL_ON_ERROR));
+}
+
+std::string LoaderName(const VImage& image) {
+    return StringField(image, VIPS_META_LOADER);
+}
+
+// The colour bands of an image (no alpha) to 8-bit sRGB. An embedded ICC
+// profile is honoured; when it cannot be used (broken, or not matching the
+// pixels) the plain colourspace conversion takes over, so a bad profile
+// never stops a print. CMYK without a profile goes through libvips' built-in
+// CMYK profile; Adobe's inverted CMYK JPEGs are undone by the JPEG loader.
+VImage ToSrgb8(const VImage& in) {
+    if (in.get_typeof(VIPS_META_ICC_NAME) != 0) {
+        try {
+            return in.icc_transform("srgb", VImage::option()
+                                                ->set("embedded", true)
+                                                ->set("intent", VIPS_INTENT_RELATIVE)
+                                                ->set("depth", 8));
+        } catch (const VError&) {
+            vips_error_clear();
+        }
+    }
+    const VipsInterpretation space = in.guess_interpretation();
+    if (space == VIPS_INTERPRETATION_CMYK && in.bands() >= 4) {
+        return in.icc_transform("srgb", VImage::option()
+                                            ->set("input_profile", "cmyk")
+                                            ->set("intent", VIPS_INTENT_RELATIVE)
+                                            ->set("depth", 8));
+    }
+    return in.colourspace(VIPS_INTERPRETATION_sRGB, VImage::option()->set("source_space", space));
+}
+
+// The value of an opaque pixel in the alpha band, as libvips counts it.
+double MaxAlpha(const VImage& in) {
+    switch (in.interpretation()) {
+        case VIPS_INTERPRETATION_RGB16:
+        case VIPS_INTERPRETATION_GREY16:
+            return 65535;
+        case VIPS_INTERPRETATION_scRGB:
+            return 1;
+        default:
+            return in.format() == VIPS_FORMAT_USHORT ? 65535 : 255;
+    }
+}
+
+// Exactly three 8-bit sRGB bands, alpha flattened on white.
+//
+// The alpha band is taken off before the colour conversion and put back as
+// a 0..1 weight afterwards: an ICC transform to 8 bits leaves a 16-bit alpha
+// band at 16-bit values, which a plain flatten would then take as opaque.
+VImage ToOpaqueRgb(VImage in) {
+    if (in.coding() != VIPS_CODING_NONE) {
+        VipsImage* decoded = nullptr;
+        if (vips_image_decode(in.get_image(), &decoded) != 0) throw VError();
+        in = VImage(decoded);
+    }
+    std::optional<VImage> weight;
+    if (in.has_alpha() && in.bands() > 1) {
+        weight = in.extract_band(in.bands() - 1).linear(1.0 / MaxAlpha(in), 0.0);
+        in = in.extract_band(0, VImage::option()->set("n", in.bands() - 1));
+    }
+    in = ToSrgb8(in);
+    if (in.bands() > 3) in = in.extract_band(0, VImage::option()->set("n", 3));
+    if (in.bands() < 3) {
+        const VImage grey = in.extract_band(0);
+        in = VImage::bandjoin({grey, grey, grey});
+    }
+    if (weight) {
+        // colour * a + white * (1 - a); the cast below clips what odd alpha
+        // values might push out of 0..255.
+        in = (in.linear(1.0, -255.0) * *weight).linear(1.0, 255.0).round(VIPS_OPERATION_ROUND_RINT);
+    }
+    if (in.format() != VIPS_FORMAT_UCHAR) in = in.cast(VIPS_FORMAT_UCHAR);
+    return in.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+}
+
+// vips_resize rounds its output size itself (exact for every size tried with
+// libvips 8.14, but that is its choice, not a promise): trim, or repeat the
+// edge pixels, to the exact size.
+VImage ToExactSize(VImage in, int width, int height) {
+    if (in.width() > width || in.height() > height) {
+        in = in.crop(0, 0, std::min(in.width(), width), std::min(in.height(), height));
+    }
+    if (in.width() < width || in.height() < height) {
+        in = in.embed(0, 0, width, height, VImage::option()->set("extend", VIPS_EXTEND_COPY));
+    }
+    return in;
+}
+
+class VipsImage final : public Image {
+  public:
+    VipsImage(VSource source, std::string loader, int storedWidth, int storedHeight,
+              int orientation, Resolution dpi, const FileIdentity& identity)
+        : source_(std::move(source)),
+          loader_(std::move(loader)),
+          storedWidth_(storedWidth),
+          storedHeight_(storedHeight),
+          orientation_(orientation),
+          dpi_(dpi),
+          identity_(identity) {}
+
+    int Width() const override { return SwapsAxes() ? storedHeight_ : storedWidth_; }
+    int Height() const override { return SwapsAxes() ? storedWidth_ : storedHeight_; }
+    int XDpi() const override { return SwapsAxes() ? dpi_.Y : dpi_.X; }
+    int YDpi() const override { return SwapsAxes() ? dpi_.X : dpi_.Y; }
+    const FileIdentity& Identity() const override { return identity_; }
+
+    // Decodes the file again from its own descriptor on every call, so it
+    // may be called more than once. Empty when width or height is not
+    // positive, width x height exceeds VipsImageLoader::kMaxPixels, the file
+    // changed since Load (other size or format) or decoding fails.
+    std::optional<PageImage> Render(int width, int height) override {
+        if (width <= 0 || height <= 0 ||
+            static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
+                VipsImageLoader::kMaxPixels) {
+            return std::nullopt;
+        }
+        try {
+            return RenderOrThrow(width, height);
+        } catch (const VError&) {
+        } catch (const std::exception&) {
+        }
+        vips_error_clear();
+        return std::nullopt;
+    }
+
+  private:
+    bool SwapsAxes() const { return orientation_ >= 5 && orientation_ <= 8; }
+
+    std::optional<PageImage> RenderOrThrow(int width, int height) {
+        VImage in = OpenFromSource(source_);
+        if (in.width() != storedWidth_ || in.height() != storedHeight_ ||
+            LoaderName(in) != loader_) {
+            return std::nullopt;
+        }
+        in = ToOpaqueRgb(std::move(in));
+
+        // Resample in the stored orientation, then turn the (small) result
+        // upright: rotating needs random access, which the sequential
+        // decoder cannot give, so the turn works on a copy in memory.
+        const int storedTargetW = SwapsAxes() ? height : width;
+        const int storedTargetH = SwapsAxes() ? width : height;
+        const double hscale = static_cast<double>(storedTargetW) / storedWidth_;
+        const double vscale = static_cast<double>(storedTargetH) / storedHeight_;
+        if (hscale != 1.0 || vscale != 1.0) {
+            in = in.resize(
+                hscale, VImage::option()->set("vscale", vscale)->set("kernel", VIPS_KERNEL_LINEAR));
+        }
+        in = ToExactSize(std::move(in), storedTargetW, storedTargetH);
+        if (orientation_ >= 2 && orientation_ <= 8) {
+            in = in.copy_memory();
+            in.set(VIPS_META_ORIENTATION, orientation_);
+            in = in.autorot();
+        }
+        if (in.width() != width || in.height() != height) return std::nullopt;
+
+        if (loader_.starts_with("jpegload")) return EncodeJpeg(in);
+        return EncodeBgrx(in);
+    }
+
+    // Baseline JPEG, quality 95 (libvips then keeps full-resolution chroma),
+    // no metadata.
+    static std::optional<PageImage> EncodeJpeg(const VImage& in) {
+        VipsBlob* blob = in.jpegsave_buffer(VImage::option()
+                                                ->set("Q", 95)
+                                                ->set("strip", true)
+                                                ->set("interlace", false)
+                                                ->set("optimize_coding", false));
+        std::size_t size = 0;
+        const void* bytes = vips_blob_get(blob, &size);
+        PageImage page;
+        page.Format = PageImage::Encoding::Jpeg;
+        page.Width = in.width();
+        page.Height = in.height();
+        page.Stride = 0;
+        page.Data = std::shared_ptr<const std::uint8_t>(
+            static_cast<const std::uint8_t*>(bytes),
+            [blob](const std::uint8_t*) { vips_area_unref(VIPS_AREA(blob)); });
+        page.Size = size;
+        return page;
+    }
+
+    // B, G, R, 255 per pixel, rows packed: what cairo calls RGB24 on a
+    // little-endian machine.
+    static std::optional<PageImage> EncodeBgrx(const VImage& in) {
+        const VImage bgrx =
+            VImage::bandjoin({in.extract_band(2), in.extract_band(1), in.extract_band(0)})
+                .bandjoin_const({255});
+        std::size_t size = 0;
+        void* bytes = bgrx.write_to_memory(&size);
+        PageImage page;
+        page.Format = PageImage::Encoding::Bgrx;
+        page.Width = bgrx.width();
+        page.Height = bgrx.height();
+        page.Stride = 4 * bgrx.width();
+        page.Data = std::shared_ptr<const std::uint8_t>(
+            static_cast<const std::uint8_t*>(bytes),
+            [](const std::uint8_t* p) { g_free(const_cast<std::uint8_t*>(p)); });
+        page.Size = size;
+        if (size != static_cast<std::size_t>(page.Stride) * static_cast<std::size_t>(page.Height)) {
+            return std::nullopt;
+        }
+        return page;
+    }
+
+    const VSource source_;  // holds its own duplicate of the file's descriptor
+    const std::string loader_;
+    const int storedWidth_;
+    const int storedHeight_;
+    const int orientation_;  // EXIF orientation 1..8
+    const Resolution dpi_;   // of the stored image, before any turn
+    const FileIdentity identity_;
+};
+
+std::unique_ptr<Image> LoadOrThrow(const std::string& path) {
+    // O_NOFOLLOW: a link is not a file of the folder. O_NONBLOCK: opening a
+    // fifo must not wait for a writer (it is then refused as not regular).
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    if (!fd) return nullptr;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    // Non-blocking only mattered for the open; reads of the file block as usual.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
+    FileIdentity identity;
+    identity.Device = static_cast<std::uint64_t>(st.st_dev);
+    identity.Inode = static_cast<std::uint64_t>(st.st_ino);
+    identity.Size = static_cast<std::uint64_t>(st.st_size);
+    identity.ModifiedNs =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+
+    // The source keeps its own duplicate of the descriptor; ours closes when
+    // Load returns.
+    VSource source = VSource::new_from_descriptor(fd.get());
+    const VImage header = OpenFromSource(source);
+    const int width = header.width();
+    const int height = header.height();
+    if (width <= 0 || height <= 0 ||
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
+            VipsImageLoader::kMaxPixels) {
+        return nullptr;
+    }
+    std::string loader = LoaderName(header);
+    const Resolution dpi = ReadResolution(header, loader, fd.get());
+    int orientation = vips_image_get_orientation(header.get_image());
+    if (orientation < 1 || orientation > 8) orientation = 1;
+    return std::make_unique<VipsImage>(std::move(source), std::move(loader), width, height,
+                                       orientation, dpi, identity);
+}
+
+}  // namespace
+
+std::unique_ptr<Image> VipsImageLoader::Load(const std::string& path) {
+    if (path.empty() || !InitVips()) return nullptr;
+    try {
+        return LoadOrThrow(path);
+    } catch (const VError&) {
+    } catch (const std::exception&) {
+    }
+    vips_error_clear();
+    return nullptr;
+}

@@ -1,0 +1,50 @@
+// The image library adapter: image files decoded and resampled with libvips.
+//
+// The format is recognised from the file's bytes, never from its name. Only
+// libvips' trusted loaders are used (JPEG, PNG, TIFF, WebP, GIF, HEIF, ...);
+// the ones libvips marks untrusted (SVG, PDF, ImageMagick, ...) are blocked.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/platform_services.h"
+
+// Loads one image file.
+//
+// Load opens the file itself, without following a final symbolic link and
+// without ever waiting on a fifo, accepts only a regular file and decodes
+// from that open file, so the pixels printed are those of the file described
+// by Image::Identity(). Load reads the header only; the pixels are decoded,
+// once per call, by Image::Render.
+//
+// Load returns null when the file cannot be opened or read (gone, no
+// permission), is not a regular file, is not in a format a trusted loader
+// recognises, has a damaged header, or is larger than kMaxPixels.
+// Nothing throws.
+//
+// The returned Image keeps its own duplicate of the file descriptor open
+// until it is destroyed; it does not need the loader to outlive it.
+//
+// Image::Render decodes the file again from that descriptor on every call,
+// streaming it top to bottom. It returns empty when width or height is not
+// positive, width x height exceeds kMaxPixels, the file's content changed
+// its size or format since Load, or the pixel data turns out damaged. A JPEG
+// file gives a PageImage::Encoding::Jpeg page (baseline, quality 95, full
+// chroma resolution, no metadata); any other format a Bgrx page whose Data
+// owns a buffer that libvips allocated. The page owns its bytes and may
+// outlive the Image and the loader.
+//
+// Thread-safety: Load may be called from several threads at once (libvips
+// is initialised once per process, on the first Load). One Image must be
+// used by one thread at a time.
+class VipsImageLoader : public ImageLoader {
+  public:
+    // The largest image accepted, width x height of the stored image: one
+    // gigapixel in the decimal sense. An 8-bit RGB image of this size is
+    // 3 GB decoded; anything larger is refused before any pixel is decoded.
+    static constexpr std::uint64_t kMaxPixels = 1'000'000'000;
+
+    std::unique_ptr<Image> Load(const std::string& path) override;
+};
