@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -133,6 +134,27 @@ void ClearJobs(const std::string& queue) {
             ADD_FAILURE() << "cannot remove the captured job file " << path << ": " << ec.message();
         }
     }
+}
+
+PrivateHome::PrivateHome() {
+    setenv("HOME", dir_.Path().c_str(), 1);
+    const std::string serverRoot = dir_ / "serverroot";
+    mkdir(serverRoot.c_str(), 0700);
+    setenv("CUPS_SERVERROOT", serverRoot.c_str(), 1);
+    mkdir((dir_ / ".cups").c_str(), 0700);
+}
+
+std::string PrivateHome::Lpoptions() const {
+    return dir_ / ".cups/lpoptions";
+}
+
+const std::string& PrivateHome::Path() const {
+    return dir_.Path();
+}
+
+PrivateHome& Home() {
+    static PrivateHome home;
+    return home;
 }
 
 }  // namespace sandbox

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace sandbox {
 
 // The queues the sandbox creates.
@@ -35,5 +37,21 @@ std::vector<CapturedJob> WaitForJobs(const std::string& queue, std::size_t count
 
 // Removes every captured job of queue.
 void ClearJobs(const std::string& queue);
+
+// libcups reads $HOME once per thread, at its first call, and keeps it; so
+// one private home serves a whole test program, set up by the first call of
+// Home() before any libcups call, and each test writes the lpoptions file in
+// it that it needs. Its CUPS_SERVERROOT is an empty folder, so that neither
+// the machine's client.conf nor its system-wide lpoptions reach the tests.
+class PrivateHome {
+  public:
+    PrivateHome();
+    std::string Lpoptions() const;  // $HOME/.cups/lpoptions
+    const std::string& Path() const;
+
+  private:
+    TempDir dir_;
+};
+PrivateHome& Home();
 
 }  // namespace sandbox

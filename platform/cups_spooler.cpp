@@ -1,0 +1,539 @@
+#include "platform/cups_spooler.h"
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "platform/pdf_page.h"
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 30000;
+constexpr std::size_t kMaxNameBytes = 255;  // IPP's limit for a name value
+// Two sizes in 1/100 mm closer than this are the same sheet (half a
+// millimetre, as libcups matches PWG sizes); it absorbs the rounding of
+// sizes given in points.
+constexpr int kSizeTolerance = 50;
+
+struct HttpCloser {
+    void operator()(http_t* http) const { httpClose(http); }
+};
+using Http = std::unique_ptr<http_t, HttpCloser>;
+
+struct DestFreer {
+    void operator()(cups_dest_t* dest) const { cupsFreeDests(1, dest); }
+};
+using Dest = std::unique_ptr<cups_dest_t, DestFreer>;
+
+struct DestInfoFreer {
+    void operator()(cups_dinfo_t* info) const { cupsFreeDestInfo(info); }
+};
+using DestInfo = std::unique_ptr<cups_dinfo_t, DestInfoFreer>;
+
+// An owned array of CUPS options.
+class Options {
+  public:
+    Options() = default;
+    Options(const Options&) = delete;
+    Options& operator=(const Options&) = delete;
+    ~Options() { cupsFreeOptions(count_, options_); }
+
+    void Set(const char* name, const char* value) {
+        count_ = cupsAddOption(name, value, count_, &options_);
+    }
+    int Count() const { return count_; }
+    cups_option_t* Get() const { return options_; }
+
+  private:
+    int count_ = 0;
+    cups_option_t* options_ = nullptr;
+};
+
+// A sheet in 1/100 mm, as IPP gives it.
+struct Media {
+    int Width = 0, Length = 0;
+    int Left = 0, Right = 0, Top = 0, Bottom = 0;
+
+    bool Borderless() const { return Left == 0 && Right == 0 && Top == 0 && Bottom == 0; }
+};
+
+struct Size {
+    int Width = 0, Length = 0;
+};
+
+struct Resolution {
+    int X = 0, Y = 0;  // dots per inch
+};
+
+// What Open needs to reach the destination's attributes.
+struct DestContext {
+    http_t* Http;
+    cups_dest_t* Dest;
+    cups_dinfo_t* Info;
+};
+
+const char* UserOption(const DestContext& c, const char* name) {
+    return cupsGetOption(name, c.Dest->num_options, c.Dest->options);
+}
+
+std::optional<int> ParsePositive(std::string_view text) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value <= 0) return std::nullopt;
+    return value;
+}
+
+int DotsPerCmToInch(int dpcm) {
+    return static_cast<int>(std::lround(dpcm * 2.54));
+}
+
+// "600dpi", "600x300dpi", "118dpcm", "118x59dpcm" (across, then down).
+std::optional<Resolution> ParseResolution(std::string_view text) {
+    bool perCm = false;
+    if (text.ends_with("dpi")) {
+        text.remove_suffix(3);
+    } else if (text.ends_with("dpcm")) {
+        text.remove_suffix(4);
+        perCm = true;
+    } else {
+        return std::nullopt;
+    }
+    const auto x = text.find('x');
+    const auto across = ParsePositive(text.substr(0, x));
+    const auto down = x == std::string_view::npos ? across : ParsePositive(text.substr(x + 1));
+    if (!across || !down) return std::nullopt;
+    if (perCm) return Resolution{DotsPerCmToInch(*across), DotsPerCmToInch(*down)};
+    return Resolution{*across, *down};
+}
+
+std::optional<Resolution> FromIpp(ipp_attribute_t* attr) {
+    if (attr == nullptr || ippGetValueTag(attr) != IPP_TAG_RESOLUTION || ippGetCount(attr) < 1) {
+        return std::nullopt;
+    }
+    int down = 0;
+    ipp_res_t units = IPP_RES_PER_INCH;
+    const int across = ippGetResolution(attr, 0, &down, &units);
+    if (across <= 0 || down <= 0) return std::nullopt;
+    if (units == IPP_RES_PER_CM) return Resolution{DotsPerCmToInch(across), DotsPerCmToInch(down)};
+    return Resolution{across, down};
+}
+
+std::optional<Resolution> FindResolution(const DestContext& c) {
+    for (const char* name : {"printer-resolution", "Resolution"}) {
+        if (const char* value = UserOption(c, name)) {
+            if (auto r = ParseResolution(value)) return r;
+        }
+    }
+    if (auto r = FromIpp(cupsFindDestDefault(c.Http, c.Dest, c.Info, "printer-resolution"))) {
+        return r;
+    }
+    return FromIpp(cupsFindDestSupported(c.Http, c.Dest, c.Info, "printer-resolution"));
+}
+
+bool SameSize(int width, int length, Size s) {
+    return std::abs(width - s.Width) <= kSizeTolerance &&
+           std::abs(length - s.Length) <= kSizeTolerance;
+}
+
+// The printer's entry for a sheet of size s (its media-col-database, or what
+// libcups makes of media-supported when there is none): the closest in
+// size, and one with margins rather than a borderless variant.
+std::optional<Media> FromDatabase(const DestContext& c, Size s) {
+    std::optional<Media> best;
+    int bestDistance = 0;
+    const int count = cupsGetDestMediaCount(c.Http, c.Dest, c.Info, CUPS_MEDIA_FLAGS_DEFAULT);
+    for (int i = 0; i < count; ++i) {
+        cups_size_t entry{};
+        if (!cupsGetDestMediaByIndex(c.Http, c.Dest, c.Info, i, CUPS_MEDIA_FLAGS_DEFAULT, &entry) ||
+            !SameSize(entry.width, entry.length, s)) {
+            continue;
+        }
+        const Media m{entry.width, entry.length, entry.left, entry.right, entry.top, entry.bottom};
+        const int distance = std::abs(m.Width - s.Width) + std::abs(m.Length - s.Length);
+        const bool better = !best || (best->Borderless() && !m.Borderless()) ||
+                            (best->Borderless() == m.Borderless() && distance < bestDistance);
+        if (better) {
+            best = m;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+// Removes a file when it goes.
+class TempFile {
+  public:
+    TempFile() {
+        char name[1024];
+        fd_ = cupsTempFd(name, sizeof name);
+        if (fd_ >= 0) path_ = name;
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() {
+        Close();
+        if (!path_.empty()) unlink(path_.c_str());
+    }
+    int Fd() const { return fd_; }
+    const std::string& Path() const { return path_; }
+    void Close() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+// The size of a page size that only the queue's PPD knows (a name of the
+// printer's own, such as a vendor's custom size), read from the PPD that the
+// scheduler serves for the queue. libcups offers no other way from a PPD
+// name to a size; its PPD reader is deprecated but is the one CUPS 2.4 uses.
+std::optional<Size> FromQueuePpd(const DestContext& c, const char* name) {
+    const char* uri = UserOption(c, "printer-uri-supported");
+    if (uri == nullptr) return std::nullopt;
+    char scheme[32], user[256], host[256], resource[1024];
+    int port = 0;
+    if (httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, user, sizeof user, host,
+                        sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK) {
+        return std::nullopt;
+    }
+    TempFile ppdFile;
+    if (ppdFile.Fd() < 0) return std::nullopt;
+    const std::string ppdResource = std::string(resource) + ".ppd";
+    if (cupsGetFd(c.Http, ppdResource.c_str(), ppdFile.Fd()) != HTTP_STATUS_OK) return std::nullopt;
+    ppdFile.Close();
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    ppd_file_t* ppd = ppdOpenFile(ppdFile.Path().c_str());
+    if (ppd == nullptr) return std::nullopt;
+    std::optional<Size> size;
+    if (const ppd_size_t* page = ppdPageSize(ppd, name);
+        page != nullptr && page->width > 0 && page->length > 0) {
+        size = Size{static_cast<int>(std::lround(page->width * 2540.0 / 72.0)),
+                    static_cast<int>(std::lround(page->length * 2540.0 / 72.0))};
+    }
+    ppdClose(ppd);
+#pragma GCC diagnostic pop
+    return size;
+}
+
+// The size a media or page size name stands for: a PWG self-describing
+// name, a standard PPD name, a legacy IPP name, or a size of the queue's PPD.
+std::optional<Size> SizeForName(const DestContext& c, const std::string& name) {
+    const pwg_media_t* pwg = pwgMediaForPWG(name.c_str());
+    if (pwg == nullptr) pwg = pwgMediaForPPD(name.c_str());
+    if (pwg == nullptr) pwg = pwgMediaForLegacy(name.c_str());
+    if (pwg != nullptr && pwg->width > 0 && pwg->length > 0) return Size{pwg->width, pwg->length};
+    return FromQueuePpd(c, name.c_str());
+}
+
+std::string Trim(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(" \t");
+    return std::string(s.substr(first, last - first + 1));
+}
+
+// The outcome of reading the user's choice of sheet.
+struct MediaChoice {
+    bool Chosen = false;  // a size was named
+    std::optional<Media> Found;
+};
+
+// The user's "media" (a comma-separated list whose first size counts; the
+// other entries may name a type or a source) or else "PageSize".
+MediaChoice UserMedia(const DestContext& c) {
+    for (const char* option : {"media", "PageSize"}) {
+        const char* value = UserOption(c, option);
+        if (value == nullptr) continue;
+        const std::string_view list(value);
+        std::size_t start = 0;
+        while (start <= list.size()) {
+            const auto comma = list.find(',', start);
+            const std::string token = Trim(
+                list.substr(start, comma == std::string_view::npos ? list.npos : comma - start));
+            if (!token.empty()) {
+                if (const auto size = SizeForName(c, token)) return {true, FromDatabase(c, *size)};
+            }
+            if (comma == std::string_view::npos) break;
+            start = comma + 1;
+        }
+    }
+    return {};
+}
+
+int IntegerMember(ipp_t* collection, const char* name, int fallback) {
+    ipp_attribute_t* attr = ippFindAttribute(collection, name, IPP_TAG_INTEGER);
+    return attr != nullptr ? ippGetInteger(attr, 0) : fallback;
+}
+
+// The printer's default sheet: media-col-default, or the media-default
+// name looked up among its media.
+std::optional<Media> DefaultMedia(const DestContext& c) {
+    ipp_attribute_t* col = cupsFindDestDefault(c.Http, c.Dest, c.Info, "media-col");
+    if (col != nullptr && ippGetValueTag(col) == IPP_TAG_BEGIN_COLLECTION) {
+        ipp_t* media = ippGetCollection(col, 0);
+        ipp_attribute_t* sizeAttr = ippFindAttribute(media, "media-size", IPP_TAG_BEGIN_COLLECTION);
+        ipp_t* size = sizeAttr != nullptr ? ippGetCollection(sizeAttr, 0) : nullptr;
+        const int width = size != nullptr ? IntegerMember(size, "x-dimension", 0) : 0;
+        const int length = size != nullptr ? IntegerMember(size, "y-dimension", 0) : 0;
+        if (width > 0 && length > 0) {
+            Media m{width,
+                    length,
+                    IntegerMember(media, "media-left-margin", -1),
+                    IntegerMember(media, "media-right-margin", -1),
+                    IntegerMember(media, "media-top-margin", -1),
+                    IntegerMember(media, "media-bottom-margin", -1)};
+            if (m.Left >= 0 && m.Right >= 0 && m.Top >= 0 && m.Bottom >= 0) return m;
+            // Margins left out: the printer's entry for the size has them.
+            if (auto listed = FromDatabase(c, Size{width, length})) return listed;
+            m.Left = std::max(m.Left, 0);
+            m.Right = std::max(m.Right, 0);
+            m.Top = std::max(m.Top, 0);
+            m.Bottom = std::max(m.Bottom, 0);
+            return m;
+        }
+    }
+    ipp_attribute_t* name = cupsFindDestDefault(c.Http, c.Dest, c.Info, "media");
+    if (name != nullptr &&
+        (ippGetValueTag(name) == IPP_TAG_KEYWORD || ippGetValueTag(name) == IPP_TAG_NAME)) {
+        if (const char* keyword = ippGetString(name, 0, nullptr)) {
+            if (const auto size = SizeForName(c, keyword)) return FromDatabase(c, *size);
+        }
+    }
+    return std::nullopt;
+}
+
+// orientation-requested 4 (landscape) or 5 (reverse landscape), or 3 when
+// the page stays upright.
+int Orientation(const DestContext& c) {
+    if (const char* value = UserOption(c, "orientation-requested")) {
+        if (const auto o = ParsePositive(value)) return *o;
+        // A keyword ("landscape") is what cupsEncodeOptions also accepts.
+        if (const int o = ippEnumValue("orientation-requested", value); o > 0) return o;
+    }
+    if (const char* value = UserOption(c, "landscape")) {
+        const std::string_view v(value);
+        if (v != "false" && v != "no" && v != "off") return 4;
+    }
+    ipp_attribute_t* attr = cupsFindDestDefault(c.Http, c.Dest, c.Info, "orientation-requested");
+    if (attr != nullptr &&
+        (ippGetValueTag(attr) == IPP_TAG_ENUM || ippGetValueTag(attr) == IPP_TAG_INTEGER)) {
+        return ippGetInteger(attr, 0);
+    }
+    return 3;
+}
+
+// The sheet as the page lies on it when the content is turned: landscape
+// turns it a quarter counter-clockwise (the sheet's left edge becomes the
+// page's top), reverse landscape a quarter clockwise.
+Media Turned(const Media& m, int orientation) {
+    if (orientation == 4) return {m.Length, m.Width, m.Bottom, m.Top, m.Left, m.Right};
+    if (orientation == 5) return {m.Length, m.Width, m.Top, m.Bottom, m.Right, m.Left};
+    return m;
+}
+
+std::optional<PageGeometry> ReadGeometry(const DestContext& c) {
+    std::optional<Media> media;
+    if (MediaChoice chosen = UserMedia(c); chosen.Chosen) {
+        media = chosen.Found;  // a size the printer does not offer: no geometry
+    } else {
+        media = DefaultMedia(c);
+    }
+    const std::optional<Resolution> res = FindResolution(c);
+    if (!media || !res) return std::nullopt;
+
+    const int orientation = Orientation(c);
+    const bool landscape = orientation == 4 || orientation == 5;
+    const Media m = Turned(*media, orientation);
+    const int rx = landscape ? res->Y : res->X;
+    const int ry = landscape ? res->X : res->Y;
+
+    const std::int64_t printableWidth = std::int64_t{m.Width} - m.Left - m.Right;
+    const std::int64_t printableLength = std::int64_t{m.Length} - m.Top - m.Bottom;
+    if (printableWidth <= 0 || printableLength <= 0) return std::nullopt;
+
+    PageGeometry g;
+    g.Rx = rx;
+    g.Ry = ry;
+    g.Pw = static_cast<int>(printableWidth * rx / 2540);
+    g.Ph = static_cast<int>(printableLength * ry / 2540);
+    g.MediaWidthPt = m.Width * 72.0 / 2540.0;
+    g.MediaHeightPt = m.Length * 72.0 / 2540.0;
+    g.LeftPt = m.Left * 72.0 / 2540.0;
+    g.TopPt = m.Top * 72.0 / 2540.0;
+    if (g.Pw <= 0 || g.Ph <= 0) return std::nullopt;
+    return g;
+}
+
+// The successful-ok range: a job whose attributes the scheduler adjusted
+// (successful-ok-ignored-or-substituted-attributes) is still a job.
+bool Succeeded(ipp_status_t status) {
+    return status <= IPP_STATUS_OK_EVENTS_COMPLETE;
+}
+
+class CupsPrinter final : public Printer {
+  public:
+    CupsPrinter(Http http, Dest dest, DestInfo info, const PageGeometry& geometry)
+        : http_(std::move(http)),
+          dest_(std::move(dest)),
+          info_(std::move(info)),
+          geometry_(geometry) {}
+
+    const PageGeometry& Geometry() const override { return geometry_; }
+
+    bool Print(const std::string& docName, const PageImage& image) override {
+        if (used_) return false;
+        used_ = true;
+        try {
+            return Send(docName, image);
+        } catch (...) {
+            return false;  // std::bad_alloc building the options or the name
+        }
+    }
+
+  private:
+    bool Send(const std::string& docName, const PageImage& image) {
+        // What `lp` sends: the destination's options (the user's lpoptions
+        // included), plus no scaling, since the page is already to size.
+        Options options;
+        for (int i = 0; i < dest_->num_options; ++i) {
+            options.Set(dest_->options[i].name, dest_->options[i].value);
+        }
+        options.Set("print-scaling", "none");
+
+        const std::string title = ToJobName(docName);
+        int jobId = 0;
+        const ipp_status_t created =
+            cupsCreateDestJob(http_.get(), dest_.get(), info_.get(), &jobId, title.c_str(),
+                              options.Count(), options.Get());
+        if (!Succeeded(created) || jobId <= 0) {
+            if (jobId > 0) Cancel(jobId);
+            return false;
+        }
+        if (cupsStartDestDocument(http_.get(), dest_.get(), info_.get(), jobId, title.c_str(),
+                                  CUPS_FORMAT_PDF, 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
+            Cancel(jobId);
+            return false;
+        }
+        const bool written =
+            WritePdfPage(geometry_, image, [this](const unsigned char* data, std::size_t size) {
+                return cupsWriteRequestData(http_.get(), reinterpret_cast<const char*>(data),
+                                            size) == HTTP_STATUS_CONTINUE;
+            });
+        if (!written) {
+            Cancel(jobId);
+            return false;
+        }
+        if (!Succeeded(cupsFinishDestDocument(http_.get(), dest_.get(), info_.get()))) {
+            Cancel(jobId);
+            return false;
+        }
+        return true;
+    }
+
+    // Drops the connection first: a document cut off in the middle of its
+    // request is then discarded by the scheduler instead of being completed
+    // and printed. The job is cancelled over a fresh connection.
+    void Cancel(int jobId) {
+        if (httpReconnect2(http_.get(), kConnectTimeoutMs, nullptr) != 0) return;
+        cupsCancelDestJob(http_.get(), dest_.get(), jobId);
+    }
+
+    Http http_;
+    Dest dest_;
+    DestInfo info_;
+    PageGeometry geometry_;
+    bool used_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Printer> CupsSpooler::Open(const std::string& printerName) {
+    try {
+        if (printerName.empty()) return nullptr;  // libcups would pick the default printer
+        std::string queue = printerName;
+        std::string instance;
+        if (const auto slash = printerName.find('/'); slash != std::string::npos) {
+            queue = printerName.substr(0, slash);
+            instance = printerName.substr(slash + 1);
+            if (queue.empty() || instance.empty()) return nullptr;
+        }
+
+        Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                               kConnectTimeoutMs, nullptr));
+        if (!http) return nullptr;
+        Dest dest(cupsGetNamedDest(http.get(), queue.c_str(),
+                                   instance.empty() ? nullptr : instance.c_str()));
+        if (!dest) return nullptr;
+        DestInfo info(cupsCopyDestInfo(http.get(), dest.get()));
+        if (!info) return nullptr;
+
+        const std::optional<PageGeometry> geometry =
+            ReadGeometry(DestContext{http.get(), dest.get(), info.get()});
+        if (!geometry) return nullptr;
+        return std::make_unique<CupsPrinter>(std::move(http), std::move(dest), std::move(info),
+                                             *geometry);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+std::string ToJobName(const std::string& fileName) {
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+    std::string name;
+    name.reserve(std::min(fileName.size(), kMaxNameBytes));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(fileName.data());
+    const std::size_t n = fileName.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char lead = bytes[i];
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        std::uint32_t minimum = 0;
+        if (lead < 0x80) {
+            length = 1;
+            code = lead;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            code = lead & 0x1F;
+            minimum = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            code = lead & 0x0F;
+            minimum = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code = lead & 0x07;
+            minimum = 0x10000;
+        }
+        bool valid = length > 0 && i + length <= n;
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const unsigned char next = bytes[i + k];
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        valid = valid && code >= minimum && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        const bool control = valid && (code < 0x20 || code == 0x7F);
+
+        const std::string_view piece = valid && !control
+                                           ? std::string_view(fileName).substr(i, length)
+                                           : std::string_view(kReplacement, 3);
+        if (name.size() + piece.size() > kMaxNameBytes) break;
+        name.append(piece);
+        i += valid ? length : 1;
+    }
+    return name;
+}

@@ -1,0 +1,63 @@
+// Printers through the CUPS scheduler (libcups 2.4).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/platform_services.h"
+
+// Opens CUPS destinations with their default options, the user's lpoptions
+// included, and reads from them the page a print job sees.
+//
+// Open(name): name is a queue, or "queue/instance" for an lpoptions
+// instance (one that lpoptions does not define is the plain queue, as for
+// lp). Each Open makes its own connection to the scheduler that
+// cupsServer() names ($CUPS_SERVER, client.conf, or the local socket). The
+// geometry comes from:
+//   - the sheet and its margins: the user's "media" option (a PWG name such as
+//     "na_letter_8.5x11in", a PPD name such as "Letter" or one of the queue's
+//     own PPD sizes, a legacy name, or a comma-separated list of which the
+//     first size counts), else the user's "PageSize" option, else the queue's
+//     media-col-default. A chosen size is looked up among the printer's media
+//     (its media-col-database) and the entry with margins is preferred over a
+//     borderless one of the same size; a chosen size the printer does not
+//     offer makes Open fail. Tokens that name no size (a media type or
+//     source) are ignored.
+//   - Rx, Ry: the user's "printer-resolution" (for example "600dpi",
+//     "600x300dpi", "118dpcm") or PPD-style "Resolution" option, else the
+//     printer's printer-resolution-default, else the first of
+//     printer-resolution-supported. A value that cannot be read is ignored.
+//   - landscape: orientation-requested 4 or 5 (the user's option, else the
+//     printer's default) or the "landscape" option swap the sheet's width
+//     and height, Rx and Ry, and rotate the margins as the page is turned.
+//   - Pw = floor(printable width in 1/100 mm * Rx / 2540), Ph likewise.
+// Open returns null, holding nothing, when the name is empty, the scheduler
+// cannot be reached, the destination does not exist, or it says nothing of
+// its media or its resolution. A raw queue (no driver) is such a
+// destination: it reports neither, and guessing a sheet and a resolution
+// would print at the wrong size or into the sheet's unprintable edges, so it
+// is refused; a queue set up with its printer's driver or as an IPP
+// Everywhere queue reports both.
+//
+// The Printer that Open returns keeps the destination and its connection;
+// its Print sends one streamed job named ToJobName(docName) holding the page
+// that WritePdfPage writes, with the destination's default options (as `lp`
+// passes them) plus print-scaling=none, so nothing scales the page again.
+// Print returns false when the job cannot be created, the document cannot
+// be sent or the scheduler does not accept it; a job that was created is
+// then cancelled. A second Print returns false without doing anything.
+//
+// Neither class throws. Each object may be used from one thread at a time;
+// different objects may be used from different threads.
+class CupsSpooler final : public Spooler {
+  public:
+    std::unique_ptr<Printer> Open(const std::string& printerName) override;
+};
+
+// The job name for a file name: valid UTF-8 is kept as it is, except that
+// control characters (which CUPS refuses in a name) become U+FFFD; each byte
+// that is not part of a valid UTF-8 sequence (stray continuation bytes,
+// overlong forms, surrogates, code points past U+10FFFF, truncated
+// sequences) becomes U+FFFD too. The result is cut, at a character boundary,
+// to the 255 bytes IPP allows in a name. Thread-safe.
+std::string ToJobName(const std::string& fileName);

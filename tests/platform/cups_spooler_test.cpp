@@ -1,0 +1,391 @@
+#include "platform/cups_spooler.h"
+
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/pdf_page.h"
+#include "tests/support/images.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+void SetLpoptions(const std::string& content) {
+    if (content.empty()) {
+        unlink(sandbox::Home().Lpoptions().c_str());
+    } else {
+        WriteFile(sandbox::Home().Lpoptions(), content);
+    }
+}
+
+// A name no other test program prints under, so that captured jobs can be
+// told apart while other programs print on the same queues.
+std::string UniqueName(const std::string& stem, const std::string& suffix) {
+    static int counter = 0;
+    return stem + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + suffix;
+}
+
+std::shared_ptr<const std::uint8_t> Share(std::string bytes) {
+    auto owner = std::make_shared<std::string>(std::move(bytes));
+    return {owner, reinterpret_cast<const std::uint8_t*>(owner->data())};
+}
+
+PageImage BgrxImage(int w, int h) {
+    std::string rows(static_cast<std::size_t>(w) * h * 4, '\0');
+    for (std::size_t i = 0; i < rows.size(); i += 4) {
+        rows[i] = static_cast<char>(i / 4 % 251);  // B
+        rows[i + 1] = 90;                          // G
+        rows[i + 2] = static_cast<char>(200);      // R
+    }
+    PageImage image;
+    image.Format = PageImage::Encoding::Bgrx;
+    image.Width = w;
+    image.Height = h;
+    image.Stride = w * 4;
+    image.Size = rows.size();
+    image.Data = Share(std::move(rows));
+    return image;
+}
+
+PageImage JpegImage(const TempDir& dir, int w, int h) {
+    const std::string path = dir / "image.jpg";
+    testimages::Spec picture;
+    picture.Width = w;
+    picture.Height = h;
+    testimages::Write(path, picture);
+    PageImage image;
+    image.Format = PageImage::Encoding::Jpeg;
+    image.Width = w;
+    image.Height = h;
+    std::string bytes = ReadFile(path);
+    image.Size = bytes.size();
+    image.Data = Share(std::move(bytes));
+    return image;
+}
+
+std::string PdfOf(const PageGeometry& g, const PageImage& image) {
+    std::string bytes;
+    EXPECT_TRUE(WritePdfPage(g, image, [&bytes](const unsigned char* data, std::size_t size) {
+        bytes.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    }));
+    return bytes;
+}
+
+// The captured job of queue titled title, waiting for the backend to finish
+// it. Other programs may print on the same queue meanwhile.
+std::optional<sandbox::CapturedJob> CapturedJobTitled(const std::string& queue,
+                                                      const std::string& title) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+        for (sandbox::CapturedJob& job : sandbox::WaitForJobs(queue, 0, 0)) {
+            if (job.Title == title) return job;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+// The state of the scheduler's job on queue titled title (IPP_JSTATE_*), 0
+// when there is none.
+int JobStateOf(const std::string& queue, const std::string& title) {
+    cups_job_t* jobs = nullptr;
+    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
+    int state = 0;
+    for (int i = 0; i < count; ++i) {
+        if (jobs[i].title != nullptr && title == jobs[i].title) state = jobs[i].state;
+    }
+    cupsFreeJobs(count, jobs);
+    return state;
+}
+
+bool HasOption(const std::string& options, const std::string& option) {
+    std::istringstream words(options);
+    std::string word;
+    while (words >> word) {
+        if (word == option) return true;
+    }
+    return false;
+}
+
+class CupsSpoolerTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() { sandbox::Home(); }
+
+    void SetUp() override {
+        ASSERT_FALSE(sandbox::Server().empty());
+        SetLpoptions("");
+    }
+    void TearDown() override { SetLpoptions(""); }
+
+    CupsSpooler spooler_;
+};
+
+struct GeometryCase {
+    const char* Name;
+    const char* Queue;
+    const char* Lpoptions;  // the user's lpoptions file
+    int Rx, Ry, Pw, Ph;
+    double MediaWidthPt, MediaHeightPt, LeftPt, TopPt;
+};
+
+const GeometryCase kGeometryCases[] = {
+    {"600_defaults", "tallowin-600", "", 600, 600, 4800, 6600, 612, 828, 18, 18},
+    {"300_defaults_letter_with_margins", "tallowin-300", "", 300, 300, 2400, 3150, 612, 792, 18,
+     18},
+    {"600_media_ppd_name_Letter", "tallowin-600", "Dest tallowin-600 media=Letter\n", 600, 600,
+     4800, 6300, 612, 792, 18, 18},
+    {"600_media_pwg_name", "tallowin-600", "Dest tallowin-600 media=na_letter_8.5x11in\n", 600, 600,
+     4800, 6300, 612, 792, 18, 18},
+    // As wide as the default: found by its name, not by its width.
+    {"600_media_queue_ppd_size", "tallowin-600", "Dest tallowin-600 media=Tallowin85x13\n", 600,
+     600, 4800, 7500, 612, 936, 18, 18},
+    {"600_pagesize_option", "tallowin-600", "Dest tallowin-600 PageSize=Tallowin85x13\n", 600, 600,
+     4800, 7500, 612, 936, 18, 18},
+    {"600_media_list_type_then_size", "tallowin-600",
+     "Dest tallowin-600 media=Glossy,na_letter_8.5x11in\n", 600, 600, 4800, 6300, 612, 792, 18, 18},
+    {"600_media_type_only_keeps_default", "tallowin-600", "Dest tallowin-600 media=Glossy\n", 600,
+     600, 4800, 6600, 612, 828, 18, 18},
+    {"300_media_A4_from_ppd_points", "tallowin-300", "Dest tallowin-300 media=A4\n", 300, 300, 2329,
+     3358, 20990 * 72.0 / 2540, 29704 * 72.0 / 2540, 18, 18},
+    {"600_landscape_orientation_requested", "tallowin-600",
+     "Dest tallowin-600 orientation-requested=4\n", 600, 600, 6600, 4800, 828, 612, 18, 18},
+    {"600_reverse_landscape", "tallowin-600", "Dest tallowin-600 orientation-requested=5\n", 600,
+     600, 6600, 4800, 828, 612, 18, 18},
+    {"600_landscape_option", "tallowin-600", "Dest tallowin-600 landscape\n", 600, 600, 6600, 4800,
+     828, 612, 18, 18},
+    {"600_portrait_requested", "tallowin-600", "Dest tallowin-600 orientation-requested=3\n", 600,
+     600, 4800, 6600, 612, 828, 18, 18},
+    {"600_resolution_300dpi", "tallowin-600", "Dest tallowin-600 printer-resolution=300dpi\n", 300,
+     300, 2400, 3300, 612, 828, 18, 18},
+    {"600_resolution_across_by_down", "tallowin-600",
+     "Dest tallowin-600 printer-resolution=600x300dpi\n", 600, 300, 4800, 3300, 612, 828, 18, 18},
+    {"600_resolution_ppd_style", "tallowin-600", "Dest tallowin-600 Resolution=300dpi\n", 300, 300,
+     2400, 3300, 612, 828, 18, 18},
+    {"600_resolution_dots_per_cm", "tallowin-600", "Dest tallowin-600 printer-resolution=118dpcm\n",
+     300, 300, 2400, 3300, 612, 828, 18, 18},
+    {"600_resolution_unreadable_keeps_default", "tallowin-600",
+     "Dest tallowin-600 printer-resolution=fast\n", 600, 600, 4800, 6600, 612, 828, 18, 18},
+    {"600_landscape_turns_the_resolution", "tallowin-600",
+     "Dest tallowin-600 orientation-requested=4 printer-resolution=600x300dpi\n", 300, 600, 3300,
+     4800, 828, 612, 18, 18},
+    {"600_landscape_on_chosen_media", "tallowin-600",
+     "Dest tallowin-600 media=Tallowin85x13 orientation-requested=4\n", 600, 600, 7500, 4800, 936,
+     612, 18, 18},
+    {"options_of_another_queue_do_not_apply", "tallowin-600", "Dest tallowin-300 media=A4\n", 600,
+     600, 4800, 6600, 612, 828, 18, 18},
+    {"instance_has_its_own_options", "tallowin-600/tall",
+     "Dest tallowin-600/tall media=Tallowin85x13\n", 600, 600, 4800, 7500, 612, 936, 18, 18},
+    {"queue_without_instance_ignores_instance_options", "tallowin-600",
+     "Dest tallowin-600/tall media=Tallowin85x13\n", 600, 600, 4800, 6600, 612, 828, 18, 18},
+    // As for lp: an instance lpoptions does not define is the plain queue.
+    {"undefined_instance_is_the_queue", "tallowin-600/nosuch", "", 600, 600, 4800, 6600, 612, 828,
+     18, 18},
+};
+
+TEST_F(CupsSpoolerTest, ReadsThePageFromTheDestinationAndTheUsersOptions) {
+    for (const GeometryCase& c : kGeometryCases) {
+        SCOPED_TRACE(c.Name);
+        SetLpoptions(c.Lpoptions);
+        const std::unique_ptr<Printer> printer = spooler_.Open(c.Queue);
+        ASSERT_NE(printer, nullptr);
+        const PageGeometry& g = printer->Geometry();
+        EXPECT_EQ(g.Rx, c.Rx);
+        EXPECT_EQ(g.Ry, c.Ry);
+        EXPECT_EQ(g.Pw, c.Pw);
+        EXPECT_EQ(g.Ph, c.Ph);
+        EXPECT_NEAR(g.MediaWidthPt, c.MediaWidthPt, 0.001);
+        EXPECT_NEAR(g.MediaHeightPt, c.MediaHeightPt, 0.001);
+        EXPECT_NEAR(g.LeftPt, c.LeftPt, 0.001);
+        EXPECT_NEAR(g.TopPt, c.TopPt, 0.001);
+    }
+}
+
+TEST_F(CupsSpoolerTest, RefusesWhatItCannotPrintOn) {
+    struct Case {
+        const char* Name;
+        const char* Queue;
+        const char* Lpoptions;
+    };
+    const Case cases[] = {
+        {"missing_queue", "tallowin-no-such-queue", ""},
+        // Empty would make libcups pick the default printer.
+        {"empty_name", "", ""},
+        {"empty_instance", "tallowin-600/", ""},
+        // A raw queue says neither its media nor its resolution.
+        {"raw_queue", "tallowin-raw", ""},
+        {"raw_queue_even_with_a_media_choice", "tallowin-raw", "Dest tallowin-raw media=Letter\n"},
+        // A size the printer does not offer: its margins are unknown.
+        {"media_not_offered", "tallowin-600", "Dest tallowin-600 media=A4\n"},
+        {"pagesize_not_offered", "tallowin-300", "Dest tallowin-300 PageSize=Legal\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SetLpoptions(c.Lpoptions);
+        EXPECT_EQ(spooler_.Open(c.Queue), nullptr);
+    }
+}
+
+// Points CUPS_SERVER somewhere else for as long as it lives.
+class ServerOverride {
+  public:
+    explicit ServerOverride(const std::string& server) : saved_(sandbox::Server()) {
+        setenv("CUPS_SERVER", server.c_str(), 1);
+        cupsSetServer(nullptr);  // forget the server libcups already read
+    }
+    ~ServerOverride() {
+        setenv("CUPS_SERVER", saved_.c_str(), 1);
+        cupsSetServer(nullptr);
+    }
+    ServerOverride(const ServerOverride&) = delete;
+    ServerOverride& operator=(const ServerOverride&) = delete;
+
+  private:
+    std::string saved_;
+};
+
+TEST_F(CupsSpoolerTest, AnUnreachableSchedulerGivesNoPrinter) {
+    TempDir dir;
+    {
+        const ServerOverride gone(dir / "no-such.sock");
+        EXPECT_EQ(spooler_.Open(sandbox::kQueue600), nullptr);
+    }
+    // And the sandbox is there again afterwards.
+    EXPECT_NE(spooler_.Open(sandbox::kQueue600), nullptr);
+}
+
+TEST_F(CupsSpoolerTest, PrintsOneStreamedUnscaledJobNamedAfterTheFile) {
+    TempDir dir;
+    struct Case {
+        const char* Name;
+        PageImage Image;
+    };
+    const Case cases[] = {
+        {"bgrx", BgrxImage(320, 200)},
+        {"jpeg", JpegImage(dir, 300, 240)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue600);
+        ASSERT_NE(printer, nullptr);
+        const std::string docName = UniqueName(std::string("photo-") + c.Name, ".jpg");
+        ASSERT_TRUE(printer->Print(docName, c.Image));
+
+        const std::optional<sandbox::CapturedJob> job =
+            CapturedJobTitled(sandbox::kQueue600, docName);
+        ASSERT_TRUE(job.has_value()) << "no job titled " << docName;
+        EXPECT_TRUE(ReadFile(job->DocumentPath) == PdfOf(printer->Geometry(), c.Image))
+            << "the printer did not receive the page as written";
+        EXPECT_TRUE(HasOption(job->Options, "print-scaling=none")) << job->Options;
+    }
+}
+
+TEST_F(CupsSpoolerTest, PassesTheUsersDefaultOptionsWithTheJob) {
+    SetLpoptions("Dest tallowin-600 print-color-mode=monochrome\n");
+    const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue600);
+    ASSERT_NE(printer, nullptr);
+    const std::string docName = UniqueName("mono", ".png");
+    ASSERT_TRUE(printer->Print(docName, BgrxImage(16, 16)));
+    const std::optional<sandbox::CapturedJob> job = CapturedJobTitled(sandbox::kQueue600, docName);
+    ASSERT_TRUE(job.has_value());
+    EXPECT_TRUE(HasOption(job->Options, "print-color-mode=monochrome")) << job->Options;
+    EXPECT_TRUE(HasOption(job->Options, "print-scaling=none")) << job->Options;
+}
+
+TEST_F(CupsSpoolerTest, AFileNameThatIsNotUtf8GivesAValidJobName) {
+    const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue300);
+    ASSERT_NE(printer, nullptr);
+    const std::string unique = UniqueName("", ".jpg");
+    ASSERT_TRUE(printer->Print("caf\xe9" + unique, BgrxImage(40, 30)));
+    const std::string expected = "caf\xEF\xBF\xBD" + unique;
+    const std::optional<sandbox::CapturedJob> job = CapturedJobTitled(sandbox::kQueue300, expected);
+    ASSERT_TRUE(job.has_value()) << "no job titled " << expected;
+    EXPECT_EQ(ToJobName(job->Title), job->Title) << "the name is not valid UTF-8";
+}
+
+TEST_F(CupsSpoolerTest, ALongFileNameIsCutToWhatIppAllows) {
+    const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue300);
+    ASSERT_NE(printer, nullptr);
+    const std::string docName = UniqueName("long", std::string(300, 'n') + ".jpg");
+    ASSERT_TRUE(printer->Print(docName, BgrxImage(8, 8)));
+    const std::optional<sandbox::CapturedJob> job =
+        CapturedJobTitled(sandbox::kQueue300, docName.substr(0, 255));
+    EXPECT_TRUE(job.has_value()) << "no job named after the first 255 bytes";
+}
+
+TEST_F(CupsSpoolerTest, AFailedDocumentCancelsItsJob) {
+    const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue600);
+    ASSERT_NE(printer, nullptr);
+    // A JPEG whose header does not say the size it claims: the page cannot
+    // be written, after the job was created.
+    TempDir dir;
+    PageImage image = JpegImage(dir, 64, 48);
+    image.Width = 65;
+    const std::string docName = UniqueName("broken", ".jpg");
+    EXPECT_FALSE(printer->Print(docName, image));
+    EXPECT_EQ(JobStateOf(sandbox::kQueue600, docName), IPP_JSTATE_CANCELED);
+}
+
+TEST_F(CupsSpoolerTest, PrintsOnlyOnce) {
+    const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue600);
+    ASSERT_NE(printer, nullptr);
+    const std::string first = UniqueName("first", ".jpg");
+    ASSERT_TRUE(printer->Print(first, BgrxImage(8, 8)));
+    const std::string second = UniqueName("second", ".jpg");
+    EXPECT_FALSE(printer->Print(second, BgrxImage(8, 8)));
+    EXPECT_TRUE(CapturedJobTitled(sandbox::kQueue600, first).has_value());
+    EXPECT_EQ(JobStateOf(sandbox::kQueue600, second), 0);
+}
+
+TEST(ToJobNameTest, KeepsValidUtf8AndReplacesTheRest) {
+    struct Case {
+        const char* Name;
+        std::string In;
+        std::string Out;
+    };
+    const std::string fffd = "\xEF\xBF\xBD";
+    const Case cases[] = {
+        {"ascii", "photo.jpg", "photo.jpg"},
+        {"empty", "", ""},
+        {"two_byte", "caf\xC3\xA9.jpg", "caf\xC3\xA9.jpg"},
+        {"three_byte", "\xE6\x97\xA5\xE6\x9C\xAC.png", "\xE6\x97\xA5\xE6\x9C\xAC.png"},
+        {"four_byte", "\xF0\x9F\x93\xB7.jpg", "\xF0\x9F\x93\xB7.jpg"},
+        {"highest_code_point", "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+        {"latin1_byte", "caf\xE9.jpg", "caf" + fffd + ".jpg"},
+        {"two_latin1_bytes", "\xE9\xE8", fffd + fffd},
+        {"stray_continuation", "a\x80z", "a" + fffd + "z"},
+        {"truncated_at_end", "photo\xE6\x97", "photo" + fffd + fffd},
+        {"lead_then_ascii", "\xC3(x)", fffd + "(x)"},
+        {"overlong_slash", "a\xC0\xAFz", "a" + fffd + fffd + "z"},
+        {"overlong_three_byte", "\xE0\x80\xAF", fffd + fffd + fffd},
+        {"surrogate", "\xED\xA0\x80", fffd + fffd + fffd},
+        {"beyond_unicode", "\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},
+        {"f5_lead", "\xF5\x80", fffd + fffd},
+        {"ff_byte", "\xFF.jpg", fffd + ".jpg"},
+        {"tab", "a\tb", "a" + fffd + "b"},
+        {"newline", "a\nb", "a" + fffd + "b"},
+        {"escape", "\x1B[0m", fffd + "[0m"},
+        {"delete", "a\x7F", "a" + fffd},
+        {"255_bytes_kept", std::string(255, 'x'), std::string(255, 'x')},
+        {"256_bytes_cut", std::string(256, 'x'), std::string(255, 'x')},
+        {"cut_before_a_split_character", std::string(254, 'x') + "\xC3\xA9", std::string(254, 'x')},
+        {"cut_before_a_replacement", std::string(253, 'x') + "\xE9", std::string(253, 'x')},
+        {"replacement_that_fits", std::string(252, 'x') + "\xE9", std::string(252, 'x') + fffd},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ToJobName(c.In), c.Out) << c.Name;
+    }
+}
+
+}  // namespace
