@@ -22,13 +22,13 @@
 namespace {
 
 class FilePrinter final : public Printer {
-public:
+  public:
     FilePrinter(PageGeometry geometry, std::string out)
         : geometry_(geometry), out_(std::move(out)) {}
     const PageGeometry& Geometry() const override { return geometry_; }
     bool Print(const std::string&, const PageImage& image) override {
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(out_.c_str(), "wb"),
-                                                           &std::fclose);
+                                                          &std::fclose);
         if (!f) return false;
         const bool ok = WritePdfPage(geometry_, image, [&](const unsigned char* d, std::size_t n) {
             return std::fwrite(d, 1, n, f.get()) == n;
@@ -36,14 +36,14 @@ public:
         return ok && std::fflush(f.get()) == 0;
     }
 
-private:
+  private:
     PageGeometry geometry_;
     std::string out_;
 };
 
 // Takes the geometry from the real queue, then writes to a file.
 class FileSpooler final : public Spooler {
-public:
+  public:
     explicit FileSpooler(std::string out) : out_(std::move(out)) {}
     std::unique_ptr<Printer> Open(const std::string& name) override {
         CupsSpooler cups;
@@ -52,12 +52,12 @@ public:
         return std::make_unique<FilePrinter>(real->Geometry(), out_);
     }
 
-private:
+  private:
     std::string out_;
 };
 
 class KeepFiles final : public FileRemover {
-public:
+  public:
     bool RemoveIfSame(const std::string&, const FileIdentity&) override { return false; }
 };
 

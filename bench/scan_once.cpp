@@ -11,15 +11,15 @@ namespace {
 
 // Nothing is printed by a first scan; these are never called.
 class NoImages final : public ImageLoader {
-public:
+  public:
     std::unique_ptr<Image> Load(const std::string&) override { return nullptr; }
 };
 class NoSpooler final : public Spooler {
-public:
+  public:
     std::unique_ptr<Printer> Open(const std::string&) override { return nullptr; }
 };
 class NoRemover final : public FileRemover {
-public:
+  public:
     bool RemoveIfSame(const std::string&, const FileIdentity&) override { return false; }
 };
 

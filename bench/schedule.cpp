@@ -12,15 +12,16 @@
 namespace {
 
 class StillClock final : public Clock {
-public:
+  public:
     std::uint32_t Now() override { return now; }
     std::uint32_t now = 1000;
 };
 
 class BigLister final : public FolderLister {
-public:
+  public:
     explicit BigLister(int files) {
-        for (int i = 0; i < files; ++i) listing.emplace("IMG_" + std::to_string(100000 + i) + ".jpg", i);
+        for (int i = 0; i < files; ++i)
+            listing.emplace("IMG_" + std::to_string(100000 + i) + ".jpg", i);
     }
     bool IsFolder(const std::string&) override { return true; }
     Listing List(const std::string&) override { return listing; }
@@ -28,7 +29,7 @@ public:
 };
 
 class Nothing final : public ImageLoader, public Spooler, public FileRemover {
-public:
+  public:
     std::unique_ptr<Image> Load(const std::string&) override { return nullptr; }
     std::unique_ptr<Printer> Open(const std::string&) override { return nullptr; }
     bool RemoveIfSame(const std::string&, const FileIdentity&) override { return false; }

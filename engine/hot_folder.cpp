@@ -58,7 +58,9 @@ void HotFolder::SetRunning() {
     State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
 }
 
-void HotFolder::SetWaiting() { State.store(HF_STATE_WAITING, std::memory_order_relaxed); }
+void HotFolder::SetWaiting() {
+    State.store(HF_STATE_WAITING, std::memory_order_relaxed);
+}
 
 void HotFolder::Scan(const EngineServices& services) {
     if (GetState() != HF_STATE_RUNNING) return;
@@ -93,8 +95,8 @@ void HotFolder::PrintFile(const EngineServices& services, const std::string& pat
 
     State.store(HF_STATE_RESIZING, std::memory_order_relaxed);
     const PageGeometry& page = printer->Geometry();
-    const FitResult fit = FitToPage({image->Width(), image->Height(), image->XDpi(),
-                                     image->YDpi(), page.Rx, page.Ry, page.Pw, page.Ph});
+    const FitResult fit = FitToPage({image->Width(), image->Height(), image->XDpi(), image->YDpi(),
+                                     page.Rx, page.Ry, page.Pw, page.Ph});
     // The pixels are decoded here; a file damaged past its header fails now,
     // before any job exists, and stays like a file that did not load.
     std::optional<PageImage> pixels;

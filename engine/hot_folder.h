@@ -18,7 +18,7 @@
 #include "engine/platform_services.h"
 
 class HotFolder {
-public:
+  public:
     // "NewHotFolder", no path, no printer, 20 seconds, waiting, no error.
     HotFolder();
     HotFolder(std::string name, std::string folderPath, std::string printerName,
@@ -67,7 +67,7 @@ public:
     // latter sets HF_ERR_PRINTER. The state is HF_STATE_RUNNING afterwards.
     void PrintFile(const EngineServices& services, const std::string& path);
 
-private:
+  private:
     std::string FolderPath;
     std::int32_t ScanTime = 20;
     std::string Name = "NewHotFolder";

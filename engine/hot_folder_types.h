@@ -22,9 +22,9 @@ enum HotFolderError : std::int32_t {
 };
 
 struct FileEntry {
-    std::string Name;         // name within the folder, raw bytes
-    std::uint32_t Size = 0;   // low 32 bits of the size at the last scan that saw it
-    std::int32_t Printed = 0; // 1 once the file has been handed to the print job
+    std::string Name;          // name within the folder, raw bytes
+    std::uint32_t Size = 0;    // low 32 bits of the size at the last scan that saw it
+    std::int32_t Printed = 0;  // 1 once the file has been handed to the print job
 
     bool operator==(const FileEntry&) const = default;
 };

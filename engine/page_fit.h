@@ -2,15 +2,15 @@
 #pragma once
 
 struct FitInput {
-    int W = 0, H = 0;     // image size in pixels
-    int Dx = 0, Dy = 0;   // image resolution in dots per inch; 0 in either means 72 x 72
-    int Rx = 0, Ry = 0;   // printer resolution in dots per inch
-    int Pw = 0, Ph = 0;   // printable area in printer pixels
+    int W = 0, H = 0;    // image size in pixels
+    int Dx = 0, Dy = 0;  // image resolution in dots per inch; 0 in either means 72 x 72
+    int Rx = 0, Ry = 0;  // printer resolution in dots per inch
+    int Pw = 0, Ph = 0;  // printable area in printer pixels
 };
 
 struct FitResult {
-    float f = 1;          // the one factor applied in both directions, never above 1
-    int Tw = 0, Th = 0;   // size on paper in printer pixels
+    float f = 1;         // the one factor applied in both directions, never above 1
+    int Tw = 0, Th = 0;  // size on paper in printer pixels
 };
 
 // The image keeps its own resolution on paper (W x Rx / Dx printer pixels

@@ -16,13 +16,13 @@
 
 // The 32-bit millisecond tick: wraps to 0 after 2^32 - 1.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual std::uint32_t Now() = 0;
 };
 
 class FolderLister {
-public:
+  public:
     virtual ~FolderLister() = default;
     // True when path names an existing folder (a link to one counts).
     virtual bool IsFolder(const std::string& path) = 0;
@@ -52,18 +52,18 @@ struct PageImage {
     Encoding Format = Encoding::Bgrx;
     int Width = 0;
     int Height = 0;
-    int Stride = 0;                        // Bgrx only
+    int Stride = 0;                            // Bgrx only
     std::shared_ptr<const std::uint8_t> Data;  // owner of the bytes, whatever allocated them
     std::size_t Size = 0;
 };
 
 // One decoded (or, at least, opened and checked) image file.
 class Image {
-public:
+  public:
     virtual ~Image() = default;
-    virtual int Width() const = 0;   // upright, after the EXIF orientation
+    virtual int Width() const = 0;  // upright, after the EXIF orientation
     virtual int Height() const = 0;
-    virtual int XDpi() const = 0;    // whole dots per inch; 0 when the file gives none
+    virtual int XDpi() const = 0;  // whole dots per inch; 0 when the file gives none
     virtual int YDpi() const = 0;
     virtual const FileIdentity& Identity() const = 0;
     // Resamples the whole image to exactly width x height (linear kernel,
@@ -74,7 +74,7 @@ public:
 };
 
 class ImageLoader {
-public:
+  public:
     virtual ~ImageLoader() = default;
     // Null when the file is gone, locked, not an image, damaged in its
     // header, or larger than the loader accepts. Never throws.
@@ -84,16 +84,16 @@ public:
 // A printer's page as the print job sees it, all in printer pixels except
 // where a unit says otherwise.
 struct PageGeometry {
-    int Rx = 0, Ry = 0;                 // dots per inch across and down
-    int Pw = 0, Ph = 0;                 // printable area in printer pixels
-    double MediaWidthPt = 0;            // the whole sheet, in points (1/72 inch)
+    int Rx = 0, Ry = 0;       // dots per inch across and down
+    int Pw = 0, Ph = 0;       // printable area in printer pixels
+    double MediaWidthPt = 0;  // the whole sheet, in points (1/72 inch)
     double MediaHeightPt = 0;
-    double LeftPt = 0, TopPt = 0;       // the printable area's top-left corner, in points
+    double LeftPt = 0, TopPt = 0;  // the printable area's top-left corner, in points
 };
 
 // An open printer. Print is called at most once.
 class Printer {
-public:
+  public:
     virtual ~Printer() = default;
     virtual const PageGeometry& Geometry() const = 0;
     // Sends one job named docName holding one page with image at the
@@ -103,7 +103,7 @@ public:
 };
 
 class Spooler {
-public:
+  public:
     virtual ~Spooler() = default;
     // Null when the printer does not exist, cannot be reached or does not
     // say what its page looks like.
@@ -111,7 +111,7 @@ public:
 };
 
 class FileRemover {
-public:
+  public:
     virtual ~FileRemover() = default;
     // Deletes path only when it still names the file described by identity.
     // False when it did not delete it.

@@ -10,9 +10,15 @@
 int FileOps::MakeTemp(std::string& pathTemplate) {
     return mkostemp(pathTemplate.data(), O_CLOEXEC);
 }
-ssize_t FileOps::Write(int fd, const char* data, size_t size) { return write(fd, data, size); }
-int FileOps::Sync(int fd) { return fsync(fd); }
-int FileOps::Close(int fd) { return close(fd); }
+ssize_t FileOps::Write(int fd, const char* data, size_t size) {
+    return write(fd, data, size);
+}
+int FileOps::Sync(int fd) {
+    return fsync(fd);
+}
+int FileOps::Close(int fd) {
+    return close(fd);
+}
 int FileOps::Rename(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str());
 }

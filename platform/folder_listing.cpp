@@ -55,11 +55,10 @@ Listing PosixFolderLister::List(const std::string& path) {
 bool PosixFileRemover::RemoveIfSame(const std::string& path, const FileIdentity& identity) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    const FileIdentity now{static_cast<std::uint64_t>(st.st_dev),
-                           static_cast<std::uint64_t>(st.st_ino),
-                           static_cast<std::uint64_t>(st.st_size),
-                           static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
-                               st.st_mtim.tv_nsec};
+    const FileIdentity now{
+        static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+        static_cast<std::uint64_t>(st.st_size),
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
     if (!(now == identity)) return false;
     return unlink(path.c_str()) == 0;
 }

@@ -8,7 +8,7 @@
 // are skipped, so nothing listed can hang the worker or print a file through
 // a link. Sizes are the low 32 bits. Thread-safe (no state).
 class PosixFolderLister final : public FolderLister {
-public:
+  public:
     bool IsFolder(const std::string& path) override;
     Listing List(const std::string& path) override;
 };
@@ -16,6 +16,6 @@ public:
 // unlink, but only while the path still names the same device, inode, size
 // and modification time as when the file was loaded. Thread-safe.
 class PosixFileRemover final : public FileRemover {
-public:
+  public:
     bool RemoveIfSame(const std::string& path, const FileIdentity& identity) override;
 };

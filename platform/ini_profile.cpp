@@ -68,8 +68,7 @@ std::string IniProfile::GetString(const std::string& section, const std::string&
     return value == nullptr ? def : std::string(value);
 }
 
-void IniProfile::WriteInt(const std::string& section, const std::string& key,
-                          std::int32_t value) {
+void IniProfile::WriteInt(const std::string& section, const std::string& key, std::int32_t value) {
     WriteString(section, key, std::to_string(value));
 }
 

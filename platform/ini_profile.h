@@ -15,7 +15,7 @@
 // does not own are kept on commit. Commit replaces the file atomically.
 // Not thread-safe: one thread at a time.
 class IniProfile final : public Profile {
-public:
+  public:
     // Reads path. A missing file is an empty, readable profile; a file that
     // exists but cannot be read leaves the profile unreadable.
     explicit IniProfile(std::string path);
@@ -29,15 +29,14 @@ public:
                         std::int32_t def) const override;
     std::string GetString(const std::string& section, const std::string& key,
                           const std::string& def) const override;
-    void WriteInt(const std::string& section, const std::string& key,
-                  std::int32_t value) override;
+    void WriteInt(const std::string& section, const std::string& key, std::int32_t value) override;
     void WriteString(const std::string& section, const std::string& key,
                      const std::string& value) override;
     // False, leaving the stored file as it was, when the profile is not
     // readable or the file could not be replaced.
     bool Commit() override;
 
-private:
+  private:
     struct Document;
     std::string path_;
     FileOps defaultOps_;

@@ -12,12 +12,12 @@
 #include <optional>
 
 class EventHub {
-public:
+  public:
     EventHub() = default;
     EventHub(const EventHub&) = delete;
     EventHub& operator=(const EventHub&) = delete;
 
-private:
+  private:
     friend class ManualResetEvent;
     friend int WaitAny(class ManualResetEvent&, class ManualResetEvent&,
                        std::optional<std::chrono::milliseconds>);
@@ -26,7 +26,7 @@ private:
 };
 
 class ManualResetEvent {
-public:
+  public:
     // The hub must outlive the event.
     ManualResetEvent(EventHub& hub, bool signalled);
     ManualResetEvent(const ManualResetEvent&) = delete;
@@ -39,7 +39,7 @@ public:
     // Waits without time-out until the event is set.
     void Wait();
 
-private:
+  private:
     friend int WaitAny(ManualResetEvent&, ManualResetEvent&,
                        std::optional<std::chrono::milliseconds>);
     EventHub& hub_;

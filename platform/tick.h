@@ -7,6 +7,6 @@
 // every 49.7 days, which the schedule's unsigned arithmetic expects.
 // Thread-safe.
 class MonotonicClock final : public Clock {
-public:
+  public:
     std::uint32_t Now() override;
 };

@@ -28,7 +28,7 @@
 #include "scheduling/profile.h"
 
 class HotFolderList {
-public:
+  public:
     HotFolderList() = default;
     HotFolderList(const HotFolderList&) = delete;
     HotFolderList& operator=(const HotFolderList&) = delete;
@@ -67,7 +67,7 @@ public:
     // save would otherwise replace the stored folders with none).
     bool Save(Profile& profile);
 
-private:
+  private:
     using Guard = std::lock_guard<std::recursive_mutex>;
     mutable std::recursive_mutex lock;
     std::map<int, HotFolder> folders;  // guarded by lock, but see above

@@ -9,9 +9,13 @@ HotFolderThread::~HotFolderThread() {
     Join();
 }
 
-void HotFolderThread::SetList(HotFolderList& l) { list = &l; }
+void HotFolderThread::SetList(HotFolderList& l) {
+    list = &l;
+}
 
-void HotFolderThread::Create() { created = true; }
+void HotFolderThread::Create() {
+    created = true;
+}
 
 void HotFolderThread::Start() {
     if (!created || list == nullptr) return;

@@ -19,7 +19,7 @@
 #include "scheduling/hot_folder_list.h"
 
 class HotFolderThread {
-public:
+  public:
     // services is used by the worker only; it must outlive this object.
     explicit HotFolderThread(const EngineServices& services);
     HotFolderThread(const HotFolderThread&) = delete;
@@ -41,7 +41,7 @@ public:
     // Waits until the thread has ended (after Quit). At once when it never ran.
     void Join();
 
-private:
+  private:
     void ThreadProc();
 
     const EngineServices& services;

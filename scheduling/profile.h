@@ -6,7 +6,7 @@
 #include <string>
 
 class Profile {
-public:
+  public:
     virtual ~Profile() = default;
     // False when the stored profile exists but could not be read: nothing
     // may then be loaded from it, and nothing saved over it.

@@ -16,7 +16,9 @@ constexpr const char* kKeyName = "Name";
 constexpr const char* kKeyScanTime = "ScanTime";
 
 // "HotFolder" followed by the folder's position (not its id).
-std::string FolderSection(int position) { return kSectionFolder + std::to_string(position); }
+std::string FolderSection(int position) {
+    return kSectionFolder + std::to_string(position);
+}
 
 }  // namespace
 

@@ -75,7 +75,9 @@ std::vector<double> PixelOfEmbeddedImage(const std::string& pdf, const TempDir& 
 }
 
 class PrintEndToEnd : public ::testing::Test {
-protected:
+  protected:
+    static void SetUpTestSuite() { sandbox::Home(); }  // before any libcups call
+
     void SetUp() override {
         ASSERT_FALSE(sandbox::Server().empty());
         for (const char* q : {sandbox::kQueue600, sandbox::kQueue300}) sandbox::ClearJobs(q);
@@ -106,13 +108,16 @@ struct Case {
     testimages::Spec spec;
     int Tw, Th;
     const char* encoding;
+    const char* writeAs = "";  // a suffix to write the image under before naming it file
 };
 
 class PrintEachImage : public PrintEndToEnd, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(PrintEachImage, OnePageWithTheImageAtItsSizeOnPaper) {
     const Case& c = GetParam();
-    testimages::Write(hot / c.file, c.spec);
+    // The helper picks the format from the suffix; the file's name may lie.
+    testimages::Write(hot / (std::string(c.file) + c.writeAs), c.spec);
+    ASSERT_EQ(rename((hot / (std::string(c.file) + c.writeAs)).c_str(), (hot / c.file).c_str()), 0);
     const HotFolder folder = ScanTwice(sandbox::kQueue600);
     EXPECT_EQ(folder.GetError(), HF_ERR_NONE) << c.name;
     EXPECT_EQ(folder.GetState(), HF_STATE_RUNNING) << c.name;
@@ -137,24 +142,57 @@ TEST_P(PrintEachImage, OnePageWithTheImageAtItsSizeOnPaper) {
 INSTANTIATE_TEST_SUITE_P(
     Images, PrintEachImage,
     ::testing::Values(
-        Case{"jpeg_300dpi_fits", "photo.jpg", {.Width = 1200, .Height = 900, .Dpi = 300}, 2400, 1800, "jpeg"},
-        Case{"jpeg_no_dpi_is_72_and_shrinks", "nodpi.jpg", {.Width = 600, .Height = 400}, 4800, 3200, "jpeg"},
-        Case{"png_150dpi", "scan.png", {.Width = 300, .Height = 200, .Dpi = 150}, 1200, 800, "image"},
+        Case{"jpeg_300dpi_fits",
+             "photo.jpg",
+             {.Width = 1200, .Height = 900, .Dpi = 300},
+             2400,
+             1800,
+             "jpeg"},
+        Case{"jpeg_no_dpi_is_72_and_shrinks",
+             "nodpi.jpg",
+             {.Width = 600, .Height = 400},
+             4800,
+             3200,
+             "jpeg"},
+        Case{"png_150dpi",
+             "scan.png",
+             {.Width = 300, .Height = 200, .Dpi = 150},
+             1200,
+             800,
+             "image"},
         Case{"png_no_dpi", "nodpi.png", {.Width = 640, .Height = 480}, 4800, 3600, "image"},
-        Case{"jpeg_exif_rotated_is_upright", "turned.jpg", {.Width = 800, .Height = 400, .Dpi = 200, .Orientation = 6}, 1200, 2400, "jpeg"},
-        Case{"png_with_alpha", "alpha.png", {.Width = 200, .Height = 100, .Bands = 4, .Dpi = 100, .Alpha = 0}, 1200, 600, "image"},
-        Case{"jpeg_content_under_png_name", "really-a-jpeg.png", {.Width = 120, .Height = 60, .Dpi = 60}, 1200, 600, "jpeg"}),
+        Case{"jpeg_exif_rotated_is_upright",
+             "turned.jpg",
+             {.Width = 800, .Height = 400, .Dpi = 200, .Orientation = 6},
+             1200,
+             2400,
+             "jpeg"},
+        Case{"png_with_alpha",
+             "alpha.png",
+             {.Width = 200, .Height = 100, .Bands = 4, .Dpi = 100, .Alpha = 0},
+             1200,
+             600,
+             "image"},
+        Case{"jpeg_content_under_png_name",
+             "really-a-jpeg.png",
+             {.Width = 120, .Height = 60, .Dpi = 60},
+             1200,
+             600,
+             "jpeg",
+             ".jpg"}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST_F(PrintEndToEnd, TransparentAreasPrintWhiteNotBlack) {
-    // testimages::Write names its format by suffix; the job decides by content.
-    testimages::Write(hot / "clear.png", {.Width = 50, .Height = 50, .Bands = 4, .Dpi = 600, .Alpha = 0});
+    testimages::Write(hot / "clear.png",
+                      {.Width = 50, .Height = 50, .Bands = 4, .Dpi = 600, .Alpha = 0});
     ScanTwice(sandbox::kQueue600);
     const auto jobs = sandbox::WaitForJobs(sandbox::kQueue600, 1);
     ASSERT_EQ(jobs.size(), 1u);
+    // An all-white page image may be stored grey (one band) or even one bit
+    // deep; either way every band must be at its maximum, not black.
     const std::vector<double> px = PixelOfEmbeddedImage(jobs[0].DocumentPath, scratch, 25, 25);
-    ASSERT_GE(px.size(), 3u);
-    for (int band = 0; band < 3; ++band) EXPECT_GE(px[band], 250) << "band " << band;
+    ASSERT_FALSE(px.empty());
+    for (size_t band = 0; band < px.size(); ++band) EXPECT_GE(px[band], 250) << "band " << band;
 }
 
 TEST_F(PrintEndToEnd, ThreeHundredDpiQueueUsesItsLetterPage) {

@@ -12,19 +12,19 @@
 
 // A clock the test moves by hand; wrap-around included.
 class FakeClock final : public Clock {
-public:
+  public:
     explicit FakeClock(std::uint32_t now = 0) : now_(now) {}
     std::uint32_t Now() override { return now_; }
     void Set(std::uint32_t now) { now_ = now; }
     void Advance(std::uint32_t ms) { now_ += ms; }
 
-private:
+  private:
     std::uint32_t now_;
 };
 
 // Folders and their listings as the test says they are.
 class FakeLister final : public FolderLister {
-public:
+  public:
     std::set<std::string> folders;
     std::map<std::string, Listing> listings;
     int listCalls = 0;
@@ -39,8 +39,9 @@ public:
 
 // An image of a given size and resolution that never touches a disk.
 class FakeImage final : public Image {
-public:
-    FakeImage(int w, int h, int dx, int dy, bool renders) : w_(w), h_(h), dx_(dx), dy_(dy), renders_(renders) {}
+  public:
+    FakeImage(int w, int h, int dx, int dy, bool renders)
+        : w_(w), h_(h), dx_(dx), dy_(dy), renders_(renders) {}
     int Width() const override { return w_; }
     int Height() const override { return h_; }
     int XDpi() const override { return dx_; }
@@ -57,7 +58,7 @@ public:
     }
     FileIdentity identity_{1, 2, 3, 4};
 
-private:
+  private:
     int w_, h_, dx_, dy_;
     bool renders_;
 };
@@ -65,7 +66,7 @@ private:
 // Loads any path listed in `images`; every other path fails like a file that
 // is not an image.
 class FakeImageLoader final : public ImageLoader {
-public:
+  public:
     struct Entry {
         int w = 100, h = 100, dx = 0, dy = 0;
         bool renders = true;
@@ -84,7 +85,7 @@ public:
 
 // A printer that records every job instead of printing it.
 class RecordingSpooler final : public Spooler {
-public:
+  public:
     struct Job {
         std::string printer;
         std::string docName;
@@ -103,7 +104,7 @@ public:
 };
 
 class RecordingPrinter final : public Printer {
-public:
+  public:
     RecordingPrinter(RecordingSpooler& spooler, std::string name)
         : spooler_(spooler), name_(std::move(name)) {}
     const PageGeometry& Geometry() const override { return spooler_.geometry; }
@@ -115,7 +116,7 @@ public:
         return true;
     }
 
-private:
+  private:
     RecordingSpooler& spooler_;
     std::string name_;
 };
@@ -128,7 +129,7 @@ inline std::unique_ptr<Printer> RecordingSpooler::Open(const std::string& name) 
 
 // Records deletions; deletes nothing.
 class RecordingRemover final : public FileRemover {
-public:
+  public:
     std::vector<std::string> removed;
     bool RemoveIfSame(const std::string& path, const FileIdentity&) override {
         removed.push_back(path);

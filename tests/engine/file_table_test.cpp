@@ -62,7 +62,8 @@ TEST(FileTable, GoneFileIsDropped) {
 TEST(FileTable, FilesSettlingTogetherPrintInUnsignedByteOrder) {
     // Upper case before lower case, and bytes above 0x7f after all ASCII.
     const std::string high = "\xc3\xa9t\xc3\xa9.jpg";  // "été.jpg" in UTF-8
-    const FileTable prev = Table({{"b", 1, 0}, {"B", 1, 0}, {"a", 1, 0}, {high, 1, 0}, {"_", 1, 0}});
+    const FileTable prev =
+        Table({{"b", 1, 0}, {"B", 1, 0}, {"a", 1, 0}, {high, 1, 0}, {"_", 1, 0}});
     const Update u = ScanWith(prev, {{"b", 1}, {"B", 1}, {"a", 1}, {high, 1}, {"_", 1}});
     EXPECT_EQ(u.printed, (std::vector<std::string>{"B", "_", "a", "b", high}));
 }
@@ -88,10 +89,10 @@ TEST(FileTable, SameLow32BitsLookUnchanged) {
     const std::uint64_t small = 10;
     const std::uint64_t grown = small + (std::uint64_t{1} << 32);
     Update u = ScanWith(Table({{"big", static_cast<std::uint32_t>(small), 0}}),
-                   {{"big", static_cast<std::uint32_t>(grown)}});
+                        {{"big", static_cast<std::uint32_t>(grown)}});
     EXPECT_EQ(u.printed, std::vector<std::string>{"big"});
     u = ScanWith(Table({{"big", static_cast<std::uint32_t>(small), 0}}),
-            {{"big", static_cast<std::uint32_t>(grown + 1)}});
+                 {{"big", static_cast<std::uint32_t>(grown + 1)}});
     EXPECT_TRUE(u.printed.empty());
 }
 

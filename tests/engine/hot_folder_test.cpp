@@ -163,7 +163,10 @@ TEST(HotFolderPrint, SettledFileIsPrintedNamedAfterItselfAndDeleted) {
     Rig rig;
     rig.Drop("photo.jpg", 10, {3000, 2000, 300, 300});
     int states = 0;
-    rig.spooler.stateProbe = [&] { ++states; return rig.folder.GetState(); };
+    rig.spooler.stateProbe = [&] {
+        ++states;
+        return rig.folder.GetState();
+    };
     rig.folder.Scan(rig.services);
     EXPECT_TRUE(rig.spooler.jobs.empty());
     rig.folder.Scan(rig.services);

@@ -44,7 +44,7 @@ struct DiskRig {
 TEST(ScanOnDisk, PathsThatAreNotFoldersAreAPathError) {
     TempDir other;
     WriteFile(other / "file", "x");
-    for (const std::string path : {std::string(), other / "missing", other / "file"}) {
+    for (const std::string& path : {std::string(), other / "missing", other / "file"}) {
         DiskRig rig(path.empty() ? "" : path);
         rig.folder.SetFolderPath(path);
         rig.Scan();

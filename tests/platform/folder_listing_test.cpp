@@ -35,7 +35,8 @@ TEST(FolderLister, IsFolderOnlyForExistingFolders) {
         {dir / "missing", false},
         {"", false},
     };
-    for (const Case& c : cases) EXPECT_EQ(lister.IsFolder(c.path), c.folder) << "'" << c.path << "'";
+    for (const Case& c : cases)
+        EXPECT_EQ(lister.IsFolder(c.path), c.folder) << "'" << c.path << "'";
 }
 
 TEST(FolderLister, ListsOnlyRegularFilesWithTheirSizes) {

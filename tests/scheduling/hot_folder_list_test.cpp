@@ -6,7 +6,8 @@
 
 namespace {
 
-HotFolder Folder(const std::string& name, std::int32_t scanTime = 5, const std::string& path = "/hf") {
+HotFolder Folder(const std::string& name, std::int32_t scanTime = 5,
+                 const std::string& path = "/hf") {
     return HotFolder(name, path, "printer", scanTime);
 }
 
@@ -119,18 +120,18 @@ TEST_P(TimeToNextScan, IsTheTimeLeftCappedAt20Seconds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TimeToNextScan,
-    ::testing::Values(
-        SleepCase{"two_seconds_into_five", 1000, 3000, 5, 3000},
-        SleepCase{"long_scan_time_is_capped", 1000, 3000, 60, 20000},
-        SleepCase{"overdue_is_zero", 1000, 9000, 5, 0},
-        SleepCase{"exactly_due_is_zero", 1000, 6000, 5, 0},
-        SleepCase{"zero_scan_time_is_due_at_once", 1000, 1000, 0, 0},
-        // Across the tick's wrap: stamped 1 s before the wrap, 1 s after it
-        // 2 s have passed, 3 s remain.
-        SleepCase{"across_the_wrap", 0xFFFFFFFFu - 999u, 1000u, 5, 3000},
-        // Stamped just before the wrap and asked just before it too: not
-        // overdue, though its due tick is numerically below now.
-        SleepCase{"due_after_the_wrap_not_overdue", 0xFFFFF000u, 0xFFFFF100u, 5, 5000 - 0x100}),
+    ::testing::Values(SleepCase{"two_seconds_into_five", 1000, 3000, 5, 3000},
+                      SleepCase{"long_scan_time_is_capped", 1000, 3000, 60, 20000},
+                      SleepCase{"overdue_is_zero", 1000, 9000, 5, 0},
+                      SleepCase{"exactly_due_is_zero", 1000, 6000, 5, 0},
+                      SleepCase{"zero_scan_time_is_due_at_once", 1000, 1000, 0, 0},
+                      // Across the tick's wrap: stamped 1 s before the wrap, 1 s after it
+                      // 2 s have passed, 3 s remain.
+                      SleepCase{"across_the_wrap", 0xFFFFFFFFu - 999u, 1000u, 5, 3000},
+                      // Stamped just before the wrap and asked just before it too: not
+                      // overdue, though its due tick is numerically below now.
+                      SleepCase{"due_after_the_wrap_not_overdue", 0xFFFFF000u, 0xFFFFF100u, 5,
+                                5000 - 0x100}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HotFolderList, OnlyRunningFoldersCountForTheSleep) {

@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 
 // Thread-safe fakes: the worker and the test both touch them.
 class SharedLister final : public FolderLister {
-public:
+  public:
     bool IsFolder(const std::string& path) override {
         std::lock_guard g(m);
         return folders.count(path) != 0;
@@ -35,7 +35,7 @@ public:
 };
 
 class AnyImage final : public ImageLoader {
-public:
+  public:
     std::unique_ptr<Image> Load(const std::string&) override {
         return std::make_unique<FakeImage>(100, 100, 72, 72, true);
     }
@@ -43,9 +43,9 @@ public:
 
 // A printer that logs each job, and can hold a job until released.
 class GatedSpooler final : public Spooler {
-public:
+  public:
     class GatedPrinter final : public Printer {
-    public:
+      public:
         explicit GatedPrinter(GatedSpooler& s) : s_(s) {}
         const PageGeometry& Geometry() const override { return s_.geometry; }
         bool Print(const std::string& docName, const PageImage&) override {
@@ -59,7 +59,7 @@ public:
             return true;
         }
 
-    private:
+      private:
         GatedSpooler& s_;
     };
 
@@ -189,9 +189,8 @@ TEST(HotFolderThread, StopDuringAPrintReturnsOnlyAfterThePrint) {
     EXPECT_EQ(stopped.wait_for(300ms), std::future_status::timeout);
     rig.spooler.Release();
     stopped.get();
-    EXPECT_EQ(rig.spooler.log,
-              (std::vector<std::string>{"print-begin photo.jpg", "print-end photo.jpg",
-                                        "stop-returned"}));
+    EXPECT_EQ(rig.spooler.log, (std::vector<std::string>{"print-begin photo.jpg",
+                                                         "print-end photo.jpg", "stop-returned"}));
     EXPECT_EQ(rig.Get(0).GetState(), HF_STATE_WAITING);
 }
 

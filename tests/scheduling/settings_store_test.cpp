@@ -101,8 +101,7 @@ TEST_P(LoadProfile, LoadsTheExpectedFolders) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, LoadProfile,
     ::testing::Values(
-        LoadCase{"empty_file", "", {}},
-        LoadCase{"no_count", "[HotFolder0]\nName=a\n", {}},
+        LoadCase{"empty_file", "", {}}, LoadCase{"no_count", "[HotFolder0]\nName=a\n", {}},
         LoadCase{"count_minus_one", "[Init]\nFHNumber=-1\n[HotFolder0]\nName=a\n", {}},
         LoadCase{"count_zero", "[Init]\nFHNumber=0\n[HotFolder0]\nName=a\n", {}},
         LoadCase{"stops_at_first_empty_name",
@@ -114,12 +113,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "[HotFolder2]\nName=c\n",
                  {"a", "b"}},
         LoadCase{"count_larger_than_sections",
-                 "[Init]\nFHNumber=9\n[HotFolder0]\nName=a\n[HotFolder1]\nName=b\n", {"a", "b"}},
+                 "[Init]\nFHNumber=9\n[HotFolder0]\nName=a\n[HotFolder1]\nName=b\n",
+                 {"a", "b"}},
         LoadCase{"same_name_twice",
                  "[Init]\nFHNumber=2\n[HotFolder0]\nName=dup\n[HotFolder1]\nName=dup\n",
                  {"dup", "dup"}},
         LoadCase{"count_with_garbage_after_digits",
-                 "[Init]\nFHNumber=1abc\n[HotFolder0]\nName=a\n[HotFolder1]\nName=b\n", {"a"}}),
+                 "[Init]\nFHNumber=1abc\n[HotFolder0]\nName=a\n[HotFolder1]\nName=b\n",
+                 {"a"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SettingsStore, ReadsAProfileWrittenByTheClassicWriter) {
@@ -152,7 +153,8 @@ TEST(SettingsStore, IntegersAreReadLikeTheClassicReader) {
         {"42", 42}, {"  7", 7}, {"12abc", 12}, {"-5", -5}, {"+8", 8},
         {"", 0},    {"x", 0},   {"-", 0},      {"007", 7}, {"4294967295", -1},
     };
-    for (const auto& [text, value] : cases) EXPECT_EQ(ParseProfileInt(text), value) << "'" << text << "'";
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(ParseProfileInt(text), value) << "'" << text << "'";
 }
 
 TEST(SettingsStore, SaveKeepsWhatItDoesNotOwnAndLeavesLongerListsBehind) {
@@ -224,7 +226,7 @@ TEST(SettingsStore, UnreadableProfileIsNeverSavedOver) {
 
 // Makes the n-th system call of a commit fail, the way a full disk would.
 class FailingOps final : public FileOps {
-public:
+  public:
     explicit FailingOps(int failAt) : failAt_(failAt) {}
     int MakeTemp(std::string& t) override { return Fail() ? -1 : FileOps::MakeTemp(t); }
     ssize_t Write(int fd, const char* d, size_t n) override {
@@ -242,7 +244,7 @@ public:
     }
     int calls = 0;
 
-private:
+  private:
     bool Fail() {
         if (++calls != failAt_) return false;
         errno = ENOSPC;

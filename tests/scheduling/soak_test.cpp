@@ -34,7 +34,7 @@ struct Ledger {
 
 // Loads any file, checking at that moment that the writer is done with it.
 class CheckingLoader final : public ImageLoader {
-public:
+  public:
     explicit CheckingLoader(Ledger& ledger) : ledger_(ledger) {}
     std::unique_ptr<Image> Load(const std::string& path) override {
         struct stat st {};
@@ -42,31 +42,33 @@ public:
         {
             std::lock_guard g(ledger_.m);
             auto it = ledger_.finished.find(path);
-            if (it == ledger_.finished.end() || it->second != static_cast<std::uint64_t>(st.st_size)) {
+            if (it == ledger_.finished.end() ||
+                it->second != static_cast<std::uint64_t>(st.st_size)) {
                 ledger_.violations.push_back("loaded while growing: " + path);
             }
             ++ledger_.printed[path];
         }
         auto image = std::make_unique<FakeImage>(100, 100, 72, 72, true);
-        image->identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                            static_cast<std::uint64_t>(st.st_size),
-                            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+        image->identity_ = {
+            static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
         return image;
     }
 
-private:
+  private:
     Ledger& ledger_;
 };
 
 class CountingSpooler final : public Spooler {
-public:
+  public:
     class CountingPrinter final : public Printer {
-    public:
+      public:
         explicit CountingPrinter(const PageGeometry& g) : g_(g) {}
         const PageGeometry& Geometry() const override { return g_; }
         bool Print(const std::string&, const PageImage&) override { return true; }
 
-    private:
+      private:
         const PageGeometry& g_;
     };
     std::unique_ptr<Printer> Open(const std::string&) override {
@@ -111,7 +113,8 @@ TEST(Soak, EveryFilePrintedOnceNeverWhileGrowingNoneLost) {
                 const int chunks = 1 + static_cast<int>(rng() % 4);
                 for (int c = 0; c < chunks; ++c) {
                     const std::string data(100 + rng() % 5000, 'x');
-                    ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+                    ASSERT_EQ(write(fd, data.data(), data.size()),
+                              static_cast<ssize_t>(data.size()));
                     size += data.size();
                     if (c + 1 < chunks) std::this_thread::sleep_for(10ms);
                 }

@@ -4,8 +4,8 @@
 #include <string>
 
 struct CommandResult {
-    int ExitCode = -1;    // -1 when the command could not be run or was killed
-    std::string Output;   // standard output (standard error is left alone)
+    int ExitCode = -1;   // -1 when the command could not be run or was killed
+    std::string Output;  // standard output (standard error is left alone)
 };
 
 CommandResult RunCommand(const std::string& command);
