@@ -20,7 +20,7 @@ make_image() {  # name width height
   vips add "$work/g.v" "$work/n.v" "$work/s.v"
   vips cast "$work/s.v" "$work/c.v" uchar
   vips bandjoin "$work/c.v $work/c.v $work/c.v" "$work/rgb.v"
-  vips copy "$work/rgb.v" "$out[strip]"
+  vips copy "$work/rgb.v" "$out"
   rm -f "$work"/{xyz,x,g,n,s,c,rgb}.v
 }
 make_image 12mp.jpg 4000 3000

@@ -12,6 +12,7 @@
 #include <cerrno>
 
 struct IniProfile::Document {
+    Document() { ini.SetSpaces(false); }  // key=value, as the classic writer puts it
     CSimpleIniA ini{/*isUtf8=*/false, /*multiKey=*/false, /*multiLine=*/false};
 };
 
