@@ -1,0 +1,570 @@
+#include "platform/cups_printers.h"
+
+#include <cups/cups.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 30000;
+// Two sizes in 1/100 mm closer than this are the same sheet, as CupsSpooler
+// and libcups match them.
+constexpr int kSizeTolerance = 50;
+
+struct HttpCloser {
+    void operator()(http_t* http) const { httpClose(http); }
+};
+using Http = std::unique_ptr<http_t, HttpCloser>;
+
+struct DestFreer {
+    void operator()(cups_dest_t* dest) const { cupsFreeDests(1, dest); }
+};
+using Dest = std::unique_ptr<cups_dest_t, DestFreer>;
+
+struct DestInfoFreer {
+    void operator()(cups_dinfo_t* info) const { cupsFreeDestInfo(info); }
+};
+using DestInfo = std::unique_ptr<cups_dinfo_t, DestInfoFreer>;
+
+// The destinations libcups lists: the scheduler's queues with the
+// lpoptions files' instances and options applied.
+class DestList {
+  public:
+    explicit DestList(http_t* http) { count_ = cupsGetDests2(http, &dests_); }
+    DestList(const DestList&) = delete;
+    DestList& operator=(const DestList&) = delete;
+    ~DestList() { cupsFreeDests(count_, dests_); }
+
+    int Count() const { return count_; }
+    cups_dest_t* Get() const { return dests_; }
+    const cups_dest_t& operator[](int i) const { return dests_[i]; }
+
+    // The destination, or null; instance empty for the queue itself.
+    cups_dest_t* Find(const std::string& queue, const std::string& instance) const {
+        return cupsGetDest(queue.c_str(), instance.empty() ? nullptr : instance.c_str(), count_,
+                           dests_);
+    }
+    // Adds an instance with a copy of its queue's options. Invalidates
+    // every pointer Find returned.
+    void AddInstance(const std::string& queue, const std::string& instance) {
+        count_ = cupsAddDest(queue.c_str(), instance.c_str(), count_, &dests_);
+    }
+
+  private:
+    int count_ = 0;
+    cups_dest_t* dests_ = nullptr;
+};
+
+Http Connect() {
+    return Http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                             kConnectTimeoutMs, nullptr));
+}
+
+// "queue" or "queue/instance", as CupsSpooler takes it.
+struct DestName {
+    std::string Queue;
+    std::string Instance;  // empty for the queue itself
+};
+
+std::optional<DestName> SplitName(const std::string& name) {
+    if (name.empty()) return std::nullopt;  // libcups would pick the default printer
+    const auto slash = name.find('/');
+    if (slash == std::string::npos) return DestName{name, {}};
+    DestName split{name.substr(0, slash), name.substr(slash + 1)};
+    if (split.Queue.empty() || split.Instance.empty()) return std::nullopt;
+    return split;
+}
+
+// What the readers below need to reach the destination's attributes.
+struct DestContext {
+    http_t* Http;
+    cups_dest_t* Dest;
+    cups_dinfo_t* Info;
+};
+
+const char* UserOption(const DestContext& c, const char* name) {
+    return cupsGetOption(name, c.Dest->num_options, c.Dest->options);
+}
+
+std::optional<int> ParsePositive(std::string_view text) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value <= 0) return std::nullopt;
+    return value;
+}
+
+// --- Values as lpoptions stores them -------------------------------------
+
+struct Resolution {
+    int X = 0, Y = 0;
+    bool PerCm = false;
+};
+
+std::string ResolutionValue(const Resolution& r) {
+    std::string value = std::to_string(r.X);
+    if (r.Y != r.X) value += "x" + std::to_string(r.Y);
+    return value + (r.PerCm ? "dpcm" : "dpi");
+}
+
+// "600dpi", "600x300dpi", "118dpcm", "118x59dpcm" (across, then down).
+std::optional<Resolution> ParseResolution(std::string_view text) {
+    bool perCm = false;
+    if (text.ends_with("dpi")) {
+        text.remove_suffix(3);
+    } else if (text.ends_with("dpcm")) {
+        text.remove_suffix(4);
+        perCm = true;
+    } else {
+        return std::nullopt;
+    }
+    const auto x = text.find('x');
+    const auto across = ParsePositive(text.substr(0, x));
+    const auto down = x == std::string_view::npos ? across : ParsePositive(text.substr(x + 1));
+    if (!across || !down) return std::nullopt;
+    return Resolution{*across, *down, perCm};
+}
+
+// Value i of attr as lpoptions writes it; empty for a value that no option
+// can carry (an out-of-band value, a collection, a range).
+std::string ValueString(ipp_attribute_t* attr, int i) {
+    switch (ippGetValueTag(attr)) {
+        case IPP_TAG_KEYWORD:
+        case IPP_TAG_NAME:
+        case IPP_TAG_NAMELANG:
+        case IPP_TAG_TEXT:
+        case IPP_TAG_TEXTLANG: {
+            const char* s = ippGetString(attr, i, nullptr);
+            return s != nullptr ? s : "";
+        }
+        case IPP_TAG_ENUM:
+        case IPP_TAG_INTEGER:
+            return std::to_string(ippGetInteger(attr, i));
+        case IPP_TAG_RESOLUTION: {
+            int down = 0;
+            ipp_res_t units = IPP_RES_PER_INCH;
+            const int across = ippGetResolution(attr, i, &down, &units);
+            if (across <= 0 || down <= 0) return {};
+            return ResolutionValue(Resolution{across, down, units == IPP_RES_PER_CM});
+        }
+        default:
+            return {};
+    }
+}
+
+// The user's value in the form ValueString gives: enum keywords
+// ("landscape") as their numbers, resolutions written the one way.
+std::string Canonical(const char* option, const std::string& value) {
+    if (std::strcmp(option, "orientation-requested") == 0 ||
+        std::strcmp(option, "print-quality") == 0) {
+        if (ParsePositive(value)) return value;
+        if (const int number = ippEnumValue(option, value.c_str()); number > 0) {
+            return std::to_string(number);
+        }
+        return value;
+    }
+    if (std::strcmp(option, "printer-resolution") == 0) {
+        if (const auto r = ParseResolution(value)) return ResolutionValue(*r);
+    }
+    return value;
+}
+
+// --- Labels ----------------------------------------------------------------
+
+struct Named {
+    const char* Key;
+    const char* Label;
+};
+
+constexpr Named kOptionLabels[] = {
+    {"media", "Paper size"},
+    {"orientation-requested", "Orientation"},
+    {"print-color-mode", "Color mode"},
+    {"print-quality", "Print quality"},
+    {"printer-resolution", "Resolution"},
+    {"sides", "Two-sided printing"},
+};
+
+// "option.value", as the printers' strings files key them.
+constexpr Named kValueLabels[] = {
+    {"orientation-requested.3", "Portrait"},
+    {"orientation-requested.4", "Landscape"},
+    {"orientation-requested.5", "Reverse landscape"},
+    {"orientation-requested.6", "Reverse portrait"},
+    {"print-quality.3", "Draft"},
+    {"print-quality.4", "Normal"},
+    {"print-quality.5", "High"},
+    {"print-color-mode.auto", "Automatic"},
+    {"print-color-mode.auto-monochrome", "Automatic monochrome"},
+    {"print-color-mode.bi-level", "Black and white"},
+    {"print-color-mode.color", "Color"},
+    {"print-color-mode.highlight", "Highlight color"},
+    {"print-color-mode.monochrome", "Grayscale"},
+    {"print-color-mode.process-bi-level", "Process black and white"},
+    {"print-color-mode.process-monochrome", "Process grayscale"},
+    {"sides.one-sided", "One-sided"},
+    {"sides.two-sided-long-edge", "Two-sided, long edge"},
+    {"sides.two-sided-short-edge", "Two-sided, short edge"},
+};
+
+const char* Lookup(const Named* table, std::size_t size, const std::string& key) {
+    for (std::size_t i = 0; i < size; ++i) {
+        if (key == table[i].Key) return table[i].Label;
+    }
+    return nullptr;
+}
+
+// "two-sided-long-edge" -> "Two sided long edge".
+std::string Readable(std::string keyword) {
+    for (char& ch : keyword) {
+        if (ch == '-' || ch == '_') ch = ' ';
+    }
+    if (!keyword.empty() && keyword[0] >= 'a' && keyword[0] <= 'z') keyword[0] -= 'a' - 'A';
+    return keyword;
+}
+
+std::string OptionLabel(const DestContext& c, const char* option) {
+    const char* localized = cupsLocalizeDestOption(c.Http, c.Dest, c.Info, option);
+    // libcups hands the name back when the printer has no text for it.
+    if (localized != nullptr && *localized != '\0' && std::strcmp(localized, option) != 0) {
+        return localized;
+    }
+    const char* label = Lookup(kOptionLabels, std::size(kOptionLabels), option);
+    return label != nullptr ? label : Readable(option);
+}
+
+std::string ValueLabel(const DestContext& c, const char* option, const std::string& value) {
+    const char* localized = cupsLocalizeDestValue(c.Http, c.Dest, c.Info, option, value.c_str());
+    if (localized != nullptr && *localized != '\0' && value != localized) return localized;
+    if (const char* label =
+            Lookup(kValueLabels, std::size(kValueLabels), std::string(option) + "." + value)) {
+        return label;
+    }
+    if (std::strcmp(option, "printer-resolution") == 0) {
+        if (const auto r = ParseResolution(value)) {
+            std::string label = std::to_string(r->X);
+            if (r->Y != r->X) label += " x " + std::to_string(r->Y);
+            return label + (r->PerCm ? " dots/cm" : " dpi");
+        }
+    }
+    if (const auto number = ParsePositive(value)) {
+        if (const char* keyword = ippEnumString(option, *number);
+            keyword != nullptr && std::strcmp(keyword, value.c_str()) != 0) {
+            return Readable(keyword);
+        }
+    }
+    return Readable(value);
+}
+
+// --- Choosing the current value ------------------------------------------
+
+bool Contains(const PrinterChoice& choice, const std::string& value) {
+    for (const auto& [v, label] : choice.Values) {
+        if (v == value) return true;
+    }
+    return false;
+}
+
+// Makes value Current: one of the values as it is, or else an extra value
+// of its own, so that leaving it selected keeps it.
+void SetCurrent(PrinterChoice& choice, const std::string& value) {
+    if (!Contains(choice, value)) choice.Values.emplace_back(value, value);
+    choice.Current = value;
+}
+
+// The printer's default for option as a value, if it offers one of Values.
+std::optional<std::string> PrinterDefault(const DestContext& c, const PrinterChoice& choice) {
+    ipp_attribute_t* attr = cupsFindDestDefault(c.Http, c.Dest, c.Info, choice.Option.c_str());
+    if (attr == nullptr || ippGetCount(attr) < 1) return std::nullopt;
+    const std::string value = ValueString(attr, 0);
+    if (value.empty() || !Contains(choice, value)) return std::nullopt;
+    return value;
+}
+
+// Options whose supported values are listed in the printer's
+// <option>-supported attribute.
+std::optional<PrinterChoice> ReadListed(const DestContext& c, const char* option) {
+    PrinterChoice choice;
+    choice.Option = option;
+    ipp_attribute_t* supported = cupsFindDestSupported(c.Http, c.Dest, c.Info, option);
+    const int count = supported != nullptr ? ippGetCount(supported) : 0;
+    for (int i = 0; i < count; ++i) {
+        const std::string value = ValueString(supported, i);
+        if (!value.empty() && !Contains(choice, value)) {
+            choice.Values.emplace_back(value, ValueLabel(c, option, value));
+        }
+    }
+    if (choice.Values.empty()) return std::nullopt;
+    choice.Label = OptionLabel(c, option);
+
+    // The user's value, in the spellings CupsSpooler reads too.
+    const char* user = UserOption(c, option);
+    std::optional<std::string> value;
+    if (user != nullptr && *user != '\0') {
+        value = Canonical(option, user);
+    } else if (choice.Option == "orientation-requested") {
+        if (const char* landscape = UserOption(c, "landscape")) {
+            const std::string_view v(landscape);
+            if (v != "false" && v != "no" && v != "off") value = "4";
+        }
+    } else if (choice.Option == "printer-resolution") {
+        if (const char* old = UserOption(c, "Resolution"); old != nullptr && *old != '\0') {
+            value = Canonical(option, old);
+        }
+    }
+    if (!value) value = PrinterDefault(c, choice);
+    if (!value && choice.Option == "orientation-requested" && Contains(choice, "3")) value = "3";
+    SetCurrent(choice, value.value_or(choice.Values.front().first));
+    return choice;
+}
+
+// --- Media ---------------------------------------------------------------
+
+struct Sheet {
+    std::string Name;  // PWG name
+    int Width = 0, Length = 0;
+    bool Borderless = false;  // the entry its label was taken from has no margins
+};
+
+bool SameSize(const Sheet& s, int width, int length) {
+    return std::abs(s.Width - width) <= kSizeTolerance &&
+           std::abs(s.Length - length) <= kSizeTolerance;
+}
+
+// The size a PWG, standard PPD or legacy media name stands for.
+const pwg_media_t* SizeForName(const std::string& name) {
+    const pwg_media_t* pwg = pwgMediaForPWG(name.c_str());
+    if (pwg == nullptr) pwg = pwgMediaForPPD(name.c_str());
+    if (pwg == nullptr) pwg = pwgMediaForLegacy(name.c_str());
+    if (pwg == nullptr || pwg->width <= 0 || pwg->length <= 0) return nullptr;
+    return pwg;
+}
+
+// The value among sheets for a media name: the name itself, or a sheet of
+// the size it stands for.
+std::optional<std::string> MatchSheet(const std::vector<Sheet>& sheets, const std::string& name) {
+    for (const Sheet& s : sheets) {
+        if (s.Name == name) return s.Name;
+    }
+    const pwg_media_t* pwg = SizeForName(name);
+    if (pwg == nullptr) return std::nullopt;
+    for (const Sheet& s : sheets) {
+        if (SameSize(s, pwg->width, pwg->length)) return s.Name;
+    }
+    return std::nullopt;
+}
+
+std::string Trim(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(" \t");
+    return std::string(s.substr(first, last - first + 1));
+}
+
+// The value for the user's media option, read as CupsSpooler reads it: a
+// comma-separated list whose first entry naming a size counts (the others
+// may name a type or a source). That size when the printer has it; else the
+// whole text as it is, when no entry names a size libcups knows (a size
+// only the printer's PPD names) or the printer lacks the size.
+std::string UserSheet(const std::vector<Sheet>& sheets, const std::string& value) {
+    const std::string_view list(value);
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const auto comma = list.find(',', start);
+        const std::string token =
+            Trim(list.substr(start, comma == std::string_view::npos ? list.npos : comma - start));
+        if (!token.empty()) {
+            if (auto match = MatchSheet(sheets, token)) return *match;
+            if (SizeForName(token) != nullptr) break;  // a size this printer does not have
+        }
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    return value;
+}
+
+int IntegerMember(ipp_t* collection, const char* name) {
+    ipp_attribute_t* attr = ippFindAttribute(collection, name, IPP_TAG_INTEGER);
+    return attr != nullptr ? ippGetInteger(attr, 0) : 0;
+}
+
+// The printer's default sheet among sheets: media-col-default by size (what
+// CupsSpooler prints on), else media-default by name.
+std::optional<std::string> DefaultSheet(const DestContext& c, const std::vector<Sheet>& sheets) {
+    ipp_attribute_t* col = cupsFindDestDefault(c.Http, c.Dest, c.Info, "media-col");
+    if (col != nullptr && ippGetValueTag(col) == IPP_TAG_BEGIN_COLLECTION) {
+        ipp_attribute_t* size =
+            ippFindAttribute(ippGetCollection(col, 0), "media-size", IPP_TAG_BEGIN_COLLECTION);
+        if (size != nullptr) {
+            const int width = IntegerMember(ippGetCollection(size, 0), "x-dimension");
+            const int length = IntegerMember(ippGetCollection(size, 0), "y-dimension");
+            for (const Sheet& s : sheets) {
+                if (SameSize(s, width, length)) return s.Name;
+            }
+        }
+    }
+    ipp_attribute_t* name = cupsFindDestDefault(c.Http, c.Dest, c.Info, "media");
+    if (name == nullptr) return std::nullopt;
+    const std::string value = ValueString(name, 0);
+    if (value.empty()) return std::nullopt;
+    return MatchSheet(sheets, value);
+}
+
+// The sizes are the printer's media database (what CupsSpooler looks a
+// chosen size up in), each name once, in libcups' order (by size).
+std::optional<PrinterChoice> ReadMedia(const DestContext& c) {
+    PrinterChoice choice;
+    choice.Option = "media";
+    std::vector<Sheet> sheets;
+    const int count = cupsGetDestMediaCount(c.Http, c.Dest, c.Info, CUPS_MEDIA_FLAGS_DEFAULT);
+    for (int i = 0; i < count; ++i) {
+        cups_size_t entry{};
+        if (!cupsGetDestMediaByIndex(c.Http, c.Dest, c.Info, i, CUPS_MEDIA_FLAGS_DEFAULT, &entry) ||
+            entry.media[0] == '\0' || entry.width <= 0 || entry.length <= 0) {
+            continue;
+        }
+        const bool noMargins =
+            entry.left == 0 && entry.right == 0 && entry.top == 0 && entry.bottom == 0;
+        const char* localized =
+            cupsLocalizeDestMedia(c.Http, c.Dest, c.Info, CUPS_MEDIA_FLAGS_DEFAULT, &entry);
+        const std::string label =
+            localized != nullptr && *localized != '\0' ? localized : entry.media;
+        std::size_t k = 0;
+        while (k < sheets.size() && sheets[k].Name != entry.media) ++k;
+        if (k == sheets.size()) {
+            sheets.push_back(Sheet{entry.media, entry.width, entry.length, noMargins});
+            choice.Values.emplace_back(entry.media, label);
+        } else if (sheets[k].Borderless && !noMargins) {
+            // The sheet prints with its margins (CupsSpooler prefers that
+            // entry), so its label should not say borderless.
+            sheets[k].Borderless = false;
+            choice.Values[k].second = label;
+        }
+    }
+    if (choice.Values.empty()) return std::nullopt;
+    choice.Label = OptionLabel(c, "media");
+    // Sheets of one size under different names would look alike: such
+    // labels get the name too.
+    std::vector<bool> shared(choice.Values.size(), false);
+    for (std::size_t i = 0; i < choice.Values.size(); ++i) {
+        for (std::size_t k = i + 1; k < choice.Values.size(); ++k) {
+            if (choice.Values[i].second == choice.Values[k].second) shared[i] = shared[k] = true;
+        }
+    }
+    for (std::size_t i = 0; i < choice.Values.size(); ++i) {
+        if (shared[i]) choice.Values[i].second += " (" + choice.Values[i].first + ")";
+    }
+
+    std::optional<std::string> value;
+    for (const char* option : {"media", "PageSize"}) {
+        const char* user = UserOption(c, option);
+        if (user == nullptr || *user == '\0') continue;
+        value = UserSheet(sheets, user);
+        break;
+    }
+    if (!value) value = DefaultSheet(c, sheets);
+    SetCurrent(choice, value.value_or(choice.Values.front().first));
+    return choice;
+}
+
+// lpoptions is a text file of "name=value" words on one line per
+// destination; libcups quotes spaces in values but nothing else.
+bool StorableName(const std::string& name) {
+    return !name.empty() && std::none_of(name.begin(), name.end(), [](unsigned char ch) {
+        return ch <= ' ' || ch == 0x7F || ch == '=' || ch == '\'' || ch == '"' || ch == '\\';
+    });
+}
+
+bool StorableValue(const std::string& value) {
+    return std::none_of(value.begin(), value.end(),
+                        [](unsigned char ch) { return (ch < ' ' && ch != '\t') || ch == 0x7F; });
+}
+
+// The older spellings that storing option drops.
+std::vector<const char*> Synonyms(const std::string& option) {
+    if (option == "media") return {"PageSize", "PageRegion"};
+    if (option == "orientation-requested") return {"landscape"};
+    if (option == "printer-resolution") return {"Resolution"};
+    return {};
+}
+
+}  // namespace
+
+std::vector<std::string> EnumeratePrinters() {
+    try {
+        Http http = Connect();
+        if (!http) return {};
+        DestList dests(http.get());
+        std::vector<std::string> names;
+        names.reserve(static_cast<std::size_t>(dests.Count()));
+        for (int i = 0; i < dests.Count(); ++i) {
+            std::string name = dests[i].name;
+            if (dests[i].instance != nullptr) name += std::string("/") + dests[i].instance;
+            names.push_back(std::move(name));
+        }
+        return names;
+    } catch (...) {
+        return {};  // std::bad_alloc
+    }
+}
+
+std::vector<PrinterChoice> ReadPrinterChoices(const std::string& printer) {
+    try {
+        const std::optional<DestName> name = SplitName(printer);
+        if (!name) return {};
+        Http http = Connect();
+        if (!http) return {};
+        Dest dest(cupsGetNamedDest(http.get(), name->Queue.c_str(),
+                                   name->Instance.empty() ? nullptr : name->Instance.c_str()));
+        if (!dest) return {};
+        DestInfo info(cupsCopyDestInfo(http.get(), dest.get()));
+        if (!info) return {};
+        const DestContext c{http.get(), dest.get(), info.get()};
+
+        std::vector<PrinterChoice> choices;
+        if (auto media = ReadMedia(c)) choices.push_back(std::move(*media));
+        for (const char* option : {"orientation-requested", "print-color-mode", "print-quality",
+                                   "printer-resolution", "sides"}) {
+            if (auto choice = ReadListed(c, option)) choices.push_back(std::move(*choice));
+        }
+        return choices;
+    } catch (...) {
+        return {};  // std::bad_alloc
+    }
+}
+
+bool StoreUserDefaults(const std::string& printer,
+                       const std::vector<std::pair<std::string, std::string>>& options) {
+    try {
+        const std::optional<DestName> name = SplitName(printer);
+        if (!name) return false;
+        for (const auto& [option, value] : options) {
+            if (!StorableName(option) || !StorableValue(value)) return false;
+        }
+        Http http = Connect();
+        if (!http) return false;
+        DestList dests(http.get());
+        if (dests.Find(name->Queue, {}) == nullptr) return false;
+        if (dests.Find(name->Queue, name->Instance) == nullptr) {
+            dests.AddInstance(name->Queue, name->Instance);
+        }
+        cups_dest_t* dest = dests.Find(name->Queue, name->Instance);
+        if (dest == nullptr) return false;
+        for (const auto& [option, value] : options) {
+            for (const char* synonym : Synonyms(option)) {
+                dest->num_options = cupsRemoveOption(synonym, dest->num_options, &dest->options);
+            }
+            dest->num_options =
+                cupsAddOption(option.c_str(), value.c_str(), dest->num_options, &dest->options);
+        }
+        return cupsSetDests2(http.get(), dests.Count(), dests.Get()) == 0;
+    } catch (...) {
+        return false;  // std::bad_alloc
+    }
+}
