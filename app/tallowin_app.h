@@ -1,0 +1,54 @@
+// CTallowinApp: the root of the application. It owns, for the life of the
+// process, the platform services the engine runs on, the one hot folder list
+// and the one worker, in that order, so that the worker (destroyed first)
+// ends and is joined before the list and the services go.
+//
+// InitInstance runs the start-up and the main window; ExitInstance saves the
+// hot folders. Used on the main thread only.
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "platform/cups_spooler.h"
+#include "platform/folder_listing.h"
+#include "platform/tick.h"
+#include "platform/vips_image.h"
+#include "scheduling/hot_folder_list.h"
+#include "scheduling/hot_folder_thread.h"
+
+class CTallowinApp {
+  public:
+    // profilePath: the INI file the hot folders live in.
+    explicit CTallowinApp(std::string profilePath);
+    CTallowinApp(const CTallowinApp&) = delete;
+    CTallowinApp& operator=(const CTallowinApp&) = delete;
+    virtual ~CTallowinApp() = default;
+
+    // Start-up, the main window until it closes, and false: always false,
+    // at once when the process cannot create sockets (message 103; nothing
+    // is loaded, created or shown).
+    bool InitInstance();
+    // Saves the hot folders (not when nothing was loaded) and returns the
+    // exit code. A save that fails is told to the user.
+    int ExitInstance();
+
+    const QString& ApplicationFolder() const { return m_applicationFolder; }
+
+  private:
+    std::string m_profilePath;
+    MonotonicClock m_clock;
+    PosixFolderLister m_lister;
+    VipsImageLoader m_images;
+    CupsSpooler m_spooler;
+    PosixFileRemover m_remover;
+    EngineServices m_services{m_clock, m_lister, m_images, m_spooler, m_remover};
+
+  public:
+    HotFolderList m_hotFolderList;
+    HotFolderThread m_hotFolderThread{m_services};
+
+  private:
+    QString m_applicationFolder;
+    bool m_loaded = false;
+};

@@ -1,0 +1,21 @@
+// What the application learns about the process it runs in.
+#pragma once
+
+#include <string>
+
+// The folder that holds the running executable (/proc/self/exe), without a
+// trailing "/": "" for an executable in the root folder, so that appending
+// "/readme.htm" names the file beside it. Empty when it cannot be read.
+std::string ApplicationFolder();
+
+// Everything after the last "/" of path cut away, the "/" included.
+std::string FolderOfPath(const std::string& path);
+
+// The profile: $XDG_CONFIG_HOME/tallowin/tallowin.ini when that variable
+// holds an absolute path, else $HOME/.config/tallowin/tallowin.ini (the home
+// folder from the password database when HOME is unset).
+std::string ProfilePath();
+
+// True when the process can create a network socket; a process that cannot
+// (a sandbox without network access, descriptors exhausted) must not run.
+bool SocketsAvailable();

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The whole application as a process, on the offscreen platform with a
+# temporary HOME: it starts with the hot folders of the profile, and after
+# SIGTERM the profile holds them again (saved the normal way, not lost).
+# With sockets unavailable (injected) it shows message 103, and the profile
+# is left exactly as it was.
+#   process_test.sh TALLOWIN FAIL_SOCKET_LIBRARY
+set -euo pipefail
+exe=$1 fail_socket=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/tallowin-process.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+export HOME=$work/home QT_QPA_PLATFORM=offscreen
+unset XDG_CONFIG_HOME
+profile=$HOME/.config/tallowin/tallowin.ini
+mkdir -p "$(dirname "$profile")" "$work/hot"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+write_profile() {
+  # Written the classic way: CRLF, no Version key, odd spacing.
+  printf '[Init]\r\nFHNumber = 2\r\n[HotFolder0]\r\nName=Photos\r\nFolderPath=%s\r\nPrinterName=tallowin-600\r\nScanTime=5\r\n[HotFolder1]\r\nName=Scans\r\nFolderPath=C:\\Scans\\In\r\nPrinterName=tallowin-300\r\nScanTime=12\r\n' "$work/hot" > "$profile"
+}
+
+# Runs the application until it has been up for a moment, then SIGTERM.
+run_and_terminate() {
+  "$exe" > "$work/out.log" 2>&1 &
+  local pid=$!
+  sleep 3
+  kill -0 "$pid" 2>/dev/null || { cat "$work/out.log" >&2; fail "the application ended by itself"; }
+  kill -TERM "$pid"
+  local status=0
+  wait "$pid" || status=$?
+  echo "$status"
+}
+
+# 1. Start, SIGTERM, saved.
+write_profile
+status=$(run_and_terminate)
+[ "$status" = 0 ] || { cat "$work/out.log" >&2; fail "exit status $status after SIGTERM"; }
+grep -q '^Version=1$' "$profile" || fail "profile not saved at exit: $(cat "$profile")"
+grep -qi '^fhnumber *= *2' "$profile" || fail "folder count lost: $(cat "$profile")"
+grep -q 'C:\\Scans\\In' "$profile" || fail "path with backslashes changed"
+grep -q '^Name=Scans' "$profile" || fail "second hot folder lost"
+echo "ok: SIGTERM saves the hot folders"
+
+# 2. Sockets unavailable: message 103 (answered by SIGTERM), nothing saved.
+write_profile
+before=$(sha256sum "$profile")
+export LD_PRELOAD=$fail_socket ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+status=$(run_and_terminate)
+unset LD_PRELOAD
+[ "$status" = 0 ] || { cat "$work/out.log" >&2; fail "exit status $status with sockets unavailable"; }
+[ "$(sha256sum "$profile")" = "$before" ] || fail "profile changed after the socket check failed"
+echo "ok: a failed socket check leaves the profile as it was"
+echo "2 passed, 0 failed"

@@ -1,0 +1,233 @@
+// The main window on the offscreen platform: the hot folder table, its
+// refresh, Start/Stop, Help and the window menu. The worker runs for real on
+// real (empty) folders; nothing prints.
+#include <QAction>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QtTest>
+
+#include "platform/folder_listing.h"
+#include "platform/ini_profile.h"
+#include "platform/tick.h"
+#include "scheduling/hot_folder_list.h"
+#include "scheduling/hot_folder_thread.h"
+#include "tests/engine/fakes.h"
+#include "tests/support/temp_dir.h"
+#include "ui/hot_folder_texts.h"
+#include "ui/tallowin_dlg.h"
+
+namespace {
+
+// Receives the URLs the window asks the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> urls;
+  public slots:
+    void Open(const QUrl& url) { urls.push_back(url); }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    struct Rig {
+        TempDir dir;
+        MonotonicClock clock;
+        PosixFolderLister lister;
+        FakeImageLoader images;
+        RecordingSpooler spooler;
+        RecordingRemover remover;
+        EngineServices services{clock, lister, images, spooler, remover};
+        HotFolderList list;
+        HotFolderThread worker{services};
+        std::unique_ptr<CTallowinDlg> dlg;
+
+        // Loads the folders from an INI profile, as start-up does.
+        explicit Rig(const std::string& ini) {
+            WriteFile(dir / "tallowin.ini", ini);
+            IniProfile profile(dir / "tallowin.ini");
+            list.Load(profile);
+            worker.SetList(list);
+            worker.Create();
+            dlg = std::make_unique<CTallowinDlg>(list, worker, "/opt/tallowin",
+                                                 std::vector<std::string>{"zeta", "Alpha"});
+        }
+        ~Rig() {
+            dlg.reset();
+            worker.Quit();
+            worker.Join();
+        }
+        QTreeWidget* Table() const { return dlg->findChild<QTreeWidget*>("hotFolderTable"); }
+        QPushButton* Button(const char* name) const { return dlg->findChild<QPushButton*>(name); }
+        QString Cell(int row, int column) const { return Table()->topLevelItem(row)->text(column); }
+        int IdOf(int row) const {
+            return Table()->topLevelItem(row)->data(0, Qt::UserRole).toInt();
+        }
+    };
+
+    static std::string Profile(const std::string& path) {
+        return "[Init]\nFHNumber=3\n"
+               "[HotFolder0]\nName=beta\nFolderPath=" +
+               path +
+               "\nPrinterName=P0\nScanTime=5\n"
+               "[HotFolder1]\nName=Zulu\nFolderPath=/missing/folder\nPrinterName=P1\nScanTime=7\n"
+               "[HotFolder2]\nName=alpha\nFolderPath=" +
+               path + "\nPrinterName=P2\nScanTime=9\n";
+    }
+
+  private slots:
+    void tableIsFilledInIdOrderAndSortedByName() {
+        Rig rig(Profile("/tmp"));
+        QTreeWidget* table = rig.Table();
+        QCOMPARE(table->topLevelItemCount(), 3);
+        // Byte order: upper case first.
+        QCOMPARE(rig.Cell(0, 0), QString("Zulu"));
+        QCOMPARE(rig.Cell(1, 0), QString("alpha"));
+        QCOMPARE(rig.Cell(2, 0), QString("beta"));
+        QCOMPARE(rig.IdOf(0), 1);
+        QCOMPARE(rig.IdOf(1), 2);
+        QCOMPARE(rig.IdOf(2), 0);
+        QCOMPARE(rig.Cell(1, 1), QString("Waiting"));
+        QCOMPARE(rig.Cell(1, 2), QString("P2"));
+        QCOMPARE(rig.Cell(1, 3), QString("/tmp"));
+        QCOMPARE(rig.Cell(1, 4), QString("9"));
+        QCOMPARE(rig.Cell(1, 5), QString("No errors"));
+        QVERIFY(table->selectedItems().isEmpty());
+    }
+
+    void columnsHaveTheirHeadingsAndWidths() {
+        Rig rig("");
+        QTreeWidget* table = rig.Table();
+        QCOMPARE(table->topLevelItemCount(), 0);
+        const QStringList headings{"Name", "State",    "Printer",
+                                   "Path", "ScanTime", "Error description"};
+        const int widths[] = {150, 70, 150, 326, 70};
+        QCOMPARE(table->columnCount(), 6);
+        for (int c = 0; c < 6; ++c) QCOMPARE(table->headerItem()->text(c), headings[c]);
+        for (int c = 0; c < 5; ++c) QCOMPARE(table->columnWidth(c), widths[c]);
+        QVERIFY(table->header()->stretchLastSection());
+        QVERIFY(!table->header()->sectionsClickable());
+        QVERIFY(!table->isSortingEnabled());
+        rig.dlg->UpdateAllRows();  // nothing to do, nothing breaks
+    }
+
+    void stateAndErrorTexts_data() {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("error");
+        const char* states[] = {"Waiting", "Error",   "Running", "Resizing", "Printing",
+                                "Unknown", "Unknown", "Unknown", "Unknown",  "Unknown"};
+        const char* errors[] = {"No errors",    "Path is not valid", "Printer name is not valid",
+                                "IDS_HF_ERR_3", "IDS_HF_ERR_4",      "IDS_HF_ERR_5",
+                                "IDS_HF_ERR_6", "IDS_HF_ERR_7",      "IDS_HF_ERR_8",
+                                "IDS_HF_ERR_9"};
+        for (int v = 0; v < 10; ++v) {
+            QTest::addRow("%d", v) << v << QString(states[v]) << QString(errors[v]);
+        }
+    }
+    void stateAndErrorTexts() {
+        QFETCH(int, value);
+        QFETCH(QString, state);
+        QFETCH(QString, error);
+        QCOMPARE(StateText(value), state);
+        QCOMPARE(ErrorText(value), error);
+    }
+
+    void refreshRewritesOnlyStateAndErrorCells() {
+        TempDir hot;
+        Rig rig(Profile(hot.Path()));
+        // Someone renames folder 0 while stopped, and the cells are marked.
+        HotFolder renamed;
+        rig.list.Get(0, renamed);
+        renamed.SetName("aaa-renamed");
+        rig.list.Set(0, renamed);
+        rig.Table()->topLevelItem(2)->setText(3, "marked");
+        rig.list.StartAll();
+        rig.dlg->UpdateAllRows();
+        QCOMPARE(rig.Cell(2, 0), QString("beta"));
+        QCOMPARE(rig.Cell(2, 3), QString("marked"));
+        QCOMPARE(rig.Cell(2, 1), QString("Running"));
+        // A full update renames the row in its place.
+        rig.dlg->UpdateRow(0, 2, false);
+        QCOMPARE(rig.Cell(2, 0), QString("aaa-renamed"));
+        QCOMPARE(rig.Cell(2, 3), QString::fromStdString(hot.Path()));
+        QCOMPARE(rig.IdOf(2), 0);
+        rig.list.StopAll();
+    }
+
+    void timerRefreshesTwiceASecond() {
+        Rig rig(Profile("/tmp"));
+        rig.list.StartAll();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Cell(0, 1), QString("Running"), 5000);
+        rig.list.StopAll();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Cell(0, 1), QString("Waiting"), 5000);
+    }
+
+    void startStopTogglesCaptionsCommandsAndWorker() {
+        TempDir hot;
+        Rig rig(Profile(hot.Path()));
+        QPushButton* startStop = rig.Button("startStopButton");
+        QCOMPARE(startStop->text(), QString("&Start"));
+        QVERIFY(rig.Button("newButton")->isEnabled());
+
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        QCOMPARE(startStop->text(), QString("Stop"));
+        QVERIFY(rig.dlg->IsRunning());
+        for (const char* b : {"newButton", "configureButton", "deleteButton"}) {
+            QVERIFY2(!rig.Button(b)->isEnabled(), b);
+        }
+        QVERIFY(rig.Button("helpButton")->isEnabled());
+        QVERIFY(rig.Button("exitButton")->isEnabled());
+        // The worker took the run up: the timer shows the folders running.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Cell(1, 1), QString("Running"), 5000);
+
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        QCOMPARE(startStop->text(), QString("Start"));
+        QVERIFY(!rig.dlg->IsRunning());
+        for (const char* b : {"newButton", "configureButton", "deleteButton"}) {
+            QVERIFY2(rig.Button(b)->isEnabled(), b);
+        }
+        // Rewritten at once, without waiting for the timer.
+        for (int row = 0; row < 3; ++row) QCOMPARE(rig.Cell(row, 1), QString("Waiting"));
+    }
+
+    void helpOpensReadmeBesideTheExecutable() {
+        Rig rig("");
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "Open");
+        QTest::mouseClick(rig.Button("helpButton"), Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(catcher.urls.size(), 1);
+        QCOMPARE(catcher.urls[0], QUrl::fromLocalFile("/opt/tallowin/readme.htm"));
+    }
+
+    void windowMenuEndsWithAboutAfterASeparator() {
+        Rig rig("");
+        const std::unique_ptr<QMenu> menu = rig.dlg->CreateWindowMenu();
+        const QList<QAction*> actions = menu->actions();
+        QVERIFY(actions.size() >= 2);
+        QVERIFY(actions[actions.size() - 2]->isSeparator());
+        QCOMPARE(actions.last()->text(), QString("&About Tallowin..."));
+    }
+
+    void exitAndEscapeEndTheWindow() {
+        Rig rig("");
+        rig.dlg->show();
+        QTest::mouseClick(rig.Button("exitButton"), Qt::LeftButton);
+        QCOMPARE(rig.dlg->result(), int(QDialog::Accepted));
+        QVERIFY(!rig.dlg->isVisible());
+        rig.dlg->show();
+        QTest::keyClick(rig.dlg.get(), Qt::Key_Escape);
+        QCOMPARE(rig.dlg->result(), int(QDialog::Rejected));
+        QVERIFY(!rig.dlg->isVisible());
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

@@ -1,0 +1,10 @@
+// The texts the main window shows for a hot folder's state and error code.
+#pragma once
+
+#include <QString>
+
+// String 109 + state; "Unknown" for 5 to 9 (values no folder takes), and an
+// empty text outside 0 to 9, as the string table has nothing there.
+QString StateText(int state);
+// String 119 + error.
+QString ErrorText(int error);

@@ -1,0 +1,206 @@
+#include "ui/tallowin_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMenu>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include "res/string_table.h"
+#include "scheduling/hot_folder_list.h"
+#include "scheduling/hot_folder_thread.h"
+#include "ui/hot_folder_texts.h"
+#include "ui_about_dialog.h"
+#include "ui_main_dialog.h"
+
+namespace {
+
+enum Column { kName = 0, kState, kPrinter, kPath, kScanTime, kError, kColumns };
+constexpr int kIdRole = Qt::UserRole;             // the folder id of a row
+constexpr int kNameBytesRole = Qt::UserRole + 1;  // the name as stored, for ordering
+constexpr int kRefreshMs = 500;
+constexpr int kAboutString = 101;
+
+QString FromBytes(const std::string& bytes) {
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+}  // namespace
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::AboutDialog>()) {
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+}
+
+CAboutDlg::~CAboutDlg() = default;
+
+CTallowinDlg::CTallowinDlg(HotFolderList& list, HotFolderThread& worker, QString applicationFolder,
+                           std::vector<std::string> printers, QWidget* parent)
+    : QDialog(parent),
+      ui(std::make_unique<Ui::MainDialog>()),
+      m_hotFolderList(list),
+      m_hotFolderThread(worker),
+      m_applicationFolder(std::move(applicationFolder)),
+      m_printerNames(std::move(printers)) {
+    ui->setupUi(this);
+    OnInitDialog();
+}
+
+CTallowinDlg::~CTallowinDlg() = default;
+
+void CTallowinDlg::OnInitDialog() {
+    // A fixed-size window with a minimise box and no maximise box.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    QIcon icon;
+    for (const char* file :
+         {":/res/tallowin-16.png", ":/res/tallowin-32.png", ":/res/tallowin.png"}) {
+        icon.addFile(file);
+    }
+    setWindowIcon(icon);
+
+    m_printerPanel = std::make_unique<PrinterPanel>(ui->printerPanel);
+    m_printerPanel->Fill(m_printerNames, QIcon(":/res/printer.png"));
+    connect(ui->printerPanel, &QListWidget::itemDoubleClicked, this,
+            [this] { m_printerPanel->OpenDefaultsDialog(this); });
+
+    QTreeWidget* table = ui->hotFolderTable;
+    table->setColumnCount(kColumns);
+    table->setHeaderLabels({"Name", "State", "Printer", "Path", "ScanTime", "Error description"});
+    const int widths[kColumns] = {150, 70, 150, 326, 70, 130};
+    for (int c = 0; c < kColumns; ++c) table->setColumnWidth(c, widths[c]);
+    // The last column takes the rest of the width; the headings order nothing.
+    table->header()->setStretchLastSection(true);
+    table->header()->setSectionsClickable(false);
+    table->setSortingEnabled(false);
+
+    // Folder ids are 0 .. count-1 after the start-up load.
+    for (int id = 0; id < static_cast<int>(m_hotFolderList.GetCount()); ++id) AddRow(id);
+
+    connect(ui->startStopButton, &QPushButton::clicked, this, &CTallowinDlg::OnStartStop);
+    connect(ui->helpButton, &QPushButton::clicked, this, &CTallowinDlg::OnHelp);
+    connect(ui->exitButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->newButton, &QPushButton::clicked, this, &CTallowinDlg::OnNew);
+    connect(ui->configureButton, &QPushButton::clicked, this, &CTallowinDlg::OnConfigure);
+    connect(ui->deleteButton, &QPushButton::clicked, this, &CTallowinDlg::OnDelete);
+    connect(ui->hotFolderTable, &QTreeWidget::itemDoubleClicked, this,
+            &CTallowinDlg::OnTableDoubleClick);
+
+    // The first tab stop has the focus, not the default button.
+    ui->startStopButton->setFocus();
+
+    auto* timer = new QTimer(this);  // owned by the window, ends with it
+    connect(timer, &QTimer::timeout, this, &CTallowinDlg::UpdateAllRows);
+    timer->start(kRefreshMs);
+}
+
+const std::vector<std::string>& CTallowinDlg::PrinterNames() const {
+    return m_printerNames;
+}
+
+QTreeWidgetItem* CTallowinDlg::Row(int row) const {
+    return ui->hotFolderTable->topLevelItem(row);
+}
+
+int CTallowinDlg::AddRow(int folderId) {
+    HotFolder folder;
+    m_hotFolderList.Get(folderId, folder);
+    const QByteArray name = QByteArray::fromStdString(folder.GetName());
+    // Sorted into place by name, in byte order, on insertion only: a row
+    // whose folder is renamed later keeps its place.
+    QTreeWidget* table = ui->hotFolderTable;
+    int position = table->topLevelItemCount();
+    for (int row = 0; row < table->topLevelItemCount(); ++row) {
+        if (name < Row(row)->data(kName, kNameBytesRole).toByteArray()) {
+            position = row;
+            break;
+        }
+    }
+    auto* item = new QTreeWidgetItem();  // the table takes ownership
+    item->setText(kName, FromBytes(folder.GetName()));
+    item->setData(kName, kIdRole, folderId);
+    item->setData(kName, kNameBytesRole, name);
+    table->insertTopLevelItem(position, item);
+    UpdateRow(folderId, position, false);
+    return position;
+}
+
+void CTallowinDlg::UpdateRow(int folderId, int row, bool stateOnly) {
+    QTreeWidgetItem* item = Row(row);
+    if (item == nullptr) return;
+    HotFolder folder;
+    m_hotFolderList.Get(folderId, folder);
+    if (!stateOnly) {
+        item->setText(kName, FromBytes(folder.GetName()));
+        item->setData(kName, kIdRole, folderId);
+        item->setText(kPrinter, FromBytes(folder.GetPrinterName()));
+        item->setText(kPath, FromBytes(folder.GetFolderPath()));
+        item->setText(kScanTime, QString::number(folder.GetScanTime()));
+    }
+    item->setText(kError, ErrorText(folder.GetError()));
+    item->setText(kState, StateText(folder.GetState()));
+}
+
+int CTallowinDlg::FolderIdOf(int row) const {
+    return Row(row)->data(kName, kIdRole).toInt();
+}
+
+void CTallowinDlg::UpdateAllRows() {
+    for (int row = 0; row < ui->hotFolderTable->topLevelItemCount(); ++row) {
+        UpdateRow(FolderIdOf(row), row, true);
+    }
+}
+
+void CTallowinDlg::DeleteRow(int row) {
+    delete ui->hotFolderTable->takeTopLevelItem(row);
+}
+
+void CTallowinDlg::OnStartStop() {
+    if (m_running == 0) {
+        ui->configureButton->setEnabled(false);
+        ui->deleteButton->setEnabled(false);
+        ui->newButton->setEnabled(false);
+        ui->startStopButton->setText("Stop");
+        m_hotFolderThread.Start();
+        m_running = 1;
+    } else {
+        m_hotFolderThread.Stop();
+        m_running = 0;
+        ui->configureButton->setEnabled(true);
+        ui->deleteButton->setEnabled(true);
+        ui->newButton->setEnabled(true);
+        ui->startStopButton->setText("Start");
+        UpdateAllRows();
+    }
+}
+
+void CTallowinDlg::OnHelp() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(m_applicationFolder + "/readme.htm"));
+}
+
+void CTallowinDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+std::unique_ptr<QMenu> CTallowinDlg::CreateWindowMenu() {
+    auto menu = std::make_unique<QMenu>(this);
+    menu->addAction("Mi&nimize", this, &QWidget::showMinimized);
+    menu->addAction("&Close", this, &QWidget::close);
+    const QString about = LoadString(kAboutString);
+    if (!about.isEmpty()) {
+        menu->addSeparator();
+        menu->addAction(about, this, &CTallowinDlg::OnAbout);
+    }
+    return menu;
+}
+
+void CTallowinDlg::contextMenuEvent(QContextMenuEvent* event) {
+    CreateWindowMenu()->exec(event->globalPos());
+}
