@@ -1,0 +1,176 @@
+#include "ui/hot_folder_prop_dlg.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "engine/hot_folder.h"
+#include "res/string_table.h"
+#include "ui/folder_dialog.h"
+#include "ui/message_box.h"
+#include "ui_hot_folder_prop_dialog.h"
+
+namespace {
+
+constexpr int kPrinterNotValidString = 107;
+constexpr int kNameTakenString = 108;
+constexpr int kScanTimeTooShortString = 129;
+constexpr int kMinScanTime = 5;
+// Every message of the dialog has this caption, whichever command opened it.
+constexpr const char* kCaption = "Configure";
+constexpr unsigned kBrowseFlags = BIF_EDITBOX | BIF_NEWDIALOGSTYLE | BIF_UAHINT;
+
+QString FromBytes(const std::string& bytes) {
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string ToBytes(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+bool Contains(const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The leading decimal number of text, read as the C library's atoi reads
+// it: white space skipped, an optional sign, then digits up to the first
+// other character; 0 without digits. Beyond the 32-bit range it saturates
+// at the nearest limit instead of overflowing.
+int ScanTimeValue(const QString& text) {
+    const std::string bytes = ToBytes(text);
+    std::size_t at = 0;
+    // The C locale's white space.
+    while (at < bytes.size() && (bytes[at] == ' ' || (bytes[at] >= '\t' && bytes[at] <= '\r'))) {
+        ++at;
+    }
+    bool negative = false;
+    if (at < bytes.size() && (bytes[at] == '+' || bytes[at] == '-')) negative = bytes[at++] == '-';
+    // Past the 32-bit range the value only needs to stay beyond it.
+    constexpr std::int64_t kBeyond = std::int64_t{1} << 32;
+    std::int64_t value = 0;
+    for (; at < bytes.size() && bytes[at] >= '0' && bytes[at] <= '9'; ++at) {
+        value = std::min(value * 10 + (bytes[at] - '0'), kBeyond);
+    }
+    if (negative) value = -value;
+    return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
+                                                     std::numeric_limits<int>::max()));
+}
+
+}  // namespace
+
+CHotFolderPropDlg::CHotFolderPropDlg(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::HotFolderPropDialog>()) {
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    m_printerCombo = ui->printerCombo;
+    // A typed printer name stays exactly as typed and never joins the list.
+    m_printerCombo->setInsertPolicy(QComboBox::NoInsert);
+    m_printerCombo->setCompleter(nullptr);
+    // OK checks before it accepts. It is the default button, so Enter in a
+    // field clicks it too.
+    connect(ui->okButton, &QPushButton::clicked, this, &CHotFolderPropDlg::OnOK);
+    connect(ui->browseButton, &QPushButton::clicked, this, &CHotFolderPropDlg::OnBrowse);
+}
+
+CHotFolderPropDlg::~CHotFolderPropDlg() = default;
+
+void CHotFolderPropDlg::SetHotFolder(HotFolder* hotFolder) {
+    m_pHotFolder = hotFolder;
+}
+
+void CHotFolderPropDlg::SetPrinterNames(const std::vector<std::string>& printerNames) {
+    m_printerNames = printerNames;
+}
+
+void CHotFolderPropDlg::SetTakenNames(const std::vector<std::string>& takenNames) {
+    m_takenNames = takenNames;
+}
+
+int CHotFolderPropDlg::DoModal() {
+    if (m_pHotFolder == nullptr) return IDCANCEL;
+    OnInitDialog();
+    return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+}
+
+bool CHotFolderPropDlg::OnInitDialog() {
+    m_name = FromBytes(m_pHotFolder->GetName());
+    m_path = FromBytes(m_pHotFolder->GetFolderPath());
+    m_scanTime = QString::number(m_pHotFolder->GetScanTime());
+
+    // Byte order, not the locale's: "HP LaserJet" before "hp deskjet".
+    std::vector<std::string> sorted = m_printerNames;
+    std::sort(sorted.begin(), sorted.end());
+    m_printerCombo->clear();
+    for (const std::string& printer : sorted) m_printerCombo->addItem(FromBytes(printer));
+
+    m_printerName = FromBytes(m_pHotFolder->GetPrinterName());
+    UpdateData(false);
+    ui->okButton->setFocus();
+    return true;
+}
+
+bool CHotFolderPropDlg::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_name = ui->nameEdit->text();
+        m_path = ui->folderPathEdit->text();
+        m_scanTime = ui->scanTimeEdit->text();
+        m_printerName = m_printerCombo->currentText();
+        return true;
+    }
+    ui->nameEdit->setText(m_name);
+    ui->folderPathEdit->setText(m_path);
+    ui->scanTimeEdit->setText(m_scanTime);
+    for (int i = 0; i < m_printerCombo->count(); ++i) {
+        if (m_printerCombo->itemText(i).startsWith(m_printerName, Qt::CaseInsensitive)) {
+            m_printerCombo->setCurrentIndex(i);
+            return true;
+        }
+    }
+    m_printerCombo->setCurrentIndex(-1);
+    m_printerCombo->setEditText(m_printerName);
+    return true;
+}
+
+void CHotFolderPropDlg::OnOK() {
+    UpdateData(true);
+    const auto refuse = [this](const QString& text) {
+        ShowMessageBox(this, text, kCaption, MB_OK | MB_ICONEXCLAMATION);
+    };
+    const std::string printer = ToBytes(m_printerName);
+    if (!Contains(m_printerNames, printer)) {
+        refuse(FormatString(kPrinterNotValidString, m_printerName));
+        return;
+    }
+    const std::string name = ToBytes(m_name);
+    if (Contains(m_takenNames, name)) {
+        refuse(FormatString(kNameTakenString, m_name));
+        return;
+    }
+    const int scanTime = ScanTimeValue(m_scanTime);
+    if (scanTime < kMinScanTime) {
+        refuse(LoadString(kScanTimeTooShortString));
+        return;
+    }
+    m_pHotFolder->SetPrinterName(printer);
+    m_pHotFolder->SetName(name);
+    m_pHotFolder->SetFolderPath(ToBytes(m_path));
+    m_pHotFolder->SetScanTime(scanTime);
+    accept();
+}
+
+void CHotFolderPropDlg::OnBrowse() {
+    CFolderDialog chooser(QString(), m_path, this, kBrowseFlags);
+    if (RunFolderDialog(chooser) != IDOK) return;
+    UpdateData(true);
+    m_path = chooser.m_selectedPath;
+    UpdateData(false);
+}
+
+int CHotFolderPropDlg::RunFolderDialog(CFolderDialog& chooser) {
+    return chooser.DoModal();
+}
