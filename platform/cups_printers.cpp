@@ -3,35 +3,20 @@
 #include <cups/cups.h>
 
 #include <algorithm>
-#include <charconv>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <memory>
 #include <optional>
-#include <string_view>
+
+#include "platform/cups_common.h"
 
 namespace {
 
-constexpr int kConnectTimeoutMs = 30000;
-// Two sizes in 1/100 mm closer than this are the same sheet, as CupsSpooler
-// and libcups match them.
-constexpr int kSizeTolerance = 50;
-
-struct HttpCloser {
-    void operator()(http_t* http) const { httpClose(http); }
-};
-using Http = std::unique_ptr<http_t, HttpCloser>;
-
-struct DestFreer {
-    void operator()(cups_dest_t* dest) const { cupsFreeDests(1, dest); }
-};
-using Dest = std::unique_ptr<cups_dest_t, DestFreer>;
-
-struct DestInfoFreer {
-    void operator()(cups_dinfo_t* info) const { cupsFreeDestInfo(info); }
-};
-using DestInfo = std::unique_ptr<cups_dinfo_t, DestInfoFreer>;
+using cupsutil::DestContext;
+using cupsutil::DestName;
+using cupsutil::Http;
+using cupsutil::ParsePositive;
+using cupsutil::Resolution;
+using cupsutil::UserOption;
 
 // The destinations libcups lists: the scheduler's queues with the
 // lpoptions files' instances and options applied.
@@ -62,73 +47,12 @@ class DestList {
     cups_dest_t* dests_ = nullptr;
 };
 
-Http Connect() {
-    return Http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                             kConnectTimeoutMs, nullptr));
-}
-
-// "queue" or "queue/instance", as CupsSpooler takes it.
-struct DestName {
-    std::string Queue;
-    std::string Instance;  // empty for the queue itself
-};
-
-std::optional<DestName> SplitName(const std::string& name) {
-    if (name.empty()) return std::nullopt;  // libcups would pick the default printer
-    const auto slash = name.find('/');
-    if (slash == std::string::npos) return DestName{name, {}};
-    DestName split{name.substr(0, slash), name.substr(slash + 1)};
-    if (split.Queue.empty() || split.Instance.empty()) return std::nullopt;
-    return split;
-}
-
-// What the readers below need to reach the destination's attributes.
-struct DestContext {
-    http_t* Http;
-    cups_dest_t* Dest;
-    cups_dinfo_t* Info;
-};
-
-const char* UserOption(const DestContext& c, const char* name) {
-    return cupsGetOption(name, c.Dest->num_options, c.Dest->options);
-}
-
-std::optional<int> ParsePositive(std::string_view text) {
-    int value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value <= 0) return std::nullopt;
-    return value;
-}
-
 // --- Values as lpoptions stores them -------------------------------------
-
-struct Resolution {
-    int X = 0, Y = 0;
-    bool PerCm = false;
-};
 
 std::string ResolutionValue(const Resolution& r) {
     std::string value = std::to_string(r.X);
     if (r.Y != r.X) value += "x" + std::to_string(r.Y);
     return value + (r.PerCm ? "dpcm" : "dpi");
-}
-
-// "600dpi", "600x300dpi", "118dpcm", "118x59dpcm" (across, then down).
-std::optional<Resolution> ParseResolution(std::string_view text) {
-    bool perCm = false;
-    if (text.ends_with("dpi")) {
-        text.remove_suffix(3);
-    } else if (text.ends_with("dpcm")) {
-        text.remove_suffix(4);
-        perCm = true;
-    } else {
-        return std::nullopt;
-    }
-    const auto x = text.find('x');
-    const auto across = ParsePositive(text.substr(0, x));
-    const auto down = x == std::string_view::npos ? across : ParsePositive(text.substr(x + 1));
-    if (!across || !down) return std::nullopt;
-    return Resolution{*across, *down, perCm};
 }
 
 // Value i of attr as lpoptions writes it; empty for a value that no option
@@ -147,11 +71,8 @@ std::string ValueString(ipp_attribute_t* attr, int i) {
         case IPP_TAG_INTEGER:
             return std::to_string(ippGetInteger(attr, i));
         case IPP_TAG_RESOLUTION: {
-            int down = 0;
-            ipp_res_t units = IPP_RES_PER_INCH;
-            const int across = ippGetResolution(attr, i, &down, &units);
-            if (across <= 0 || down <= 0) return {};
-            return ResolutionValue(Resolution{across, down, units == IPP_RES_PER_CM});
+            const std::optional<Resolution> r = cupsutil::ResolutionAt(attr, i);
+            return r ? ResolutionValue(*r) : std::string();
         }
         default:
             return {};
@@ -170,7 +91,7 @@ std::string Canonical(const char* option, const std::string& value) {
         return value;
     }
     if (std::strcmp(option, "printer-resolution") == 0) {
-        if (const auto r = ParseResolution(value)) return ResolutionValue(*r);
+        if (const auto r = cupsutil::ParseResolution(value)) return ResolutionValue(*r);
     }
     return value;
 }
@@ -247,7 +168,7 @@ std::string ValueLabel(const DestContext& c, const char* option, const std::stri
         return label;
     }
     if (std::strcmp(option, "printer-resolution") == 0) {
-        if (const auto r = ParseResolution(value)) {
+        if (const auto r = cupsutil::ParseResolution(value)) {
             std::string label = std::to_string(r->X);
             if (r->Y != r->X) label += " x " + std::to_string(r->Y);
             return label + (r->PerCm ? " dots/cm" : " dpi");
@@ -309,10 +230,7 @@ std::optional<PrinterChoice> ReadListed(const DestContext& c, const char* option
     if (user != nullptr && *user != '\0') {
         value = Canonical(option, user);
     } else if (choice.Option == "orientation-requested") {
-        if (const char* landscape = UserOption(c, "landscape")) {
-            const std::string_view v(landscape);
-            if (v != "false" && v != "no" && v != "off") value = "4";
-        }
+        if (cupsutil::UserLandscape(c)) value = "4";
     } else if (choice.Option == "printer-resolution") {
         if (const char* old = UserOption(c, "Resolution"); old != nullptr && *old != '\0') {
             value = Canonical(option, old);
@@ -332,18 +250,8 @@ struct Sheet {
     bool Borderless = false;  // the entry its label was taken from has no margins
 };
 
-bool SameSize(const Sheet& s, int width, int length) {
-    return std::abs(s.Width - width) <= kSizeTolerance &&
-           std::abs(s.Length - length) <= kSizeTolerance;
-}
-
-// The size a PWG, standard PPD or legacy media name stands for.
-const pwg_media_t* SizeForName(const std::string& name) {
-    const pwg_media_t* pwg = pwgMediaForPWG(name.c_str());
-    if (pwg == nullptr) pwg = pwgMediaForPPD(name.c_str());
-    if (pwg == nullptr) pwg = pwgMediaForLegacy(name.c_str());
-    if (pwg == nullptr || pwg->width <= 0 || pwg->length <= 0) return nullptr;
-    return pwg;
+bool SameSize(const Sheet& s, cupsutil::Size size) {
+    return cupsutil::SameSize(cupsutil::Size{s.Width, s.Length}, size);
 }
 
 // The value among sheets for a media name: the name itself, or a sheet of
@@ -352,19 +260,12 @@ std::optional<std::string> MatchSheet(const std::vector<Sheet>& sheets, const st
     for (const Sheet& s : sheets) {
         if (s.Name == name) return s.Name;
     }
-    const pwg_media_t* pwg = SizeForName(name);
-    if (pwg == nullptr) return std::nullopt;
+    const std::optional<cupsutil::Size> size = cupsutil::SizeForMediaName(name);
+    if (!size) return std::nullopt;
     for (const Sheet& s : sheets) {
-        if (SameSize(s, pwg->width, pwg->length)) return s.Name;
+        if (SameSize(s, *size)) return s.Name;
     }
     return std::nullopt;
-}
-
-std::string Trim(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t");
-    return std::string(s.substr(first, last - first + 1));
 }
 
 // The value for the user's media option, read as CupsSpooler reads it: a
@@ -373,40 +274,19 @@ std::string Trim(std::string_view s) {
 // whole text as it is, when no entry names a size libcups knows (a size
 // only the printer's PPD names) or the printer lacks the size.
 std::string UserSheet(const std::vector<Sheet>& sheets, const std::string& value) {
-    const std::string_view list(value);
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        const auto comma = list.find(',', start);
-        const std::string token =
-            Trim(list.substr(start, comma == std::string_view::npos ? list.npos : comma - start));
-        if (!token.empty()) {
-            if (auto match = MatchSheet(sheets, token)) return *match;
-            if (SizeForName(token) != nullptr) break;  // a size this printer does not have
-        }
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
+    for (const std::string& entry : cupsutil::ListEntries(value)) {
+        if (auto match = MatchSheet(sheets, entry)) return *match;
+        if (cupsutil::SizeForMediaName(entry)) break;  // a size this printer does not have
     }
     return value;
-}
-
-int IntegerMember(ipp_t* collection, const char* name) {
-    ipp_attribute_t* attr = ippFindAttribute(collection, name, IPP_TAG_INTEGER);
-    return attr != nullptr ? ippGetInteger(attr, 0) : 0;
 }
 
 // The printer's default sheet among sheets: media-col-default by size (what
 // CupsSpooler prints on), else media-default by name.
 std::optional<std::string> DefaultSheet(const DestContext& c, const std::vector<Sheet>& sheets) {
-    ipp_attribute_t* col = cupsFindDestDefault(c.Http, c.Dest, c.Info, "media-col");
-    if (col != nullptr && ippGetValueTag(col) == IPP_TAG_BEGIN_COLLECTION) {
-        ipp_attribute_t* size =
-            ippFindAttribute(ippGetCollection(col, 0), "media-size", IPP_TAG_BEGIN_COLLECTION);
-        if (size != nullptr) {
-            const int width = IntegerMember(ippGetCollection(size, 0), "x-dimension");
-            const int length = IntegerMember(ippGetCollection(size, 0), "y-dimension");
-            for (const Sheet& s : sheets) {
-                if (SameSize(s, width, length)) return s.Name;
-            }
+    if (const auto size = cupsutil::MediaColSize(cupsutil::DefaultMediaCol(c))) {
+        for (const Sheet& s : sheets) {
+            if (SameSize(s, *size)) return s.Name;
         }
     }
     ipp_attribute_t* name = cupsFindDestDefault(c.Http, c.Dest, c.Info, "media");
@@ -422,13 +302,8 @@ std::optional<PrinterChoice> ReadMedia(const DestContext& c) {
     PrinterChoice choice;
     choice.Option = "media";
     std::vector<Sheet> sheets;
-    const int count = cupsGetDestMediaCount(c.Http, c.Dest, c.Info, CUPS_MEDIA_FLAGS_DEFAULT);
-    for (int i = 0; i < count; ++i) {
-        cups_size_t entry{};
-        if (!cupsGetDestMediaByIndex(c.Http, c.Dest, c.Info, i, CUPS_MEDIA_FLAGS_DEFAULT, &entry) ||
-            entry.media[0] == '\0' || entry.width <= 0 || entry.length <= 0) {
-            continue;
-        }
+    for (cups_size_t& entry : cupsutil::MediaDatabase(c)) {
+        if (entry.media[0] == '\0' || entry.width <= 0 || entry.length <= 0) continue;
         const bool noMargins =
             entry.left == 0 && entry.right == 0 && entry.top == 0 && entry.bottom == 0;
         const char* localized =
@@ -498,7 +373,7 @@ std::vector<const char*> Synonyms(const std::string& option) {
 
 std::vector<std::string> EnumeratePrinters() {
     try {
-        Http http = Connect();
+        Http http = cupsutil::Connect();
         if (!http) return {};
         DestList dests(http.get());
         std::vector<std::string> names;
@@ -516,16 +391,11 @@ std::vector<std::string> EnumeratePrinters() {
 
 std::vector<PrinterChoice> ReadPrinterChoices(const std::string& printer) {
     try {
-        const std::optional<DestName> name = SplitName(printer);
+        const std::optional<DestName> name = cupsutil::SplitName(printer);
         if (!name) return {};
-        Http http = Connect();
-        if (!http) return {};
-        Dest dest(cupsGetNamedDest(http.get(), name->Queue.c_str(),
-                                   name->Instance.empty() ? nullptr : name->Instance.c_str()));
+        const std::optional<cupsutil::DestHandles> dest = cupsutil::OpenDest(*name);
         if (!dest) return {};
-        DestInfo info(cupsCopyDestInfo(http.get(), dest.get()));
-        if (!info) return {};
-        const DestContext c{http.get(), dest.get(), info.get()};
+        const DestContext c = dest->Context();
 
         std::vector<PrinterChoice> choices;
         if (auto media = ReadMedia(c)) choices.push_back(std::move(*media));
@@ -542,12 +412,12 @@ std::vector<PrinterChoice> ReadPrinterChoices(const std::string& printer) {
 bool StoreUserDefaults(const std::string& printer,
                        const std::vector<std::pair<std::string, std::string>>& options) {
     try {
-        const std::optional<DestName> name = SplitName(printer);
+        const std::optional<DestName> name = cupsutil::SplitName(printer);
         if (!name) return false;
         for (const auto& [option, value] : options) {
             if (!StorableName(option) || !StorableValue(value)) return false;
         }
-        Http http = Connect();
+        Http http = cupsutil::Connect();
         if (!http) return false;
         DestList dests(http.get());
         if (dests.Find(name->Queue, {}) == nullptr) return false;

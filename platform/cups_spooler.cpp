@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -13,31 +12,20 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/cups_common.h"
 #include "platform/pdf_page.h"
 
 namespace {
 
-constexpr int kConnectTimeoutMs = 30000;
+using cupsutil::Dest;
+using cupsutil::DestContext;
+using cupsutil::DestInfo;
+using cupsutil::Http;
+using cupsutil::Resolution;
+using cupsutil::Size;
+using cupsutil::UserOption;
+
 constexpr std::size_t kMaxNameBytes = 255;  // IPP's limit for a name value
-// Two sizes in 1/100 mm closer than this are the same sheet (half a
-// millimetre, as libcups matches PWG sizes); it absorbs the rounding of
-// sizes given in points.
-constexpr int kSizeTolerance = 50;
-
-struct HttpCloser {
-    void operator()(http_t* http) const { httpClose(http); }
-};
-using Http = std::unique_ptr<http_t, HttpCloser>;
-
-struct DestFreer {
-    void operator()(cups_dest_t* dest) const { cupsFreeDests(1, dest); }
-};
-using Dest = std::unique_ptr<cups_dest_t, DestFreer>;
-
-struct DestInfoFreer {
-    void operator()(cups_dinfo_t* info) const { cupsFreeDestInfo(info); }
-};
-using DestInfo = std::unique_ptr<cups_dinfo_t, DestInfoFreer>;
 
 // An owned array of CUPS options.
 class Options {
@@ -66,71 +54,30 @@ struct Media {
     bool Borderless() const { return Left == 0 && Right == 0 && Top == 0 && Bottom == 0; }
 };
 
-struct Size {
-    int Width = 0, Length = 0;
-};
-
-struct Resolution {
-    int X = 0, Y = 0;  // dots per inch
-};
-
-// What Open needs to reach the destination's attributes.
-struct DestContext {
-    http_t* Http;
-    cups_dest_t* Dest;
-    cups_dinfo_t* Info;
-};
-
-const char* UserOption(const DestContext& c, const char* name) {
-    return cupsGetOption(name, c.Dest->num_options, c.Dest->options);
-}
-
-std::optional<int> ParsePositive(std::string_view text) {
-    int value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value <= 0) return std::nullopt;
-    return value;
-}
-
 int DotsPerCmToInch(int dpcm) {
     return static_cast<int>(std::lround(dpcm * 2.54));
 }
 
-// "600dpi", "600x300dpi", "118dpcm", "118x59dpcm" (across, then down).
-std::optional<Resolution> ParseResolution(std::string_view text) {
-    bool perCm = false;
-    if (text.ends_with("dpi")) {
-        text.remove_suffix(3);
-    } else if (text.ends_with("dpcm")) {
-        text.remove_suffix(4);
-        perCm = true;
-    } else {
-        return std::nullopt;
-    }
-    const auto x = text.find('x');
-    const auto across = ParsePositive(text.substr(0, x));
-    const auto down = x == std::string_view::npos ? across : ParsePositive(text.substr(x + 1));
-    if (!across || !down) return std::nullopt;
-    if (perCm) return Resolution{DotsPerCmToInch(*across), DotsPerCmToInch(*down)};
-    return Resolution{*across, *down};
+// r in dots per inch.
+Resolution PerInch(const Resolution& r) {
+    if (r.PerCm) return Resolution{DotsPerCmToInch(r.X), DotsPerCmToInch(r.Y)};
+    return r;
 }
 
 std::optional<Resolution> FromIpp(ipp_attribute_t* attr) {
     if (attr == nullptr || ippGetValueTag(attr) != IPP_TAG_RESOLUTION || ippGetCount(attr) < 1) {
         return std::nullopt;
     }
-    int down = 0;
-    ipp_res_t units = IPP_RES_PER_INCH;
-    const int across = ippGetResolution(attr, 0, &down, &units);
-    if (across <= 0 || down <= 0) return std::nullopt;
-    if (units == IPP_RES_PER_CM) return Resolution{DotsPerCmToInch(across), DotsPerCmToInch(down)};
-    return Resolution{across, down};
+    const std::optional<Resolution> r = cupsutil::ResolutionAt(attr, 0);
+    if (!r) return std::nullopt;
+    return PerInch(*r);
 }
 
+// The resolution to print at, in dots per inch.
 std::optional<Resolution> FindResolution(const DestContext& c) {
     for (const char* name : {"printer-resolution", "Resolution"}) {
         if (const char* value = UserOption(c, name)) {
-            if (auto r = ParseResolution(value)) return r;
+            if (auto r = cupsutil::ParseResolution(value)) return PerInch(*r);
         }
     }
     if (auto r = FromIpp(cupsFindDestDefault(c.Http, c.Dest, c.Info, "printer-resolution"))) {
@@ -139,24 +86,13 @@ std::optional<Resolution> FindResolution(const DestContext& c) {
     return FromIpp(cupsFindDestSupported(c.Http, c.Dest, c.Info, "printer-resolution"));
 }
 
-bool SameSize(int width, int length, Size s) {
-    return std::abs(width - s.Width) <= kSizeTolerance &&
-           std::abs(length - s.Length) <= kSizeTolerance;
-}
-
-// The printer's entry for a sheet of size s (its media-col-database, or what
-// libcups makes of media-supported when there is none): the closest in
-// size, and one with margins rather than a borderless variant.
+// The printer's entry for a sheet of size s (among its media database): the
+// closest in size, and one with margins rather than a borderless variant.
 std::optional<Media> FromDatabase(const DestContext& c, Size s) {
     std::optional<Media> best;
     int bestDistance = 0;
-    const int count = cupsGetDestMediaCount(c.Http, c.Dest, c.Info, CUPS_MEDIA_FLAGS_DEFAULT);
-    for (int i = 0; i < count; ++i) {
-        cups_size_t entry{};
-        if (!cupsGetDestMediaByIndex(c.Http, c.Dest, c.Info, i, CUPS_MEDIA_FLAGS_DEFAULT, &entry) ||
-            !SameSize(entry.width, entry.length, s)) {
-            continue;
-        }
+    for (const cups_size_t& entry : cupsutil::MediaDatabase(c)) {
+        if (!cupsutil::SameSize(Size{entry.width, entry.length}, s)) continue;
         const Media m{entry.width, entry.length, entry.left, entry.right, entry.top, entry.bottom};
         const int distance = std::abs(m.Width - s.Width) + std::abs(m.Length - s.Length);
         const bool better = !best || (best->Borderless() && !m.Borderless()) ||
@@ -232,18 +168,8 @@ std::optional<Size> FromQueuePpd(const DestContext& c, const char* name) {
 // The size a media or page size name stands for: a PWG self-describing
 // name, a standard PPD name, a legacy IPP name, or a size of the queue's PPD.
 std::optional<Size> SizeForName(const DestContext& c, const std::string& name) {
-    const pwg_media_t* pwg = pwgMediaForPWG(name.c_str());
-    if (pwg == nullptr) pwg = pwgMediaForPPD(name.c_str());
-    if (pwg == nullptr) pwg = pwgMediaForLegacy(name.c_str());
-    if (pwg != nullptr && pwg->width > 0 && pwg->length > 0) return Size{pwg->width, pwg->length};
+    if (auto size = cupsutil::SizeForMediaName(name)) return size;
     return FromQueuePpd(c, name.c_str());
-}
-
-std::string Trim(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t");
-    return std::string(s.substr(first, last - first + 1));
 }
 
 // The outcome of reading the user's choice of sheet.
@@ -258,47 +184,28 @@ MediaChoice UserMedia(const DestContext& c) {
     for (const char* option : {"media", "PageSize"}) {
         const char* value = UserOption(c, option);
         if (value == nullptr) continue;
-        const std::string_view list(value);
-        std::size_t start = 0;
-        while (start <= list.size()) {
-            const auto comma = list.find(',', start);
-            const std::string token = Trim(
-                list.substr(start, comma == std::string_view::npos ? list.npos : comma - start));
-            if (!token.empty()) {
-                if (const auto size = SizeForName(c, token)) return {true, FromDatabase(c, *size)};
-            }
-            if (comma == std::string_view::npos) break;
-            start = comma + 1;
+        for (const std::string& entry : cupsutil::ListEntries(value)) {
+            if (const auto size = SizeForName(c, entry)) return {true, FromDatabase(c, *size)};
         }
     }
     return {};
 }
 
-int IntegerMember(ipp_t* collection, const char* name, int fallback) {
-    ipp_attribute_t* attr = ippFindAttribute(collection, name, IPP_TAG_INTEGER);
-    return attr != nullptr ? ippGetInteger(attr, 0) : fallback;
-}
-
 // The printer's default sheet: media-col-default, or the media-default
 // name looked up among its media.
 std::optional<Media> DefaultMedia(const DestContext& c) {
-    ipp_attribute_t* col = cupsFindDestDefault(c.Http, c.Dest, c.Info, "media-col");
-    if (col != nullptr && ippGetValueTag(col) == IPP_TAG_BEGIN_COLLECTION) {
-        ipp_t* media = ippGetCollection(col, 0);
-        ipp_attribute_t* sizeAttr = ippFindAttribute(media, "media-size", IPP_TAG_BEGIN_COLLECTION);
-        ipp_t* size = sizeAttr != nullptr ? ippGetCollection(sizeAttr, 0) : nullptr;
-        const int width = size != nullptr ? IntegerMember(size, "x-dimension", 0) : 0;
-        const int length = size != nullptr ? IntegerMember(size, "y-dimension", 0) : 0;
-        if (width > 0 && length > 0) {
-            Media m{width,
-                    length,
-                    IntegerMember(media, "media-left-margin", -1),
-                    IntegerMember(media, "media-right-margin", -1),
-                    IntegerMember(media, "media-top-margin", -1),
-                    IntegerMember(media, "media-bottom-margin", -1)};
+    if (ipp_t* media = cupsutil::DefaultMediaCol(c)) {
+        const Size size = cupsutil::MediaColSize(media).value_or(Size{});
+        if (size.Width > 0 && size.Length > 0) {
+            Media m{size.Width,
+                    size.Length,
+                    cupsutil::IntegerMember(media, "media-left-margin", -1),
+                    cupsutil::IntegerMember(media, "media-right-margin", -1),
+                    cupsutil::IntegerMember(media, "media-top-margin", -1),
+                    cupsutil::IntegerMember(media, "media-bottom-margin", -1)};
             if (m.Left >= 0 && m.Right >= 0 && m.Top >= 0 && m.Bottom >= 0) return m;
             // Margins left out: the printer's entry for the size has them.
-            if (auto listed = FromDatabase(c, Size{width, length})) return listed;
+            if (auto listed = FromDatabase(c, size)) return listed;
             m.Left = std::max(m.Left, 0);
             m.Right = std::max(m.Right, 0);
             m.Top = std::max(m.Top, 0);
@@ -320,14 +227,11 @@ std::optional<Media> DefaultMedia(const DestContext& c) {
 // the page stays upright.
 int Orientation(const DestContext& c) {
     if (const char* value = UserOption(c, "orientation-requested")) {
-        if (const auto o = ParsePositive(value)) return *o;
+        if (const auto o = cupsutil::ParsePositive(value)) return *o;
         // A keyword ("landscape") is what cupsEncodeOptions also accepts.
         if (const int o = ippEnumValue("orientation-requested", value); o > 0) return o;
     }
-    if (const char* value = UserOption(c, "landscape")) {
-        const std::string_view v(value);
-        if (v != "false" && v != "no" && v != "off") return 4;
-    }
+    if (cupsutil::UserLandscape(c)) return 4;
     ipp_attribute_t* attr = cupsFindDestDefault(c.Http, c.Dest, c.Info, "orientation-requested");
     if (attr != nullptr &&
         (ippGetValueTag(attr) == IPP_TAG_ENUM || ippGetValueTag(attr) == IPP_TAG_INTEGER)) {
@@ -448,7 +352,7 @@ class CupsPrinter final : public Printer {
     // request is then discarded by the scheduler instead of being completed
     // and printed. The job is cancelled over a fresh connection.
     void Cancel(int jobId) {
-        if (httpReconnect2(http_.get(), kConnectTimeoutMs, nullptr) != 0) return;
+        if (httpReconnect2(http_.get(), cupsutil::kConnectTimeoutMs, nullptr) != 0) return;
         cupsCancelDestJob(http_.get(), dest_.get(), jobId);
     }
 
@@ -463,28 +367,15 @@ class CupsPrinter final : public Printer {
 
 std::unique_ptr<Printer> CupsSpooler::Open(const std::string& printerName) {
     try {
-        if (printerName.empty()) return nullptr;  // libcups would pick the default printer
-        std::string queue = printerName;
-        std::string instance;
-        if (const auto slash = printerName.find('/'); slash != std::string::npos) {
-            queue = printerName.substr(0, slash);
-            instance = printerName.substr(slash + 1);
-            if (queue.empty() || instance.empty()) return nullptr;
-        }
-
-        Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                               kConnectTimeoutMs, nullptr));
-        if (!http) return nullptr;
-        Dest dest(cupsGetNamedDest(http.get(), queue.c_str(),
-                                   instance.empty() ? nullptr : instance.c_str()));
+        const std::optional<cupsutil::DestName> name = cupsutil::SplitName(printerName);
+        if (!name) return nullptr;
+        std::optional<cupsutil::DestHandles> dest = cupsutil::OpenDest(*name);
         if (!dest) return nullptr;
-        DestInfo info(cupsCopyDestInfo(http.get(), dest.get()));
-        if (!info) return nullptr;
 
-        const std::optional<PageGeometry> geometry =
-            ReadGeometry(DestContext{http.get(), dest.get(), info.get()});
+        const std::optional<PageGeometry> geometry = ReadGeometry(dest->Context());
         if (!geometry) return nullptr;
-        return std::make_unique<CupsPrinter>(std::move(http), std::move(dest), std::move(info),
+        return std::make_unique<CupsPrinter>(std::move(dest->Connection),
+                                             std::move(dest->Destination), std::move(dest->Info),
                                              *geometry);
     } catch (...) {
         return nullptr;
