@@ -92,6 +92,33 @@ void BM_DisplayCopy(benchmark::State& state) {
 }
 BENCHMARK(BM_DisplayCopy)->Arg(0)->Arg(10000);
 
+// What the refresh would cost if a copy carried the file table: every
+// folder copied whole, as the record's own copy does.
+void BM_FullCopy(benchmark::State& state) {
+    const int files = static_cast<int>(state.range(0));
+    Fixture fx(0, 0);
+    StillClock clock;
+    BigLister lister(files);
+    EngineServices services{clock, lister, fx.nothing, fx.nothing, fx.nothing};
+    std::vector<HotFolder> whole;
+    for (int i = 0; i < 200; ++i) {
+        HotFolder f("Hot folder " + std::to_string(i), "/srv/hot/folder-" + std::to_string(i),
+                    "Office printer " + std::to_string(i % 3), 5);
+        f.Reset(clock);
+        f.SetRunning();
+        f.Scan(services);  // fills the table
+        whole.push_back(f);
+    }
+    HotFolder out;
+    for (auto _ : state) {
+        for (const HotFolder& f : whole) {
+            out = f;
+            benchmark::DoNotOptimize(out);
+        }
+    }
+}
+BENCHMARK(BM_FullCopy)->Arg(10000)->Unit(benchmark::kMillisecond);
+
 // The floor: copying only the six displayed fields of the same folders.
 void BM_BareFieldsCopy(benchmark::State& state) {
     Fixture fx(200, 0);
