@@ -105,7 +105,7 @@ class PrintEndToEnd : public ::testing::Test {
 struct Case {
     const char* name;
     const char* file;
-    testimages::Spec spec;
+    testimages::Recipe recipe;
     int Tw, Th;
     const char* encoding;
     const char* writeAs = "";  // a suffix to write the image under before naming it file
@@ -116,7 +116,7 @@ class PrintEachImage : public PrintEndToEnd, public ::testing::WithParamInterfac
 TEST_P(PrintEachImage, OnePageWithTheImageAtItsSizeOnPaper) {
     const Case& c = GetParam();
     // The helper picks the format from the suffix; the file's name may lie.
-    testimages::Write(hot / (std::string(c.file) + c.writeAs), c.spec);
+    testimages::Write(hot / (std::string(c.file) + c.writeAs), c.recipe);
     ASSERT_EQ(rename((hot / (std::string(c.file) + c.writeAs)).c_str(), (hot / c.file).c_str()), 0);
     const HotFolder folder = ScanTwice(sandbox::kQueue600);
     EXPECT_EQ(folder.GetError(), HF_ERR_NONE) << c.name;

@@ -60,7 +60,7 @@ PageImage BgrxImage(int w, int h) {
 
 PageImage JpegImage(const TempDir& dir, int w, int h) {
     const std::string path = dir / "image.jpg";
-    testimages::Spec picture;
+    testimages::Recipe picture;
     picture.Width = w;
     picture.Height = h;
     testimages::Write(path, picture);

@@ -23,7 +23,7 @@
 
 namespace {
 
-using testimages::Spec;
+using testimages::Recipe;
 using Bytes = std::string;
 
 struct Rgb {
@@ -251,16 +251,16 @@ void DropTiffTag(Bytes& tiff, std::uint16_t tag) {
 
 class VipsImageTest : public ::testing::Test {
   protected:
-    std::string Make(const std::string& name, const Spec& spec) {
+    std::string Make(const std::string& name, const Recipe& recipe) {
         const std::string path = dir_ / name;
-        testimages::Write(path, spec);
+        testimages::Write(path, recipe);
         return path;
     }
 
     // Writes an image, lets edit change its bytes, and writes them back.
-    std::string MakeEdited(const std::string& name, const Spec& spec,
+    std::string MakeEdited(const std::string& name, const Recipe& recipe,
                            const std::function<void(Bytes&)>& edit) {
-        const std::string path = Make(name, spec);
+        const std::string path = Make(name, recipe);
         Bytes bytes = ReadFile(path);
         edit(bytes);
         WriteFile(path, bytes);
@@ -292,7 +292,7 @@ class VipsImageTest : public ::testing::Test {
 struct DpiCase {
     const char* Name;
     const char* File;
-    Spec Image;
+    Recipe Image;
     int XDpi, YDpi;
 };
 
@@ -351,7 +351,7 @@ TEST_F(VipsImageTest, ResolutionIsWholeDotsPerInchOrZeroWhenTheFileHasNone) {
 struct EditedDpiCase {
     const char* Name;
     const char* File;
-    Spec Image;
+    Recipe Image;
     std::function<void(Bytes&)> Edit;
     int XDpi, YDpi;
 };
@@ -446,14 +446,14 @@ TEST_F(VipsImageTest, ExifOrientationGivesTheUprightSizeAndPixels) {
             for (const int divisor : {1, 2}) {
                 SCOPED_TRACE(std::string(file) + " orientation " + std::to_string(orientation) +
                              (divisor == 1 ? " full size" : " half size"));
-                const Spec spec{.Width = 40,
-                                .Height = 20,
-                                .Orientation = orientation,
-                                .R = 255,
-                                .G = 0,
-                                .B = 0,
-                                .Mark = 8};
-                const auto image = loader_.Load(Make(file, spec));
+                const Recipe recipe{.Width = 40,
+                                    .Height = 20,
+                                    .Orientation = orientation,
+                                    .R = 255,
+                                    .G = 0,
+                                    .B = 0,
+                                    .Mark = 8};
+                const auto image = loader_.Load(Make(file, recipe));
                 ASSERT_TRUE(image);
                 const bool swapped = orientation >= 5;
                 EXPECT_EQ(image->Width(), swapped ? 20 : 40);
@@ -512,7 +512,7 @@ TEST_F(VipsImageTest, FormatComesFromTheContentNotTheName) {
 struct ColourCase {
     const char* Name;
     const char* File;
-    Spec Image;
+    Recipe Image;
     Rgb Expected;
     int Tolerance;
 };
@@ -608,7 +608,7 @@ TEST_F(VipsImageTest, CmykInkBecomesTheMatchingSrgbColour) {
     struct Case {
         const char* Name;
         const char* File;
-        Spec Image;
+        Recipe Image;
         std::function<bool(const Rgb&)> Looks;
         const char* Want;
     };

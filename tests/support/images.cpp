@@ -37,8 +37,8 @@ std::string Suffix(const std::string& path) {
     return s;
 }
 
-// Why the spec cannot be written as that format; empty when it can.
-std::string Unwritable(const Spec& s, const std::string& format) {
+// Why the recipe cannot be written as that format; empty when it can.
+std::string Unwritable(const Recipe& s, const std::string& format) {
     if (format != "jpg" && format != "png" && format != "tif") return "unknown suffix";
     if (s.Width <= 0 || s.Height <= 0) return "empty size";
     if (s.Bands < 1 || s.Bands > 4) return "bands must be 1..4";
@@ -52,7 +52,7 @@ std::string Unwritable(const Spec& s, const std::string& format) {
     return {};
 }
 
-std::vector<double> Ink(const Spec& s, unsigned char r, unsigned char g, unsigned char b) {
+std::vector<double> Ink(const Recipe& s, unsigned char r, unsigned char g, unsigned char b) {
     std::vector<double> v;
     if (s.Cmyk) {
         v = {255.0 - r, 255.0 - g, 255.0 - b, 0};
@@ -68,7 +68,7 @@ std::vector<double> Ink(const Spec& s, unsigned char r, unsigned char g, unsigne
     return v;
 }
 
-vips::VImage Pixels(const Spec& s) {
+vips::VImage Pixels(const Recipe& s) {
     using vips::VImage;
     VImage img = VImage::black(s.Width, s.Height, VImage::option()->set("bands", s.Bands))
                      .linear(std::vector<double>{0}, Ink(s, s.R, s.G, s.B))
@@ -233,7 +233,7 @@ std::optional<Bytes> WithoutTiffResolution(Bytes tiff) {
     return tiff;
 }
 
-Bytes Encode(const Spec& s, const std::string& format) {
+Bytes Encode(const Recipe& s, const std::string& format) {
     using vips::VImage;
     const VImage img = Pixels(s);
     if (format == "jpg") {
@@ -266,19 +266,19 @@ Bytes Encode(const Spec& s, const std::string& format) {
 
 }  // namespace
 
-void Write(const std::string& path, const Spec& spec) {
+void Write(const std::string& path, const Recipe& recipe) {
     if (!InitVips()) {
         ADD_FAILURE() << "libvips did not start";
         return;
     }
     const std::string format = Suffix(path);
-    if (const std::string why = Unwritable(spec, format); !why.empty()) {
+    if (const std::string why = Unwritable(recipe, format); !why.empty()) {
         ADD_FAILURE() << "cannot write " << path << ": " << why;
         return;
     }
     Bytes bytes;
     try {
-        bytes = Encode(spec, format);
+        bytes = Encode(recipe, format);
     } catch (const vips::VError& e) {
         ADD_FAILURE() << "libvips cannot write " << path << ": " << e.what();
         vips_error_clear();

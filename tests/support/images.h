@@ -5,7 +5,7 @@
 
 namespace testimages {
 
-struct Spec {
+struct Recipe {
     int Width = 64;
     int Height = 48;
     int Bands = 3;      // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA (or CMYK, see Cmyk)
@@ -29,12 +29,12 @@ struct Spec {
 // Y = 255 - B, K = 0; so R, G, B = 0, 255, 255 is pure cyan ink and white is
 // no ink at all. 16-bit images store each 8-bit value v as v * 257.
 //
-// Writes an image of the given spec; the format comes from the suffix of
+// Writes an image of the given recipe; the format comes from the suffix of
 // path (.jpg, .png, .tif), but tests may rename the file afterwards. With
 // Dpi 0 the file carries no resolution at all: libvips always writes one, so
 // the helper takes it out again (JPEG: no JFIF or EXIF density; PNG: no pHYs
 // chunk; TIFF: no XResolution, YResolution or ResolutionUnit tag). Fails the
-// current test on any error (a spec the format cannot hold included).
-void Write(const std::string& path, const Spec& spec);
+// current test on any error (a recipe the format cannot hold included).
+void Write(const std::string& path, const Recipe& recipe);
 
 }  // namespace testimages
