@@ -10,13 +10,8 @@
 #include <QtTest>
 #include <functional>
 
-#include "platform/folder_listing.h"
-#include "platform/ini_profile.h"
-#include "platform/tick.h"
-#include "scheduling/hot_folder_list.h"
-#include "scheduling/hot_folder_thread.h"
-#include "tests/engine/fakes.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/window_rig.h"
 #include "ui/hot_folder_prop_dlg.h"
 #include "ui/message_box.h"
 #include "ui/tallowin_dlg.h"
@@ -55,48 +50,27 @@ void Press(CHotFolderPropDlg& dlg, const char* button) {
 class HotFolderCommandsTest : public QObject {
     Q_OBJECT
 
-    struct Rig {
-        TempDir dir;
-        MonotonicClock clock;
-        PosixFolderLister lister;
-        FakeImageLoader images;
-        RecordingSpooler spooler;
-        RecordingRemover remover;
-        EngineServices services{clock, lister, images, spooler, remover};
-        HotFolderList list;
-        HotFolderThread worker{services};
-        std::unique_ptr<CTallowinDlg> dlg;
+    struct Rig : WindowRig {
         std::vector<Message> messages;
         int answer = IDOK;
 
         // Three folders; the printers enumerate "zeta-printer" first, which
         // the sorted panel shows last.
-        explicit Rig(std::vector<std::string> printers = {"zeta-printer", "Alpha"}) {
-            WriteFile(dir / "t.ini",
-                      "[Init]\nFHNumber=3\n"
-                      "[HotFolder0]\nName=beta\nFolderPath=/b\nPrinterName=Alpha\nScanTime=5\n"
-                      "[HotFolder1]\nName=Zulu\nFolderPath=/z\nPrinterName=Alpha\nScanTime=7\n"
-                      "[HotFolder2]\nName=alpha\nFolderPath=/a\nPrinterName=Alpha\nScanTime=9\n");
-            IniProfile profile(dir / "t.ini");
-            list.Load(profile);
-            worker.SetList(list);
-            worker.Create();
-            dlg = std::make_unique<CTallowinDlg>(list, worker, "/opt", printers);
+        explicit Rig(std::vector<std::string> printers = {"zeta-printer", "Alpha"})
+            : WindowRig(
+                  "[Init]\nFHNumber=3\n"
+                  "[HotFolder0]\nName=beta\nFolderPath=/b\nPrinterName=Alpha\nScanTime=5\n"
+                  "[HotFolder1]\nName=Zulu\nFolderPath=/z\nPrinterName=Alpha\nScanTime=7\n"
+                  "[HotFolder2]\nName=alpha\nFolderPath=/a\nPrinterName=Alpha\nScanTime=9\n",
+                  std::move(printers), "/opt") {
             SetMessageBoxHandler([this](const QString& t, const QString& c, unsigned f) {
                 messages.push_back({t, c, f});
                 return answer;
             });
         }
-        ~Rig() {
-            SetMessageBoxHandler({});
-            dlg.reset();
-            worker.Quit();
-            worker.Join();
-        }
-        QTreeWidget* Table() const { return dlg->findChild<QTreeWidget*>("hotFolderTable"); }
+        ~Rig() { SetMessageBoxHandler({}); }
         void Select(int row) { Table()->topLevelItem(row)->setSelected(true); }
         QString Name(int row) const { return Table()->topLevelItem(row)->text(0); }
-        int Id(int row) const { return Table()->topLevelItem(row)->data(0, Qt::UserRole).toInt(); }
         HotFolder Folder(int id) {
             HotFolder f;
             list.Get(id, f);
@@ -105,7 +79,7 @@ class HotFolderCommandsTest : public QObject {
         // Every row still shows its own hot folder.
         void CheckRowsMatchFolders() {
             for (int row = 0; row < Table()->topLevelItemCount(); ++row) {
-                QCOMPARE(Name(row).toStdString(), Folder(Id(row)).GetName());
+                QCOMPARE(Name(row).toStdString(), Folder(IdOf(row)).GetName());
             }
         }
     };
@@ -136,7 +110,7 @@ class HotFolderCommandsTest : public QObject {
         QCOMPARE(rig.list.GetCount(), 4u);
         QCOMPARE(rig.Table()->topLevelItemCount(), 4);
         QCOMPARE(rig.Name(3), QString("gamma"));  // sorted into place: Zulu alpha beta gamma
-        const HotFolder added = rig.Folder(rig.Id(3));
+        const HotFolder added = rig.Folder(rig.IdOf(3));
         QCOMPARE(added.GetPrinterName(), std::string("zeta-printer"));
         QCOMPARE(added.GetFolderPath(), std::string("/g"));
         QCOMPARE(added.GetScanTime(), 12);
@@ -189,7 +163,7 @@ class HotFolderCommandsTest : public QObject {
         });
         rig.dlg->OnConfigure();
         QCOMPARE(rig.Name(2), QString("AAA first by name"));  // not re-sorted
-        QCOMPARE(rig.Id(2), 0);
+        QCOMPARE(rig.IdOf(2), 0);
         QCOMPARE(rig.Folder(0).GetName(), std::string("AAA first by name"));
         rig.CheckRowsMatchFolders();
     }

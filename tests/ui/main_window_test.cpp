@@ -10,13 +10,8 @@
 #include <QUrl>
 #include <QtTest>
 
-#include "platform/folder_listing.h"
-#include "platform/ini_profile.h"
-#include "platform/tick.h"
-#include "scheduling/hot_folder_list.h"
-#include "scheduling/hot_folder_thread.h"
-#include "tests/engine/fakes.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/window_rig.h"
 #include "ui/hot_folder_texts.h"
 #include "ui/tallowin_dlg.h"
 
@@ -36,39 +31,10 @@ class UrlCatcher : public QObject {
 class MainWindowTest : public QObject {
     Q_OBJECT
 
-    struct Rig {
-        TempDir dir;
-        MonotonicClock clock;
-        PosixFolderLister lister;
-        FakeImageLoader images;
-        RecordingSpooler spooler;
-        RecordingRemover remover;
-        EngineServices services{clock, lister, images, spooler, remover};
-        HotFolderList list;
-        HotFolderThread worker{services};
-        std::unique_ptr<CTallowinDlg> dlg;
-
-        // Loads the folders from an INI profile, as start-up does.
-        explicit Rig(const std::string& ini) {
-            WriteFile(dir / "tallowin.ini", ini);
-            IniProfile profile(dir / "tallowin.ini");
-            list.Load(profile);
-            worker.SetList(list);
-            worker.Create();
-            dlg = std::make_unique<CTallowinDlg>(list, worker, "/opt/tallowin",
-                                                 std::vector<std::string>{"zeta", "Alpha"});
-        }
-        ~Rig() {
-            dlg.reset();
-            worker.Quit();
-            worker.Join();
-        }
-        QTreeWidget* Table() const { return dlg->findChild<QTreeWidget*>("hotFolderTable"); }
+    struct Rig : WindowRig {
+        explicit Rig(const std::string& ini) : WindowRig(ini, {"zeta", "Alpha"}) {}
         QPushButton* Button(const char* name) const { return dlg->findChild<QPushButton*>(name); }
         QString Cell(int row, int column) const { return Table()->topLevelItem(row)->text(column); }
-        int IdOf(int row) const {
-            return Table()->topLevelItem(row)->data(0, Qt::UserRole).toInt();
-        }
     };
 
     static std::string Profile(const std::string& path) {
