@@ -30,6 +30,7 @@ struct PdfImage {
 struct PdfFacts {
     int pages = 0;
     std::string pageSize;  // as pdfinfo prints it, e.g. "612 x 828 pts"
+    int rotation = 0;      // the page's /Rotate
     std::vector<PdfImage> images;
 };
 
@@ -40,6 +41,7 @@ PdfFacts Inspect(const std::string& pdf) {
     std::istringstream lines(info.Output);
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind("Pages:", 0) == 0) facts.pages = std::atoi(line.c_str() + 6);
+        if (line.rfind("Page rot:", 0) == 0) facts.rotation = std::atoi(line.c_str() + 9);
         if (line.rfind("Page size:", 0) == 0) {
             facts.pageSize = line.substr(line.find_first_not_of(' ', 10));
         }
@@ -80,7 +82,9 @@ class PrintEndToEnd : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_FALSE(sandbox::Server().empty());
-        for (const char* q : {sandbox::kQueue600, sandbox::kQueue300}) sandbox::ClearJobs(q);
+        for (const char* q : {sandbox::kQueue600, sandbox::kQueue300, sandbox::kQueueFiltered}) {
+            sandbox::ClearJobs(q);
+        }
     }
 
     // Drops nothing itself: scans the folder twice as the worker would.
@@ -206,6 +210,47 @@ TEST_F(PrintEndToEnd, ThreeHundredDpiQueueUsesItsLetterPage) {
     EXPECT_EQ(pdf.images[0].width, 2400);  // 3000 natural, printable width 2400: f = 0.8
     EXPECT_EQ(pdf.images[0].height, 1600);
     EXPECT_EQ(pdf.images[0].xppi, 300);
+}
+
+// Most real printers get a PDF job through the scheduler's pdftopdf filter,
+// which applies the job's options to the page. The page is already laid
+// out for the printer's defaults, so the filter must pass it through
+// unscaled, and turn a landscape page exactly once to fit the sheet.
+TEST_F(PrintEndToEnd, FiltersNeitherScaleThePageNorTurnALandscapePageTwice) {
+    struct Orientation {
+        const char* name;
+        const char* lpoptions;
+        int width, height;  // image at 100 dpi
+        int Tw, Th;         // size on paper at 600 dpi
+        bool turned;
+    } cases[] = {
+        // 3600 x 1800 fits the 4800 x 6600 portrait area as it is.
+        {"portrait", "", 600, 300, 3600, 1800, false},
+        // Landscape: the area is 6600 x 4800; 7200 x 1800 is scaled by 0.9167.
+        {"landscape", "Dest tallowin-filtered orientation-requested=4\n", 1200, 300, 6600, 1650,
+         true},
+    };
+    for (const Orientation& c : cases) {
+        WriteFile(sandbox::Home().Lpoptions(), c.lpoptions);
+        sandbox::ClearJobs(sandbox::kQueueFiltered);
+        testimages::Write(hot / "turned.png", {.Width = c.width, .Height = c.height, .Dpi = 100});
+        const HotFolder folder = ScanTwice(sandbox::kQueueFiltered);
+        EXPECT_EQ(folder.GetError(), HF_ERR_NONE) << c.name;
+        const auto jobs = sandbox::WaitForJobs(sandbox::kQueueFiltered, 1);
+        ASSERT_EQ(jobs.size(), 1u) << c.name;
+        const PdfFacts pdf = Inspect(jobs[0].DocumentPath);
+        EXPECT_EQ(pdf.pages, 1) << c.name;
+        // As the sheet lies in the printer: portrait, whatever the reading.
+        const bool quarter = pdf.rotation % 180 != 0;
+        EXPECT_EQ(quarter, c.turned) << c.name << ": /Rotate " << pdf.rotation;
+        EXPECT_EQ(pdf.pageSize, quarter ? "828 x 612 pts" : "612 x 828 pts") << c.name;
+        ASSERT_EQ(pdf.images.size(), 1u) << c.name;
+        EXPECT_EQ(pdf.images[0].width, c.Tw) << c.name;
+        EXPECT_EQ(pdf.images[0].height, c.Th) << c.name;
+        EXPECT_EQ(pdf.images[0].xppi, 600) << c.name << ": scaled on the way";
+        EXPECT_EQ(pdf.images[0].yppi, 600) << c.name << ": scaled on the way";
+    }
+    WriteFile(sandbox::Home().Lpoptions(), "");
 }
 
 TEST_F(PrintEndToEnd, FileNameThatIsNotUtf8StillPrints) {

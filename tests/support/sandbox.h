@@ -14,6 +14,8 @@ namespace sandbox {
 inline constexpr const char* kQueue600 = "tallowin-600";  // 600 dpi, default media 8.5 x 11.5 in
 inline constexpr const char* kQueue300 = "tallowin-300";  // 300 dpi, default media Letter
 inline constexpr const char* kQueueRaw = "tallowin-raw";  // raw queue, no PPD
+// As tallowin-600, but PDF reaches the backend only through pdftopdf.
+inline constexpr const char* kQueueFiltered = "tallowin-filtered";
 
 // $CUPS_SERVER as scripts/test exports it (the sandbox's socket). Fails the
 // current test (and returns an empty string) when it is not set.
