@@ -3,7 +3,8 @@
 # temporary HOME: it starts with the hot folders of the profile, and after
 # SIGTERM the profile holds them again (saved the normal way, not lost).
 # With sockets unavailable (injected) it shows message 103, and the profile
-# is left exactly as it was.
+# is left exactly as it was; a profile that cannot be read is never saved
+# over.
 #   process_test.sh TALLOWIN FAIL_SOCKET_LIBRARY
 set -euo pipefail
 exe=$1 fail_socket=$2
@@ -51,4 +52,22 @@ unset LD_PRELOAD
 [ "$status" = 0 ] || { cat "$work/out.log" >&2; fail "exit status $status with sockets unavailable"; }
 [ "$(sha256sum "$profile")" = "$before" ] || fail "profile changed after the socket check failed"
 echo "ok: a failed socket check leaves the profile as it was"
-echo "2 passed, 0 failed"
+
+# 3. A profile that cannot be read: the user is told (a message box, closed
+#    by the first SIGTERM), the window opens without hot folders (closed by
+#    the second), and nothing is saved over the profile.
+rm -f "$profile"
+mkfifo "$profile"  # not a file that can be read; a save would replace it
+"$exe" > "$work/out.log" 2>&1 &
+pid=$!
+sleep 3
+kill -TERM "$pid"
+sleep 2
+kill -0 "$pid" 2>/dev/null || { cat "$work/out.log" >&2; fail "ended at the message about the profile"; }
+kill -TERM "$pid"
+status=0
+wait "$pid" || status=$?
+[ "$status" = 0 ] || { cat "$work/out.log" >&2; fail "exit status $status with an unreadable profile"; }
+[ -p "$profile" ] || fail "the unreadable profile was replaced"
+echo "ok: an unreadable profile is never saved over"
+echo "3 passed, 0 failed"
