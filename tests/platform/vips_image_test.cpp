@@ -18,13 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/file_bytes.h"
 #include "tests/support/images.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using testimages::Recipe;
-using Bytes = std::string;
+using namespace filebytes;
 
 struct Rgb {
     int R = 0, G = 0, B = 0;
@@ -118,55 +119,17 @@ std::optional<Decoded> Decode(const PageImage& page) {
 
 // --- Byte-level edits for files that libvips will not write ---------------
 
-std::uint32_t Be32(const Bytes& b, std::size_t at) {
-    return (std::uint32_t{static_cast<unsigned char>(b[at])} << 24) |
-           (std::uint32_t{static_cast<unsigned char>(b[at + 1])} << 16) |
-           (std::uint32_t{static_cast<unsigned char>(b[at + 2])} << 8) |
-           std::uint32_t{static_cast<unsigned char>(b[at + 3])};
-}
-
-Bytes Be32Bytes(std::uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-            static_cast<char>(v)};
-}
-
-std::uint32_t Crc32(const Bytes& bytes) {
-    std::uint32_t crc = 0xffffffffu;
-    for (const char c : bytes) {
-        crc ^= static_cast<unsigned char>(c);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return crc ^ 0xffffffffu;
-}
-
-// Offset of the first PNG chunk of that type, or npos.
-std::size_t FindPngChunk(const Bytes& png, const std::string& type) {
-    std::size_t at = 8;
-    while (at + 12 <= png.size()) {
-        if (png.compare(at + 4, 4, type) == 0) return at;
-        at += 12 + Be32(png, at);
-    }
-    return Bytes::npos;
-}
-
-// Replaces the data of the chunk at `at` and gives it a correct CRC.
-void ReplacePngChunkData(Bytes& png, std::size_t at, const Bytes& data) {
-    const std::size_t oldLength = Be32(png, at);
-    const Bytes body = png.substr(at + 4, 4) + data;
-    png.replace(at, 12 + oldLength,
-                Be32Bytes(static_cast<std::uint32_t>(data.size())) + body + Be32Bytes(Crc32(body)));
-}
-
 void SetPngPhys(Bytes& png, std::uint32_t x, std::uint32_t y, unsigned char unit) {
     const std::size_t at = FindPngChunk(png, "pHYs");
     ASSERT_NE(at, Bytes::npos) << "no pHYs chunk";
-    ReplacePngChunkData(png, at, Be32Bytes(x) + Be32Bytes(y) + static_cast<char>(unit));
+    ReplacePngChunkData(png, at, BigEndianBytes(x) + BigEndianBytes(y) + static_cast<char>(unit));
 }
 
 void SetPngSize(Bytes& png, std::uint32_t width, std::uint32_t height) {
     const std::size_t at = FindPngChunk(png, "IHDR");
     ASSERT_EQ(at, 8u);
-    ReplacePngChunkData(png, at, Be32Bytes(width) + Be32Bytes(height) + png.substr(at + 16, 5));
+    ReplacePngChunkData(png, at,
+                        BigEndianBytes(width) + BigEndianBytes(height) + png.substr(at + 16, 5));
 }
 
 // A JFIF APP0 segment inserted right after SOI.
@@ -197,12 +160,6 @@ void SetJpegSize(Bytes& jpeg, std::uint16_t width, std::uint16_t height) {
     ADD_FAILURE() << "no SOF0 marker";
 }
 
-std::uint32_t Le(const Bytes& b, std::size_t at, int n) {
-    std::uint32_t v = 0;
-    for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
-    return v;
-}
-
 // Offsets of the entries of a little-endian TIFF's first IFD.
 std::vector<std::size_t> TiffEntries(const Bytes& tiff) {
     std::vector<std::size_t> entries;
@@ -210,8 +167,8 @@ std::vector<std::size_t> TiffEntries(const Bytes& tiff) {
         ADD_FAILURE() << "not a little-endian TIFF";
         return entries;
     }
-    const std::size_t ifd = Le(tiff, 4, 4);
-    const std::size_t count = Le(tiff, ifd, 2);
+    const std::size_t ifd = LittleEndian(tiff, 4, 4);
+    const std::size_t count = LittleEndian(tiff, ifd, 2);
     for (std::size_t i = 0; i < count; ++i) entries.push_back(ifd + 2 + 12 * i);
     return entries;
 }
@@ -219,8 +176,8 @@ std::vector<std::size_t> TiffEntries(const Bytes& tiff) {
 // Sets the value of a SHORT or LONG tag that holds one value.
 void SetTiffValue(Bytes& tiff, std::uint16_t tag, std::uint32_t value) {
     for (const std::size_t at : TiffEntries(tiff)) {
-        if (Le(tiff, at, 2) != tag) continue;
-        const std::uint32_t type = Le(tiff, at + 2, 2);
+        if (LittleEndian(tiff, at, 2) != tag) continue;
+        const std::uint32_t type = LittleEndian(tiff, at + 2, 2);
         ASSERT_TRUE(type == 3 || type == 4) << "tag " << tag << " has type " << type;
         const int n = type == 3 ? 2 : 4;
         for (int i = 0; i < n; ++i) tiff[at + 8 + i] = static_cast<char>((value >> (8 * i)) & 0xff);
@@ -235,7 +192,7 @@ void DropTiffTag(Bytes& tiff, std::uint16_t tag) {
     const std::size_t ifd = entries.front() - 2;
     const std::size_t count = entries.size();
     for (std::size_t i = 0; i < count; ++i) {
-        if (Le(tiff, entries[i], 2) != tag) continue;
+        if (LittleEndian(tiff, entries[i], 2) != tag) continue;
         // Move the later entries and the next-IFD offset up by one entry.
         const std::size_t tail = ifd + 2 + 12 * count + 4;
         tiff.erase(entries[i], 12);
@@ -961,13 +918,13 @@ TEST_F(VipsImageTest, DamagedPixelDataNeverRenders) {
          [](Bytes& b) {
              const std::size_t at = FindPngChunk(b, "IDAT");
              ASSERT_NE(at, Bytes::npos);
-             b[at + 8 + Be32(b, at) / 2] ^= 0x55;
+             b[at + 8 + BigEndian32(b, at) / 2] ^= 0x55;
          }},
         {"png with damaged IDAT data and a matching checksum", "a.png",
          [](Bytes& b) {
              const std::size_t at = FindPngChunk(b, "IDAT");
              ASSERT_NE(at, Bytes::npos);
-             Bytes data = b.substr(at + 8, Be32(b, at));
+             Bytes data = b.substr(at + 8, BigEndian32(b, at));
              for (std::size_t i = 2; i < data.size(); i += 3) data[i] = static_cast<char>(0xff);
              ReplacePngChunkData(b, at, data);
          }},

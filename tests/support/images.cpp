@@ -1,5 +1,7 @@
 #include "tests/support/images.h"
 
+#include "tests/support/file_bytes.h"
+
 #include <gtest/gtest.h>
 #include <vips/vips8>
 
@@ -17,7 +19,7 @@
 namespace testimages {
 namespace {
 
-using Bytes = std::string;
+using namespace filebytes;
 
 bool InitVips() {
     static std::once_flag once;
@@ -148,35 +150,6 @@ Bytes JpegExifSegment(const Bytes& exif) {
     return segment + exif;
 }
 
-// The CRC-32 that PNG chunks carry (ISO 3309, as zlib computes it).
-std::uint32_t Crc32(const Bytes& bytes) {
-    std::uint32_t crc = 0xffffffffu;
-    for (const char c : bytes) {
-        crc ^= static_cast<unsigned char>(c);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return crc ^ 0xffffffffu;
-}
-
-Bytes BigEndianBytes(std::uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-            static_cast<char>(v)};
-}
-
-// A PNG chunk: length, type, data, CRC of type and data.
-Bytes PngChunk(const std::string& type, const Bytes& data) {
-    const Bytes body = type + data;
-    return BigEndianBytes(static_cast<std::uint32_t>(data.size())) + body +
-           BigEndianBytes(Crc32(body));
-}
-
-std::uint32_t BigEndian32(const Bytes& b, std::size_t at) {
-    return (std::uint32_t{static_cast<unsigned char>(b[at])} << 24) |
-           (std::uint32_t{static_cast<unsigned char>(b[at + 1])} << 16) |
-           (std::uint32_t{static_cast<unsigned char>(b[at + 2])} << 8) |
-           std::uint32_t{static_cast<unsigned char>(b[at + 3])};
-}
-
 // libvips' PNG writer always adds a pHYs chunk and writes no EXIF: the
 // pHYs chunk is dropped when keepPhys is false, and an eXIf chunk holding
 // the orientation goes in after IHDR when orientation is not 0.
@@ -195,12 +168,6 @@ std::optional<Bytes> EditPng(const Bytes& png, bool keepPhys, int orientation) {
     }
     if (at != png.size()) return std::nullopt;
     return out;
-}
-
-std::uint32_t LittleEndian(const Bytes& b, std::size_t at, int n) {
-    std::uint32_t v = 0;
-    for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
-    return v;
 }
 
 // libvips' TIFF writer always writes XResolution, YResolution and
