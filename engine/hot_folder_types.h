@@ -17,8 +17,14 @@ enum HotFolderState : std::int32_t {
 enum HotFolderError : std::int32_t {
     HF_ERR_NONE = 0,
     HF_ERR_PATH = 1,     // the folder path is not an existing folder
-    HF_ERR_PRINTER = 2,  // the printer could not be used; the file was kept
-    // 3 to 9 are reserved: the main window has a text for each.
+    HF_ERR_PRINTER = 2,       // the printer does not exist
+    HF_ERR_NOT_IMAGE = 3,     // not a picture, a format that cannot be read, or unreadable
+    HF_ERR_DAMAGED = 4,       // a damaged or incomplete picture
+    HF_ERR_TOO_LARGE = 5,     // a picture larger than the loader accepts
+    HF_ERR_UNREACHABLE = 6,   // the scheduler or the printer cannot be reached
+    HF_ERR_JOB_FAILED = 7,    // the printer refused, aborted or cancelled the job
+    HF_ERR_NO_PAGE_SIZE = 8,  // the printer gives no usable page size or resolution
+    HF_ERR_NOT_DELETED = 9,   // printed, but the file could not be deleted
 };
 
 struct FileEntry {
@@ -33,5 +39,3 @@ struct FileEntry {
 // bytes: exactly the byte order that file names must be visited in.
 using FileTable = std::map<std::string, FileEntry>;
 
-// A folder listing: name -> low 32 bits of the size, plain files only.
-using Listing = std::map<std::string, std::uint32_t>;

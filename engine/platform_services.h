@@ -12,7 +12,11 @@
 #include <optional>
 #include <string>
 
+#include <chrono>
+#include <vector>
+
 #include "engine/hot_folder_types.h"
+#include "engine/status.h"
 
 // The 32-bit millisecond tick: wraps to 0 after 2^32 - 1.
 class Clock {
@@ -21,19 +25,18 @@ class Clock {
     virtual std::uint32_t Now() = 0;
 };
 
-class FolderLister {
+// Asked between files and inside every call that may block (the scheduler's
+// requests): true once the run should end. The worker answers it from its
+// stop and quit events; thread-safe.
+class StopSignal {
   public:
-    virtual ~FolderLister() = default;
-    // True when path names an existing folder (a link to one counts).
-    virtual bool IsFolder(const std::string& path) = 0;
-    // The regular files directly inside path. Links, fifos, sockets, devices
-    // and sub-folders are left out. A folder that cannot be opened gives an
-    // empty listing; a read error ends the listing with what was read so far.
-    virtual Listing List(const std::string& path) = 0;
+    virtual ~StopSignal() = default;
+    virtual bool Requested() const = 0;
 };
 
-// What a file was when it was loaded; the print job deletes a file only when
-// its path still names this very file.
+// What a file is on disk: the print job deletes a file only when its path
+// still names this very file, and a file kept after a failure is tried again
+// only once it is no longer the same.
 struct FileIdentity {
     std::uint64_t Device = 0;
     std::uint64_t Inode = 0;
@@ -41,6 +44,36 @@ struct FileIdentity {
     std::int64_t ModifiedNs = 0;
 
     bool operator==(const FileIdentity&) const = default;
+};
+
+// One plain file of a folder listing.
+struct ListedFile {
+    std::string Name;        // within the folder, raw bytes
+    std::uint32_t Size = 0;  // the low 32 bits of the size
+    FileIdentity Identity;   // device, inode, whole size, modification time
+};
+// Sorted by name in ascending order of unsigned bytes; names are unique.
+using Listing = std::vector<ListedFile>;
+
+// Whether a file is still open for writing by some process.
+enum class WriterProbe {
+    NotOpen,         // no process holds it open for writing
+    OpenForWriting,  // a writer holds it: it has not settled
+    Unknown,         // cannot be told here (network share, no permission)
+};
+
+class FolderLister {
+  public:
+    virtual ~FolderLister() = default;
+    // True when path names an existing folder (a link to one counts).
+    virtual bool IsFolder(const std::string& path) = 0;
+    // The regular files directly inside path, sorted by name. Links, fifos,
+    // sockets, devices and sub-folders are left out. A folder that cannot be
+    // opened gives an empty listing; a read error ends the listing with what
+    // was read so far.
+    virtual Listing List(const std::string& path) = 0;
+    // Asks whether the file at path (a full path) is open for writing.
+    virtual WriterProbe ProbeWriter(const std::string& path) = 0;
 };
 
 // The image scaled to its size on paper, ready to be placed on a page.
@@ -68,17 +101,19 @@ class Image {
     virtual const FileIdentity& Identity() const = 0;
     // Resamples the whole image to exactly width x height (linear kernel,
     // averaging when it shrinks), flattens alpha on white and converts it to
-    // 8-bit sRGB. Empty when the file turns out to be damaged while its
-    // pixels are read.
-    virtual std::optional<PageImage> Render(int width, int height) = 0;
+    // 8-bit sRGB. Fails with HF_ERR_DAMAGED (and the library's words) when
+    // the file turns out damaged or truncated while its pixels are read.
+    virtual Result<PageImage> Render(int width, int height) = 0;
 };
 
 class ImageLoader {
   public:
     virtual ~ImageLoader() = default;
-    // Null when the file is gone, locked, not an image, damaged in its
-    // header, or larger than the loader accepts. Never throws.
-    virtual std::unique_ptr<Image> Load(const std::string& path) = 0;
+    // Never null on success. Fails with HF_ERR_NOT_IMAGE when the file is
+    // gone, unreadable (strerror), not a regular file or in no format a
+    // trusted loader reads; HF_ERR_DAMAGED when its header is damaged;
+    // HF_ERR_TOO_LARGE beyond the loader's limit. Never throws.
+    virtual Result<std::unique_ptr<Image>> Load(const std::string& path) = 0;
 };
 
 // A printer's page as the print job sees it, all in printer pixels except
@@ -97,25 +132,108 @@ class Printer {
     virtual ~Printer() = default;
     virtual const PageGeometry& Geometry() const = 0;
     // Sends one job named docName holding one page with image at the
-    // printable area's top-left corner, unscaled. False when the job could
-    // not be created or sent; a job that was created is cancelled then.
-    virtual bool Print(const std::string& docName, const PageImage& image) = 0;
+    // printable area's top-left corner, unscaled, and returns the
+    // scheduler's job id (> 0). Every request is bounded in time and gives
+    // up as soon as stop is requested. On failure (HF_ERR_UNREACHABLE,
+    // HF_ERR_JOB_FAILED, with cupsLastErrorString()) a job that was created
+    // is cancelled, so nothing of it prints.
+    virtual Result<int> Print(const std::string& docName, const PageImage& image,
+                              const StopSignal& stop) = 0;
+};
+
+// Where a job that was sent stands.
+enum class JobState {
+    Pending,    // pending, held or processing: the file waits
+    Completed,  // the printer has it: the file may go
+    Failed,     // aborted or cancelled: the file stays (Reason says why)
+    Unknown,    // the scheduler cannot be asked now, or no longer knows the job
+};
+
+struct JobStatus {
+    JobState State = JobState::Unknown;
+    std::string Reason;  // the scheduler's words, for Failed and Unknown
 };
 
 class Spooler {
   public:
     virtual ~Spooler() = default;
-    // Null when the printer does not exist, cannot be reached or does not
-    // say what its page looks like.
-    virtual std::unique_ptr<Printer> Open(const std::string& printerName) = 0;
+    // Opens a printer or a class of printers by name. Fails with
+    // HF_ERR_PRINTER when no such destination exists, HF_ERR_UNREACHABLE
+    // when the scheduler cannot be reached (or stop was requested), and
+    // HF_ERR_NO_PAGE_SIZE when it says nothing usable of its page.
+    virtual Result<std::unique_ptr<Printer>> Open(const std::string& printerName,
+                                                  const StopSignal& stop) = 0;
+    // The state of job jobId that was sent to printerName. Bounded in time;
+    // Unknown when the scheduler cannot be asked.
+    virtual JobStatus QueryJob(const std::string& printerName, int jobId,
+                               const StopSignal& stop) = 0;
 };
 
 class FileRemover {
   public:
     virtual ~FileRemover() = default;
     // Deletes path only when it still names the file described by identity.
-    // False when it did not delete it.
-    virtual bool RemoveIfSame(const std::string& path, const FileIdentity& identity) = 0;
+    // Fails with HF_ERR_NOT_DELETED (strerror, or a note that the file was
+    // replaced) when it did not delete it.
+    virtual Status RemoveIfSame(const std::string& path, const FileIdentity& identity) = 0;
+};
+
+// A job that was sent and whose file has not been deleted yet, kept across
+// Stop/Start and restarts so that no file is sent twice and none is deleted
+// before its job completed.
+struct JobRecord {
+    enum class Stage {
+        Sending,  // about to be sent; a crash here leaves the outcome unknown
+        Sent,     // the scheduler has the job; the file waits for it to complete
+        Printed,  // the job completed, but the file could not be deleted
+        Failed,   // the job was aborted or cancelled; the file stays unchanged
+    };
+    std::string FolderPath;  // as the hot folder stores it
+    std::string FileName;
+    FileIdentity Identity;  // the file that was sent
+    std::string PrinterName;
+    int JobId = 0;
+    Stage State = Stage::Sending;
+};
+
+// The records of jobs in flight, one per folder path and file name. Each
+// change is stored before the call returns. Thread-safe.
+class JobLedger {
+  public:
+    virtual ~JobLedger() = default;
+    virtual std::optional<JobRecord> Find(const std::string& folderPath,
+                                          const std::string& fileName) const = 0;
+    virtual std::vector<JobRecord> InFolder(const std::string& folderPath) const = 0;
+    // Adds or replaces the record for its folder path and file name.
+    virtual Status Put(const JobRecord& record) = 0;
+    virtual Status Erase(const std::string& folderPath, const std::string& fileName) = 0;
+};
+
+// One line of the print log: every attempt, its outcome and its reason.
+struct PrintLogEntry {
+    enum class Outcome {
+        Sent,         // the job is with the scheduler; the file waits for it
+        Printed,      // the job completed and the file was deleted
+        Kept,         // not printed: the file stays (Code and Reason say why)
+        NotDeleted,   // printed, but the file stays
+        Interrupted,  // a stop ended the attempt; the file stays, nothing printed
+    };
+    std::chrono::system_clock::time_point Time;
+    std::string HotFolder;  // the hot folder's name
+    std::string File;       // the full path
+    std::string Printer;
+    int JobId = 0;  // 0 when no job was created
+    int Width = 0, Height = 0;  // size on paper in printer pixels; 0 when not fitted
+    Outcome Result = Outcome::Kept;
+    HotFolderError Code = HF_ERR_NONE;
+    std::string Reason;
+};
+
+// Takes every entry; thread-safe, never throws, never blocks for long.
+class PrintLog {
+  public:
+    virtual ~PrintLog() = default;
+    virtual void Record(const PrintLogEntry& entry) = 0;
 };
 
 // The services one hot folder's scan and print jobs use; they outlive it.
@@ -125,4 +243,6 @@ struct EngineServices {
     ImageLoader& images;
     Spooler& spooler;
     FileRemover& remover;
+    JobLedger& ledger;
+    PrintLog& log;
 };
