@@ -1,0 +1,338 @@
+// Faults a hot folder meets when nobody watches it, with real parts: real
+// folders, the real loader and remover, the private CUPS scheduler, the job
+// ledger on disk. Each test checks that every file is printed exactly once
+// once the fault has gone, that nothing is deleted unprinted, and what the
+// log says.
+#include <cups/cups.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "engine/hot_folder.h"
+#include "platform/cups_spooler.h"
+#include "platform/folder_listing.h"
+#include "platform/job_ledger_file.h"
+#include "platform/vips_image.h"
+#include "tests/engine/fakes.h"
+#include "tests/support/images.h"
+#include "tests/support/process.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using Outcome = PrintLogEntry::Outcome;
+
+struct NeverStop final : StopSignal {
+    bool Requested() const override { return false; }
+};
+
+class LogRecorder final : public PrintLog {
+  public:
+    void Record(const PrintLogEntry& entry) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        entries_.push_back(entry);
+    }
+    int Count(Outcome outcome) const {
+        std::lock_guard<std::mutex> guard(lock_);
+        int n = 0;
+        for (const auto& e : entries_) n += e.Result == outcome;
+        return n;
+    }
+    std::vector<PrintLogEntry> Entries() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return entries_;
+    }
+
+  private:
+    mutable std::mutex lock_;
+    std::vector<PrintLogEntry> entries_;
+};
+
+// The number of jobs whose data the backend finished writing into dir.
+int CapturedJobs(const std::string& dir) {
+    int n = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        n += name.rfind("job-", 0) == 0 && entry.path().extension() == ".data";
+    }
+    return n;
+}
+
+// A hot folder scanned by hand, as the worker would, on the real adapters.
+// The clock jumps a minute a scan, past any pause between retries.
+class FaultRig {
+  public:
+    explicit FaultRig(std::string printer) : printer_(std::move(printer)) { Restart(); }
+
+    // A new program: a fresh record and ledger object over the same files.
+    void Restart() {
+        ledger_ = std::make_unique<FileJobLedger>(state_ / "jobs.tsv");
+        services_ = std::make_unique<EngineServices>(
+            EngineServices{clock_, lister_, images_, spooler_, remover_, *ledger_, log_});
+        folder_ = std::make_unique<HotFolder>("Faults", hot_.Path(), printer_, 1);
+        StopStart();
+    }
+    // What Stop and Start do to every folder.
+    void StopStart() {
+        folder_->SetWaiting();
+        folder_->Reset(clock_);
+        folder_->SetRunning();
+    }
+    void Scan(int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            clock_.Advance(61000);
+            folder_->Scan(*services_, never_);
+        }
+    }
+    // Scans until done() holds, for at most 30 s of real time (the
+    // scheduler completes jobs on its own time).
+    bool ScanUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            Scan();
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    std::string Path(const std::string& name) const { return hot_ / name; }
+    HotFolder& Folder() { return *folder_; }
+    const LogRecorder& Log() const { return log_; }
+
+  private:
+    TempDir hot_, state_;
+    std::string printer_;
+    FakeClock clock_;
+    PosixFolderLister lister_;
+    VipsImageLoader images_;
+    CupsSpooler spooler_;
+    PosixFileRemover remover_;
+    LogRecorder log_;
+    NeverStop never_;
+    std::unique_ptr<FileJobLedger> ledger_;
+    std::unique_ptr<EngineServices> services_;
+    std::unique_ptr<HotFolder> folder_;
+};
+
+const testimages::Recipe kPhoto{.Width = 600, .Height = 400, .Dpi = 300};
+
+class Faults : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { sandbox::Home(); }
+    void SetUp() override {
+        ASSERT_FALSE(sandbox::Server().empty());
+        sandbox::ClearJobs(sandbox::kQueue600);
+    }
+    static int Printed600() { return CapturedJobs(sandbox::OutputDir(sandbox::kQueue600)); }
+};
+
+TEST_F(Faults, SchedulerUnreachableWhileFilesArriveThenEachPrintsOnce) {
+    FaultRig rig(sandbox::kQueue600);
+    const std::string server = sandbox::Server();
+    cupsSetServer("/nonexistent/tallowin-cups.sock");
+    testimages::Write(rig.Path("a.jpg"), kPhoto);
+    testimages::Write(rig.Path("b.png"), kPhoto);
+    rig.Scan(3);
+    EXPECT_EQ(rig.Folder().GetError(), HF_ERR_UNREACHABLE);
+    EXPECT_TRUE(FileExists(rig.Path("a.jpg")) && FileExists(rig.Path("b.png")));
+    EXPECT_GE(rig.Log().Count(Outcome::Kept), 2);
+
+    cupsSetServer(server.c_str());
+    ASSERT_TRUE(rig.ScanUntil([&] {
+        return !FileExists(rig.Path("a.jpg")) && !FileExists(rig.Path("b.png"));
+    }));
+    rig.Scan(3);
+    EXPECT_EQ(Printed600(), 2);
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 2);
+    EXPECT_EQ(rig.Log().Count(Outcome::Printed), 2);
+    EXPECT_EQ(rig.Folder().GetError(), HF_ERR_NONE);
+}
+
+TEST_F(Faults, BackendFailureKeepsTheFileWithTheSchedulersReason) {
+    FaultRig rig(sandbox::kQueueFail);
+    testimages::Write(rig.Path("a.jpg"), kPhoto);
+    ASSERT_TRUE(rig.ScanUntil([&] { return rig.Folder().GetError() == HF_ERR_JOB_FAILED; }));
+    rig.Scan(3);
+    EXPECT_TRUE(FileExists(rig.Path("a.jpg")));
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 1) << "an aborted job is not sent again";
+    EXPECT_EQ(rig.Log().Count(Outcome::Printed), 0);
+    bool reasoned = false;
+    for (const auto& e : rig.Log().Entries()) {
+        reasoned |= e.Result == Outcome::Kept && e.Code == HF_ERR_JOB_FAILED && !e.Reason.empty();
+    }
+    EXPECT_TRUE(reasoned);
+}
+
+TEST_F(Faults, QueueDeletedAndAddedAgainPrintsOnce) {
+    TempDir out;
+    ASSERT_EQ(chmod(out.Path().c_str(), 0777), 0);  // the backend runs as lp
+    const std::string queue = "tallowin-fault";
+    const std::string add = "lpadmin -h " + ShellQuote(sandbox::Server()) + " -p " + queue +
+                            " -E -v " + ShellQuote("tallowin-capture:" + out.Path()) + " -P " +
+                            ShellQuote(std::string(TALLOWIN_SOURCE_DIR) +
+                                       "/scripts/cups-sandbox.d/tallowin-600.ppd");
+    const std::string remove = "lpadmin -h " + ShellQuote(sandbox::Server()) + " -x " + queue;
+    RunCommand(remove + " 2>/dev/null");
+
+    FaultRig rig(queue);
+    testimages::Write(rig.Path("a.jpg"), kPhoto);
+    rig.Scan(3);
+    EXPECT_EQ(rig.Folder().GetError(), HF_ERR_PRINTER);
+    EXPECT_TRUE(FileExists(rig.Path("a.jpg")));
+
+    ASSERT_EQ(RunCommand(add).ExitCode, 0);
+    const bool printed = rig.ScanUntil([&] { return !FileExists(rig.Path("a.jpg")); });
+    rig.Scan(2);
+    RunCommand(remove);
+    ASSERT_TRUE(printed);
+    EXPECT_EQ(CapturedJobs(out.Path()), 1);
+    EXPECT_EQ(rig.Log().Count(Outcome::Printed), 1);
+    EXPECT_EQ(rig.Folder().GetError(), HF_ERR_NONE);
+}
+
+TEST_F(Faults, FolderRemovedAndCreatedAgainResumes) {
+    FaultRig rig(sandbox::kQueue600);
+    const std::string hot = rig.Folder().GetFolderPath();
+    ASSERT_EQ(rmdir(hot.c_str()), 0);
+    rig.Scan();
+    EXPECT_EQ(rig.Folder().GetState(), HF_STATE_ERROR);
+    EXPECT_EQ(rig.Folder().GetError(), HF_ERR_PATH);
+    ASSERT_EQ(mkdir(hot.c_str(), 0755), 0);
+    rig.Scan();
+    EXPECT_EQ(rig.Folder().GetState(), HF_STATE_RUNNING);
+    testimages::Write(rig.Path("a.jpg"), kPhoto);
+    ASSERT_TRUE(rig.ScanUntil([&] { return !FileExists(rig.Path("a.jpg")); }));
+    EXPECT_EQ(Printed600(), 1);
+}
+
+TEST_F(Faults, DamagedFileCompletedLaterPrintsOnce) {
+    FaultRig rig(sandbox::kQueue600);
+    const std::string path = rig.Path("late.jpg");
+    testimages::Write(path, kPhoto);
+    const std::string whole = ReadFile(path);
+    WriteFile(path, whole.substr(0, whole.size() * 6 / 10));
+    rig.Scan(3);
+    EXPECT_EQ(rig.Folder().GetError(), HF_ERR_DAMAGED);
+    EXPECT_EQ(rig.Log().Count(Outcome::Kept), 1) << "not tried again while unchanged";
+    EXPECT_EQ(Printed600(), 0);
+
+    WriteFile(path, whole);
+    ASSERT_TRUE(rig.ScanUntil([&] { return !FileExists(path); }));
+    rig.Scan(2);
+    EXPECT_EQ(Printed600(), 1);
+    EXPECT_EQ(rig.Log().Count(Outcome::Printed), 1);
+}
+
+// A child process that holds a file open for writing until released.
+class Writer {
+  public:
+    explicit Writer(const std::string& path) {
+        int ready[2];
+        if (pipe(release_) != 0 || pipe(ready) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+            char byte = 0;
+            [[maybe_unused]] ssize_t n = write(ready[1], &byte, 1);
+            n = read(release_[0], &byte, 1);
+            close(fd);
+            _exit(0);
+        }
+        char byte = 0;
+        [[maybe_unused]] const ssize_t n = read(ready[0], &byte, 1);
+        close(ready[0]);
+        close(ready[1]);
+    }
+    ~Writer() { Release(); }
+    void Release() {
+        if (pid_ <= 0) return;
+        close(release_[1]);
+        close(release_[0]);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+  private:
+    int release_[2] = {-1, -1};
+    pid_t pid_ = -1;
+};
+
+TEST_F(Faults, FileHeldOpenByAWriterIsNeverPrintedEarly) {
+    FaultRig rig(sandbox::kQueue600);
+    const std::string path = rig.Path("held.jpg");
+    testimages::Write(path, kPhoto);
+    Writer writer(path);
+    rig.Scan(4);
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 0);
+    writer.Release();
+    ASSERT_TRUE(rig.ScanUntil([&] { return !FileExists(path); }));
+    EXPECT_EQ(Printed600(), 1);
+}
+
+// Makes a folder immutable, so that not even root can delete from it: a
+// read-only folder for this process. Undone when it goes.
+class Immutable {
+  public:
+    explicit Immutable(const std::string& path) {
+        fd_ = open(path.c_str(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        if (fd_ < 0 || ioctl(fd_, FS_IOC_GETFLAGS, &flags) != 0) return;
+        flags |= FS_IMMUTABLE_FL;
+        set_ = ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ~Immutable() { Undo(); }
+    bool Set() const { return set_; }
+    void Undo() {
+        int flags = 0;
+        if (set_ && ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags &= ~FS_IMMUTABLE_FL;
+            ioctl(fd_, FS_IOC_SETFLAGS, &flags);
+        }
+        set_ = false;
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+    bool set_ = false;
+};
+
+TEST_F(Faults, ReadOnlyFolderPrintsItsFileOnceAcrossStopStartAndRestart) {
+    FaultRig rig(sandbox::kQueue600);
+    const std::string path = rig.Path("stuck.jpg");
+    testimages::Write(path, kPhoto);
+    Immutable readOnly(rig.Folder().GetFolderPath());
+    if (!readOnly.Set()) GTEST_SKIP() << "this file system cannot make a folder immutable";
+
+    ASSERT_TRUE(rig.ScanUntil([&] { return rig.Folder().GetError() == HF_ERR_NOT_DELETED; }));
+    rig.StopStart();
+    rig.Scan(3);
+    rig.Restart();
+    rig.Scan(3);
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_EQ(Printed600(), 1);
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 1);
+    EXPECT_GE(rig.Log().Count(Outcome::NotDeleted), 1);
+
+    readOnly.Undo();  // the folder becomes writable: the delete goes through
+    ASSERT_TRUE(rig.ScanUntil([&] { return !FileExists(path); }));
+    EXPECT_EQ(Printed600(), 1);
+}
+
+}  // namespace
