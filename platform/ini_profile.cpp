@@ -13,7 +13,6 @@ IniProfile::IniProfile(std::string path) : IniProfile(std::move(path), defaultOp
 
 IniProfile::IniProfile(std::string path, FileOps& ops) : path_(std::move(path)), ops_(ops) {
     Read();
-    if (!readable_) error_ = path_ + " cannot be read: " + error_;
 }
 
 void IniProfile::Read() {
@@ -93,7 +92,7 @@ bool IniProfile::Commit() {
     if (!readable_) return false;  // error_ already says why
     const EncodedText encoded = EncodeProfileText(doc_.Text(), encoding_);
     if (!encoded.ok) {
-        error_ = path_ + " was not saved: " + encoded.error;
+        error_ = encoded.error;
         return false;
     }
     // Unchanged: the file stays untouched, a read-only one included.

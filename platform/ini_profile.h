@@ -20,7 +20,8 @@ class IniProfile final : public Profile {
   public:
     // Reads path. A missing file is an empty, readable profile; a file that
     // exists but cannot be read, or is not a text (NUL bytes, invalid
-    // UTF-16), leaves the profile unreadable, with the reason in GetError.
+    // UTF-16), leaves the profile unreadable, with the reason in GetError
+    // ("it holds NUL bytes, ...", or the system's error text).
     explicit IniProfile(std::string path);
     // For tests: ops makes the system calls of Commit; it must outlive this.
     IniProfile(std::string path, FileOps& ops);
