@@ -36,15 +36,20 @@ std::string FolderOf(const std::string& path) {
 }
 
 // The file a chain of symbolic links ends at (path itself when it is none),
-// whether that file exists or not. Empty after too many links, as open()
-// would fail with ELOOP.
+// whether that file exists or not. Empty, with errno set, when a link
+// cannot be read or there are too many of them (ELOOP, as open() would say).
 std::string FollowLinks(std::string path) {
     for (int links = 0; links < 40; ++links) {
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
         std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
         const ssize_t n = readlink(path.c_str(), target.data(), target.size());
-        if (n < 0 || static_cast<size_t>(n) >= target.size()) return path;
+        if (n < 0) return {};
+        // Changed since the lstat: replacing the link itself would lose it.
+        if (static_cast<size_t>(n) >= target.size()) {
+            errno = EAGAIN;
+            return {};
+        }
         target.resize(static_cast<size_t>(n));
         path = target.front() == '/' ? target : FolderOf(path) + "/" + target;
     }
@@ -116,9 +121,10 @@ ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& 
     if (fd < 0) return Failed("cannot create a file beside", target, errno);
     TempFile file(ops, temp, fd);
     fchmod(fd, exists ? (old.st_mode & 07777) : 0600);
-    // Only root may give a file away; for anyone else the owner is already
-    // theirs, so a failure here changes nothing.
-    if (exists && fchown(fd, old.st_uid, old.st_gid) != 0) errno = 0;
+    // Keeps the owner when root saves a user's profile. Only root may give a
+    // file away; anyone else owns the file already, so a failure is fine.
+    if (exists && fchown(fd, old.st_uid, old.st_gid) != 0) {
+    }
 
     if (!WriteAll(ops, fd, bytes)) return Failed("cannot write", temp, errno);
     if (ops.Sync(fd) != 0) return Failed("cannot flush", temp, errno);

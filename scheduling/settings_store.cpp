@@ -63,6 +63,7 @@ std::set<int> FolderNumbers(const Profile& profile, std::int32_t count) {
 bool HotFolderList::Load(const Profile& profile) {
     Guard guard(lock);
     if (!profile.IsReadable()) return false;
+    skipped.clear();
     const std::int32_t count = profile.GetInt(kSectionInit, kKeyCount, 0);
     for (const int number : FolderNumbers(profile, count)) {
         const std::string section = FolderSection(number);
