@@ -56,16 +56,16 @@ bool IsBlank(const std::string& line) {
 IniDocument::IniDocument(std::string_view text) {
     bool endSeen = false;
     while (!text.empty()) {
-        const size_t newline = text.find('\n');
+        // CRLF, LF, or the old Macintosh CR alone.
+        const size_t at = text.find_first_of("\r\n");
         Line line;
-        if (newline == std::string_view::npos) {
-            line.text = std::string(text);
+        line.text = std::string(text.substr(0, at));
+        if (at == std::string_view::npos) {
             text = {};
         } else {
-            const bool crlf = newline > 0 && text[newline - 1] == '\r';
-            line.text = std::string(text.substr(0, crlf ? newline - 1 : newline));
-            line.end = crlf ? "\r\n" : "\n";
-            text.remove_prefix(newline + 1);
+            const bool crlf = text.substr(at, 2) == "\r\n";
+            line.end = crlf ? "\r\n" : std::string(1, text[at]);
+            text.remove_prefix(at + line.end.size());
             if (!endSeen) lineEnd_ = line.end;
             endSeen = true;
         }

@@ -32,7 +32,7 @@ class IniDocument {
   private:
     struct Line {
         std::string text;  // without the line end
-        std::string end;   // "\r\n", "\n" or "" for a last line without one
+        std::string end;   // "\r\n", "\n", "\r" or "" for a last line without one
     };
     // [begin, end) line ranges of the sections of that name, header included.
     std::vector<std::pair<size_t, size_t>> Sections(std::string_view section) const;
