@@ -35,9 +35,20 @@ bool CTallowinApp::InitInstance() {
         // Starting with no folders is safe; saving that over the user's
         // profile would not be, so nothing is saved at exit either.
         ShowMessageBox(nullptr,
-                       QString("The hot folders could not be read from %1. Tallowin starts "
+                       QString("The hot folders could not be read from %1 (%2). Tallowin starts "
                                "without them and will not save over that file.")
-                           .arg(FromBytes(m_profilePath)),
+                           .arg(FromBytes(m_profilePath), FromBytes(profile.GetError())),
+                       QApplication::applicationName(), MB_OK | MB_ICONEXCLAMATION);
+    }
+    // One message for all of them; they stay in the file as they are.
+    QString skipped;
+    for (const auto& s : m_hotFolderList.GetSkipped())
+        skipped += QString("\n[%1]: %2").arg(FromBytes(s.section), FromBytes(s.reason));
+    if (!skipped.isEmpty()) {
+        ShowMessageBox(nullptr,
+                       QString("These hot folders in %1 could not be loaded and were skipped; "
+                               "they are kept in the file as they are:%2")
+                           .arg(FromBytes(m_profilePath), skipped),
                        QApplication::applicationName(), MB_OK | MB_ICONEXCLAMATION);
     }
     m_hotFolderThread.SetList(m_hotFolderList);
@@ -52,10 +63,10 @@ int CTallowinApp::ExitInstance() {
     if (!m_loaded) return 0;
     IniProfile profile(m_profilePath);
     if (!m_hotFolderList.Save(profile)) {
-        ShowMessageBox(
-            nullptr,
-            QString("The hot folders could not be saved to %1.").arg(FromBytes(m_profilePath)),
-            QApplication::applicationName(), MB_OK | MB_ICONEXCLAMATION);
+        ShowMessageBox(nullptr,
+                       QString("The hot folders could not be saved to %1: %2")
+                           .arg(FromBytes(m_profilePath), FromBytes(profile.GetError())),
+                       QApplication::applicationName(), MB_OK | MB_ICONEXCLAMATION);
         return 1;
     }
     return 0;

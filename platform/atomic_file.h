@@ -17,9 +17,24 @@ class FileOps {
     virtual int Rename(const std::string& from, const std::string& to);
 };
 
+struct ReplaceResult {
+    bool ok = false;
+    std::string error;  // what went wrong, for the user, when !ok
+};
+
 // Writes bytes to a new file beside path, flushes it to the disk, and renames
 // it over path; the folder is created when missing. On failure the temporary
-// file is removed, path is as it was, and the result is false. The new file
-// keeps the permissions of the one it replaces (0600 for a new one).
-bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, FileOps& ops);
-bool ReplaceFileAtomically(const std::string& path, const std::string& bytes);
+// file is removed, path is as it was, and the result says why. The new file
+// keeps the permissions and owner of the one it replaces (0600 for a new
+// one).
+//
+// A symbolic link (a dotfile manager's, say) is followed to its target,
+// which is the file replaced, with the temporary file in the target's
+// folder; the link stays. A file that is read-only is not replaced: the
+// rename would succeed, since it needs only the folder to be writable, but
+// the user made the file read-only to keep it as it is. Read-only means no
+// write bit at all in its mode, or no write access for this user; the mode
+// bits are checked as well because root passes every access() check.
+ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes,
+                                    FileOps& ops);
+ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes);

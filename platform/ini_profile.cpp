@@ -1,48 +1,55 @@
 #include "platform/ini_profile.h"
 
-// Debian ships SimpleIni with its template bodies behind this switch.
-#define SI_IMPLEMENTATION
-#include <SimpleIni.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 
-struct IniProfile::Document {
-    Document() { ini.SetSpaces(false); }  // key=value, as the classic writer puts it
-    CSimpleIniA ini{/*isUtf8=*/false, /*multiKey=*/false, /*multiLine=*/false};
-};
+#include "platform/unique_fd.h"
 
 IniProfile::IniProfile(std::string path) : IniProfile(std::move(path), defaultOps_) {}
 
-IniProfile::IniProfile(std::string path, FileOps& ops)
-    : path_(std::move(path)), ops_(ops), doc_(std::make_unique<Document>()) {
-    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+IniProfile::IniProfile(std::string path, FileOps& ops) : path_(std::move(path)), ops_(ops) {
+    Read();
+}
+
+void IniProfile::Read() {
+    const UniqueFd fd(open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
         // Absent is fine (the first start); anything else must not be taken
         // for an empty profile and saved over.
         readable_ = (errno == ENOENT);
+        if (!readable_) error_ = std::strerror(errno);
         return;
     }
-    std::string bytes;
+    exists_ = true;
     struct stat st {};
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    while (ok) {
-        char buffer[8192];
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error_ = "it is not a regular file";
+        return;
     }
-    close(fd);
-    readable_ = ok && doc_->ini.LoadData(bytes) >= 0;
+    for (;;) {
+        char buffer[8192];
+        const ssize_t n = read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error_ = std::strerror(errno);
+            return;
+        }
+        if (n == 0) break;
+        stored_.append(buffer, static_cast<size_t>(n));
+    }
+    DecodedText decoded = DecodeProfileText(stored_);
+    if (!decoded.ok) {
+        error_ = decoded.error;
+        return;
+    }
+    encoding_ = decoded.encoding;
+    doc_ = IniDocument(decoded.text);
+    readable_ = true;
 }
-
-IniProfile::~IniProfile() = default;
 
 std::int32_t ParseProfileInt(const std::string& text) {
     size_t i = 0;
@@ -59,14 +66,13 @@ std::int32_t ParseProfileInt(const std::string& text) {
 
 std::int32_t IniProfile::GetInt(const std::string& section, const std::string& key,
                                 std::int32_t def) const {
-    const char* value = doc_->ini.GetValue(section.c_str(), key.c_str(), nullptr);
-    return value == nullptr ? def : ParseProfileInt(value);
+    const auto value = doc_.Get(section, key);
+    return value ? ParseProfileInt(*value) : def;
 }
 
 std::string IniProfile::GetString(const std::string& section, const std::string& key,
                                   const std::string& def) const {
-    const char* value = doc_->ini.GetValue(section.c_str(), key.c_str(), nullptr);
-    return value == nullptr ? def : std::string(value);
+    return doc_.Get(section, key).value_or(def);
 }
 
 void IniProfile::WriteInt(const std::string& section, const std::string& key, std::int32_t value) {
@@ -75,12 +81,29 @@ void IniProfile::WriteInt(const std::string& section, const std::string& key, st
 
 void IniProfile::WriteString(const std::string& section, const std::string& key,
                              const std::string& value) {
-    doc_->ini.SetValue(section.c_str(), key.c_str(), value.c_str());
+    doc_.Set(section, key, value);
+}
+
+void IniProfile::DeleteSection(const std::string& section) {
+    doc_.RemoveSection(section);
 }
 
 bool IniProfile::Commit() {
-    if (!readable_) return false;
-    std::string bytes;
-    if (doc_->ini.Save(bytes) < 0) return false;
-    return ReplaceFileAtomically(path_, bytes, ops_);
+    if (!readable_) return false;  // error_ already says why
+    const EncodedText encoded = EncodeProfileText(doc_.Text(), encoding_);
+    if (!encoded.ok) {
+        error_ = encoded.error;
+        return false;
+    }
+    // Unchanged: the file stays untouched, a read-only one included.
+    if (exists_ && encoded.bytes == stored_) return true;
+    const ReplaceResult replaced = ReplaceFileAtomically(path_, encoded.bytes, ops_);
+    if (!replaced.ok) {
+        error_ = replaced.error;
+        return false;
+    }
+    stored_ = encoded.bytes;
+    exists_ = true;
+    error_.clear();
+    return true;
 }

@@ -1,30 +1,35 @@
 // The application profile as an INI file, read once and committed whole.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "platform/ini_document.h"
+#include "platform/profile_text.h"
 #include "scheduling/profile.h"
 
 // Section and key names match without regard to case; values are trimmed;
 // strings are stored as they are (backslashes, quotes, commas and non-ASCII
 // bytes survive); integers are read like the classic profile reader does:
 // an optional sign, the leading decimal digits, anything after them ignored,
-// 0 when there are no digits. Sections, keys and comments that the program
-// does not own are kept on commit. Commit replaces the file atomically.
-// Not thread-safe: one thread at a time.
+// 0 when there are no digits. A commit changes only the lines of the values
+// that changed, in the file's own encoding (UTF-16 and UTF-8 with a BOM
+// included) and line ends, and replaces the file atomically; everything the
+// program does not own is kept as it was. Not thread-safe.
 class IniProfile final : public Profile {
   public:
     // Reads path. A missing file is an empty, readable profile; a file that
-    // exists but cannot be read leaves the profile unreadable.
+    // exists but cannot be read, or is not a text (NUL bytes, invalid
+    // UTF-16), leaves the profile unreadable, with the reason in GetError
+    // ("it holds NUL bytes, ...", or the system's error text).
     explicit IniProfile(std::string path);
     // For tests: ops makes the system calls of Commit; it must outlive this.
     IniProfile(std::string path, FileOps& ops);
-    ~IniProfile() override;
 
     const std::string& Path() const { return path_; }
     bool IsReadable() const override { return readable_; }
+    std::string GetError() const override { return error_; }
+    std::vector<std::string> GetSectionNames() const override { return doc_.SectionNames(); }
     std::int32_t GetInt(const std::string& section, const std::string& key,
                         std::int32_t def) const override;
     std::string GetString(const std::string& section, const std::string& key,
@@ -32,17 +37,24 @@ class IniProfile final : public Profile {
     void WriteInt(const std::string& section, const std::string& key, std::int32_t value) override;
     void WriteString(const std::string& section, const std::string& key,
                      const std::string& value) override;
-    // False, leaving the stored file as it was, when the profile is not
-    // readable or the file could not be replaced.
+    void DeleteSection(const std::string& section) override;
+    // False, leaving the stored file as it was and the reason in GetError,
+    // when the profile is not readable or the file could not be replaced.
+    // Nothing is written when nothing changed.
     bool Commit() override;
 
   private:
-    struct Document;
+    void Read();
+
     std::string path_;
     FileOps defaultOps_;
     FileOps& ops_;
-    std::unique_ptr<Document> doc_;
+    IniDocument doc_;
+    TextEncoding encoding_ = TextEncoding::Bytes;
+    std::string stored_;  // the bytes as read, to tell whether anything changed
+    bool exists_ = false;
     bool readable_ = false;
+    std::string error_;
 };
 
 // The integer of a profile value, as described above.

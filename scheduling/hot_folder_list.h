@@ -59,17 +59,35 @@ class HotFolderList {
     // than its scan time, reading the tick once for the whole pass.
     void ScanDue(const EngineServices& services);
 
+    // A section of the profile that names a hot folder but could not be
+    // loaded as one.
+    struct SkippedSection {
+        std::string section;  // e.g. "HotFolder1"
+        std::string reason;   // e.g. "it has no Name"
+    };
+
     // Fills the (empty) list from the profile. False, loading nothing, when
-    // the profile could not be read.
+    // the profile could not be read. A section that cannot be loaded is
+    // skipped and the load goes on with the next; GetSkipped lists them.
+    // Scan times below 1 second are read as 1 second.
     bool Load(const Profile& profile);
+    // The sections the last Load skipped, in the order of their numbers.
+    std::vector<SkippedSection> GetSkipped() const;
     // Writes every folder's settings to the profile and commits it. False
     // when the commit failed, or when no Load succeeded in this process (a
     // save would otherwise replace the stored folders with none).
+    //
+    // The skipped sections are left in the profile as they are, under their
+    // numbers: the folders take the lowest numbers that no skipped section
+    // holds, and the count covers the highest number in use, so the next
+    // Load finds the same folders and skips the same sections. Sections of
+    // folders that are gone are removed.
     bool Save(Profile& profile);
 
   private:
     using Guard = std::lock_guard<std::recursive_mutex>;
     mutable std::recursive_mutex lock;
-    std::map<int, HotFolder> folders;  // guarded by lock, but see above
-    bool loaded = false;               // guarded by lock
+    std::map<int, HotFolder> folders;       // guarded by lock, but see above
+    bool loaded = false;                    // guarded by lock
+    std::map<int, SkippedSection> skipped;  // by section number; guarded by lock
 };

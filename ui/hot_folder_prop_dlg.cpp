@@ -4,10 +4,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <algorithm>
-#include <cstdint>
-#include <limits>
 
 #include "engine/hot_folder.h"
+#include "engine/scan_time.h"
 #include "res/string_table.h"
 #include "ui/folder_dialog.h"
 #include "ui/message_box.h"
@@ -34,30 +33,6 @@ std::string ToBytes(const QString& text) {
 
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-// The leading decimal number of text, read as the C library's atoi reads
-// it: white space skipped, an optional sign, then digits up to the first
-// other character; 0 without digits. Beyond the 32-bit range it saturates
-// at the nearest limit instead of overflowing.
-int ScanTimeValue(const QString& text) {
-    const std::string bytes = ToBytes(text);
-    std::size_t at = 0;
-    // The C locale's white space.
-    while (at < bytes.size() && (bytes[at] == ' ' || (bytes[at] >= '\t' && bytes[at] <= '\r'))) {
-        ++at;
-    }
-    bool negative = false;
-    if (at < bytes.size() && (bytes[at] == '+' || bytes[at] == '-')) negative = bytes[at++] == '-';
-    // Past the 32-bit range the value only needs to stay beyond it.
-    constexpr std::int64_t kBeyond = std::int64_t{1} << 32;
-    std::int64_t value = 0;
-    for (; at < bytes.size() && bytes[at] >= '0' && bytes[at] <= '9'; ++at) {
-        value = std::min(value * 10 + (bytes[at] - '0'), kBeyond);
-    }
-    if (negative) value = -value;
-    return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
-                                                     std::numeric_limits<int>::max()));
 }
 
 }  // namespace
@@ -151,7 +126,7 @@ void CHotFolderPropDlg::OnOK() {
         refuse(FormatString(kNameTakenString, m_name));
         return;
     }
-    const int scanTime = ScanTimeValue(m_scanTime);
+    const int scanTime = ParseScanTime(ToBytes(m_scanTime));
     if (scanTime < kMinScanTime) {
         refuse(LoadString(kScanTimeTooShortString));
         return;

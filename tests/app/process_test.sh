@@ -4,7 +4,8 @@
 # SIGTERM the profile holds them again (saved the normal way, not lost).
 # With sockets unavailable (injected) it shows message 103, and the profile
 # is left exactly as it was; a profile that cannot be read is never saved
-# over.
+# over, a UTF-16 profile is kept in UTF-16, and one with NUL bytes is left
+# as it was.
 #   process_test.sh TALLOWIN FAIL_SOCKET_LIBRARY
 set -euo pipefail
 exe=$1 fail_socket=$2
@@ -37,7 +38,8 @@ run_and_terminate() {
 write_profile
 status=$(run_and_terminate)
 [ "$status" = 0 ] || { cat "$work/out.log" >&2; fail "exit status $status after SIGTERM"; }
-grep -q '^Version=1$' "$profile" || fail "profile not saved at exit: $(cat "$profile")"
+# Added in the file's own CRLF line ends.
+grep -q $'^Version=1\r$' "$profile" || fail "profile not saved at exit: $(cat -A "$profile")"
 grep -qi '^fhnumber *= *2' "$profile" || fail "folder count lost: $(cat "$profile")"
 grep -q 'C:\\Scans\\In' "$profile" || fail "path with backslashes changed"
 grep -q '^Name=Scans' "$profile" || fail "second hot folder lost"
@@ -70,4 +72,45 @@ wait "$pid" || status=$?
 [ "$status" = 0 ] || { cat "$work/out.log" >&2; fail "exit status $status with an unreadable profile"; }
 [ -p "$profile" ] || fail "the unreadable profile was replaced"
 echo "ok: an unreadable profile is never saved over"
-echo "3 passed, 0 failed"
+
+# Starts, answers the message box shown at start with the first SIGTERM and
+# closes the window with the second; the status is echoed.
+run_past_message_and_terminate() {
+  "$exe" > "$work/out.log" 2>&1 &
+  local pid=$!
+  sleep 3
+  kill -TERM "$pid"
+  sleep 2
+  kill -0 "$pid" 2>/dev/null || { cat "$work/out.log" >&2; fail "ended at the message at start"; }
+  kill -TERM "$pid"
+  local status=0
+  wait "$pid" || status=$?
+  echo "$status"
+}
+
+# 4. A profile a Windows editor saved as UTF-16 with a BOM: read, and written
+#    back in UTF-16 with its BOM, the same content and the missing Version
+#    key added in its line ends: a save that happened, to an equal file.
+utf16_profile() {  # utf16_profile VERSION_LINE
+  { printf '\xff\xfe'
+    printf '[Init]\r\nFHNumber=1\r\n%s[HotFolder0]\r\nFolderPath=%s\r\nPrinterName=tallowin-600\r\nName=Caf\xc3\xa9\r\nScanTime=5\r\n' "$1" "$work/hot" \
+      | iconv -f UTF-8 -t UTF-16LE; }
+}
+rm -f "$profile"
+utf16_profile '' > "$profile"
+utf16_profile $'Version=1\r\n' > "$work/expected.ini"
+status=$(run_and_terminate)
+[ "$status" = 0 ] || { cat "$work/out.log" >&2; fail "exit status $status with a UTF-16 profile"; }
+cmp -s "$profile" "$work/expected.ini" \
+  || fail "the UTF-16 profile changed: $(iconv -f UTF-16 -t UTF-8 "$profile" 2>&1 || od -c "$profile")"
+echo "ok: a UTF-16 profile survives a start and SIGTERM"
+
+# 5. A profile with NUL bytes is not a text: the user is told, and the file
+#    is left exactly as it was.
+printf '[Init]\nFHNumber=1\n\0\0\0[HotFolder0]\nName=a\n' > "$profile"
+before=$(sha256sum "$profile")
+status=$(run_past_message_and_terminate)
+[ "$status" = 0 ] || { cat "$work/out.log" >&2; fail "exit status $status with NUL bytes"; }
+[ "$(sha256sum "$profile")" = "$before" ] || fail "the profile with NUL bytes was changed"
+echo "ok: a profile with NUL bytes is left as it was"
+echo "5 passed, 0 failed"

@@ -58,8 +58,8 @@ TEST(SettingsStore, SaveAndLoadKeepTheFourSettingsExactly) {
     const std::vector<HotFolder> folders = {
         HotFolder("Photos", "C:\\Hot\\Photos", "HP LaserJet, Floor 2", 5),
         HotFolder("\"Quoted\" name", "/srv/hot folder/in", "tallowin-600", 30),
-        HotFolder("Caf\xc3\xa9 \xe9t\xe9", "/tmp/caf\xe9;x=1", "", -4),  // UTF-8 and Latin-1 bytes
-        HotFolder("semi;colon # hash", "/a=b", "p[1]", 0),
+        HotFolder("Caf\xc3\xa9 \xe9t\xe9", "/tmp/caf\xe9;x=1", "", 1),  // UTF-8 and Latin-1 bytes
+        HotFolder("semi;colon # hash", "/a=b", "p[1]", 86400),
     };
     {
         IniProfile profile(path);
@@ -104,10 +104,17 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"empty_file", "", {}}, LoadCase{"no_count", "[HotFolder0]\nName=a\n", {}},
         LoadCase{"count_minus_one", "[Init]\nFHNumber=-1\n[HotFolder0]\nName=a\n", {}},
         LoadCase{"count_zero", "[Init]\nFHNumber=0\n[HotFolder0]\nName=a\n", {}},
-        LoadCase{"stops_at_first_empty_name",
+        LoadCase{"skips_an_empty_name",
                  "[Init]\nFHNumber=3\n[HotFolder0]\nName=a\n[HotFolder1]\nFolderPath=/x\n"
                  "[HotFolder2]\nName=c\n",
-                 {"a"}},
+                 {"a", "c"}},
+        LoadCase{"gap_in_the_numbers",
+                 "[Init]\nFHNumber=3\n[HotFolder0]\nName=a\n[HotFolder2]\nName=c\n",
+                 {"a", "c"}},
+        LoadCase{"huge_count", "[Init]\nFHNumber=2147483647\n[HotFolder0]\nName=a\n", {"a"}},
+        LoadCase{"not_our_numbering",
+                 "[Init]\nFHNumber=3\n[HotFolder01]\nName=x\n[hotfolder1]\nName=b\n",
+                 {"b"}},
         LoadCase{"count_bounds_the_load",
                  "[Init]\nFHNumber=2\n[HotFolder0]\nName=a\n[HotFolder1]\nName=b\n"
                  "[HotFolder2]\nName=c\n",
@@ -157,7 +164,7 @@ TEST(SettingsStore, IntegersAreReadLikeTheClassicReader) {
         EXPECT_EQ(ParseProfileInt(text), value) << "'" << text << "'";
 }
 
-TEST(SettingsStore, SaveKeepsWhatItDoesNotOwnAndLeavesLongerListsBehind) {
+TEST(SettingsStore, SaveKeepsWhatItDoesNotOwnAndRemovesFoldersThatAreGone) {
     TempDir dir;
     const std::string path = dir / "t.ini";
     WriteFile(path,
@@ -180,7 +187,8 @@ TEST(SettingsStore, SaveKeepsWhatItDoesNotOwnAndLeavesLongerListsBehind) {
     EXPECT_EQ(back.GetInt("Init", "FHNumber", -1), 2);
     EXPECT_EQ(back.GetString("Init", "Theme", ""), "dark");
     EXPECT_EQ(back.GetString("Other", "Key", ""), "Value");
-    EXPECT_EQ(back.GetString("HotFolder4", "Name", ""), "e");  // stale, but bounded by the count
+    EXPECT_EQ(back.GetSectionNames(),
+              (std::vector<std::string>{"Init", "HotFolder0", "HotFolder1", "Other"}));
     EXPECT_EQ(Names(LoadFrom(path)), (std::vector<std::string>{"a", "b"}));
 }
 

@@ -357,6 +357,10 @@ class HotFolderPropDlgTest : public QObject {
         row("no upper bound", "zeta", "Invoices", "86400", "", 86400);
         row("beyond 32 bits saturates", "zeta", "Invoices", "99999999999", "", INT_MAX);
         row("beyond 32 bits, negative", "zeta", "Invoices", "-99999999999", scanMessage, 0);
+        row("the 32-bit limit", "zeta", "Invoices", "2147483647", "", INT_MAX);
+        row("one past the limit saturates", "zeta", "Invoices", "2147483648", "", INT_MAX);
+        row("2^32 + 5 saturates, never wraps to 5", "zeta", "Invoices", "4294967301", "", INT_MAX);
+        row("the negative limit", "zeta", "Invoices", "-2147483648", scanMessage, 0);
         row("printer differs in case", "hp laserjet", "Invoices", "20",
             "Printer name: hp laserjet is not valid!", 0);
         row("printer typed as a prefix", "HP", "Invoices", "20", "Printer name: HP is not valid!",
