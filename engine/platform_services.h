@@ -34,17 +34,7 @@ class StopSignal {
     virtual bool Requested() const = 0;
 };
 
-// What a file is on disk: the print job deletes a file only when its path
-// still names this very file, and a file kept after a failure is tried again
-// only once it is no longer the same.
-struct FileIdentity {
-    std::uint64_t Device = 0;
-    std::uint64_t Inode = 0;
-    std::uint64_t Size = 0;
-    std::int64_t ModifiedNs = 0;
-
-    bool operator==(const FileIdentity&) const = default;
-};
+// FileIdentity is declared with the file table (engine/hot_folder_types.h).
 
 // One plain file of a folder listing.
 struct ListedFile {
@@ -222,7 +212,7 @@ struct PrintLogEntry {
     std::string HotFolder;  // the hot folder's name
     std::string File;       // the full path
     std::string Printer;
-    int JobId = 0;  // 0 when no job was created
+    int JobId = 0;              // 0 when no job was created
     int Width = 0, Height = 0;  // size on paper in printer pixels; 0 when not fitted
     Outcome Result = Outcome::Kept;
     HotFolderError Code = HF_ERR_NONE;
