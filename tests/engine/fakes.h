@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -358,3 +360,40 @@ inline ListedFile Listed(std::string name, std::uint32_t size, std::uint64_t ino
                          std::int64_t modifiedNs = 0) {
     return {std::move(name), size, FileIdentity{1, inode, size, modifiedNs}};
 }
+
+// Holds every job inside Print while closed (hand Pass to the spooler's
+// onPrint); records the jobs that reached it, in order.
+class PrintGate {
+  public:
+    void Pass(const std::string& docName) {
+        std::unique_lock lock(m_);
+        begun_.push_back(docName);
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return open_; });
+    }
+    void Close() {
+        std::lock_guard g(m_);
+        open_ = false;
+    }
+    void Open() {
+        std::lock_guard g(m_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    // Waits (30 s at most) until n jobs have reached the gate.
+    bool WaitForJobs(std::size_t n) {
+        std::unique_lock lock(m_);
+        return changed_.wait_for(lock, std::chrono::seconds(30),
+                                 [&] { return begun_.size() >= n; });
+    }
+    std::vector<std::string> Begun() const {
+        std::lock_guard g(m_);
+        return begun_;
+    }
+
+  private:
+    mutable std::mutex m_;
+    std::condition_variable changed_;
+    std::vector<std::string> begun_;
+    bool open_ = true;
+};

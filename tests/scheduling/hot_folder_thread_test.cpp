@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -18,41 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Holds every job inside Print while closed; counts and names the jobs.
-class Gate {
-  public:
-    void Pass(const std::string& docName) {
-        std::unique_lock lock(m);
-        begun.push_back(docName);
-        changed.notify_all();
-        changed.wait(lock, [&] { return open; });
-    }
-    void Close() {
-        std::lock_guard g(m);
-        open = false;
-    }
-    void Open() {
-        std::lock_guard g(m);
-        open = true;
-        changed.notify_all();
-    }
-    // Waits until n jobs have reached the gate.
-    bool WaitForJobs(std::size_t n) {
-        std::unique_lock lock(m);
-        return changed.wait_for(lock, 30s, [&] { return begun.size() >= n; });
-    }
-    std::vector<std::string> Begun() {
-        std::lock_guard g(m);
-        return begun;
-    }
-
-  private:
-    std::mutex m;
-    std::condition_variable changed;
-    std::vector<std::string> begun;
-    bool open = true;
-};
-
 struct WorkerRig {
     MonotonicClock clock;
     FakeLister lister;
@@ -62,7 +26,7 @@ struct WorkerRig {
     FakeLedger ledger;
     RecordingLog log;
     EngineServices services{clock, lister, images, spooler, remover, ledger, log};
-    Gate gate;
+    PrintGate gate;
     HotFolderList list;
     HotFolderThread worker{services};
 
