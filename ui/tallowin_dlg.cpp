@@ -223,7 +223,7 @@ void CTallowinDlg::FinishStop() {
     if (m_closeWith) {
         const int result = *m_closeWith;
         m_closeWith.reset();
-        QDialog::done(result);
+        done(result);
     }
 }
 
@@ -234,6 +234,7 @@ void CTallowinDlg::OnTimer() {
 
 void CTallowinDlg::done(int result) {
     if (m_run == Run::Stopped) {
+        if (m_logView != nullptr) m_logView->close();  // it goes with the window
         QDialog::done(result);
         return;
     }

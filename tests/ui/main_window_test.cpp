@@ -281,6 +281,9 @@ class MainWindowTest : public QObject {
         // A second click shows the same view.
         QTest::mouseClick(rig.Button("logButton"), Qt::LeftButton);
         QCOMPARE(rig.dlg->findChildren<LogView*>().size(), 1);
+        // It goes with the window.
+        QTest::mouseClick(rig.Button("exitButton"), Qt::LeftButton);
+        QVERIFY(!view->isVisible());
     }
 
     void helpOpensReadmeBesideTheExecutable() {
