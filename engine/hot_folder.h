@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/file_table.h"
 #include "engine/hot_folder_types.h"

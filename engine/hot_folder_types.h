@@ -16,7 +16,7 @@ enum HotFolderState : std::int32_t {
 
 enum HotFolderError : std::int32_t {
     HF_ERR_NONE = 0,
-    HF_ERR_PATH = 1,          // the folder path is not an existing folder
+    HF_ERR_PATH = 1,     // the folder path is not an existing folder
     HF_ERR_PRINTER = 2,       // the printer does not exist
     HF_ERR_NOT_IMAGE = 3,     // not a picture, a format that cannot be read, or unreadable
     HF_ERR_DAMAGED = 4,       // a damaged or incomplete picture

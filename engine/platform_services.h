@@ -212,7 +212,7 @@ struct PrintLogEntry {
     std::string HotFolder;  // the hot folder's name
     std::string File;       // the full path
     std::string Printer;
-    int JobId = 0;              // 0 when no job was created
+    int JobId = 0;  // 0 when no job was created
     int Width = 0, Height = 0;  // size on paper in printer pixels; 0 when not fitted
     Outcome Result = Outcome::Kept;
     HotFolderError Code = HF_ERR_NONE;
