@@ -9,18 +9,43 @@
 
 namespace {
 
-// Nothing is printed by a first scan; these are never called.
+// Nothing is printed by a first scan; these are never called, but for the
+// (empty) job records of the folder.
 class NoImages final : public ImageLoader {
   public:
-    std::unique_ptr<Image> Load(const std::string&) override { return nullptr; }
+    Result<std::unique_ptr<Image>> Load(const std::string&) override {
+        return {nullptr, Status::Failure(HF_ERR_NOT_IMAGE, "none")};
+    }
 };
 class NoSpooler final : public Spooler {
   public:
-    std::unique_ptr<Printer> Open(const std::string&) override { return nullptr; }
+    Result<std::unique_ptr<Printer>> Open(const std::string&, const StopSignal&) override {
+        return {nullptr, Status::Failure(HF_ERR_PRINTER, "none")};
+    }
+    JobStatus QueryJob(const std::string&, int, const StopSignal&) override { return {}; }
 };
 class NoRemover final : public FileRemover {
   public:
-    bool RemoveIfSame(const std::string&, const FileIdentity&) override { return false; }
+    Status RemoveIfSame(const std::string&, const FileIdentity&) override {
+        return Status::Failure(HF_ERR_NOT_DELETED, "none");
+    }
+};
+class NoLedger final : public JobLedger {
+  public:
+    std::optional<JobRecord> Find(const std::string&, const std::string&) const override {
+        return std::nullopt;
+    }
+    std::vector<JobRecord> InFolder(const std::string&) const override { return {}; }
+    Status Put(const JobRecord&) override { return {}; }
+    Status Erase(const std::string&, const std::string&) override { return {}; }
+};
+class NoLog final : public PrintLog {
+  public:
+    void Record(const PrintLogEntry&) override {}
+};
+class NeverStop final : public StopSignal {
+  public:
+    bool Requested() const override { return false; }
 };
 
 }  // namespace
@@ -35,11 +60,14 @@ int main(int argc, char** argv) {
     NoImages images;
     NoSpooler spooler;
     NoRemover remover;
-    EngineServices services{clock, lister, images, spooler, remover};
+    NoLedger ledger;
+    NoLog log;
+    NeverStop stop;
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
     HotFolder folder("bench", argv[1], "none", 5);
     folder.Reset(clock);
     folder.SetRunning();
-    folder.Scan(services);
+    folder.Scan(services, stop);
     if (folder.GetState() != HF_STATE_RUNNING) {
         std::fprintf(stderr, "not a folder: %s\n", argv[1]);
         return 1;

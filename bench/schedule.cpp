@@ -21,18 +21,45 @@ class BigLister final : public FolderLister {
   public:
     explicit BigLister(int files) {
         for (int i = 0; i < files; ++i)
-            listing.emplace("IMG_" + std::to_string(100000 + i) + ".jpg", i);
+            // Fixed-width numbers: pushed in ascending order, the listing stays sorted.
+            listing.push_back(
+                {"IMG_" + std::to_string(100000 + i) + ".jpg",
+                 static_cast<std::uint32_t>(i),
+                 {1, static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(i), 0}});
     }
     bool IsFolder(const std::string&) override { return true; }
     Listing List(const std::string&) override { return listing; }
+    WriterProbe ProbeWriter(const std::string&) override { return WriterProbe::NotOpen; }
     Listing listing;
 };
 
-class Nothing final : public ImageLoader, public Spooler, public FileRemover {
+// A first scan prints nothing, so none of these is asked for more than the
+// (empty) records of a folder.
+class Nothing final : public ImageLoader,
+                      public Spooler,
+                      public FileRemover,
+                      public JobLedger,
+                      public PrintLog,
+                      public StopSignal {
   public:
-    std::unique_ptr<Image> Load(const std::string&) override { return nullptr; }
-    std::unique_ptr<Printer> Open(const std::string&) override { return nullptr; }
-    bool RemoveIfSame(const std::string&, const FileIdentity&) override { return false; }
+    Result<std::unique_ptr<Image>> Load(const std::string&) override {
+        return {nullptr, Status::Failure(HF_ERR_NOT_IMAGE, "none")};
+    }
+    Result<std::unique_ptr<Printer>> Open(const std::string&, const StopSignal&) override {
+        return {nullptr, Status::Failure(HF_ERR_PRINTER, "none")};
+    }
+    JobStatus QueryJob(const std::string&, int, const StopSignal&) override { return {}; }
+    Status RemoveIfSame(const std::string&, const FileIdentity&) override {
+        return Status::Failure(HF_ERR_NOT_DELETED, "none");
+    }
+    std::optional<JobRecord> Find(const std::string&, const std::string&) const override {
+        return std::nullopt;
+    }
+    std::vector<JobRecord> InFolder(const std::string&) const override { return {}; }
+    Status Put(const JobRecord&) override { return {}; }
+    Status Erase(const std::string&, const std::string&) override { return {}; }
+    void Record(const PrintLogEntry&) override {}
+    bool Requested() const override { return false; }
 };
 
 // The six fields the hot folder table shows.
@@ -46,7 +73,7 @@ struct Fixture {
     StillClock clock;
     BigLister lister;
     Nothing nothing;
-    EngineServices services{clock, lister, nothing, nothing, nothing};
+    EngineServices services{clock, lister, nothing, nothing, nothing, nothing, nothing};
     HotFolderList list;
     std::vector<DisplayFields> bare;
 
@@ -62,7 +89,7 @@ struct Fixture {
         list.StartAll();
         if (files > 0) {
             clock.now += 60 * 1000;  // everything due: one scan fills the tables
-            list.ScanDue(services);
+            list.ScanDue(services, nothing);
         }
     }
 };
@@ -75,7 +102,7 @@ BENCHMARK(BM_GetTimeToNextScan)->Arg(1000);
 
 void BM_ScanDueNothingDue(benchmark::State& state) {
     Fixture fx(static_cast<int>(state.range(0)), 0);
-    for (auto _ : state) fx.list.ScanDue(fx.services);
+    for (auto _ : state) fx.list.ScanDue(fx.services, fx.nothing);
 }
 BENCHMARK(BM_ScanDueNothingDue)->Arg(1000);
 
@@ -99,14 +126,15 @@ void BM_FullCopy(benchmark::State& state) {
     Fixture fx(0, 0);
     StillClock clock;
     BigLister lister(files);
-    EngineServices services{clock, lister, fx.nothing, fx.nothing, fx.nothing};
+    EngineServices services{clock,      lister,     fx.nothing, fx.nothing,
+                            fx.nothing, fx.nothing, fx.nothing};
     std::vector<HotFolder> whole;
     for (int i = 0; i < 200; ++i) {
         HotFolder f("Hot folder " + std::to_string(i), "/srv/hot/folder-" + std::to_string(i),
                     "Office printer " + std::to_string(i % 3), 5);
         f.Reset(clock);
         f.SetRunning();
-        f.Scan(services);  // fills the table
+        f.Scan(services, fx.nothing);  // fills the table
         whole.push_back(f);
     }
     HotFolder out;

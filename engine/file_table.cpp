@@ -1,29 +1,78 @@
 #include "engine/file_table.h"
 
-FileTable UpdateFileTable(const FileTable& previous, const Listing& listing,
-                          const PrintCallout& print) {
-    FileTable next;
-    // First the files the previous scan knew, in name order, so that files
-    // settling together print in that order.
-    for (const auto& [name, old] : previous) {
-        const auto listed = listing.find(name);
-        if (listed == listing.end()) continue;  // gone
-        FileEntry entry = old;
-        if (entry.Printed == 0) {
-            if (entry.Size != listed->second) {
-                entry.Size = listed->second;  // still arriving
-            } else {
-                // Marked before printing, whatever the outcome: a file is
-                // handed to the print job once while it stays.
-                entry.Printed = 1;
-                print(name);
-            }
-        }
-        next.emplace_hint(next.end(), name, std::move(entry));
+#include <algorithm>
+
+namespace {
+
+FileEntry Fresh(const ListedFile& file, const TableScan& scan) {
+    FileEntry entry{file.Name, file.Size, file.Identity};
+    if (scan.HandledBefore && scan.HandledBefore(file)) entry.Mark = FileMark::Handled;
+    return entry;
+}
+
+bool Due(const FileEntry& entry, std::uint32_t now) {
+    switch (entry.Mark) {
+        case FileMark::Waiting:
+            return true;
+        case FileMark::Retry:
+            // Elapsed time, so that the tick's wrap changes nothing.
+            return now - entry.KeptTick >= entry.RetryDelayMs;
+        case FileMark::Handled:
+            break;
     }
-    // Then the newcomers; never printed by the scan that first sees them.
-    for (const auto& [name, size] : listing) {
-        next.try_emplace(name, FileEntry{name, size, 0});
+    return false;
+}
+
+// The entry after a try, from what the print job made of it.
+void Settle(FileEntry& entry, PrintOutcome outcome, const TableScan& scan) {
+    switch (outcome) {
+        case PrintOutcome::Handled:
+            entry.Mark = FileMark::Handled;
+            break;
+        case PrintOutcome::RetryLater: {
+            const std::uint32_t first = std::min(scan.FirstRetryMs, kLongestRetryDelayMs);
+            // Each failure of the same printer doubles the pause, so that an
+            // outage long in time costs few attempts.
+            entry.RetryDelayMs =
+                entry.Mark == FileMark::Retry
+                    ? std::min(std::max(entry.RetryDelayMs, 1u) * 2, kLongestRetryDelayMs)
+                    : first;
+            entry.Mark = FileMark::Retry;
+            entry.KeptTick = scan.Now;
+            break;
+        }
+        case PrintOutcome::NotTried:
+            break;  // as it was: tried in the next run
+    }
+}
+
+FileEntry Next(const FileEntry* known, const ListedFile& file, const TableScan& scan) {
+    if (known == nullptr) return Fresh(file, scan);  // never printed by its first scan
+    if (known->Size != file.Size || !(known->Identity == file.Identity)) {
+        return Fresh(file, scan);  // still arriving, or replaced: settles anew
+    }
+    FileEntry entry = *known;
+    if (!Due(entry, scan.Now)) return entry;
+    if (scan.Stopped && scan.Stopped()) return entry;
+    if (entry.Mark == FileMark::Waiting && scan.BeingWritten && scan.BeingWritten(file)) {
+        return entry;
+    }
+    Settle(entry, scan.Print(file), scan);
+    return entry;
+}
+
+}  // namespace
+
+FileTable UpdateFileTable(const FileTable& previous, const Listing& listing,
+                          const TableScan& scan) {
+    FileTable next;
+    next.reserve(listing.size());
+    auto old = previous.begin();
+    // One merge of two sorted sequences: entries the listing skips are gone.
+    for (const ListedFile& file : listing) {
+        while (old != previous.end() && old->Name < file.Name) ++old;
+        const bool known = old != previous.end() && old->Name == file.Name;
+        next.push_back(Next(known ? &*old : nullptr, file, scan));
     }
     return next;
 }

@@ -1,11 +1,36 @@
 #include "engine/hot_folder.h"
 
-#include <optional>
+#include <algorithm>
 #include <utility>
 
-#include "engine/file_table.h"
 #include "engine/page_fit.h"
 #include "engine/paths.h"
+
+namespace {
+
+using Outcome = PrintLogEntry::Outcome;
+
+// The failures that lie with the printer or the scheduler rather than the
+// file: the file is fine, so it is tried again while it stays.
+bool PrinterIsToBlame(HotFolderError code) {
+    return code == HF_ERR_PRINTER || code == HF_ERR_UNREACHABLE || code == HF_ERR_NO_PAGE_SIZE;
+}
+
+const ListedFile* FindListed(const Listing& listing, const std::string& name) {
+    const auto it = std::lower_bound(
+        listing.begin(), listing.end(), name,
+        [](const ListedFile& file, const std::string& n) { return file.Name < n; });
+    return it != listing.end() && it->Name == name ? &*it : nullptr;
+}
+
+const JobRecord* FindRecord(const std::vector<JobRecord>& records, const std::string& name) {
+    const auto it = std::lower_bound(
+        records.begin(), records.end(), name,
+        [](const JobRecord& record, const std::string& n) { return record.FileName < n; });
+    return it != records.end() && it->FileName == name ? &*it : nullptr;
+}
+
+}  // namespace
 
 HotFolder::HotFolder() = default;
 
@@ -24,7 +49,8 @@ HotFolder::HotFolder(const HotFolder& other)
       Files(other.Files),
       LastScanTick(other.GetLastScanTick()),
       State(other.GetState()),
-      Error(other.GetError()) {}
+      Error(other.GetError()),
+      lastFailure(other.GetLastFailure()) {}
 
 HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
     if (this != &other) {
@@ -36,6 +62,9 @@ HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
         LastScanTick.store(other.GetLastScanTick(), std::memory_order_relaxed);
         State.store(other.GetState(), std::memory_order_relaxed);
         Error.store(other.GetError(), std::memory_order_relaxed);
+        FailureNote note = other.GetLastFailure();
+        std::lock_guard guard(failureLock);
+        lastFailure = std::move(note);
     }
     return *this;
 }
@@ -46,6 +75,11 @@ HotFolder& HotFolder::operator=(const HotFolder& other) {
         Files = other.Files;
     }
     return *this;
+}
+
+FailureNote HotFolder::GetLastFailure() const {
+    std::lock_guard guard(failureLock);
+    return lastFailure;
 }
 
 void HotFolder::Reset(Clock& clock) {
@@ -62,59 +96,267 @@ void HotFolder::SetWaiting() {
     State.store(HF_STATE_WAITING, std::memory_order_relaxed);
 }
 
-void HotFolder::Scan(const EngineServices& services) {
-    if (GetState() != HF_STATE_RUNNING) return;
+void HotFolder::Scan(const EngineServices& services, const StopSignal& stop) {
+    const std::int32_t state = GetState();
+    if (state != HF_STATE_RUNNING && state != HF_STATE_ERROR) return;
     // The interval to the next scan counts from the start of this one, so
     // the time spent printing belongs to it.
-    LastScanTick.store(services.clock.Now(), std::memory_order_relaxed);
+    const std::uint32_t now = services.clock.Now();
+    LastScanTick.store(now, std::memory_order_relaxed);
 
     if (!services.lister.IsFolder(FolderPath)) {
+        if (state == HF_STATE_RUNNING) {
+            NoteFailure(FolderPath, Status::Failure(HF_ERR_PATH, "the folder is missing"));
+        }
         Error.store(HF_ERR_PATH, std::memory_order_relaxed);
         State.store(HF_STATE_ERROR, std::memory_order_relaxed);
         return;
     }
+    if (state == HF_STATE_ERROR) {
+        // Back (a share mounted again, a folder restored): whatever it holds
+        // now settles afresh; the ledger still knows what was sent.
+        Files.clear();
+        SetRunning();
+    }
+
     const Listing listing = services.lister.List(FolderPath);
-    Files = UpdateFileTable(Files, listing, [&](const std::string& name) {
-        PrintFile(services, JoinPath(FolderPath, name));
-    });
+    const std::vector<JobRecord> standing = PollJobs(services, listing, stop);
+
+    TableScan scan;
+    scan.Now = now;
+    scan.FirstRetryMs = static_cast<std::uint32_t>(std::max(ScanTime, 0)) * 1000u;
+    scan.Print = [&](const ListedFile& file) {
+        return PrintFile(services, JoinPath(FolderPath, file.Name), stop);
+    };
+    scan.HandledBefore = [&](const ListedFile& file) {
+        const JobRecord* record = FindRecord(standing, file.Name);
+        return record != nullptr && record->Identity == file.Identity;
+    };
+    scan.BeingWritten = [&](const ListedFile& file) {
+        return services.lister.ProbeWriter(JoinPath(FolderPath, file.Name)) ==
+               WriterProbe::OpenForWriting;
+    };
+    scan.Stopped = [&] { return stop.Requested(); };
+    Files = UpdateFileTable(Files, listing, scan);
 }
 
-void HotFolder::PrintFile(const EngineServices& services, const std::string& path) {
-    // Each stage's resources live in this scope, so one bad file releases
-    // everything it took and never stops the files after it.
-    const std::unique_ptr<Image> image = services.images.Load(path);
-    if (!image) return;  // not an image, damaged, locked or gone: the file stays
+std::vector<JobRecord> HotFolder::PollJobs(const EngineServices& services, const Listing& listing,
+                                           const StopSignal& stop) {
+    std::vector<JobRecord> records = services.ledger.InFolder(FolderPath);
+    std::sort(records.begin(), records.end(),
+              [](const JobRecord& a, const JobRecord& b) { return a.FileName < b.FileName; });
+    std::vector<JobRecord> standing;
+    for (JobRecord& record : records) {
+        const ListedFile* file = FindListed(listing, record.FileName);
+        if (file == nullptr || !(file->Identity == record.Identity)) {
+            // Gone, or replaced by another file: nothing left to wait for or
+            // to delete, and the new file is a new file.
+            services.ledger.Erase(FolderPath, record.FileName);
+            continue;
+        }
+        switch (record.State) {
+            case JobRecord::Stage::Sending: {
+                // A run ended between writing the record and hearing back:
+                // the job may exist, so the file is neither sent again nor
+                // deleted.
+                record.State = JobRecord::Stage::Failed;
+                services.ledger.Put(record);
+                Keep(services, JoinPath(FolderPath, record.FileName),
+                     Status::Failure(HF_ERR_JOB_FAILED,
+                                     "Tallowin ended while sending it; it may have printed, so "
+                                     "it is kept and not sent again until it changes"));
+                standing.push_back(record);
+                break;
+            }
+            case JobRecord::Stage::Sent:
+                PollSentJob(services, record, standing, stop);
+                break;
+            case JobRecord::Stage::Printed:
+                // Tried again at every scan, without a new entry each time.
+                RemovePrinted(services, record, true);
+                if (services.ledger.Find(FolderPath, record.FileName)) standing.push_back(record);
+                break;
+            case JobRecord::Stage::Failed:
+                standing.push_back(record);
+                break;
+        }
+    }
+    return standing;
+}
 
-    const std::unique_ptr<Printer> printer = services.spooler.Open(PrinterName);
-    if (!printer) {
-        // Nothing was printed, so the file stays; the user must see why.
-        Error.store(HF_ERR_PRINTER, std::memory_order_relaxed);
+void HotFolder::PollSentJob(const EngineServices& services, JobRecord& record,
+                            std::vector<JobRecord>& standing, const StopSignal& stop) {
+    // Once stop is asked the scheduler is not asked again; the record waits
+    // for the next run.
+    const JobStatus job = stop.Requested()
+                              ? JobStatus{}
+                              : services.spooler.QueryJob(record.PrinterName, record.JobId, stop);
+    switch (job.State) {
+        case JobState::Completed:
+            RemovePrinted(services, record, false);
+            if (services.ledger.Find(FolderPath, record.FileName)) standing.push_back(record);
+            return;
+        case JobState::Failed: {
+            record.State = JobRecord::Stage::Failed;
+            services.ledger.Put(record);
+            const std::string reason =
+                job.Reason.empty() ? "the job was aborted or cancelled" : job.Reason;
+            Keep(services, JoinPath(FolderPath, record.FileName),
+                 Status::Failure(HF_ERR_JOB_FAILED, reason), record.JobId);
+            standing.push_back(record);
+            return;
+        }
+        case JobState::Pending:
+        case JobState::Unknown:
+            standing.push_back(record);
+            return;
+    }
+}
+
+void HotFolder::RemovePrinted(const EngineServices& services, const JobRecord& record,
+                              bool quietly) {
+    const std::string path = JoinPath(FolderPath, record.FileName);
+    PrintLogEntry entry;
+    entry.File = path;
+    entry.Printer = record.PrinterName;
+    entry.JobId = record.JobId;
+    const Status removed = services.remover.RemoveIfSame(path, record.Identity);
+    if (removed.Ok()) {
+        services.ledger.Erase(FolderPath, record.FileName);
+        if (GetError() == HF_ERR_NOT_DELETED) ClearFileError();
+        entry.Result = Outcome::Printed;
+        Log(services, std::move(entry));
         return;
     }
+    if (quietly) return;
+    JobRecord printed = record;
+    printed.State = JobRecord::Stage::Printed;
+    services.ledger.Put(printed);
+    Error.store(HF_ERR_NOT_DELETED, std::memory_order_relaxed);
+    NoteFailure(path, removed);
+    entry.Result = Outcome::NotDeleted;
+    entry.Code = removed.Code;
+    entry.Reason = removed.Reason;
+    Log(services, std::move(entry));
+}
+
+PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::string& path,
+                                  const StopSignal& stop) {
+    // Each stage's resources live in this scope, so one bad file releases
+    // everything it took and never stops the files after it.
+    const auto interrupted = [&] {
+        State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
+        PrintLogEntry entry;
+        entry.File = path;
+        entry.Printer = PrinterName;
+        entry.Result = Outcome::Interrupted;
+        entry.Reason = "stopped before it was sent";
+        Log(services, std::move(entry));
+        return PrintOutcome::NotTried;
+    };
+    // Kept for its own sake it waits for a change; kept for the printer's, it
+    // is tried again later.
+    const auto kept = [&](const Status& why) {
+        State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
+        Keep(services, path, why);
+        return PrinterIsToBlame(why.Code) ? PrintOutcome::RetryLater : PrintOutcome::Handled;
+    };
+    if (stop.Requested()) return interrupted();
+
+    Result<std::unique_ptr<Image>> loaded = services.images.Load(path);
+    if (!loaded.Ok()) return kept(loaded.Error);
+    const std::unique_ptr<Image> image = std::move(loaded.Value);
+
+    Result<std::unique_ptr<Printer>> opened = services.spooler.Open(PrinterName, stop);
+    if (!opened.Ok()) {
+        if (stop.Requested()) return interrupted();
+        return kept(opened.Error);
+    }
+    const std::unique_ptr<Printer> printer = std::move(opened.Value);
     const std::string docName = DocumentName(path);
 
     State.store(HF_STATE_RESIZING, std::memory_order_relaxed);
     const PageGeometry& page = printer->Geometry();
     const FitResult fit = FitToPage({image->Width(), image->Height(), image->XDpi(), image->YDpi(),
                                      page.Rx, page.Ry, page.Pw, page.Ph});
+    if (fit.Tw <= 0 || fit.Th <= 0) {
+        return kept(Status::Failure(HF_ERR_TOO_LARGE,
+                                    "too long and thin: it would be less than a dot wide on "
+                                    "the page"));
+    }
     // The pixels are decoded here; a file damaged past its header fails now,
-    // before any job exists, and stays like a file that did not load.
-    std::optional<PageImage> pixels;
-    if (fit.Tw > 0 && fit.Th > 0) pixels = image->Render(fit.Tw, fit.Th);
-    if (!pixels) {
+    // before any job exists.
+    Result<PageImage> pixels = image->Render(fit.Tw, fit.Th);
+    if (!pixels.Ok()) return kept(pixels.Error);
+    if (stop.Requested()) return interrupted();
+
+    // Recorded before the job exists: should the program end before Print
+    // returns, a later scan finds this record and never sends the file again
+    // blindly.
+    JobRecord record{FolderPath,  docName, image->Identity(),
+                     PrinterName, 0,       JobRecord::Stage::Sending};
+    const Status noted = services.ledger.Put(record);
+    if (!noted.Ok()) {
+        // Unrecorded, a send could be repeated after a crash: not sent now,
+        // tried again later like a printer that cannot be used.
         State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
-        return;
+        Keep(services, path, noted);
+        return PrintOutcome::RetryLater;
     }
 
     State.store(HF_STATE_PRINTING, std::memory_order_relaxed);
-    if (!printer->Print(docName, *pixels)) {
-        Error.store(HF_ERR_PRINTER, std::memory_order_relaxed);
-        State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
-        return;
-    }
-    // Only the very file that was printed is deleted: one replaced under the
-    // same name while it printed is a new file and must not be lost. A file
-    // that cannot be deleted stays; it is not printed again while it stays.
-    services.remover.RemoveIfSame(path, image->Identity());
+    const Result<int> job = printer->Print(docName, pixels.Value, stop);
     State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
+    if (!job.Ok()) {
+        // The adapter cancelled whatever it had created: nothing prints.
+        services.ledger.Erase(FolderPath, docName);
+        if (stop.Requested()) return interrupted();
+        Keep(services, path, job.Error);
+        return PrintOutcome::RetryLater;
+    }
+    record.JobId = job.Value;
+    record.State = JobRecord::Stage::Sent;
+    // Should this fail, the Sending record stays: the file is kept unsent.
+    services.ledger.Put(record);
+    ClearFileError();
+
+    PrintLogEntry entry;
+    entry.File = path;
+    entry.Printer = PrinterName;
+    entry.JobId = job.Value;
+    entry.Width = fit.Tw;
+    entry.Height = fit.Th;
+    entry.Result = Outcome::Sent;
+    Log(services, std::move(entry));
+    return PrintOutcome::Handled;
+}
+
+void HotFolder::Keep(const EngineServices& services, const std::string& path, const Status& why,
+                     int jobId) {
+    Error.store(why.Code, std::memory_order_relaxed);
+    NoteFailure(path, why);
+    PrintLogEntry entry;
+    entry.File = path;
+    entry.Printer = PrinterName;
+    entry.JobId = jobId;
+    entry.Result = Outcome::Kept;
+    entry.Code = why.Code;
+    entry.Reason = why.Reason;
+    Log(services, std::move(entry));
+}
+
+void HotFolder::NoteFailure(const std::string& path, const Status& why) {
+    std::lock_guard guard(failureLock);
+    lastFailure = {path, std::chrono::system_clock::now(), why.Code, why.Reason};
+}
+
+void HotFolder::ClearFileError() {
+    // The folder's own error has its own rule: it clears when the folder is back.
+    if (GetError() != HF_ERR_PATH) Error.store(HF_ERR_NONE, std::memory_order_relaxed);
+}
+
+void HotFolder::Log(const EngineServices& services, PrintLogEntry entry) const {
+    entry.Time = std::chrono::system_clock::now();
+    entry.HotFolder = Name;
+    services.log.Record(entry);
 }

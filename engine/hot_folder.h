@@ -7,15 +7,39 @@
 // thread-safe as a whole; the hot folder list guards the records it holds.
 // State, Error and LastScanTick are single 32-bit words that the worker
 // writes while the user interface copies the record, so they are atomics
-// (relaxed: nothing else is published through them).
+// (relaxed: nothing else is published through them). The last failure is
+// several words, so it has a small lock of its own: copies never see half
+// of one.
+//
+// What a scan does with each file, and why (see Scan and PrintFile):
+// - a file settles when two scans see it alike (size and identity) and no
+//   writer holds it open; then it is printed once;
+// - it is deleted only after the scheduler reports its job completed, and
+//   only if it is still the very file that was sent; the job ledger carries
+//   sent jobs across Stop/Start and restarts, so no file is sent twice;
+// - a file kept because of itself (not a picture, damaged, too large) is
+//   tried again only once it changed; one kept because the printer could not
+//   be used is tried again after a pause that doubles, up to a minute.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "engine/file_table.h"
 #include "engine/hot_folder_types.h"
 #include "engine/platform_services.h"
+
+// Why the last file that was not printed stayed.
+struct FailureNote {
+    std::string File;  // the full path; empty when nothing failed yet
+    std::chrono::system_clock::time_point Time;
+    HotFolderError Code = HF_ERR_NONE;
+    std::string Reason;
+};
 
 class HotFolder {
   public:
@@ -27,7 +51,8 @@ class HotFolder {
     HotFolder& operator=(const HotFolder& other);
     virtual ~HotFolder() = default;
 
-    // Copies every field but the file table, which becomes empty. For
+    // Copies every field but the file table, which becomes empty (the last
+    // failure included). For
     // callers that only show or store a folder: it never reads the table
     // that a scan on another thread may be replacing. Returns *this.
     HotFolder& AssignWithoutFiles(const HotFolder& other);
@@ -40,6 +65,8 @@ class HotFolder {
     std::int32_t GetError() const { return Error.load(std::memory_order_relaxed); }
     std::uint32_t GetLastScanTick() const { return LastScanTick.load(std::memory_order_relaxed); }
     const FileTable& GetFiles() const { return Files; }
+    // A copy of the last failure; thread-safe.
+    FailureNote GetLastFailure() const;
 
     // Each replaces one setting and touches nothing else; nothing is checked.
     void SetName(std::string name) { Name = std::move(name); }
@@ -48,24 +75,33 @@ class HotFolder {
     void SetScanTime(std::int32_t seconds) { ScanTime = seconds; }
 
     // Service start: stamps the current tick and forgets the file table;
-    // state and error are left as they are.
+    // state and error are left as they are. Files handed over in earlier runs
+    // are recognised again through the job ledger.
     void Reset(Clock& clock);
     // Any state to running, error cleared.
     void SetRunning();
     // Any state to waiting; the error stays visible.
     void SetWaiting();
 
-    // One scan of the folder: does nothing unless running. Lists the plain
-    // files, hands each one that two scans in a row saw with the same size
-    // to PrintFile (in byte order of the names, one after another) and
-    // replaces the file table with this listing. A folder path that is not a
-    // folder puts the record in HF_STATE_ERROR with HF_ERR_PATH.
-    void Scan(const EngineServices& services);
+    // One scan of the folder: does nothing unless running, or in error
+    // because its path was missing. A folder path that is not a folder puts
+    // the record in HF_STATE_ERROR with HF_ERR_PATH; once it is a folder
+    // again the record runs again, error cleared, file table fresh.
+    // Otherwise: lists the plain files, asks the spooler where the folder's
+    // sent jobs stand (deleting the files of completed ones), then hands each
+    // settled file to PrintFile in byte order of the names, one after
+    // another, and replaces the file table with this listing. stop is asked
+    // before each file; once it is set the files not yet printed stay
+    // waiting, unprinted.
+    void Scan(const EngineServices& services, const StopSignal& stop);
 
-    // Loads, fits, prints and deletes one image file (the full path). A file
-    // that cannot be loaded stays, and so does one whose printer failed; the
-    // latter sets HF_ERR_PRINTER. The state is HF_STATE_RUNNING afterwards.
-    void PrintFile(const EngineServices& services, const std::string& path);
+    // Loads, fits and sends one image file (the full path) and records the
+    // job in the ledger; the file stays until a later scan finds the job
+    // completed. Every outcome goes to the log; a failure sets Error to its
+    // code and becomes the last failure. The state is HF_STATE_RUNNING
+    // afterwards. Returns what the table must make of the file.
+    PrintOutcome PrintFile(const EngineServices& services, const std::string& path,
+                           const StopSignal& stop);
 
   private:
     std::string FolderPath;
@@ -76,4 +112,20 @@ class HotFolder {
     std::atomic<std::uint32_t> LastScanTick{0};
     std::atomic<std::int32_t> State{HF_STATE_WAITING};
     std::atomic<std::int32_t> Error{HF_ERR_NONE};
+    mutable std::mutex failureLock;
+    FailureNote lastFailure;  // guarded by failureLock
+
+    // The folder's job records that still stand after asking the spooler,
+    // sorted by file name.
+    std::vector<JobRecord> PollJobs(const EngineServices& services, const Listing& listing,
+                                    const StopSignal& stop);
+    void PollSentJob(const EngineServices& services, JobRecord& record,
+                     std::vector<JobRecord>& standing, const StopSignal& stop);
+    void RemovePrinted(const EngineServices& services, const JobRecord& record, bool quietly);
+    // Sets Error, notes the failure and logs the file as kept.
+    void Keep(const EngineServices& services, const std::string& path, const Status& why,
+              int jobId = 0);
+    void NoteFailure(const std::string& path, const Status& why);
+    void ClearFileError();
+    void Log(const EngineServices& services, PrintLogEntry entry) const;
 };

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
+#include <vector>
 
 enum HotFolderState : std::int32_t {
     HF_STATE_WAITING = 0,   // service not started for this folder
-    HF_STATE_ERROR = 1,     // the folder path was not a folder; no scans until restarted
+    HF_STATE_ERROR = 1,     // the folder path was not a folder; checked at its interval until back
     HF_STATE_RUNNING = 2,   // scanned at its interval
     HF_STATE_RESIZING = 3,  // a print job is fitting the image to the page
     HF_STATE_PRINTING = 4,  // a print job is drawing the page and handing it to the spooler
@@ -27,15 +27,40 @@ enum HotFolderError : std::int32_t {
     HF_ERR_NOT_DELETED = 9,   // printed, but the file could not be deleted
 };
 
+// What a file is on disk: the print job deletes a file only when its path
+// still names this very file, and a file kept after a failure is tried again
+// only once it is no longer the same.
+struct FileIdentity {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::uint64_t Size = 0;
+    std::int64_t ModifiedNs = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// Where a file of the table stands.
+enum class FileMark : std::int32_t {
+    Waiting = 0,  // not settled yet: printed once two scans see it alike
+    Handled = 1,  // handed to the print job (sent, printed, or kept because of
+                  // the file itself): not again while it stays the same
+    Retry = 2,    // kept because the printer could not be used: tried again
+                  // once RetryDelayMs have passed since KeptTick
+};
+
 struct FileEntry {
-    std::string Name;          // name within the folder, raw bytes
-    std::uint32_t Size = 0;    // low 32 bits of the size at the last scan that saw it
-    std::int32_t Printed = 0;  // 1 once the file has been handed to the print job
+    std::string Name;        // name within the folder, raw bytes
+    std::uint32_t Size = 0;  // low 32 bits of the size at the last scan that saw it
+    FileIdentity Identity;   // as the last scan saw it
+    FileMark Mark = FileMark::Waiting;
+    std::uint32_t KeptTick = 0;      // Retry: the tick of the scan that kept it
+    std::uint32_t RetryDelayMs = 0;  // Retry: the pause before the next try
 
     bool operator==(const FileEntry&) const = default;
 };
 
-// std::string compares through char_traits<char>, which orders as unsigned
-// bytes: exactly the byte order that file names must be visited in.
-using FileTable = std::map<std::string, FileEntry>;
-
+// Sorted by name in ascending order of unsigned bytes (std::string compares
+// through char_traits<char>, which orders as unsigned bytes: exactly the
+// order that file names must be visited in); names are unique. A vector, so
+// that a scan merges it with the sorted listing in one linear pass.
+using FileTable = std::vector<FileEntry>;

@@ -34,17 +34,7 @@ class StopSignal {
     virtual bool Requested() const = 0;
 };
 
-// What a file is on disk: the print job deletes a file only when its path
-// still names this very file, and a file kept after a failure is tried again
-// only once it is no longer the same.
-struct FileIdentity {
-    std::uint64_t Device = 0;
-    std::uint64_t Inode = 0;
-    std::uint64_t Size = 0;
-    std::int64_t ModifiedNs = 0;
-
-    bool operator==(const FileIdentity&) const = default;
-};
+// FileIdentity is declared with the file table (engine/hot_folder_types.h).
 
 // One plain file of a folder listing.
 struct ListedFile {

@@ -11,7 +11,7 @@ struct StringEntry {
 };
 
 // Sorted by id. 109 + state and 119 + error code give the texts of the hot
-// folder table; the entries for values that no hot folder takes are kept so
+// folder table; the entries for states that no hot folder takes are kept so
 // that every value from 0 to 9 has a text.
 constexpr std::array kStrings{
     StringEntry{101, "&About Tallowin..."},
@@ -34,13 +34,13 @@ constexpr std::array kStrings{
     StringEntry{119, "No errors"},
     StringEntry{120, "Path is not valid"},
     StringEntry{121, "Printer name is not valid"},
-    StringEntry{122, "IDS_HF_ERR_3"},
-    StringEntry{123, "IDS_HF_ERR_4"},
-    StringEntry{124, "IDS_HF_ERR_5"},
-    StringEntry{125, "IDS_HF_ERR_6"},
-    StringEntry{126, "IDS_HF_ERR_7"},
-    StringEntry{127, "IDS_HF_ERR_8"},
-    StringEntry{128, "IDS_HF_ERR_9"},
+    StringEntry{122, "Not a picture or unsupported format"},
+    StringEntry{123, "Damaged or incomplete picture"},
+    StringEntry{124, "Picture too large"},
+    StringEntry{125, "Printer cannot be reached"},
+    StringEntry{126, "Printer refused or aborted the job"},
+    StringEntry{127, "Printer gives no usable page size"},
+    StringEntry{128, "Printed but could not be deleted"},
     StringEntry{129, "Scan time should be at least 5 seconds!"},
 };
 

@@ -6,6 +6,13 @@ namespace {
 // became due while it slept.
 constexpr std::uint32_t kLongestSleepMs = 20000;
 
+// A folder in error because its path is missing is still checked, so that it
+// resumes by itself once the path is back.
+bool Scheduled(const HotFolder& folder) {
+    const std::int32_t state = folder.GetState();
+    return state == HF_STATE_RUNNING || state == HF_STATE_ERROR;
+}
+
 std::uint32_t ScanIntervalMs(const HotFolder& folder) {
     // Modulo 2^32, like every other tick sum.
     return static_cast<std::uint32_t>(folder.GetScanTime()) * 1000u;
@@ -68,7 +75,7 @@ std::uint32_t HotFolderList::GetTimeToNextScan(Clock& clock) const {
     const std::uint32_t now = clock.Now();
     std::uint32_t result = kLongestSleepMs;
     for (const auto& [id, folder] : folders) {
-        if (folder.GetState() != HF_STATE_RUNNING) continue;
+        if (!Scheduled(folder)) continue;
         // Measured as time elapsed since the last scan, which stays right
         // across the tick's wrap; comparing the due tick with now directly
         // would call a folder overdue for the seconds before a wrap and
@@ -81,9 +88,12 @@ std::uint32_t HotFolderList::GetTimeToNextScan(Clock& clock) const {
     return result;
 }
 
-void HotFolderList::ScanDue(const EngineServices& services) {
+void HotFolderList::ScanDue(const EngineServices& services, const StopSignal& stop) {
     const std::uint32_t now = services.clock.Now();
     for (auto& [id, folder] : folders) {
-        if (now - folder.GetLastScanTick() > ScanIntervalMs(folder)) folder.Scan(services);
+        if (stop.Requested()) return;
+        if (Scheduled(folder) && now - folder.GetLastScanTick() > ScanIntervalMs(folder)) {
+            folder.Scan(services, stop);
+        }
     }
 }

@@ -15,7 +15,8 @@
 // state and error, so Get and Save copy folders without their file tables:
 // no copy ever reads a table that a scan is replacing, and the refresh costs
 // the same whatever the size of the folders. State, error and the last scan
-// tick are atomic words inside the record, read whole.
+// tick are atomic words inside the record, read whole; the last failure has
+// its own small lock inside the record.
 #pragma once
 
 #include <cstdint>
@@ -52,12 +53,16 @@ class HotFolderList {
     void ResetAll(Clock& clock);
     void StartAll();
     void StopAll();
-    // Milliseconds until some running folder is due: at most 20000, 0 when
-    // one is overdue. Unsigned 32-bit tick arithmetic, wrap-around included.
+    // Milliseconds until some running folder (or one in error, which is
+    // checked at its interval until its path is back) is due: at most 20000,
+    // 0 when one is overdue. Unsigned 32-bit tick arithmetic, wrap-around
+    // included.
     std::uint32_t GetTimeToNextScan(Clock& clock) const;
-    // Scans every folder whose time since its last scan is strictly greater
-    // than its scan time, reading the tick once for the whole pass.
-    void ScanDue(const EngineServices& services);
+    // Scans every running or erring folder whose time since its last scan is
+    // strictly greater than its scan time, reading the tick once for the
+    // whole pass. Once stop is requested no further folder is scanned; the
+    // folder being scanned stops between files.
+    void ScanDue(const EngineServices& services, const StopSignal& stop);
 
     // A section of the profile that names a hot folder but could not be
     // loaded as one.

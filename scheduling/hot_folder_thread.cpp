@@ -27,10 +27,19 @@ void HotFolderThread::Start() {
     runningEvent.Wait();
 }
 
-void HotFolderThread::Stop() {
+void HotFolderThread::RequestStop() {
     if (!created) return;
     startEvent.Reset();
     stopEvent.Set();
+}
+
+bool HotFolderThread::IsIdle() const {
+    return idleEvent.Poll();
+}
+
+void HotFolderThread::Stop() {
+    if (!created) return;
+    RequestStop();
     idleEvent.Wait();
 }
 
@@ -63,7 +72,7 @@ void HotFolderThread::ThreadProc() {
             const std::uint32_t sleepMs = folders.GetTimeToNextScan(services.clock);
             const int woken = WaitAny(quitEvent, stopEvent, std::chrono::milliseconds(sleepMs));
             if (woken == kWaitTimeout) {
-                folders.ScanDue(services);
+                folders.ScanDue(services, stopSignal);
                 continue;
             }
             // Stop or quit: the run ends, after the scan that was in progress.

@@ -2,10 +2,13 @@
 // and the five manual-reset events through which the user interface thread
 // starts, stops and ends it.
 //
-// Start, Stop, Quit and Join are called on the user interface thread only;
-// each waits without time-out for the worker's acknowledgement. Between runs
-// the worker does nothing; the thread itself begins only on the first Start,
-// so a process that never starts the service never runs it.
+// Start, RequestStop, Stop, Quit and Join are called on the user interface
+// thread only; Start, Stop and Quit wait without time-out for the worker's
+// acknowledgement, RequestStop never waits and IsIdle tells when the run has
+// ended. A stop takes effect between files: the file being sent finishes (or
+// its bounded spooler call gives up), the files not yet printed stay. Between
+// runs the worker does nothing; the thread itself begins only on the first
+// Start, so a process that never starts the service never runs it.
 //
 // Lifetime: the list and the services must outlive the thread. The owner
 // calls Quit and then Join (the destructor does both) before it destroys
@@ -32,9 +35,14 @@ class HotFolderThread {
     void Create();
     // Begins a run; returns once the worker has taken it up.
     void Start();
-    // Ends the run; returns once the worker has left it, after the scan in
-    // progress (and its print) has finished and every folder is waiting.
-    // At once when no run is in progress.
+    // Asks the run to end and returns at once; the worker leaves it between
+    // files and then puts every folder in waiting. Nothing before Create.
+    void RequestStop();
+    // True while no run is in progress (before the first Start too, and
+    // once a requested stop has been carried out). Any thread.
+    bool IsIdle() const;
+    // RequestStop, then waits until IsIdle. At once when no run is in
+    // progress.
     void Stop();
     // Ends the thread: Stop, then the quit request. At once before Create.
     void Quit();
@@ -42,6 +50,20 @@ class HotFolderThread {
     void Join();
 
   private:
+    // What the engine asks between files and inside blocking calls: the
+    // stop and quit events themselves, which are safe to poll from any
+    // thread.
+    class EventStop final : public StopSignal {
+      public:
+        EventStop(const ManualResetEvent& stop, const ManualResetEvent& quit)
+            : stop(stop), quit(quit) {}
+        bool Requested() const override { return stop.Poll() || quit.Poll(); }
+
+      private:
+        const ManualResetEvent& stop;
+        const ManualResetEvent& quit;
+    };
+
     void ThreadProc();
 
     const EngineServices& services;
@@ -54,4 +76,5 @@ class HotFolderThread {
     ManualResetEvent idleEvent{hub, true};
     ManualResetEvent runningEvent{hub, false};
     ManualResetEvent quitEvent{hub, false};
+    EventStop stopSignal{stopEvent, quitEvent};
 };

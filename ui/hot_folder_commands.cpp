@@ -56,7 +56,7 @@ void CTallowinDlg::OnConfigure() {
 }
 
 void CTallowinDlg::OnTableDoubleClick() {
-    if (m_running != 0) return;
+    if (m_run != Run::Stopped) return;  // the worker may still use the folders
     const int row = SelectedRow();
     if (row < 0) return;
     const int id = FolderIdOf(row);

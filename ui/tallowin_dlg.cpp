@@ -1,6 +1,7 @@
 #include "ui/tallowin_dlg.h"
 
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QIcon>
@@ -12,7 +13,9 @@
 #include "res/string_table.h"
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/hot_folder_thread.h"
+#include "scheduling/recent_print_log.h"
 #include "ui/hot_folder_texts.h"
+#include "ui/log_view.h"
 #include "ui_about_dialog.h"
 #include "ui_main_dialog.h"
 
@@ -28,6 +31,17 @@ QString FromBytes(const std::string& bytes) {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+// The error cell's tooltip: why the last file stayed, which file, and when.
+QString FailureTip(const FailureNote& note) {
+    if (note.File.empty()) return {};
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(note.Time.time_since_epoch()).count();
+    const QString when = QDateTime::fromMSecsSinceEpoch(ms).toString("yyyy-MM-dd hh:mm:ss");
+    QString reason = ErrorText(note.Code);
+    if (!note.Reason.empty()) reason += ": " + FromBytes(note.Reason);
+    return QString("%1\n%2\n%3").arg(reason, FromBytes(note.File), when);
+}
+
 }  // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::AboutDialog>()) {
@@ -39,12 +53,15 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui:
 
 CAboutDlg::~CAboutDlg() = default;
 
-CTallowinDlg::CTallowinDlg(HotFolderList& list, HotFolderThread& worker, QString applicationFolder,
+CTallowinDlg::CTallowinDlg(HotFolderList& list, HotFolderThread& worker, const RecentPrintLog& log,
+                           QString logFilePath, QString applicationFolder,
                            std::vector<std::string> printers, QWidget* parent)
     : QDialog(parent),
       ui(std::make_unique<Ui::MainDialog>()),
       m_hotFolderList(list),
       m_hotFolderThread(worker),
+      m_log(log),
+      m_logFilePath(std::move(logFilePath)),
       m_applicationFolder(std::move(applicationFolder)),
       m_printerNames(std::move(printers)) {
     ui->setupUi(this);
@@ -73,7 +90,9 @@ void CTallowinDlg::OnInitDialog() {
     QTreeWidget* table = ui->hotFolderTable;
     table->setColumnCount(kColumns);
     table->setHeaderLabels({"Name", "State", "Printer", "Path", "ScanTime", "Error description"});
-    const int widths[kColumns] = {150, 70, 150, 326, 70, 130};
+    // Narrow enough that the error column keeps a readable width inside the
+    // table at the window's fixed size.
+    const int widths[kColumns] = {130, 70, 130, 220, 60, 150};
     for (int c = 0; c < kColumns; ++c) table->setColumnWidth(c, widths[c]);
     // The last column takes the rest of the width; the headings order nothing.
     table->header()->setStretchLastSection(true);
@@ -85,6 +104,7 @@ void CTallowinDlg::OnInitDialog() {
 
     connect(ui->startStopButton, &QPushButton::clicked, this, &CTallowinDlg::OnStartStop);
     connect(ui->helpButton, &QPushButton::clicked, this, &CTallowinDlg::OnHelp);
+    connect(ui->logButton, &QPushButton::clicked, this, &CTallowinDlg::OnLog);
     connect(ui->exitButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->newButton, &QPushButton::clicked, this, &CTallowinDlg::OnNew);
     connect(ui->configureButton, &QPushButton::clicked, this, &CTallowinDlg::OnConfigure);
@@ -96,7 +116,7 @@ void CTallowinDlg::OnInitDialog() {
     ui->startStopButton->setFocus();
 
     auto* timer = new QTimer(this);  // owned by the window, ends with it
-    connect(timer, &QTimer::timeout, this, &CTallowinDlg::UpdateAllRows);
+    connect(timer, &QTimer::timeout, this, &CTallowinDlg::OnTimer);
     timer->start(kRefreshMs);
 }
 
@@ -144,6 +164,7 @@ void CTallowinDlg::UpdateRow(int folderId, int row, bool stateOnly) {
         item->setText(kScanTime, QString::number(folder.GetScanTime()));
     }
     item->setText(kError, ErrorText(folder.GetError()));
+    item->setToolTip(kError, FailureTip(folder.GetLastFailure()));
     item->setText(kState, StateText(folder.GetState()));
 }
 
@@ -162,26 +183,77 @@ void CTallowinDlg::DeleteRow(int row) {
 }
 
 void CTallowinDlg::OnStartStop() {
-    if (m_running == 0) {
-        ui->configureButton->setEnabled(false);
-        ui->deleteButton->setEnabled(false);
-        ui->newButton->setEnabled(false);
-        ui->startStopButton->setText("Stop");
-        m_hotFolderThread.Start();
-        m_running = 1;
-    } else {
-        m_hotFolderThread.Stop();
-        m_running = 0;
-        ui->configureButton->setEnabled(true);
-        ui->deleteButton->setEnabled(true);
-        ui->newButton->setEnabled(true);
-        ui->startStopButton->setText("Start");
-        UpdateAllRows();
+    switch (m_run) {
+        case Run::Stopped:
+            ui->configureButton->setEnabled(false);
+            ui->deleteButton->setEnabled(false);
+            ui->newButton->setEnabled(false);
+            ui->startStopButton->setText("Stop");
+            m_hotFolderThread.Start();
+            m_run = Run::Running;
+            break;
+        case Run::Running:
+            RequestStop();
+            break;
+        case Run::Stopping:
+            break;  // the button is disabled meanwhile
     }
+}
+
+void CTallowinDlg::RequestStop() {
+    // The worker finishes the file it is sending; the window stays
+    // responsive and the timer notices when the worker is idle.
+    m_hotFolderThread.RequestStop();
+    m_run = Run::Stopping;
+    ui->startStopButton->setText(QString::fromUtf8("Stopping\u2026"));
+    ui->startStopButton->setEnabled(false);
+    ui->exitButton->setEnabled(false);
+    if (m_hotFolderThread.IsIdle()) FinishStop();
+}
+
+void CTallowinDlg::FinishStop() {
+    m_run = Run::Stopped;
+    ui->configureButton->setEnabled(true);
+    ui->deleteButton->setEnabled(true);
+    ui->newButton->setEnabled(true);
+    ui->startStopButton->setText("Start");
+    ui->startStopButton->setEnabled(true);
+    ui->exitButton->setEnabled(true);
+    UpdateAllRows();
+    if (m_closeWith) {
+        const int result = *m_closeWith;
+        m_closeWith.reset();
+        done(result);
+    }
+}
+
+void CTallowinDlg::OnTimer() {
+    UpdateAllRows();
+    if (m_run == Run::Stopping && m_hotFolderThread.IsIdle()) FinishStop();
+}
+
+void CTallowinDlg::done(int result) {
+    if (m_run == Run::Stopped) {
+        if (m_logView != nullptr) m_logView->close();  // it goes with the window
+        QDialog::done(result);
+        return;
+    }
+    m_closeWith = result;
+    if (m_run == Run::Running) RequestStop();
 }
 
 void CTallowinDlg::OnHelp() {
     QDesktopServices::openUrl(QUrl::fromLocalFile(m_applicationFolder + "/readme.htm"));
+}
+
+void CTallowinDlg::OnLog() {
+    if (m_logView == nullptr) m_logView = new LogView(m_log, m_logFilePath, this);
+    std::vector<std::string> names;
+    m_hotFolderList.GetNames(names);
+    m_logView->SetHotFolders(names);
+    m_logView->show();
+    m_logView->raise();
+    m_logView->activateWindow();
 }
 
 void CTallowinDlg::OnAbout() {

@@ -1,15 +1,19 @@
 // CTallowinDlg: the main window — the printer panel, the hot folder table
 // refreshed twice a second, and the buttons that start and stop the worker,
-// open the help document and end the application. CAboutDlg: the About box.
+// open the help document and the print log, and end the application.
+// CAboutDlg: the About box.
 //
 // Runs on the user interface thread only. It reads hot folders as copies
 // from the list and names them by folder id; the worker changes their state
-// while the window polls.
+// while the window polls. It never waits for the worker: Stop only asks the
+// worker to stop, and the refresh timer sees when it has; a request to close
+// the window while the worker runs stops it first and closes once it is idle.
 #pragma once
 
 #include <QDialog>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +21,9 @@
 
 class HotFolderList;
 class HotFolderThread;
+class LogView;
 class QMenu;
+class RecentPrintLog;
 class QTreeWidgetItem;
 namespace Ui {
 class MainDialog;
@@ -37,18 +43,22 @@ class CAboutDlg : public QDialog {
 class CTallowinDlg : public QDialog {
     Q_OBJECT
   public:
-    // The list and the worker must outlive the window. applicationFolder is
-    // where readme.htm lies (no trailing "/"). printers: the installed
-    // printers in the spooler's enumeration order.
-    CTallowinDlg(HotFolderList& list, HotFolderThread& worker, QString applicationFolder,
-                 std::vector<std::string> printers, QWidget* parent = nullptr);
+    // The list, the worker and the log must outlive the window. log: the
+    // recent print log entries the Log view shows; logFilePath: the log file
+    // it opens (empty: none). applicationFolder is where readme.htm lies (no
+    // trailing "/"). printers: the installed printers in the spooler's
+    // enumeration order.
+    CTallowinDlg(HotFolderList& list, HotFolderThread& worker, const RecentPrintLog& log,
+                 QString logFilePath, QString applicationFolder, std::vector<std::string> printers,
+                 QWidget* parent = nullptr);
     ~CTallowinDlg() override;
 
     // Inserts a row for the folder with this id, in name order, and returns
     // its position.
     int AddRow(int folderId);
     // Rewrites the row at this position from a fresh copy of the folder;
-    // with stateOnly, only its state and error cells.
+    // with stateOnly, only its state and error cells (the error's tooltip
+    // tells the last failure: reason, file and time).
     void UpdateRow(int folderId, int row, bool stateOnly);
     // UpdateRow(stateOnly) for every row: what the timer does.
     void UpdateAllRows();
@@ -56,12 +66,19 @@ class CTallowinDlg : public QDialog {
 
     // The printer-name list, in enumeration order.
     const std::vector<std::string>& PrinterNames() const;
-    bool IsRunning() const { return m_running != 0; }
+    // Started, and no stop asked for.
+    bool IsRunning() const { return m_run == Run::Running; }
+    // A stop was asked for and the worker has not finished it yet.
+    bool IsStopping() const { return m_run == Run::Stopping; }
 
-    // The worker's Start or Stop, as the Start/Stop button does it.
+    // The worker's Start, or a request to stop, as the Start/Stop button
+    // does it. While the worker winds down the button says "Stopping…" and
+    // Start/Stop and Exit are disabled; the refresh timer ends that state.
     void OnStartStop();
     // Opens readme.htm beside the executable with the desktop's viewer.
     void OnHelp();
+    // Shows the Log view (made on first use), filterable by today's folders.
+    void OnLog();
     void OnAbout();
 
     // The hot folder commands; each runs only while the worker is stopped
@@ -70,7 +87,7 @@ class CTallowinDlg : public QDialog {
     void OnConfigure();
     void OnDelete();
     // A double-click on the table: Configure of the selected row, silently
-    // nothing while started or with no row selected.
+    // nothing while started or stopping, or with no row selected.
     void OnTableDoubleClick();
     // Edits a copy of the folder in the properties dialog and stores the
     // copy back, whatever the dialog returned.
@@ -79,11 +96,23 @@ class CTallowinDlg : public QDialog {
     // About entry last, after a separator. The caller owns it.
     std::unique_ptr<QMenu> CreateWindowMenu();
 
+    // Every way of closing the window (Exit, Escape, the close box, a
+    // close request of the session or a termination signal) ends here:
+    // while the worker runs or stops it asks it to stop and closes the
+    // window only once the worker is idle.
+    void done(int result) override;
+
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    enum class Run { Stopped, Running, Stopping };
+
     void OnInitDialog();
+    void OnTimer();
+    void RequestStop();
+    // The worker is idle: editing comes back, and a pending close happens.
+    void FinishStop();
     QTreeWidgetItem* Row(int row) const;
     // The first selected row in the table's order, or -1.
     int SelectedRow() const;
@@ -92,8 +121,12 @@ class CTallowinDlg : public QDialog {
     std::unique_ptr<Ui::MainDialog> ui;
     HotFolderList& m_hotFolderList;
     HotFolderThread& m_hotFolderThread;
+    const RecentPrintLog& m_log;
+    QString m_logFilePath;
     QString m_applicationFolder;
     std::unique_ptr<PrinterPanel> m_printerPanel;
     std::vector<std::string> m_printerNames;
-    int m_running = 0;
+    Run m_run = Run::Stopped;
+    std::optional<int> m_closeWith;  // the result to close with once idle
+    LogView* m_logView = nullptr;    // owned by the window as its child
 };

@@ -5,8 +5,10 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 #include <vips/vips8>
 
 #include "engine/hot_folder.h"
@@ -92,9 +94,19 @@ class PrintEndToEnd : public ::testing::Test {
         HotFolder folder("e2e", hot.Path(), queue, 5);
         folder.Reset(clock);
         folder.SetRunning();
-        folder.Scan(services);
-        folder.Scan(services);
+        folder.Scan(services, stop);
+        folder.Scan(services, stop);
         return folder;
+    }
+    // Scans until the scheduler reports the job completed and the file is
+    // deleted; false when that takes more than a few seconds.
+    bool ScanUntilDeleted(HotFolder& folder, const std::string& path) {
+        for (int i = 0; i < 100; ++i) {
+            folder.Scan(services, stop);
+            if (!FileExists(path)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
     }
 
     TempDir hot, scratch;
@@ -103,7 +115,10 @@ class PrintEndToEnd : public ::testing::Test {
     VipsImageLoader images;
     CupsSpooler spooler;
     PosixFileRemover remover;
-    EngineServices services{clock, lister, images, spooler, remover};
+    FakeLedger ledger;
+    RecordingLog log;
+    FakeStop stop;
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
 };
 
 struct Case {
@@ -122,7 +137,7 @@ TEST_P(PrintEachImage, OnePageWithTheImageAtItsSizeOnPaper) {
     // The helper picks the format from the suffix; the file's name may lie.
     testimages::Write(hot / (std::string(c.file) + c.writeAs), c.recipe);
     ASSERT_EQ(rename((hot / (std::string(c.file) + c.writeAs)).c_str(), (hot / c.file).c_str()), 0);
-    const HotFolder folder = ScanTwice(sandbox::kQueue600);
+    HotFolder folder = ScanTwice(sandbox::kQueue600);
     EXPECT_EQ(folder.GetError(), HF_ERR_NONE) << c.name;
     EXPECT_EQ(folder.GetState(), HF_STATE_RUNNING) << c.name;
 
@@ -139,7 +154,8 @@ TEST_P(PrintEachImage, OnePageWithTheImageAtItsSizeOnPaper) {
     // Drawn pixel for pixel: the image's resolution on the page is the printer's.
     EXPECT_EQ(pdf.images[0].xppi, 600) << c.name;
     EXPECT_EQ(pdf.images[0].yppi, 600) << c.name;
-    EXPECT_FALSE(FileExists(hot / c.file)) << c.name << ": printed file must be deleted";
+    EXPECT_TRUE(ScanUntilDeleted(folder, hot / c.file))
+        << c.name << ": printed file must be deleted once its job completed";
 }
 
 // The 600 dpi queue's printable area is 4800 x 6600.
@@ -256,12 +272,12 @@ TEST_F(PrintEndToEnd, FiltersNeitherScaleThePageNorTurnALandscapePageTwice) {
 TEST_F(PrintEndToEnd, FileNameThatIsNotUtf8StillPrints) {
     const std::string name = "caf\xe9.jpg";
     testimages::Write(hot / name, {.Width = 100, .Height = 100, .Dpi = 300});
-    const HotFolder folder = ScanTwice(sandbox::kQueue600);
+    HotFolder folder = ScanTwice(sandbox::kQueue600);
     EXPECT_EQ(folder.GetError(), HF_ERR_NONE);
     const auto jobs = sandbox::WaitForJobs(sandbox::kQueue600, 1);
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].Title, ToJobName(name));
-    EXPECT_FALSE(FileExists(hot / name));
+    EXPECT_TRUE(ScanUntilDeleted(folder, hot / name));
 }
 
 TEST_F(PrintEndToEnd, QueueThatDoesNotExistKeepsTheFile) {
@@ -280,7 +296,7 @@ TEST_F(PrintEndToEnd, SchedulerThatIsGoneKeepsTheFile) {
     const HotFolder folder = ScanTwice(sandbox::kQueue600);
     setenv("CUPS_SERVER", server.c_str(), 1);
     cupsSetServer(nullptr);
-    EXPECT_EQ(folder.GetError(), HF_ERR_PRINTER);
+    EXPECT_EQ(folder.GetError(), HF_ERR_UNREACHABLE);
     EXPECT_EQ(folder.GetState(), HF_STATE_RUNNING);
     EXPECT_TRUE(FileExists(hot / "kept.png"));
 }

@@ -1,11 +1,20 @@
-// Small fakes of the platform services for the engine's tests.
+// Small fakes of the platform services for the engine's tests. Each one
+// takes a lock around its state, so the worker thread and a test may share
+// them.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/platform_services.h"
@@ -19,48 +28,105 @@ class FakeClock final : public Clock {
     void Advance(std::uint32_t ms) { now_ += ms; }
 
   private:
-    std::uint32_t now_;
+    std::atomic<std::uint32_t> now_;
 };
 
-// Folders and their listings as the test says they are.
+// A stop request the test sets by hand, or from inside a fake.
+class FakeStop final : public StopSignal {
+  public:
+    bool Requested() const override { return requested.load(); }
+    std::atomic<bool> requested{false};
+};
+
+// Folders and their listings as the test says they are. With realFolders,
+// IsFolder asks the disk (listings stay the test's).
 class FakeLister final : public FolderLister {
   public:
-    std::set<std::string> folders;
-    std::map<std::string, Listing> listings;
-    int listCalls = 0;
+    bool realFolders = false;
 
-    bool IsFolder(const std::string& path) override { return folders.count(path) != 0; }
-    Listing List(const std::string& path) override {
-        ++listCalls;
-        auto it = listings.find(path);
-        return it == listings.end() ? Listing{} : it->second;
+    void AddFolder(const std::string& path) {
+        std::lock_guard g(m_);
+        folders_.insert(path);
     }
+    void RemoveFolder(const std::string& path) {
+        std::lock_guard g(m_);
+        folders_.erase(path);
+    }
+    // Adds or replaces a file; the listing stays sorted.
+    void Put(const std::string& folder, const ListedFile& file) {
+        std::lock_guard g(m_);
+        Listing& l = listings_[folder];
+        auto it =
+            std::lower_bound(l.begin(), l.end(), file.Name,
+                             [](const ListedFile& f, const std::string& n) { return f.Name < n; });
+        if (it != l.end() && it->Name == file.Name) {
+            *it = file;
+        } else {
+            l.insert(it, file);
+        }
+    }
+    void Remove(const std::string& folder, const std::string& name) {
+        std::lock_guard g(m_);
+        std::erase_if(listings_[folder], [&](const ListedFile& f) { return f.Name == name; });
+    }
+    void SetProbe(const std::string& path, WriterProbe probe) {
+        std::lock_guard g(m_);
+        probes_[path] = probe;
+    }
+    int ListCalls() const {
+        std::lock_guard g(m_);
+        return listCalls_;
+    }
+
+    bool IsFolder(const std::string& path) override {
+        if (realFolders) return std::filesystem::is_directory(path);
+        std::lock_guard g(m_);
+        return folders_.count(path) != 0;
+    }
+    Listing List(const std::string& path) override {
+        std::lock_guard g(m_);
+        ++listCalls_;
+        auto it = listings_.find(path);
+        return it == listings_.end() ? Listing{} : it->second;
+    }
+    WriterProbe ProbeWriter(const std::string& path) override {
+        std::lock_guard g(m_);
+        auto it = probes_.find(path);
+        return it == probes_.end() ? WriterProbe::NotOpen : it->second;
+    }
+
+  private:
+    mutable std::mutex m_;
+    std::set<std::string> folders_;
+    std::map<std::string, Listing> listings_;
+    std::map<std::string, WriterProbe> probes_;
+    int listCalls_ = 0;
 };
 
 // An image of a given size and resolution that never touches a disk.
 class FakeImage final : public Image {
   public:
-    FakeImage(int w, int h, int dx, int dy, bool renders)
-        : w_(w), h_(h), dx_(dx), dy_(dy), renders_(renders) {}
+    FakeImage(int w, int h, int dx, int dy, Status renders = {}, FileIdentity identity = {})
+        : w_(w), h_(h), dx_(dx), dy_(dy), renders_(std::move(renders)), identity_(identity) {}
     int Width() const override { return w_; }
     int Height() const override { return h_; }
     int XDpi() const override { return dx_; }
     int YDpi() const override { return dy_; }
     const FileIdentity& Identity() const override { return identity_; }
-    std::optional<PageImage> Render(int width, int height) override {
-        if (!renders_) return std::nullopt;
+    Result<PageImage> Render(int width, int height) override {
+        if (!renders_.Ok()) return {{}, renders_};
         PageImage p;
         p.Format = PageImage::Encoding::Bgrx;
         p.Width = width;
         p.Height = height;
         p.Stride = 4 * width;
-        return p;
+        return {p, {}};
     }
-    FileIdentity identity_{1, 2, 3, 4};
 
   private:
     int w_, h_, dx_, dy_;
-    bool renders_;
+    Status renders_;
+    FileIdentity identity_;
 };
 
 // Loads any path listed in `images`; every other path fails like a file that
@@ -69,21 +135,37 @@ class FakeImageLoader final : public ImageLoader {
   public:
     struct Entry {
         int w = 100, h = 100, dx = 0, dy = 0;
-        bool renders = true;
+        Status load;    // a failure here fails Load
+        Status render;  // a failure here fails Render
+        FileIdentity identity;
     };
-    std::map<std::string, Entry> images;
-    std::vector<std::string> loaded;  // every path asked for, in order
-
-    std::unique_ptr<Image> Load(const std::string& path) override {
-        loaded.push_back(path);
-        auto it = images.find(path);
-        if (it == images.end()) return nullptr;
-        const Entry& e = it->second;
-        return std::make_unique<FakeImage>(e.w, e.h, e.dx, e.dy, e.renders);
+    void Set(const std::string& path, Entry entry) {
+        std::lock_guard g(m_);
+        images_[path] = std::move(entry);
     }
+    std::vector<std::string> Loaded() const {
+        std::lock_guard g(m_);
+        return loaded_;
+    }
+
+    Result<std::unique_ptr<Image>> Load(const std::string& path) override {
+        std::lock_guard g(m_);
+        loaded_.push_back(path);
+        auto it = images_.find(path);
+        if (it == images_.end()) return {nullptr, Status::Failure(HF_ERR_NOT_IMAGE, "no image")};
+        const Entry& e = it->second;
+        if (!e.load.Ok()) return {nullptr, e.load};
+        return {std::make_unique<FakeImage>(e.w, e.h, e.dx, e.dy, e.render, e.identity), {}};
+    }
+
+  private:
+    mutable std::mutex m_;
+    std::map<std::string, Entry> images_;
+    std::vector<std::string> loaded_;
 };
 
-// A printer that records every job instead of printing it.
+// A spooler that records every job instead of printing it. Jobs take ids from
+// 1 up and the state newJobState; the test moves them on with SetJob.
 class RecordingSpooler final : public Spooler {
   public:
     struct Job {
@@ -91,16 +173,50 @@ class RecordingSpooler final : public Spooler {
         std::string docName;
         int width = 0, height = 0;
         std::int32_t stateWhilePrinting = -1;
+        int id = 0;
     };
     PageGeometry geometry{600, 600, 4800, 6600, 612, 828, 18, 18};
     std::set<std::string> printers{"printer"};
-    bool failPrint = false;
-    std::vector<std::string> opened;
-    std::vector<Job> jobs;
+    Status openFailure;   // set: Open fails so, for every printer
+    Status printFailure;  // set: Print fails so
+    JobState newJobState = JobState::Completed;
     // Read while a job prints, to see what the user interface would see.
     std::function<std::int32_t()> stateProbe;
+    // Called inside Print, after the job is recorded (a stop, a gate).
+    std::function<void(const std::string& docName)> onPrint;
 
-    std::unique_ptr<Printer> Open(const std::string& name) override;
+    void SetJob(int id, JobState state, std::string reason = {}) {
+        std::lock_guard g(m_);
+        states_[id] = {state, std::move(reason)};
+    }
+    std::vector<Job> Jobs() const {
+        std::lock_guard g(m_);
+        return jobs_;
+    }
+    std::vector<std::string> Opened() const {
+        std::lock_guard g(m_);
+        return opened_;
+    }
+    int Queries() const {
+        std::lock_guard g(m_);
+        return queries_;
+    }
+
+    Result<std::unique_ptr<Printer>> Open(const std::string& name, const StopSignal&) override;
+    JobStatus QueryJob(const std::string&, int jobId, const StopSignal&) override {
+        std::lock_guard g(m_);
+        ++queries_;
+        auto it = states_.find(jobId);
+        return it == states_.end() ? JobStatus{} : it->second;
+    }
+
+  private:
+    friend class RecordingPrinter;
+    mutable std::mutex m_;
+    std::vector<std::string> opened_;
+    std::vector<Job> jobs_;
+    std::map<int, JobStatus> states_;
+    int queries_ = 0;
 };
 
 class RecordingPrinter final : public Printer {
@@ -108,12 +224,19 @@ class RecordingPrinter final : public Printer {
     RecordingPrinter(RecordingSpooler& spooler, std::string name)
         : spooler_(spooler), name_(std::move(name)) {}
     const PageGeometry& Geometry() const override { return spooler_.geometry; }
-    bool Print(const std::string& docName, const PageImage& image) override {
-        if (spooler_.failPrint) return false;
-        RecordingSpooler::Job job{name_, docName, image.Width, image.Height, -1};
+    Result<int> Print(const std::string& docName, const PageImage& image,
+                      const StopSignal&) override {
+        RecordingSpooler::Job job{name_, docName, image.Width, image.Height, -1, 0};
         if (spooler_.stateProbe) job.stateWhilePrinting = spooler_.stateProbe();
-        spooler_.jobs.push_back(job);
-        return true;
+        if (!spooler_.printFailure.Ok()) return {0, spooler_.printFailure};
+        {
+            std::lock_guard g(spooler_.m_);
+            job.id = static_cast<int>(spooler_.jobs_.size()) + 1;
+            spooler_.jobs_.push_back(job);
+            spooler_.states_[job.id] = {spooler_.newJobState, {}};
+        }
+        if (spooler_.onPrint) spooler_.onPrint(docName);
+        return {job.id, {}};
     }
 
   private:
@@ -121,18 +244,156 @@ class RecordingPrinter final : public Printer {
     std::string name_;
 };
 
-inline std::unique_ptr<Printer> RecordingSpooler::Open(const std::string& name) {
-    opened.push_back(name);
-    if (printers.count(name) == 0) return nullptr;
-    return std::make_unique<RecordingPrinter>(*this, name);
+inline Result<std::unique_ptr<Printer>> RecordingSpooler::Open(const std::string& name,
+                                                               const StopSignal&) {
+    {
+        std::lock_guard g(m_);
+        opened_.push_back(name);
+    }
+    if (!openFailure.Ok()) return {nullptr, openFailure};
+    if (printers.count(name) == 0) {
+        return {nullptr, Status::Failure(HF_ERR_PRINTER, "no such printer")};
+    }
+    return {std::make_unique<RecordingPrinter>(*this, name), {}};
 }
 
-// Records deletions; deletes nothing.
+// Records deletions and takes the file out of lister's listing (when given).
+// With failure set, every deletion fails.
 class RecordingRemover final : public FileRemover {
   public:
-    std::vector<std::string> removed;
-    bool RemoveIfSame(const std::string& path, const FileIdentity&) override {
-        removed.push_back(path);
-        return true;
+    Status failure;
+    FakeLister* lister = nullptr;
+    std::vector<std::string> Removed() const {
+        std::lock_guard g(m_);
+        return removed_;
     }
+    Status RemoveIfSame(const std::string& path, const FileIdentity&) override {
+        if (!failure.Ok()) return failure;
+        if (lister != nullptr) {
+            const std::size_t slash = path.rfind('/');
+            lister->Remove(path.substr(0, slash), path.substr(slash + 1));
+        }
+        std::lock_guard g(m_);
+        removed_.push_back(path);
+        return {};
+    }
+
+  private:
+    mutable std::mutex m_;
+    std::vector<std::string> removed_;
+};
+
+// The job ledger in memory; outlives the hot folders that use it, like the
+// file it stands for.
+class FakeLedger final : public JobLedger {
+  public:
+    std::optional<JobRecord> Find(const std::string& folderPath,
+                                  const std::string& fileName) const override {
+        std::lock_guard g(m_);
+        auto it = records_.find({folderPath, fileName});
+        if (it == records_.end()) return std::nullopt;
+        return it->second;
+    }
+    std::vector<JobRecord> InFolder(const std::string& folderPath) const override {
+        std::lock_guard g(m_);
+        std::vector<JobRecord> out;
+        for (const auto& [key, record] : records_) {
+            if (key.first == folderPath) out.push_back(record);
+        }
+        return out;
+    }
+    Status Put(const JobRecord& record) override {
+        std::lock_guard g(m_);
+        records_[{record.FolderPath, record.FileName}] = record;
+        return {};
+    }
+    Status Erase(const std::string& folderPath, const std::string& fileName) override {
+        std::lock_guard g(m_);
+        records_.erase({folderPath, fileName});
+        return {};
+    }
+
+  private:
+    mutable std::mutex m_;
+    std::map<std::pair<std::string, std::string>, JobRecord> records_;
+};
+
+// Keeps every entry, in order.
+class RecordingLog final : public PrintLog {
+  public:
+    void Record(const PrintLogEntry& entry) override {
+        std::lock_guard g(m_);
+        entries_.push_back(entry);
+    }
+    std::vector<PrintLogEntry> Entries() const {
+        std::lock_guard g(m_);
+        return entries_;
+    }
+    std::vector<PrintLogEntry::Outcome> Outcomes() const {
+        std::lock_guard g(m_);
+        std::vector<PrintLogEntry::Outcome> out;
+        for (const PrintLogEntry& e : entries_) out.push_back(e.Result);
+        return out;
+    }
+
+  private:
+    mutable std::mutex m_;
+    std::vector<PrintLogEntry> entries_;
+};
+
+// One of each fake, and the services made of them.
+struct FakeServices {
+    FakeClock clock{1000};
+    FakeLister lister;
+    FakeImageLoader images;
+    RecordingSpooler spooler;
+    RecordingRemover remover;
+    FakeLedger ledger;
+    RecordingLog log;
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
+
+    FakeServices() { remover.lister = &lister; }
+};
+
+// A listed file whose identity is made of a number (the inode) and its size.
+inline ListedFile Listed(std::string name, std::uint32_t size, std::uint64_t inode = 1,
+                         std::int64_t modifiedNs = 0) {
+    return {std::move(name), size, FileIdentity{1, inode, size, modifiedNs}};
+}
+
+// Holds every job inside Print while closed (hand Pass to the spooler's
+// onPrint); records the jobs that reached it, in order.
+class PrintGate {
+  public:
+    void Pass(const std::string& docName) {
+        std::unique_lock lock(m_);
+        begun_.push_back(docName);
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return open_; });
+    }
+    void Close() {
+        std::lock_guard g(m_);
+        open_ = false;
+    }
+    void Open() {
+        std::lock_guard g(m_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    // Waits (30 s at most) until n jobs have reached the gate.
+    bool WaitForJobs(std::size_t n) {
+        std::unique_lock lock(m_);
+        return changed_.wait_for(lock, std::chrono::seconds(30),
+                                 [&] { return begun_.size() >= n; });
+    }
+    std::vector<std::string> Begun() const {
+        std::lock_guard g(m_);
+        return begun_;
+    }
+
+  private:
+    mutable std::mutex m_;
+    std::condition_variable changed_;
+    std::vector<std::string> begun_;
+    bool open_ = true;
 };

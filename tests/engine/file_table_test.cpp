@@ -4,118 +4,252 @@
 
 #include <vector>
 
+#include "tests/engine/fakes.h"
+
 namespace {
 
-// Runs one table update and records the print call-outs.
+// A table update whose call-outs are played by the test: every print gives
+// `outcome`, and the names in `writing` / `before` are held by a writer /
+// were handed over by an earlier run.
 struct Update {
     FileTable next;
     std::vector<std::string> printed;
 };
 
-Update ScanWith(const FileTable& previous, const Listing& listing) {
+struct Play {
+    std::uint32_t now = 0;
+    std::uint32_t firstRetryMs = 5000;
+    PrintOutcome outcome = PrintOutcome::Handled;
+    std::set<std::string> writing;
+    std::set<std::string> before;
+    bool stopped = false;
+};
+
+Play Gives(PrintOutcome outcome) {
+    Play p;
+    p.outcome = outcome;
+    return p;
+}
+Play Writing(const std::string& name) {
+    Play p;
+    p.writing.insert(name);
+    return p;
+}
+Play Before(const std::string& name) {
+    Play p;
+    p.before.insert(name);
+    return p;
+}
+Play Stopped() {
+    Play p;
+    p.stopped = true;
+    return p;
+}
+
+Update ScanWith(const FileTable& previous, const Listing& listing, const Play& play = {}) {
     Update u;
-    u.next = UpdateFileTable(previous, listing,
-                             [&](const std::string& name) { u.printed.push_back(name); });
+    TableScan scan;
+    scan.Now = play.now;
+    scan.FirstRetryMs = play.firstRetryMs;
+    scan.Print = [&](const ListedFile& f) {
+        u.printed.push_back(f.Name);
+        return play.outcome;
+    };
+    scan.HandledBefore = [&](const ListedFile& f) { return play.before.count(f.Name) != 0; };
+    scan.BeingWritten = [&](const ListedFile& f) { return play.writing.count(f.Name) != 0; };
+    scan.Stopped = [&] { return play.stopped; };
+    u.next = UpdateFileTable(previous, listing, scan);
     return u;
 }
 
-FileTable Table(std::initializer_list<FileEntry> entries) {
-    FileTable t;
-    for (const FileEntry& e : entries) t.emplace(e.Name, e);
-    return t;
+FileEntry Entry(const std::string& name, std::uint32_t size, FileMark mark = FileMark::Waiting,
+                std::uint64_t inode = 1) {
+    return {name, size, Listed(name, size, inode).Identity, mark};
 }
 
-TEST(FileTable, NewFileIsRecordedButNotPrinted) {
-    const Update u = ScanWith({}, {{"a.jpg", 10}});
+using Names = std::vector<std::string>;
+
+struct Case {
+    const char* name;
+    FileTable previous;
+    Listing listing;
+    Play play;
+    Names printed;
+    std::vector<FileMark> marks;  // of the next table, in order
+};
+
+TEST(FileTable, OneScan) {
+    const std::string high = "\xc3\xa9t\xc3\xa9.jpg";  // "été.jpg": bytes above 0x7f last
+    const Case cases[] = {
+        {"new file is recorded, not printed", {}, {Listed("a", 10)}, {}, {}, {FileMark::Waiting}},
+        {"growing file waits", {Entry("a", 10)}, {Listed("a", 20)}, {}, {}, {FileMark::Waiting}},
+        {"settled file is printed and handled",
+         {Entry("a", 10)},
+         {Listed("a", 10)},
+         {},
+         {"a"},
+         {FileMark::Handled}},
+        {"zero-length file settles like any other",
+         {Entry("e", 0)},
+         {Listed("e", 0)},
+         {},
+         {"e"},
+         {FileMark::Handled}},
+        {"handled file is never printed again while unchanged",
+         {Entry("a", 10, FileMark::Handled)},
+         {Listed("a", 10)},
+         {},
+         {},
+         {FileMark::Handled}},
+        {"new inode under a printed name is a new file",
+         {Entry("a", 10, FileMark::Handled)},
+         {Listed("a", 10, 2)},
+         {},
+         {},
+         {FileMark::Waiting}},
+        {"new modification time is a new file",
+         {Entry("a", 10, FileMark::Handled)},
+         {Listed("a", 10, 1, 99)},
+         {},
+         {},
+         {FileMark::Waiting}},
+        {"same size but another inode does not settle",
+         {Entry("a", 10)},
+         {Listed("a", 10, 7)},
+         {},
+         {},
+         {FileMark::Waiting}},
+        {"same low 32 bits but another whole size does not settle",
+         {Entry("big", 10)},
+         {{"big", 10, FileIdentity{1, 1, 10 + (std::uint64_t{1} << 32), 0}}},
+         {},
+         {},
+         {FileMark::Waiting}},
+        {"writer holding it open keeps it waiting",
+         {Entry("a", 10)},
+         {Listed("a", 10)},
+         Writing("a"),
+         {},
+         {FileMark::Waiting}},
+        {"newcomer handed over by an earlier run is handled",
+         {},
+         {Listed("a", 10)},
+         Before("a"),
+         {},
+         {FileMark::Handled}},
+        {"stop leaves settled files waiting",
+         {Entry("a", 1), Entry("b", 1)},
+         {Listed("a", 1), Listed("b", 1)},
+         Stopped(),
+         {},
+         {FileMark::Waiting, FileMark::Waiting}},
+        {"interrupted print leaves the file waiting",
+         {Entry("a", 1)},
+         {Listed("a", 1)},
+         Gives(PrintOutcome::NotTried),
+         {"a"},
+         {FileMark::Waiting}},
+        {"printer failure marks it for retry",
+         {Entry("a", 1)},
+         {Listed("a", 1)},
+         Gives(PrintOutcome::RetryLater),
+         {"a"},
+         {FileMark::Retry}},
+        {"gone files are dropped",
+         {Entry("a", 1), Entry("b", 2, FileMark::Handled)},
+         {},
+         {},
+         {},
+         {}},
+        {"renamed (case) counts as new",
+         {Entry("photo", 7)},
+         {Listed("Photo", 7)},
+         {},
+         {},
+         {FileMark::Waiting}},
+        {"settling together prints in unsigned byte order",
+         {Entry("B", 1), Entry("_", 1), Entry("a", 1), Entry("b", 1), Entry(high, 1)},
+         {Listed("B", 1), Listed("_", 1), Listed("a", 1), Listed("b", 1), Listed(high, 1)},
+         {},
+         {"B", "_", "a", "b", high},
+         std::vector<FileMark>(5, FileMark::Handled)},
+        {"mixed scan keeps exactly the listed files",
+         {Entry("done", 9, FileMark::Handled), Entry("gone", 1), Entry("grow", 1),
+          Entry("ready", 4)},
+         {Listed("done", 9), Listed("grow", 2), Listed("new", 3), Listed("ready", 4)},
+         {},
+         {"ready"},
+         {FileMark::Handled, FileMark::Waiting, FileMark::Waiting, FileMark::Handled}},
+    };
+    for (const Case& c : cases) {
+        const Update u = ScanWith(c.previous, c.listing, c.play);
+        EXPECT_EQ(u.printed, c.printed) << c.name;
+        std::vector<FileMark> marks;
+        Names names;
+        for (const FileEntry& e : u.next) {
+            marks.push_back(e.Mark);
+            names.push_back(e.Name);
+        }
+        EXPECT_EQ(marks, c.marks) << c.name;
+        Names listed;
+        for (const ListedFile& f : c.listing) listed.push_back(f.Name);
+        EXPECT_EQ(names, listed) << c.name;
+        for (std::size_t i = 0; i < u.next.size(); ++i) {
+            EXPECT_EQ(u.next[i].Identity, c.listing[i].Identity) << c.name;
+        }
+    }
+}
+
+TEST(FileTable, RetryPausesDoubleUpToAMinute) {
+    Play play = Gives(PrintOutcome::RetryLater);
+    Update u = ScanWith({Entry("a", 1)}, {Listed("a", 1)}, play);
+    ASSERT_EQ(u.next[0].Mark, FileMark::Retry);
+    // Each failed try doubles the pause; before it has passed nothing is tried.
+    const std::uint32_t pauses[] = {5000, 10000, 20000, 40000, 60000, 60000};
+    for (const std::uint32_t pause : pauses) {
+        EXPECT_EQ(u.next[0].RetryDelayMs, pause);
+        play.now += pause - 1;
+        u = ScanWith(u.next, {Listed("a", 1)}, play);
+        EXPECT_TRUE(u.printed.empty()) << pause;
+        play.now += 1;
+        u = ScanWith(u.next, {Listed("a", 1)}, play);
+        EXPECT_EQ(u.printed, Names{"a"}) << pause;
+    }
+    // The printer works again: printed, handled, never again.
+    play.now += 60000;
+    play.outcome = PrintOutcome::Handled;
+    u = ScanWith(u.next, {Listed("a", 1)}, play);
+    EXPECT_EQ(u.printed, Names{"a"});
+    u = ScanWith(u.next, {Listed("a", 1)}, play);
     EXPECT_TRUE(u.printed.empty());
-    EXPECT_EQ(u.next, Table({{"a.jpg", 10, 0}}));
+    EXPECT_EQ(u.next[0].Mark, FileMark::Handled);
 }
 
-TEST(FileTable, GrowingFileTakesTheNewSizeAndWaits) {
-    const Update u = ScanWith(Table({{"a.jpg", 10, 0}}), {{"a.jpg", 20}});
+TEST(FileTable, RetryAcrossTheTickWrap) {
+    Play play = Gives(PrintOutcome::RetryLater);
+    play.now = 0xfffff000u;
+    Update u = ScanWith({Entry("a", 1)}, {Listed("a", 1)}, play);
+    play.now += 5000;  // wraps
+    u = ScanWith(u.next, {Listed("a", 1)}, play);
+    EXPECT_EQ(u.printed, Names{"a"});
+}
+
+TEST(FileTable, FileKeptForRetryThatChangesSettlesAgain) {
+    Play play = Gives(PrintOutcome::RetryLater);
+    Update u = ScanWith({Entry("a", 1)}, {Listed("a", 1)}, play);
+    play.now = 100000;
+    u = ScanWith(u.next, {Listed("a", 2)}, play);
     EXPECT_TRUE(u.printed.empty());
-    EXPECT_EQ(u.next, Table({{"a.jpg", 20, 0}}));
+    EXPECT_EQ(u.next[0].Mark, FileMark::Waiting);
 }
 
-TEST(FileTable, SettledFileIsPrintedOnceAndMarked) {
-    Update u = ScanWith(Table({{"a.jpg", 10, 0}}), {{"a.jpg", 10}});
-    EXPECT_EQ(u.printed, std::vector<std::string>{"a.jpg"});
-    EXPECT_EQ(u.next, Table({{"a.jpg", 10, 1}}));
-    // Still there at the next scan (could not be deleted): never again, even
-    // when its size changes.
-    u = ScanWith(u.next, {{"a.jpg", 99}});
+TEST(FileTable, WriterClosingLetsItSettleAtTheNextScan) {
+    Play play = Writing("a");
+    Update u = ScanWith({Entry("a", 1)}, {Listed("a", 1)}, play);
     EXPECT_TRUE(u.printed.empty());
-    EXPECT_EQ(u.next, Table({{"a.jpg", 10, 1}}));
-}
-
-TEST(FileTable, ZeroLengthFileSettlesLikeAnyOther) {
-    const Update u = ScanWith(Table({{"empty", 0, 0}}), {{"empty", 0}});
-    EXPECT_EQ(u.printed, std::vector<std::string>{"empty"});
-}
-
-TEST(FileTable, GoneFileIsDropped) {
-    const Update u = ScanWith(Table({{"a", 1, 0}, {"b", 2, 1}}), {});
-    EXPECT_TRUE(u.printed.empty());
-    EXPECT_TRUE(u.next.empty());
-}
-
-TEST(FileTable, FilesSettlingTogetherPrintInUnsignedByteOrder) {
-    // Upper case before lower case, and bytes above 0x7f after all ASCII.
-    const std::string high = "\xc3\xa9t\xc3\xa9.jpg";  // "été.jpg" in UTF-8
-    const FileTable prev =
-        Table({{"b", 1, 0}, {"B", 1, 0}, {"a", 1, 0}, {high, 1, 0}, {"_", 1, 0}});
-    const Update u = ScanWith(prev, {{"b", 1}, {"B", 1}, {"a", 1}, {high, 1}, {"_", 1}});
-    EXPECT_EQ(u.printed, (std::vector<std::string>{"B", "_", "a", "b", high}));
-}
-
-TEST(FileTable, PrintedMarkIsSetBeforeThePrintRuns) {
-    // The call-out sees the file as already handed over: whatever the print
-    // job does, the entry stays printed.
-    const FileTable prev = Table({{"a", 5, 0}});
-    FileTable next = UpdateFileTable(prev, {{"a", 5}}, [](const std::string&) {});
-    EXPECT_EQ(next.at("a").Printed, 1);
-}
-
-TEST(FileTable, RenamedFileCountsAsNew) {
-    // A change of case is a change of name.
-    const Update u = ScanWith(Table({{"photo.jpg", 7, 0}}), {{"Photo.jpg", 7}});
-    EXPECT_TRUE(u.printed.empty());
-    EXPECT_EQ(u.next, Table({{"Photo.jpg", 7, 0}}));
-}
-
-TEST(FileTable, SameLow32BitsLookUnchanged) {
-    // The lister reports sizes modulo 2^32, so growing by exactly 4 GiB is no
-    // change at all; one byte more is.
-    const std::uint64_t small = 10;
-    const std::uint64_t grown = small + (std::uint64_t{1} << 32);
-    Update u = ScanWith(Table({{"big", static_cast<std::uint32_t>(small), 0}}),
-                        {{"big", static_cast<std::uint32_t>(grown)}});
-    EXPECT_EQ(u.printed, std::vector<std::string>{"big"});
-    u = ScanWith(Table({{"big", static_cast<std::uint32_t>(small), 0}}),
-                 {{"big", static_cast<std::uint32_t>(grown + 1)}});
-    EXPECT_TRUE(u.printed.empty());
-}
-
-TEST(FileTable, NameMustBeAbsentOnceBeforeItPrintsAgain) {
-    // Printed, deleted, and a new file of the same name arrives before the
-    // next scan: the printed entry holds it back.
-    Update u = ScanWith(Table({{"a", 3, 1}}), {{"a", 8}});
-    EXPECT_TRUE(u.printed.empty());
-    u = ScanWith(u.next, {{"a", 8}});
-    EXPECT_TRUE(u.printed.empty());
-    // Gone for one scan, then back: new, then printed the scan after.
-    u = ScanWith(u.next, {});
-    u = ScanWith(u.next, {{"a", 8}});
-    EXPECT_TRUE(u.printed.empty());
-    u = ScanWith(u.next, {{"a", 8}});
-    EXPECT_EQ(u.printed, std::vector<std::string>{"a"});
-}
-
-TEST(FileTable, MixedScanKeepsExactlyTheListedFiles) {
-    const FileTable prev = Table({{"gone", 1, 0}, {"grow", 1, 0}, {"ready", 4, 0}, {"done", 9, 1}});
-    const Update u = ScanWith(prev, {{"grow", 2}, {"ready", 4}, {"done", 9}, {"new", 3}});
-    EXPECT_EQ(u.printed, std::vector<std::string>{"ready"});
-    EXPECT_EQ(u.next, Table({{"done", 9, 1}, {"grow", 2, 0}, {"new", 3, 0}, {"ready", 4, 1}}));
+    play.writing.clear();
+    u = ScanWith(u.next, {Listed("a", 1)}, play);
+    EXPECT_EQ(u.printed, Names{"a"});
 }
 
 }  // namespace

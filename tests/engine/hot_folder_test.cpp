@@ -7,26 +7,58 @@
 
 namespace {
 
-// A hot folder on fake services, the folder "/hf" with printer "printer".
-struct Rig {
-    FakeClock clock{1000};
-    FakeLister lister;
-    FakeImageLoader images;
-    RecordingSpooler spooler;
-    RecordingRemover remover;
-    EngineServices services{clock, lister, images, spooler, remover};
+using Outcome = PrintLogEntry::Outcome;
+
+// A hot folder on fake services, the folder "/hf" with printer "printer" and
+// a scan time of 5 s; each Scan moves the clock past the scan time.
+struct Rig : FakeServices {
+    FakeStop stop;
     HotFolder folder{"Photos", "/hf", "printer", 5};
 
     Rig() {
-        lister.folders.insert("/hf");
+        lister.AddFolder("/hf");
+        Start();
+    }
+    // What a service start does, on the same ledger: also what a restart does.
+    void Start() {
         folder.Reset(clock);
         folder.SetRunning();
     }
-    void Drop(const std::string& name, std::uint32_t size, FakeImageLoader::Entry image = {}) {
-        lister.listings["/hf"][name] = size;
-        images.images["/hf/" + name] = image;
+    void Drop(const std::string& name, std::uint32_t size, std::uint64_t inode = 1,
+              FakeImageLoader::Entry image = {}) {
+        const ListedFile file = Listed(name, size, inode, static_cast<std::int64_t>(inode));
+        lister.Put("/hf", file);
+        image.identity = file.Identity;
+        images.Set("/hf/" + name, image);
+    }
+    void Scan(int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            clock.Advance(5001);
+            folder.Scan(services, stop);
+        }
+    }
+    std::size_t Jobs() const { return spooler.Jobs().size(); }
+    std::optional<JobRecord> Record(const std::string& name) const {
+        return ledger.Find("/hf", name);
+    }
+    PrintLogEntry LastLog() const {
+        const auto entries = log.Entries();
+        return entries.empty() ? PrintLogEntry{} : entries.back();
     }
 };
+
+// The fake image for the rig's only file, as its listing says it is.
+FakeImageLoader::Entry Image(const Rig& rig, Status load, Status render = {}, int w = 100,
+                             int h = 100, int dpi = 0) {
+    FakeImageLoader::Entry e;
+    e.w = w;
+    e.h = h;
+    e.dx = e.dy = dpi;
+    e.load = std::move(load);
+    e.render = std::move(render);
+    e.identity = const_cast<Rig&>(rig).lister.List("/hf").at(0).Identity;
+    return e;
+}
 
 TEST(HotFolderRecord, DefaultsAreThoseOfANewHotFolder) {
     const HotFolder h;
@@ -37,6 +69,7 @@ TEST(HotFolderRecord, DefaultsAreThoseOfANewHotFolder) {
     EXPECT_EQ(h.GetState(), HF_STATE_WAITING);
     EXPECT_EQ(h.GetError(), HF_ERR_NONE);
     EXPECT_TRUE(h.GetFiles().empty());
+    EXPECT_TRUE(h.GetLastFailure().File.empty());
 }
 
 TEST(HotFolderRecord, ConstructorTakesNamePathPrinterScanTime) {
@@ -64,8 +97,8 @@ TEST(HotFolderRecord, SettersReplaceOneSettingEach) {
 
 TEST(HotFolderRecord, WaitingKeepsTheErrorAndRunningClearsIt) {
     Rig rig;
-    rig.lister.folders.clear();
-    rig.folder.Scan(rig.services);
+    rig.lister.RemoveFolder("/hf");
+    rig.Scan();
     ASSERT_EQ(rig.folder.GetState(), HF_STATE_ERROR);
     rig.folder.SetWaiting();
     EXPECT_EQ(rig.folder.GetState(), HF_STATE_WAITING);
@@ -78,7 +111,7 @@ TEST(HotFolderRecord, WaitingKeepsTheErrorAndRunningClearsIt) {
 TEST(HotFolderRecord, ResetStampsTheTickAndForgetsFilesOnly) {
     Rig rig;
     rig.Drop("a", 1);
-    rig.folder.Scan(rig.services);
+    rig.Scan();
     rig.folder.SetWaiting();
     ASSERT_EQ(rig.folder.GetFiles().size(), 1u);
     rig.clock.Set(0xfffffff0u);
@@ -88,10 +121,14 @@ TEST(HotFolderRecord, ResetStampsTheTickAndForgetsFilesOnly) {
     EXPECT_EQ(rig.folder.GetState(), HF_STATE_WAITING);
 }
 
-TEST(HotFolderRecord, CopyCarriesTheFileTableAndRunData) {
+TEST(HotFolderRecord, CopyCarriesTheFileTableRunDataAndLastFailure) {
     Rig rig;
     rig.Drop("a.jpg", 10);
-    rig.folder.Scan(rig.services);  // seen once
+    rig.lister.Put("/hf", Listed("notes.txt", 4));  // not an image: a failure to carry
+    rig.Scan(2);
+    ASSERT_EQ(rig.Jobs(), 1u);
+    rig.Drop("b.jpg", 10);
+    rig.Scan();  // b seen once
     HotFolder copy(rig.folder);
     HotFolder assigned;
     assigned = rig.folder;
@@ -99,19 +136,19 @@ TEST(HotFolderRecord, CopyCarriesTheFileTableAndRunData) {
         EXPECT_EQ(h->GetFiles(), rig.folder.GetFiles());
         EXPECT_EQ(h->GetLastScanTick(), rig.folder.GetLastScanTick());
         EXPECT_EQ(h->GetState(), HF_STATE_RUNNING);
+        EXPECT_EQ(h->GetLastFailure().File, "/hf/notes.txt");
     }
     // The copy's next scan prints, exactly as the original's would have.
-    copy.Scan(rig.services);
-    ASSERT_EQ(rig.spooler.jobs.size(), 1u);
-    EXPECT_EQ(rig.spooler.jobs[0].docName, "a.jpg");
-    // And the original is untouched by the copy's scan.
-    EXPECT_EQ(rig.folder.GetFiles().at("a.jpg").Printed, 0);
+    rig.clock.Advance(5001);
+    copy.Scan(rig.services, rig.stop);
+    ASSERT_EQ(rig.Jobs(), 2u);
+    EXPECT_EQ(rig.spooler.Jobs()[1].docName, "b.jpg");
 }
 
 TEST(HotFolderRecord, AssignWithoutFilesCopiesAllButTheTable) {
     Rig rig;
     rig.Drop("a.jpg", 10);
-    rig.folder.Scan(rig.services);
+    rig.Scan();
     HotFolder shown("old", "/old", "p", 1);
     shown.AssignWithoutFiles(rig.folder);
     EXPECT_EQ(shown.GetName(), "Photos");
@@ -129,130 +166,393 @@ TEST(HotFolderScan, NotRunningChangesNothingNotEvenTheTick) {
     rig.Drop("a", 1);
     rig.folder.SetWaiting();
     rig.clock.Advance(5000);
-    rig.folder.Scan(rig.services);
+    rig.folder.Scan(rig.services, rig.stop);
     EXPECT_EQ(rig.folder.GetLastScanTick(), 1000u);
-    EXPECT_EQ(rig.lister.listCalls, 0);
+    EXPECT_EQ(rig.lister.ListCalls(), 0);
     EXPECT_TRUE(rig.folder.GetFiles().empty());
 }
 
 TEST(HotFolderScan, StampsTheTickAtTheStartOfTheScan) {
     Rig rig;
     rig.clock.Set(0xffffffffu);
-    rig.folder.Scan(rig.services);
+    rig.folder.Scan(rig.services, rig.stop);
     EXPECT_EQ(rig.folder.GetLastScanTick(), 0xffffffffu);
 }
 
-TEST(HotFolderScan, BadPathIsAnErrorUntilRestartedAndKeepsTheTable) {
+TEST(HotFolderScan, MissingPathIsAnErrorUntilTheFolderIsBack) {
     Rig rig;
     rig.Drop("a", 1);
-    rig.folder.Scan(rig.services);
-    rig.lister.folders.clear();
-    rig.folder.Scan(rig.services);
+    rig.Scan();
+    rig.lister.RemoveFolder("/hf");
+    rig.Scan(2);
     EXPECT_EQ(rig.folder.GetState(), HF_STATE_ERROR);
     EXPECT_EQ(rig.folder.GetError(), HF_ERR_PATH);
-    EXPECT_EQ(rig.folder.GetFiles().size(), 1u);
-    // The folder coming back changes nothing until the next start.
-    rig.lister.folders.insert("/hf");
-    rig.folder.Scan(rig.services);
-    rig.folder.Scan(rig.services);
-    EXPECT_EQ(rig.folder.GetState(), HF_STATE_ERROR);
-    EXPECT_TRUE(rig.spooler.jobs.empty());
+    EXPECT_EQ(rig.folder.GetLastFailure().File, "/hf");
+    EXPECT_EQ(rig.folder.GetLastScanTick(), rig.clock.Now()) << "still checked at its interval";
+    // Back: running, error cleared, the table fresh: the file settles again.
+    rig.lister.AddFolder("/hf");
+    rig.Scan();
+    EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_NONE);
+    EXPECT_EQ(rig.Jobs(), 0u);
+    rig.Scan();
+    EXPECT_EQ(rig.Jobs(), 1u);
 }
 
-TEST(HotFolderPrint, SettledFileIsPrintedNamedAfterItselfAndDeleted) {
+TEST(HotFolderPrint, SettledFileIsSentAndDeletedOnlyOnceItsJobCompleted) {
     Rig rig;
-    rig.Drop("photo.jpg", 10, {3000, 2000, 300, 300});
-    int states = 0;
-    rig.spooler.stateProbe = [&] {
-        ++states;
-        return rig.folder.GetState();
-    };
-    rig.folder.Scan(rig.services);
-    EXPECT_TRUE(rig.spooler.jobs.empty());
-    rig.folder.Scan(rig.services);
-    ASSERT_EQ(rig.spooler.jobs.size(), 1u);
-    const auto& job = rig.spooler.jobs[0];
+    rig.Drop("photo.jpg", 10);
+    rig.images.Set("/hf/photo.jpg", Image(rig, {}, {}, 3000, 2000, 300));
+    rig.spooler.newJobState = JobState::Pending;
+    rig.spooler.stateProbe = [&] { return rig.folder.GetState(); };
+    rig.Scan();
+    EXPECT_EQ(rig.Jobs(), 0u) << "printed by the scan that first saw it";
+    rig.Scan();
+    ASSERT_EQ(rig.Jobs(), 1u);
+    const auto job = rig.spooler.Jobs()[0];
     EXPECT_EQ(job.printer, "printer");
     EXPECT_EQ(job.docName, "photo.jpg");
     EXPECT_EQ(job.width, 4800);
     EXPECT_EQ(job.height, 3200);
     EXPECT_EQ(job.stateWhilePrinting, HF_STATE_PRINTING);
-    EXPECT_EQ(rig.remover.removed, std::vector<std::string>{"/hf/photo.jpg"});
     EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
+    const PrintLogEntry sent = rig.LastLog();
+    EXPECT_EQ(sent.Result, Outcome::Sent);
+    EXPECT_EQ(sent.HotFolder, "Photos");
+    EXPECT_EQ(sent.File, "/hf/photo.jpg");
+    EXPECT_EQ(sent.JobId, job.id);
+    EXPECT_EQ(sent.Width, 4800);
+    EXPECT_EQ(sent.Height, 3200);
+    ASSERT_TRUE(rig.Record("photo.jpg"));
+    EXPECT_EQ(rig.Record("photo.jpg")->State, JobRecord::Stage::Sent);
+
+    rig.Scan(3);  // pending: the file waits, nothing is sent again
+    EXPECT_TRUE(rig.remover.Removed().empty());
+    EXPECT_EQ(rig.Jobs(), 1u);
+    rig.spooler.SetJob(job.id, JobState::Completed);
+    rig.Scan();
+    EXPECT_EQ(rig.remover.Removed(), std::vector<std::string>{"/hf/photo.jpg"});
+    EXPECT_FALSE(rig.Record("photo.jpg"));
+    EXPECT_EQ(rig.LastLog().Result, Outcome::Printed);
+    rig.Scan(2);
+    EXPECT_EQ(rig.Jobs(), 1u);
+    EXPECT_TRUE(rig.folder.GetFiles().empty());
+}
+
+// Each stage that can fail: the file stays with the stage's reason, and is
+// tried again either at later scans (the printer's fault) or only once it
+// changed (the file's fault). Either way, once the cause is gone it prints
+// exactly once and the error clears.
+TEST(HotFolderPrint, FailureKeepsTheFileWithItsReasonAndRecoversOnce) {
+    const Status damaged = Status::Failure(HF_ERR_DAMAGED, "premature end of JPEG");
+    struct Case {
+        const char* name;
+        std::function<void(Rig&, bool fail)> cause;
+        HotFolderError code;
+        bool retriedUnchanged;
+    };
+    const Case cases[] = {
+        {"not an image",
+         [](Rig& r, bool fail) {
+             r.images.Set(
+                 "/hf/a",
+                 Image(r, fail ? Status::Failure(HF_ERR_NOT_IMAGE, "unknown format") : Status{}));
+         },
+         HF_ERR_NOT_IMAGE, false},
+        {"damaged header",
+         [&](Rig& r, bool fail) { r.images.Set("/hf/a", Image(r, fail ? damaged : Status{})); },
+         HF_ERR_DAMAGED, false},
+        {"damaged pixels",
+         [&](Rig& r, bool fail) { r.images.Set("/hf/a", Image(r, {}, fail ? damaged : Status{})); },
+         HF_ERR_DAMAGED, false},
+        {"too large",
+         [](Rig& r, bool fail) {
+             r.images.Set(
+                 "/hf/a",
+                 Image(r, fail ? Status::Failure(HF_ERR_TOO_LARGE, "over the limit") : Status{}));
+         },
+         HF_ERR_TOO_LARGE, false},
+        {"too thin for the page",
+         [](Rig& r, bool fail) {
+             r.images.Set("/hf/a", Image(r, {}, {}, 1, fail ? 1000000 : 100, 72));
+         },
+         HF_ERR_TOO_LARGE, false},
+        {"printer does not exist",
+         [](Rig& r, bool fail) { r.folder.SetPrinterName(fail ? "gone" : "printer"); },
+         HF_ERR_PRINTER, true},
+        {"scheduler unreachable",
+         [](Rig& r, bool fail) {
+             r.spooler.openFailure =
+                 fail ? Status::Failure(HF_ERR_UNREACHABLE, "connection refused") : Status{};
+         },
+         HF_ERR_UNREACHABLE, true},
+        {"no page size",
+         [](Rig& r, bool fail) {
+             r.spooler.openFailure =
+                 fail ? Status::Failure(HF_ERR_NO_PAGE_SIZE, "no media") : Status{};
+         },
+         HF_ERR_NO_PAGE_SIZE, true},
+        {"job refused before it existed",
+         [](Rig& r, bool fail) {
+             r.spooler.printFailure =
+                 fail ? Status::Failure(HF_ERR_JOB_FAILED, "client-error-not-possible") : Status{};
+         },
+         HF_ERR_JOB_FAILED, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.Drop("a", 10);
+        c.cause(rig, true);
+        rig.Scan(2);
+        EXPECT_EQ(rig.Jobs(), 0u);
+        EXPECT_EQ(rig.folder.GetError(), c.code);
+        EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
+        const FailureNote note = rig.folder.GetLastFailure();
+        EXPECT_EQ(note.File, "/hf/a");
+        EXPECT_EQ(note.Code, c.code);
+        EXPECT_FALSE(note.Reason.empty());
+        EXPECT_EQ(rig.LastLog().Result, Outcome::Kept);
+        EXPECT_EQ(rig.LastLog().Code, c.code);
+        EXPECT_FALSE(rig.Record("a")) << "no job, no record";
+
+        rig.Scan(3);
+        const std::size_t tries = rig.images.Loaded().size();
+        EXPECT_EQ(tries > 1, c.retriedUnchanged) << tries << " tries";
+
+        c.cause(rig, false);
+        if (!c.retriedUnchanged) {
+            rig.Scan(3);
+            EXPECT_EQ(rig.Jobs(), 0u) << "unchanged: not tried again";
+            rig.Drop("a", 10, 2);  // the completed file, written anew
+            c.cause(rig, false);
+            rig.Scan();
+            EXPECT_EQ(rig.Jobs(), 0u) << "changed: it settles again first";
+        }
+        rig.clock.Advance(kLongestRetryDelayMs);
+        rig.Scan(4);
+        EXPECT_EQ(rig.Jobs(), 1u);
+        EXPECT_EQ(rig.folder.GetError(), HF_ERR_NONE);
+        EXPECT_EQ(rig.remover.Removed(), std::vector<std::string>{"/hf/a"});
+    }
+}
+
+TEST(HotFolderPrint, JobStatesDecideWhatBecomesOfTheFile) {
+    struct Case {
+        JobState state;
+        bool removed;
+        JobRecord::Stage stage;  // when not removed
+        HotFolderError error;
+        std::vector<Outcome> log;
+    };
+    const Case cases[] = {
+        {JobState::Pending, false, JobRecord::Stage::Sent, HF_ERR_NONE, {Outcome::Sent}},
+        {JobState::Unknown, false, JobRecord::Stage::Sent, HF_ERR_NONE, {Outcome::Sent}},
+        {JobState::Completed, true, {}, HF_ERR_NONE, {Outcome::Sent, Outcome::Printed}},
+        {JobState::Failed,
+         false,
+         JobRecord::Stage::Failed,
+         HF_ERR_JOB_FAILED,
+         {Outcome::Sent, Outcome::Kept}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.state));
+        Rig rig;
+        rig.spooler.newJobState = c.state;
+        rig.Drop("a", 10);
+        rig.Scan(2);
+        rig.Scan(3);
+        EXPECT_EQ(rig.Jobs(), 1u) << "never sent twice";
+        EXPECT_EQ(rig.remover.Removed().size(), c.removed ? 1u : 0u);
+        EXPECT_EQ(rig.folder.GetError(), c.error);
+        EXPECT_EQ(rig.log.Outcomes(), c.log);
+        if (!c.removed) {
+            ASSERT_TRUE(rig.Record("a"));
+            EXPECT_EQ(rig.Record("a")->State, c.stage);
+        }
+    }
+}
+
+TEST(HotFolderPrint, AbortedJobKeepsTheFileWithTheSchedulersReasonUntilItChanges) {
+    Rig rig;
+    rig.spooler.newJobState = JobState::Failed;
+    rig.Drop("a", 10);
+    rig.Scan(2);
+    rig.spooler.SetJob(1, JobState::Failed, "job-aborted-by-system");
+    rig.Scan();
+    EXPECT_EQ(rig.LastLog().Reason, "job-aborted-by-system");
+    EXPECT_EQ(rig.folder.GetLastFailure().Reason, "job-aborted-by-system");
+    // A restart does not send it again either.
+    rig.Start();
+    rig.Scan(3);
+    EXPECT_EQ(rig.Jobs(), 1u);
+    // Replaced by the user: a new file, printed once.
+    rig.spooler.newJobState = JobState::Completed;
+    rig.Drop("a", 11, 2);
+    rig.Scan(3);
+    EXPECT_EQ(rig.Jobs(), 2u);
+    EXPECT_EQ(rig.remover.Removed(), std::vector<std::string>{"/hf/a"});
+}
+
+TEST(HotFolderPrint, FileThatCannotBeDeletedIsNeverPrintedAgainAcrossRestarts) {
+    Rig rig;
+    rig.remover.failure = Status::Failure(HF_ERR_NOT_DELETED, "Permission denied");
+    rig.Drop("a", 10);
+    rig.Scan(3);
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_NOT_DELETED);
+    EXPECT_EQ(rig.folder.GetLastFailure().Reason, "Permission denied");
+    EXPECT_EQ(rig.log.Outcomes(), (std::vector<Outcome>{Outcome::Sent, Outcome::NotDeleted}));
+    ASSERT_TRUE(rig.Record("a"));
+    EXPECT_EQ(rig.Record("a")->State, JobRecord::Stage::Printed);
+
+    // Stop/Start, and a whole new record on the same ledger (a restart).
+    rig.Start();
+    rig.Scan(3);
+    HotFolder restarted("Photos", "/hf", "printer", 5);
+    restarted.Reset(rig.clock);
+    restarted.SetRunning();
+    for (int i = 0; i < 3; ++i) {
+        rig.clock.Advance(5001);
+        restarted.Scan(rig.services, rig.stop);
+    }
+    EXPECT_EQ(rig.Jobs(), 1u);
+    EXPECT_EQ(rig.log.Outcomes().size(), 2u) << "later deletes are tried quietly";
+
+    // The deletion works at last: the record goes, the error clears.
+    rig.remover.failure = {};
+    rig.Scan();
+    EXPECT_EQ(rig.remover.Removed(), std::vector<std::string>{"/hf/a"});
+    EXPECT_FALSE(rig.Record("a"));
     EXPECT_EQ(rig.folder.GetError(), HF_ERR_NONE);
+    EXPECT_EQ(rig.LastLog().Result, Outcome::Printed);
 }
 
-TEST(HotFolderPrint, FileThatDoesNotLoadStaysAndIsNotTriedAgain) {
+TEST(HotFolderPrint, JobInFlightSurvivesARestartAndIsNeverResent) {
     Rig rig;
-    rig.lister.listings["/hf"]["notes.txt"] = 4;  // not a known image
-    for (int i = 0; i < 4; ++i) rig.folder.Scan(rig.services);
-    EXPECT_EQ(rig.images.loaded, std::vector<std::string>{"/hf/notes.txt"});
-    EXPECT_TRUE(rig.spooler.opened.empty());
-    EXPECT_TRUE(rig.remover.removed.empty());
-    EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
+    rig.spooler.newJobState = JobState::Pending;
+    rig.Drop("a", 10);
+    rig.Scan(2);
+    HotFolder restarted("Photos", "/hf", "printer", 5);
+    restarted.Reset(rig.clock);
+    restarted.SetRunning();
+    for (int i = 0; i < 3; ++i) {
+        rig.clock.Advance(5001);
+        restarted.Scan(rig.services, rig.stop);
+    }
+    EXPECT_EQ(rig.Jobs(), 1u);
+    EXPECT_TRUE(rig.remover.Removed().empty());
+    rig.spooler.SetJob(1, JobState::Completed);
+    rig.clock.Advance(5001);
+    restarted.Scan(rig.services, rig.stop);
+    EXPECT_EQ(rig.remover.Removed(), std::vector<std::string>{"/hf/a"});
+}
+
+TEST(HotFolderPrint, SendCutShortByTheProgramEndingIsKeptAndNotResent) {
+    Rig rig;
+    rig.Drop("a", 10);
+    rig.ledger.Put(
+        {"/hf", "a", rig.lister.List("/hf")[0].Identity, "printer", 0, JobRecord::Stage::Sending});
+    rig.Scan(3);
+    EXPECT_EQ(rig.Jobs(), 0u);
+    EXPECT_TRUE(rig.remover.Removed().empty());
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_JOB_FAILED);
+    EXPECT_NE(rig.folder.GetLastFailure().Reason.find("may have printed"), std::string::npos);
+    EXPECT_EQ(rig.log.Outcomes(), std::vector<Outcome>{Outcome::Kept}) << "said once";
+    EXPECT_EQ(rig.Record("a")->State, JobRecord::Stage::Failed);
+}
+
+TEST(HotFolderPrint, RecordWhoseFileIsGoneOrReplacedIsErased) {
+    Rig rig;
+    rig.spooler.newJobState = JobState::Pending;
+    rig.Drop("gone", 10);
+    rig.Drop("replaced", 10);
+    rig.Scan(2);
+    ASSERT_EQ(rig.Jobs(), 2u);
+    rig.lister.Remove("/hf", "gone");
+    rig.Drop("replaced", 10, 5);
+    rig.Scan();
+    EXPECT_FALSE(rig.Record("gone"));
+    EXPECT_FALSE(rig.Record("replaced"));
+    rig.Scan();
+    EXPECT_EQ(rig.Jobs(), 3u) << "the replacement is a new file";
+}
+
+TEST(HotFolderPrint, NewFileUnderAPrintedNameIsPrintedToo) {
+    Rig rig;
+    rig.Drop("a", 10);
+    rig.Scan(3);  // sent, then deleted
+    ASSERT_EQ(rig.remover.Removed().size(), 1u);
+    rig.Drop("a", 10, 2);  // same name and size, another inode
+    rig.Scan();
+    EXPECT_EQ(rig.Jobs(), 1u);
+    rig.Scan();
+    EXPECT_EQ(rig.Jobs(), 2u);
+}
+
+TEST(HotFolderPrint, FileHeldByAWriterDoesNotSettle) {
+    struct Case {
+        WriterProbe probe;
+        bool printsWhileHeld;
+    };
+    for (const Case c : {Case{WriterProbe::OpenForWriting, false}, Case{WriterProbe::Unknown, true},
+                         Case{WriterProbe::NotOpen, true}}) {
+        Rig rig;
+        rig.Drop("a", 10);
+        rig.lister.SetProbe("/hf/a", c.probe);
+        rig.Scan(3);
+        EXPECT_EQ(rig.Jobs(), c.printsWhileHeld ? 1u : 0u) << static_cast<int>(c.probe);
+        rig.lister.SetProbe("/hf/a", WriterProbe::NotOpen);
+        rig.Scan();
+        EXPECT_EQ(rig.Jobs(), 1u) << static_cast<int>(c.probe);
+    }
+}
+
+TEST(HotFolderPrint, StopBetweenFilesLeavesTheRestForTheNextRun) {
+    Rig rig;
+    for (const char* n : {"b", "a", "C"}) rig.Drop(n, 1);
+    rig.spooler.onPrint = [&](const std::string&) { rig.stop.requested = true; };
+    rig.Scan(2);
+    ASSERT_EQ(rig.Jobs(), 1u);
+    EXPECT_EQ(rig.spooler.Jobs()[0].docName, "C");
+    // The next run: each prints once, C never again.
+    rig.spooler.onPrint = nullptr;
+    rig.stop.requested = false;
+    rig.Start();
+    rig.Scan(4);
+    ASSERT_EQ(rig.Jobs(), 3u);
+    EXPECT_EQ(rig.spooler.Jobs()[1].docName, "a");
+    EXPECT_EQ(rig.spooler.Jobs()[2].docName, "b");
+}
+
+TEST(HotFolderPrint, StopDuringASendKeepsTheFileAndLogsTheInterruption) {
+    Rig rig;
+    rig.Drop("a", 1);
+    rig.spooler.printFailure = Status::Failure(HF_ERR_UNREACHABLE, "stopped");
+    rig.spooler.stateProbe = [&] {
+        rig.stop.requested = true;  // the user stops while the job is sent
+        return rig.folder.GetState();
+    };
+    rig.Scan(2);
+    EXPECT_EQ(rig.LastLog().Result, Outcome::Interrupted);
     EXPECT_EQ(rig.folder.GetError(), HF_ERR_NONE);
-}
-
-TEST(HotFolderPrint, DamagedPixelsFailBeforeAnyJobAndKeepTheFile) {
-    Rig rig;
-    rig.Drop("half.jpg", 10, {100, 100, 0, 0, /*renders=*/false});
-    rig.folder.Scan(rig.services);
-    rig.folder.Scan(rig.services);
-    EXPECT_TRUE(rig.spooler.jobs.empty());
-    EXPECT_TRUE(rig.remover.removed.empty());
-    EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
-    EXPECT_EQ(rig.folder.GetError(), HF_ERR_NONE);
-}
-
-TEST(HotFolderPrint, MissingPrinterKeepsTheFileAndShowsAPrinterError) {
-    Rig rig;
-    rig.folder.SetPrinterName("gone");
-    rig.Drop("a.png", 10);
-    rig.Drop("b.png", 10);
-    rig.folder.Scan(rig.services);
-    rig.folder.Scan(rig.services);
-    // Both files were tried, neither deleted; scanning goes on.
-    EXPECT_EQ(rig.spooler.opened, (std::vector<std::string>{"gone", "gone"}));
-    EXPECT_TRUE(rig.remover.removed.empty());
-    EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
-    EXPECT_EQ(rig.folder.GetError(), HF_ERR_PRINTER);
-    rig.Drop("c.png", 10);
-    rig.folder.Scan(rig.services);
-    EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
-}
-
-TEST(HotFolderPrint, JobThatCannotBeSentKeepsTheFile) {
-    Rig rig;
-    rig.spooler.failPrint = true;
-    rig.Drop("a.png", 10);
-    rig.folder.Scan(rig.services);
-    rig.folder.Scan(rig.services);
-    EXPECT_TRUE(rig.remover.removed.empty());
-    EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
-    EXPECT_EQ(rig.folder.GetError(), HF_ERR_PRINTER);
-}
-
-TEST(HotFolderPrint, ImageTooThinForThePageIsKept) {
-    // 1 x 100000 pixels at 72 dpi: one factor for both sides leaves its width
-    // under half a printer pixel, so there is nothing to print.
-    Rig rig;
-    rig.Drop("line.png", 10, {1, 1000000, 72, 72});
-    rig.folder.Scan(rig.services);
-    rig.folder.Scan(rig.services);
-    EXPECT_TRUE(rig.spooler.jobs.empty());
-    EXPECT_TRUE(rig.remover.removed.empty());
-    EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
+    EXPECT_FALSE(rig.Record("a"));
+    rig.spooler.printFailure = {};
+    rig.spooler.stateProbe = nullptr;
+    rig.stop.requested = false;
+    rig.Start();
+    rig.Scan(3);
+    EXPECT_EQ(rig.Jobs(), 1u);
 }
 
 TEST(HotFolderPrint, FilesOfOneScanPrintOneAfterAnotherInNameOrder) {
     Rig rig;
     for (const char* n : {"b.jpg", "a.jpg", "C.jpg"}) rig.Drop(n, 1);
-    rig.folder.Scan(rig.services);
-    rig.folder.Scan(rig.services);
-    ASSERT_EQ(rig.spooler.jobs.size(), 3u);
-    EXPECT_EQ(rig.spooler.jobs[0].docName, "C.jpg");
-    EXPECT_EQ(rig.spooler.jobs[1].docName, "a.jpg");
-    EXPECT_EQ(rig.spooler.jobs[2].docName, "b.jpg");
+    rig.Scan(2);
+    const auto jobs = rig.spooler.Jobs();
+    ASSERT_EQ(jobs.size(), 3u);
+    EXPECT_EQ(jobs[0].docName, "C.jpg");
+    EXPECT_EQ(jobs[1].docName, "a.jpg");
+    EXPECT_EQ(jobs[2].docName, "b.jpg");
 }
 
 TEST(DocumentName, IsThePartAfterTheLastSlash) {

@@ -1,6 +1,6 @@
 // Scans of real folders on disk, with the real listing, the real image
 // loader and the real deletion; only the printer records instead of
-// printing.
+// printing (its jobs complete at once), and the ledger and log are in memory.
 #include "engine/hot_folder.h"
 
 #include <fcntl.h>
@@ -25,7 +25,10 @@ struct DiskRig {
     VipsImageLoader images;
     RecordingSpooler spooler;
     PosixFileRemover remover;
-    EngineServices services{clock, lister, images, spooler, remover};
+    FakeLedger ledger;
+    RecordingLog log;
+    FakeStop stop;
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
     HotFolder folder;
 
     explicit DiskRig(const std::string& path = {}) : folder("Test", path, "printer", 5) {
@@ -35,9 +38,15 @@ struct DiskRig {
     }
     void Scan(int times = 1) {
         for (int i = 0; i < times; ++i) {
-            clock.Advance(5000);
-            folder.Scan(services);
+            clock.Advance(5001);
+            folder.Scan(services, stop);
         }
+    }
+    const FileEntry* File(const std::string& name) const {
+        for (const FileEntry& e : folder.GetFiles()) {
+            if (e.Name == name) return &e;
+        }
+        return nullptr;
     }
 };
 
@@ -74,7 +83,7 @@ TEST(ScanOnDisk, EmptyFolderAndSubFoldersOnlyPrintNothing) {
     testimages::Write(rig.dir / "sub/inside.png", {});
     rig.Scan(3);
     EXPECT_TRUE(rig.folder.GetFiles().empty());
-    EXPECT_TRUE(rig.spooler.jobs.empty());
+    EXPECT_TRUE(rig.spooler.Jobs().empty());
     EXPECT_TRUE(FileExists(rig.dir / "sub/inside.png"));
     EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
 }
@@ -83,12 +92,14 @@ TEST(ScanOnDisk, SettledImageIsPrintedAtItsSizeOnPaperAndDeleted) {
     DiskRig rig;
     testimages::Write(rig.dir / "photo.jpg", {.Width = 3000, .Height = 2000, .Dpi = 300});
     rig.Scan();
-    EXPECT_TRUE(rig.spooler.jobs.empty()) << "printed by the scan that first saw it";
+    EXPECT_TRUE(rig.spooler.Jobs().empty()) << "printed by the scan that first saw it";
     rig.Scan();
-    ASSERT_EQ(rig.spooler.jobs.size(), 1u);
-    EXPECT_EQ(rig.spooler.jobs[0].docName, "photo.jpg");
-    EXPECT_EQ(rig.spooler.jobs[0].width, 4800);
-    EXPECT_EQ(rig.spooler.jobs[0].height, 3200);
+    ASSERT_EQ(rig.spooler.Jobs().size(), 1u);
+    EXPECT_EQ(rig.spooler.Jobs()[0].docName, "photo.jpg");
+    EXPECT_EQ(rig.spooler.Jobs()[0].width, 4800);
+    EXPECT_EQ(rig.spooler.Jobs()[0].height, 3200);
+    EXPECT_TRUE(FileExists(rig.dir / "photo.jpg")) << "deleted before its job completed";
+    rig.Scan();  // the job has completed
     EXPECT_FALSE(FileExists(rig.dir / "photo.jpg"));
     EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
     rig.Scan();
@@ -103,8 +114,8 @@ TEST(ScanOnDisk, LinksAndFifosAreNeverTouched) {
     ASSERT_EQ(mkfifo((rig.dir / "pipe.png").c_str(), 0644), 0);
     testimages::Write(rig.dir / "real.png", {});
     rig.Scan(3);  // a fifo opened for reading would hang here
-    ASSERT_EQ(rig.spooler.jobs.size(), 1u);
-    EXPECT_EQ(rig.spooler.jobs[0].docName, "real.png");
+    ASSERT_EQ(rig.spooler.Jobs().size(), 1u);
+    EXPECT_EQ(rig.spooler.Jobs()[0].docName, "real.png");
     EXPECT_TRUE(FileExists(rig.dir / "link.png"));
     EXPECT_TRUE(FileExists(outside / "secret.png"));
     EXPECT_TRUE(FileExists(rig.dir / "pipe.png"));
@@ -119,21 +130,23 @@ TEST(ScanOnDisk, FileStillGrowingWaitsForTwoScansWithTheSameSize) {
     rig.Scan();
     WriteFile(path, bytes);  // the writer finishes
     rig.Scan();
-    EXPECT_TRUE(rig.spooler.jobs.empty());
+    EXPECT_TRUE(rig.spooler.Jobs().empty());
     rig.Scan();
-    ASSERT_EQ(rig.spooler.jobs.size(), 1u);
+    ASSERT_EQ(rig.spooler.Jobs().size(), 1u);
+    rig.Scan();
     EXPECT_FALSE(FileExists(path));
 }
 
-TEST(ScanOnDisk, FileThatIsNotAnImageStaysAndIsNotRetried) {
+TEST(ScanOnDisk, FileThatIsNotAnImageStaysAndIsNotRetriedWhileUnchanged) {
     DiskRig rig;
     WriteFile(rig.dir / "notes.jpg", "this is text, whatever its name says");
     rig.Scan(4);
-    EXPECT_TRUE(rig.spooler.opened.empty());
+    EXPECT_TRUE(rig.spooler.Opened().empty());
     EXPECT_TRUE(FileExists(rig.dir / "notes.jpg"));
     EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
-    EXPECT_EQ(rig.folder.GetError(), HF_ERR_NONE);
-    EXPECT_EQ(rig.folder.GetFiles().at("notes.jpg").Printed, 1);
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_NOT_IMAGE);
+    ASSERT_NE(rig.File("notes.jpg"), nullptr);
+    EXPECT_EQ(rig.File("notes.jpg")->Mark, FileMark::Handled);
 }
 
 TEST(ScanOnDisk, TruncatedImageStaysAndNoJobIsSent) {
@@ -142,9 +155,10 @@ TEST(ScanOnDisk, TruncatedImageStaysAndNoJobIsSent) {
     const std::string bytes = ReadFile(rig.dir / "half.jpg");
     WriteFile(rig.dir / "half.jpg", bytes.substr(0, bytes.size() / 2));
     rig.Scan(3);
-    EXPECT_TRUE(rig.spooler.jobs.empty());
+    EXPECT_TRUE(rig.spooler.Jobs().empty());
     EXPECT_TRUE(FileExists(rig.dir / "half.jpg"));
     EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_DAMAGED);
 }
 
 TEST(ScanOnDisk, ReadOnlyFolderPrintsOnceAndNeverAgain) {
@@ -171,18 +185,35 @@ TEST(ScanOnDisk, ReadOnlyFolderPrintsOnceAndNeverAgain) {
         FakeClock clock;
         PosixFolderLister lister;
         FakeImageLoader images;  // no image library in a forked child
-        images.images[hot + "/a.png"] = {};
+        FakeImageLoader::Entry image;
+        image.identity = lister.List(hot).at(0).Identity;
+        images.Set(hot + "/a.png", image);
         RecordingSpooler spooler;
         PosixFileRemover remover;
-        EngineServices services{clock, lister, images, spooler, remover};
+        FakeLedger ledger;
+        RecordingLog log;
+        FakeStop stop;
+        EngineServices services{clock, lister, images, spooler, remover, ledger, log};
         HotFolder folder("ro", hot, "printer", 5);
         folder.Reset(clock);
         folder.SetRunning();
-        for (int i = 0; i < 5; ++i) folder.Scan(services);
+        for (int i = 0; i < 5; ++i) {
+            clock.Advance(5001);
+            folder.Scan(services, stop);
+        }
+        // A restart on the same ledger must not print it again either.
+        folder.Reset(clock);
+        for (int i = 0; i < 3; ++i) {
+            clock.Advance(5001);
+            folder.Scan(services, stop);
+        }
         chmod(hot.c_str(), 0755);
-        if (spooler.jobs.size() != 1) _exit(20 + static_cast<int>(spooler.jobs.size()));
+        const int jobs = static_cast<int>(spooler.Jobs().size());
+        if (jobs != 1) _exit(20 + jobs);
         if (access((hot + "/a.png").c_str(), F_OK) != 0) _exit(30);
-        if (folder.GetState() != HF_STATE_RUNNING || folder.GetError() != HF_ERR_NONE) _exit(31);
+        if (folder.GetState() != HF_STATE_RUNNING || folder.GetError() != HF_ERR_NOT_DELETED) {
+            _exit(31);
+        }
         _exit(0);
     }
     int status = 0;
@@ -192,15 +223,20 @@ TEST(ScanOnDisk, ReadOnlyFolderPrintsOnceAndNeverAgain) {
         << "10-13: set-up failed; 2N: printed N times; 30: file lost; 31: wrong state";
 }
 
-TEST(ScanOnDisk, SizeGrowingByExactly4GiBLooksSettled) {
+TEST(ScanOnDisk, SizeGrowingByExactly4GiBIsStillAChange) {
+    // The low 32 bits of the size stay the same; the whole size in the
+    // file's identity does not.
     DiskRig rig;
     const std::string path = rig.dir / "sparse.bin";
     WriteFile(path, "0123456789");
     rig.Scan();
     ASSERT_EQ(truncate(path.c_str(), (off_t{1} << 32) + 10), 0);
     rig.Scan();
+    ASSERT_NE(rig.File("sparse.bin"), nullptr);
+    EXPECT_EQ(rig.File("sparse.bin")->Mark, FileMark::Waiting);
+    rig.Scan();
     // Handed to the print job (which refuses it: it is no image) and kept.
-    EXPECT_EQ(rig.folder.GetFiles().at("sparse.bin").Printed, 1);
+    EXPECT_EQ(rig.File("sparse.bin")->Mark, FileMark::Handled);
     EXPECT_TRUE(FileExists(path));
 }
 

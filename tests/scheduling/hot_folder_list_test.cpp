@@ -12,19 +12,20 @@ HotFolder Folder(const std::string& name, std::int32_t scanTime = 5,
 }
 
 // A list whose folders run on fake services.
-struct ListRig {
-    FakeClock clock{1000};
-    FakeLister lister;
-    FakeImageLoader images;
-    RecordingSpooler spooler;
-    RecordingRemover remover;
-    EngineServices services{clock, lister, images, spooler, remover};
+struct ListRig : FakeServices {
+    FakeStop stop;
     HotFolderList list;
 
-    ListRig() { lister.folders.insert("/hf"); }
+    ListRig() { lister.AddFolder("/hf"); }
     void StartRun() {
         list.ResetAll(clock);
         list.StartAll();
+    }
+    void ScanDue() { list.ScanDue(services, stop); }
+    std::int32_t State(int id) const {
+        HotFolder out;
+        list.Get(id, out);
+        return out.GetState();
     }
 };
 
@@ -93,9 +94,9 @@ TEST(HotFolderList, EmptyListSleepsTheLongestAndDoesNothing) {
     EXPECT_EQ(rig.list.GetCount(), 0u);
     EXPECT_EQ(rig.list.GetTimeToNextScan(rig.clock), 20000u);
     rig.StartRun();
-    rig.list.ScanDue(rig.services);
+    rig.ScanDue();
     rig.list.StopAll();
-    EXPECT_EQ(rig.lister.listCalls, 0);
+    EXPECT_EQ(rig.lister.ListCalls(), 0);
 }
 
 struct SleepCase {
@@ -134,19 +135,39 @@ INSTANTIATE_TEST_SUITE_P(
                                 5000 - 0x100}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(HotFolderList, OnlyRunningFoldersCountForTheSleep) {
+TEST(HotFolderList, FolderWithAMissingPathIsStillCheckedAndResumes) {
     ListRig rig;
-    rig.lister.folders.clear();  // every scan will find a bad path
+    rig.lister.RemoveFolder("/hf");  // every scan will find a bad path
     rig.list.Add(Folder("error", 1));
     rig.StartRun();
     rig.clock.Advance(1001);
-    rig.list.ScanDue(rig.services);
-    HotFolder out;
-    ASSERT_TRUE(rig.list.Get(0, out));
-    ASSERT_EQ(out.GetState(), HF_STATE_ERROR);
-    EXPECT_EQ(rig.list.GetTimeToNextScan(rig.clock), 20000u);
+    rig.ScanDue();
+    ASSERT_EQ(rig.State(0), HF_STATE_ERROR);
+    EXPECT_EQ(rig.list.GetTimeToNextScan(rig.clock), 1000u);
+    rig.clock.Advance(1001);
+    rig.ScanDue();
+    EXPECT_EQ(rig.State(0), HF_STATE_ERROR);
+    rig.lister.AddFolder("/hf");
+    rig.clock.Advance(1001);
+    rig.ScanDue();
+    EXPECT_EQ(rig.State(0), HF_STATE_RUNNING);
+    // Waiting folders count for nothing.
     rig.list.StopAll();
     EXPECT_EQ(rig.list.GetTimeToNextScan(rig.clock), 20000u);
+}
+
+TEST(HotFolderList, ScanDueScansNoFurtherFolderOnceStopIsRequested) {
+    ListRig rig;
+    rig.list.Add(Folder("a", 1));
+    rig.list.Add(Folder("b", 1));
+    rig.StartRun();
+    rig.clock.Advance(1001);
+    rig.stop.requested = true;
+    rig.ScanDue();
+    EXPECT_EQ(rig.lister.ListCalls(), 0);
+    rig.stop.requested = false;
+    rig.ScanDue();
+    EXPECT_EQ(rig.lister.ListCalls(), 2);
 }
 
 TEST(HotFolderList, ScanDueNeedsStrictlyMoreThanTheScanTime) {
@@ -154,18 +175,18 @@ TEST(HotFolderList, ScanDueNeedsStrictlyMoreThanTheScanTime) {
     rig.list.Add(Folder("five", 5));
     rig.StartRun();  // stamped at 1000
     rig.clock.Set(6000);
-    rig.list.ScanDue(rig.services);
-    EXPECT_EQ(rig.lister.listCalls, 0);
+    rig.ScanDue();
+    EXPECT_EQ(rig.lister.ListCalls(), 0);
     rig.clock.Set(6001);
-    rig.list.ScanDue(rig.services);
-    EXPECT_EQ(rig.lister.listCalls, 1);
+    rig.ScanDue();
+    EXPECT_EQ(rig.lister.ListCalls(), 1);
     // The next turn counts from that scan.
     rig.clock.Set(11001);
-    rig.list.ScanDue(rig.services);
-    EXPECT_EQ(rig.lister.listCalls, 1);
+    rig.ScanDue();
+    EXPECT_EQ(rig.lister.ListCalls(), 1);
     rig.clock.Set(11002);
-    rig.list.ScanDue(rig.services);
-    EXPECT_EQ(rig.lister.listCalls, 2);
+    rig.ScanDue();
+    EXPECT_EQ(rig.lister.ListCalls(), 2);
 }
 
 TEST(HotFolderList, ScanDueAcrossTheWrap) {
@@ -174,45 +195,56 @@ TEST(HotFolderList, ScanDueAcrossTheWrap) {
     rig.clock.Set(0xFFFFFFFFu - 1000u);
     rig.StartRun();
     rig.clock.Set(3999u);  // 5000 ms later, modulo 2^32
-    rig.list.ScanDue(rig.services);
-    EXPECT_EQ(rig.lister.listCalls, 0);
+    rig.ScanDue();
+    EXPECT_EQ(rig.lister.ListCalls(), 0);
     rig.clock.Set(4000u);
-    rig.list.ScanDue(rig.services);
-    EXPECT_EQ(rig.lister.listCalls, 1);
+    rig.ScanDue();
+    EXPECT_EQ(rig.lister.ListCalls(), 1);
 }
 
 TEST(HotFolderList, ZeroScanTimeIsDueOnceAMillisecondHasPassed) {
     ListRig rig;
     rig.list.Add(Folder("zero", 0));
     rig.StartRun();
-    rig.list.ScanDue(rig.services);
-    EXPECT_EQ(rig.lister.listCalls, 0);
+    rig.ScanDue();
+    EXPECT_EQ(rig.lister.ListCalls(), 0);
     rig.clock.Advance(1);
-    rig.list.ScanDue(rig.services);
-    EXPECT_EQ(rig.lister.listCalls, 1);
+    rig.ScanDue();
+    EXPECT_EQ(rig.lister.ListCalls(), 1);
 }
 
 TEST(HotFolderList, ResetAllForgetsFilesAndStartAllClearsErrors) {
     ListRig rig;
     rig.list.Add(Folder("f", 1));
-    rig.lister.listings["/hf"]["a.jpg"] = 5;
-    rig.images.images["/hf/a.jpg"] = {};
+    rig.lister.Put("/hf", Listed("a.jpg", 5));
+    FakeImageLoader::Entry image;
+    image.identity = Listed("a.jpg", 5).Identity;
+    rig.images.Set("/hf/a.jpg", image);
+    rig.spooler.newJobState = JobState::Pending;
     rig.StartRun();
     rig.clock.Advance(1001);
-    rig.list.ScanDue(rig.services);  // seen once
+    rig.ScanDue();  // seen once
     // Restart: the table is forgotten, so the next scan sees the file anew.
     rig.list.StopAll();
     rig.StartRun();
     rig.clock.Advance(1001);
-    rig.list.ScanDue(rig.services);
-    EXPECT_TRUE(rig.spooler.jobs.empty());
+    rig.ScanDue();
+    EXPECT_TRUE(rig.spooler.Jobs().empty());
     rig.clock.Advance(1001);
-    rig.list.ScanDue(rig.services);
-    EXPECT_EQ(rig.spooler.jobs.size(), 1u);
+    rig.ScanDue();
+    EXPECT_EQ(rig.spooler.Jobs().size(), 1u);
+    // Another restart: the ledger remembers the job in flight.
+    rig.list.StopAll();
+    rig.StartRun();
+    for (int i = 0; i < 3; ++i) {
+        rig.clock.Advance(1001);
+        rig.ScanDue();
+    }
+    EXPECT_EQ(rig.spooler.Jobs().size(), 1u);
 
-    rig.lister.folders.clear();
+    rig.lister.RemoveFolder("/hf");
     rig.clock.Advance(1001);
-    rig.list.ScanDue(rig.services);
+    rig.ScanDue();
     HotFolder out;
     rig.list.Get(0, out);
     EXPECT_EQ(out.GetError(), HF_ERR_PATH);

@@ -1,12 +1,11 @@
-// The worker thread with real threads, the real clock and short scan times;
-// printers and images are small fakes that can be made to block.
+// The worker thread with real threads, the real clock and scan times of 0;
+// printers and images are small fakes, and a gate can hold a job while it is
+// being sent.
 #include "scheduling/hot_folder_thread.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -18,119 +17,67 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Thread-safe fakes: the worker and the test both touch them.
-class SharedLister final : public FolderLister {
-  public:
-    bool IsFolder(const std::string& path) override {
-        std::lock_guard g(m);
-        return folders.count(path) != 0;
-    }
-    Listing List(const std::string& path) override {
-        std::lock_guard g(m);
-        return listings[path];
-    }
-    std::mutex m;
-    std::set<std::string> folders;
-    std::map<std::string, Listing> listings;
-};
-
-class AnyImage final : public ImageLoader {
-  public:
-    std::unique_ptr<Image> Load(const std::string&) override {
-        return std::make_unique<FakeImage>(100, 100, 72, 72, true);
-    }
-};
-
-// A printer that logs each job, and can hold a job until released.
-class GatedSpooler final : public Spooler {
-  public:
-    class GatedPrinter final : public Printer {
-      public:
-        explicit GatedPrinter(GatedSpooler& s) : s_(s) {}
-        const PageGeometry& Geometry() const override { return s_.geometry; }
-        bool Print(const std::string& docName, const PageImage&) override {
-            std::unique_lock lock(s_.m);
-            s_.log.push_back("print-begin " + docName);
-            s_.changed.notify_all();
-            s_.changed.wait(lock, [&] { return !s_.hold; });
-            s_.log.push_back("print-end " + docName);
-            ++s_.printed;
-            s_.changed.notify_all();
-            return true;
-        }
-
-      private:
-        GatedSpooler& s_;
-    };
-
-    std::unique_ptr<Printer> Open(const std::string&) override {
-        return std::make_unique<GatedPrinter>(*this);
-    }
-    void Note(const std::string& what) {
-        std::lock_guard g(m);
-        log.push_back(what);
-    }
-    template <class Pred>
-    bool WaitFor(Pred pred, std::chrono::seconds limit = 30s) {
-        std::unique_lock lock(m);
-        return changed.wait_for(lock, limit, pred);
-    }
-    void Release() {
-        std::lock_guard g(m);
-        hold = false;
-        changed.notify_all();
-    }
-
-    PageGeometry geometry{600, 600, 4800, 6600, 612, 828, 18, 18};
-    std::mutex m;
-    std::condition_variable changed;
-    std::vector<std::string> log;
-    bool hold = false;
-    int printed = 0;
-};
-
 struct WorkerRig {
     MonotonicClock clock;
-    SharedLister lister;
-    AnyImage images;
-    GatedSpooler spooler;
-    RecordingRemover remover;  // used by the worker alone
-    EngineServices services{clock, lister, images, spooler, remover};
+    FakeLister lister;
+    FakeImageLoader images;
+    RecordingSpooler spooler;
+    RecordingRemover remover;
+    FakeLedger ledger;
+    RecordingLog log;
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
+    PrintGate gate;
     HotFolderList list;
     HotFolderThread worker{services};
 
     WorkerRig() {
-        lister.folders.insert("/hf");
+        lister.AddFolder("/hf");
+        remover.lister = &lister;
+        spooler.onPrint = [this](const std::string& docName) { gate.Pass(docName); };
         worker.SetList(list);
         worker.Create();
+    }
+    void Drop(const std::string& name) {
+        const ListedFile file = Listed(name, 10);
+        FakeImageLoader::Entry image;
+        image.identity = file.Identity;
+        images.Set("/hf/" + name, image);
+        lister.Put("/hf", file);
     }
     HotFolder Get(int id) {
         HotFolder f;
         EXPECT_TRUE(list.Get(id, f));
         return f;
     }
-    // Polls (the way the main window does) until the folder is in state.
-    bool WaitForState(int id, std::int32_t state) {
+    // Polls (the way the main window does) until pred holds.
+    template <class Pred>
+    static bool WaitUntil(Pred pred) {
         for (int i = 0; i < 3000; ++i) {
-            if (Get(id).GetState() == state) return true;
+            if (pred()) return true;
             std::this_thread::sleep_for(10ms);
         }
         return false;
+    }
+    bool WaitForState(int id, std::int32_t state) {
+        return WaitUntil([&] { return Get(id).GetState() == state; });
     }
 };
 
 TEST(HotFolderThread, StopBeforeAnyStartReturnsAtOnceAndRunsNothing) {
     WorkerRig rig;
-    rig.list.Add(HotFolder("a", "/hf", "p", 1));
+    rig.list.Add(HotFolder("a", "/hf", "printer", 0));
     rig.list.StartAll();  // a run would end with every folder waiting
+    EXPECT_TRUE(rig.worker.IsIdle());
+    rig.worker.RequestStop();
     rig.worker.Stop();
     rig.worker.Stop();
+    EXPECT_TRUE(rig.worker.IsIdle());
     EXPECT_EQ(rig.Get(0).GetState(), HF_STATE_RUNNING);
 }
 
 TEST(HotFolderThread, QuitOnANeverStartedThreadNeverRunsIt) {
     WorkerRig rig;
-    rig.list.Add(HotFolder("a", "/hf", "p", 1));
+    rig.list.Add(HotFolder("a", "/hf", "printer", 0));
     rig.list.StartAll();
     rig.worker.Quit();
     rig.worker.Join();
@@ -138,13 +85,9 @@ TEST(HotFolderThread, QuitOnANeverStartedThreadNeverRunsIt) {
 }
 
 TEST(HotFolderThread, QuitBeforeCreateReturnsAtOnce) {
-    MonotonicClock clock;
-    SharedLister lister;
-    AnyImage images;
-    GatedSpooler spooler;
-    RecordingRemover remover;
-    EngineServices services{clock, lister, images, spooler, remover};
-    HotFolderThread worker(services);
+    FakeServices fakes;
+    HotFolderThread worker(fakes.services);
+    worker.RequestStop();
     worker.Stop();
     worker.Quit();
     worker.Join();
@@ -152,8 +95,8 @@ TEST(HotFolderThread, QuitBeforeCreateReturnsAtOnce) {
 
 TEST(HotFolderThread, StartThenStopLeavesEveryFolderWaitingWithoutError) {
     WorkerRig rig;
-    rig.list.Add(HotFolder("good", "/hf", "p", 1));
-    rig.list.Add(HotFolder("bad", "/missing", "p", 1));
+    rig.list.Add(HotFolder("good", "/hf", "printer", 0));
+    rig.list.Add(HotFolder("bad", "/missing", "printer", 0));
     // An error from an earlier run is cleared by the next start.
     rig.worker.Start();
     ASSERT_TRUE(rig.WaitForState(1, HF_STATE_ERROR));
@@ -169,51 +112,81 @@ TEST(HotFolderThread, StartThenStopLeavesEveryFolderWaitingWithoutError) {
     }
 }
 
-TEST(HotFolderThread, StopDuringAPrintReturnsOnlyAfterThePrint) {
+TEST(HotFolderThread, RequestStopReturnsAtOnceAndIsIdleTellsWhenTheRunHasEnded) {
     WorkerRig rig;
-    rig.list.Add(HotFolder("a", "/hf", "p", 1));
-    {
-        std::lock_guard g(rig.lister.m);
-        rig.lister.listings["/hf"]["photo.jpg"] = 10;
-    }
-    rig.spooler.hold = true;
+    rig.list.Add(HotFolder("a", "/hf", "printer", 0));
+    rig.Drop("photo.jpg");
+    rig.gate.Close();
     rig.worker.Start();
-    ASSERT_TRUE(rig.spooler.WaitFor([&] { return !rig.spooler.log.empty(); }));
+    EXPECT_FALSE(rig.worker.IsIdle());
+    ASSERT_TRUE(rig.gate.WaitForJobs(1));
     EXPECT_EQ(rig.Get(0).GetState(), HF_STATE_PRINTING);
 
-    auto stopped = std::async(std::launch::async, [&] {
-        rig.worker.Stop();
-        rig.spooler.Note("stop-returned");
-    });
-    // Give Stop every chance to return early before the print is let go.
-    EXPECT_EQ(stopped.wait_for(300ms), std::future_status::timeout);
-    rig.spooler.Release();
+    rig.worker.RequestStop();  // returns while the job is still held
+    EXPECT_FALSE(rig.worker.IsIdle());
+    rig.gate.Open();
+    ASSERT_TRUE(WorkerRig::WaitUntil([&] { return rig.worker.IsIdle(); }));
+    EXPECT_EQ(rig.Get(0).GetState(), HF_STATE_WAITING);
+    EXPECT_EQ(rig.spooler.Jobs().size(), 1u);
+}
+
+TEST(HotFolderThread, StopDuringAPrintReturnsOnlyAfterThePrint) {
+    WorkerRig rig;
+    rig.list.Add(HotFolder("a", "/hf", "printer", 0));
+    rig.Drop("photo.jpg");
+    rig.gate.Close();
+    rig.worker.Start();
+    ASSERT_TRUE(rig.gate.WaitForJobs(1));
+
+    auto stopped = std::async(std::launch::async, [&] { rig.worker.Stop(); });
+    // Stop cannot return while the job is held; it may only wait.
+    EXPECT_EQ(stopped.wait_for(100ms), std::future_status::timeout);
+    rig.gate.Open();
     stopped.get();
-    EXPECT_EQ(rig.spooler.log, (std::vector<std::string>{"print-begin photo.jpg",
-                                                         "print-end photo.jpg", "stop-returned"}));
+    EXPECT_TRUE(rig.worker.IsIdle());
     EXPECT_EQ(rig.Get(0).GetState(), HF_STATE_WAITING);
 }
 
-TEST(HotFolderThread, SecondStartScansAfreshAndPrintsAgain) {
+TEST(HotFolderThread, StopTakesEffectBetweenFilesAndTheRestPrintOnceInTheNextRun) {
     WorkerRig rig;
-    rig.list.Add(HotFolder("a", "/hf", "p", 1));
-    {
-        std::lock_guard g(rig.lister.m);
-        rig.lister.listings["/hf"]["same.jpg"] = 10;
-    }
+    rig.list.Add(HotFolder("a", "/hf", "printer", 0));
+    for (const char* name : {"1.jpg", "2.jpg", "3.jpg"}) rig.Drop(name);
+    rig.gate.Close();
     rig.worker.Start();
-    ASSERT_TRUE(rig.spooler.WaitFor([&] { return rig.spooler.printed == 1; }));
-    rig.worker.Stop();
-    // The file is still listed (the fake deletes nothing). A new run forgets
-    // the table, so it is seen anew and printed once more.
+    ASSERT_TRUE(rig.gate.WaitForJobs(1));
+    rig.worker.RequestStop();
+    rig.gate.Open();
+    ASSERT_TRUE(WorkerRig::WaitUntil([&] { return rig.worker.IsIdle(); }));
+    EXPECT_EQ(rig.gate.Begun(), std::vector<std::string>{"1.jpg"});
+
     rig.worker.Start();
-    ASSERT_TRUE(rig.spooler.WaitFor([&] { return rig.spooler.printed == 2; }));
+    ASSERT_TRUE(rig.gate.WaitForJobs(3));
+    // Every job completes, so every file goes; then nothing is left to print.
+    ASSERT_TRUE(WorkerRig::WaitUntil([&] { return rig.lister.List("/hf").empty(); }));
     rig.worker.Stop();
+    EXPECT_EQ(rig.gate.Begun(), (std::vector<std::string>{"1.jpg", "2.jpg", "3.jpg"}));
+}
+
+TEST(HotFolderThread, SecondStartNeverResendsAFileWaitingForItsJob) {
+    WorkerRig rig;
+    rig.spooler.newJobState = JobState::Pending;
+    rig.list.Add(HotFolder("a", "/hf", "printer", 0));
+    rig.Drop("same.jpg");
+    rig.worker.Start();
+    ASSERT_TRUE(rig.gate.WaitForJobs(1));
+    rig.worker.Stop();
+    // A new run forgets the table, but the ledger knows the job in flight;
+    // once it completes the file goes, never having been sent again.
+    rig.worker.Start();
+    rig.spooler.SetJob(1, JobState::Completed);
+    ASSERT_TRUE(WorkerRig::WaitUntil([&] { return !rig.remover.Removed().empty(); }));
+    rig.worker.Stop();
+    EXPECT_EQ(rig.spooler.Jobs().size(), 1u);
 }
 
 TEST(HotFolderThread, DestructorEndsAndJoinsARunningWorker) {
     auto rig = std::make_unique<WorkerRig>();
-    rig->list.Add(HotFolder("a", "/hf", "p", 1));
+    rig->list.Add(HotFolder("a", "/hf", "printer", 0));
     rig->worker.Start();
     ASSERT_TRUE(rig->WaitForState(0, HF_STATE_RUNNING));
     rig->worker.Quit();

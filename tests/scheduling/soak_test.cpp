@@ -36,9 +36,10 @@ struct Ledger {
 class CheckingLoader final : public ImageLoader {
   public:
     explicit CheckingLoader(Ledger& ledger) : ledger_(ledger) {}
-    std::unique_ptr<Image> Load(const std::string& path) override {
+    Result<std::unique_ptr<Image>> Load(const std::string& path) override {
         struct stat st {};
-        if (lstat(path.c_str(), &st) != 0) return nullptr;
+        if (lstat(path.c_str(), &st) != 0)
+            return {nullptr, Status::Failure(HF_ERR_NOT_IMAGE, "gone")};
         {
             std::lock_guard g(ledger_.m);
             auto it = ledger_.finished.find(path);
@@ -48,33 +49,40 @@ class CheckingLoader final : public ImageLoader {
             }
             ++ledger_.printed[path];
         }
-        auto image = std::make_unique<FakeImage>(100, 100, 72, 72, true);
-        image->identity_ = {
+        const FileIdentity identity{
             static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
             static_cast<std::uint64_t>(st.st_size),
             static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-        return image;
+        return {std::make_unique<FakeImage>(100, 100, 72, 72, Status{}, identity), {}};
     }
 
   private:
     Ledger& ledger_;
 };
 
+// Every job is taken and completes at once.
 class CountingSpooler final : public Spooler {
   public:
     class CountingPrinter final : public Printer {
       public:
-        explicit CountingPrinter(const PageGeometry& g) : g_(g) {}
+        CountingPrinter(const PageGeometry& g, std::atomic<int>& ids) : g_(g), ids_(ids) {}
         const PageGeometry& Geometry() const override { return g_; }
-        bool Print(const std::string&, const PageImage&) override { return true; }
+        Result<int> Print(const std::string&, const PageImage&, const StopSignal&) override {
+            return {++ids_, {}};
+        }
 
       private:
         const PageGeometry& g_;
+        std::atomic<int>& ids_;
     };
-    std::unique_ptr<Printer> Open(const std::string&) override {
-        return std::make_unique<CountingPrinter>(geometry);
+    Result<std::unique_ptr<Printer>> Open(const std::string&, const StopSignal&) override {
+        return {std::make_unique<CountingPrinter>(geometry, ids), {}};
+    }
+    JobStatus QueryJob(const std::string&, int, const StopSignal&) override {
+        return {JobState::Completed, {}};
     }
     PageGeometry geometry{600, 600, 4800, 6600, 612, 828, 18, 18};
+    std::atomic<int> ids{0};
 };
 
 TEST(Soak, EveryFilePrintedOnceNeverWhileGrowingNoneLost) {
@@ -87,7 +95,9 @@ TEST(Soak, EveryFilePrintedOnceNeverWhileGrowingNoneLost) {
     CheckingLoader images(ledger);
     CountingSpooler spooler;
     PosixFileRemover remover;
-    EngineServices services{clock, lister, images, spooler, remover};
+    FakeLedger jobs;
+    RecordingLog log;
+    EngineServices services{clock, lister, images, spooler, remover, jobs, log};
     HotFolderList list;
     std::vector<std::string> folders;
     for (int i = 0; i < kFolders; ++i) {
@@ -127,10 +137,15 @@ TEST(Soak, EveryFilePrintedOnceNeverWhileGrowingNoneLost) {
     });
     writer.join();
 
-    // Drain: wait (bounded) until every file has been printed and deleted.
+    // Drain: wait (bounded) until every file has been printed and deleted
+    // (a file goes at the scan after its job completed).
     const auto allPrinted = [&] {
         std::lock_guard g(ledger.m);
-        return ledger.printed.size() == ledger.finished.size();
+        if (ledger.printed.size() != ledger.finished.size()) return false;
+        for (const auto& [path, size] : ledger.finished) {
+            if (FileExists(path)) return false;
+        }
+        return true;
     };
     for (int i = 0; i < 300 && !allPrinted(); ++i) std::this_thread::sleep_for(100ms);
 

@@ -235,7 +235,8 @@ class HotFolderCommandsTest : public QObject {
         rig.dlg->OnTableDoubleClick();
         QTest::qWait(100);
         QVERIFY(!opened);
-        rig.dlg->OnStartStop();  // stopped
+        rig.dlg->OnStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.dlg->IsStopping(), 5000);  // stopped
 
         rig.dlg->OnTableDoubleClick();
         QVERIFY(opened);

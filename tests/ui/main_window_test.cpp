@@ -1,7 +1,9 @@
 // The main window on the offscreen platform: the hot folder table, its
-// refresh, Start/Stop, Help and the window menu. The worker runs for real on
-// real (empty) folders; nothing prints.
+// refresh, Start/Stop (and the wind-down after Stop), closing while running,
+// Help, Log and the window menu. The worker runs for real on real folders
+// whose files are the fake lister's; jobs go to a recording spooler.
 #include <QAction>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QMenu>
@@ -13,6 +15,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/ui/window_rig.h"
 #include "ui/hot_folder_texts.h"
+#include "ui/log_view.h"
 #include "ui/tallowin_dlg.h"
 
 namespace {
@@ -36,6 +39,20 @@ class MainWindowTest : public QObject {
         QPushButton* Button(const char* name) const { return dlg->findChild<QPushButton*>(name); }
         QString Cell(int row, int column) const { return Table()->topLevelItem(row)->text(column); }
     };
+
+    // One hot folder on path with a scan time of 0: scanned as often as the
+    // worker can.
+    static std::string OneFolder(const std::string& path) {
+        return "[Init]\nFHNumber=1\n[HotFolder0]\nName=fast\nFolderPath=" + path +
+               "\nPrinterName=printer\nScanTime=0\n";
+    }
+    // Starts the worker and holds its first job at the gate.
+    static void StartWithAJobHeld(Rig& rig, const std::string& path) {
+        rig.gate.Close();
+        rig.Drop(path, "photo.jpg");
+        QTest::mouseClick(rig.Button("startStopButton"), Qt::LeftButton);
+        QVERIFY(rig.gate.WaitForJobs(1));
+    }
 
     static std::string Profile(const std::string& path) {
         return "[Init]\nFHNumber=3\n"
@@ -73,7 +90,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(table->topLevelItemCount(), 0);
         const QStringList headings{"Name", "State",    "Printer",
                                    "Path", "ScanTime", "Error description"};
-        const int widths[] = {150, 70, 150, 326, 70};
+        const int widths[] = {130, 70, 130, 220, 60};
         QCOMPARE(table->columnCount(), 6);
         for (int c = 0; c < 6; ++c) QCOMPARE(table->headerItem()->text(c), headings[c]);
         for (int c = 0; c < 5; ++c) QCOMPARE(table->columnWidth(c), widths[c]);
@@ -83,16 +100,36 @@ class MainWindowTest : public QObject {
         rig.dlg->UpdateAllRows();  // nothing to do, nothing breaks
     }
 
+    void errorColumnIsReadableAtTheDefaultSize() {
+        Rig rig(Profile("/tmp"));
+        rig.dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
+        QTreeWidget* table = rig.Table();
+        QHeaderView* header = table->header();
+        const int left = header->sectionViewportPosition(5);
+        QVERIFY2(
+            left >= 0 && left + 120 <= table->viewport()->width(),
+            qPrintable(
+                QString("error column at %1 of %2").arg(left).arg(table->viewport()->width())));
+        QVERIFY(header->sectionSize(5) >= 120);
+    }
+
     void stateAndErrorTexts_data() {
         QTest::addColumn<int>("value");
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("error");
         const char* states[] = {"Waiting", "Error",   "Running", "Resizing", "Printing",
                                 "Unknown", "Unknown", "Unknown", "Unknown",  "Unknown"};
-        const char* errors[] = {"No errors",    "Path is not valid", "Printer name is not valid",
-                                "IDS_HF_ERR_3", "IDS_HF_ERR_4",      "IDS_HF_ERR_5",
-                                "IDS_HF_ERR_6", "IDS_HF_ERR_7",      "IDS_HF_ERR_8",
-                                "IDS_HF_ERR_9"};
+        const char* errors[] = {"No errors",
+                                "Path is not valid",
+                                "Printer name is not valid",
+                                "Not a picture or unsupported format",
+                                "Damaged or incomplete picture",
+                                "Picture too large",
+                                "Printer cannot be reached",
+                                "Printer refused or aborted the job",
+                                "Printer gives no usable page size",
+                                "Printed but could not be deleted"};
         for (int v = 0; v < 10; ++v) {
             QTest::addRow("%d", v) << v << QString(states[v]) << QString(errors[v]);
         }
@@ -154,13 +191,99 @@ class MainWindowTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(rig.Cell(1, 1), QString("Running"), 5000);
 
         QTest::mouseClick(startStop, Qt::LeftButton);
-        QCOMPARE(startStop->text(), QString("Start"));
         QVERIFY(!rig.dlg->IsRunning());
-        for (const char* b : {"newButton", "configureButton", "deleteButton"}) {
+        QTRY_COMPARE_WITH_TIMEOUT(startStop->text(), QString("Start"), 5000);
+        for (const char* b :
+             {"newButton", "configureButton", "deleteButton", "startStopButton", "exitButton"}) {
             QVERIFY2(rig.Button(b)->isEnabled(), b);
         }
-        // Rewritten at once, without waiting for the timer.
+        // Rewritten as soon as the worker is idle.
         for (int row = 0; row < 3; ++row) QCOMPARE(rig.Cell(row, 1), QString("Waiting"));
+    }
+
+    void stopWindsDownWithoutBlockingAndThenRecovers() {
+        TempDir hot;
+        Rig rig(OneFolder(hot.Path()));
+        StartWithAJobHeld(rig, hot.Path());
+        QPushButton* startStop = rig.Button("startStopButton");
+        QTest::mouseClick(startStop, Qt::LeftButton);  // returns with the job still held
+        QVERIFY(rig.dlg->IsStopping());
+        QCOMPARE(startStop->text(), QString::fromUtf8("Stopping\u2026"));
+        for (const char* b :
+             {"startStopButton", "exitButton", "newButton", "configureButton", "deleteButton"}) {
+            QVERIFY2(!rig.Button(b)->isEnabled(), b);
+        }
+        QVERIFY(rig.Button("helpButton")->isEnabled());
+        // The window keeps refreshing while the worker winds down.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Cell(0, 1), QString("Printing"), 5000);
+        rig.gate.Open();
+        QTRY_COMPARE_WITH_TIMEOUT(startStop->text(), QString("Start"), 5000);
+        QVERIFY(!rig.dlg->IsStopping());
+        for (const char* b :
+             {"startStopButton", "exitButton", "newButton", "configureButton", "deleteButton"}) {
+            QVERIFY2(rig.Button(b)->isEnabled(), b);
+        }
+        QCOMPARE(rig.Cell(0, 1), QString("Waiting"));
+    }
+
+    void closingWhileRunningStopsFirstAndClosesOnceIdle_data() {
+        QTest::addColumn<bool>("byExit");
+        QTest::addRow("Exit") << true;
+        QTest::addRow("close request") << false;  // what a termination signal does
+    }
+    void closingWhileRunningStopsFirstAndClosesOnceIdle() {
+        QFETCH(bool, byExit);
+        TempDir hot;
+        Rig rig(OneFolder(hot.Path()));
+        rig.dlg->show();
+        StartWithAJobHeld(rig, hot.Path());
+        if (byExit) {
+            QTest::mouseClick(rig.Button("exitButton"), Qt::LeftButton);
+        } else {
+            rig.dlg->close();
+        }
+        QVERIFY(rig.dlg->isVisible());
+        QVERIFY(rig.dlg->IsStopping());
+        QVERIFY(!rig.Button("exitButton")->isEnabled());
+        rig.gate.Open();
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.dlg->isVisible(), 5000);
+        QCOMPARE(rig.dlg->result(), int(byExit ? QDialog::Accepted : QDialog::Rejected));
+        QVERIFY(rig.worker.IsIdle());
+    }
+
+    void errorTooltipTellsTheReasonTheFileAndTheTime() {
+        TempDir hot;
+        Rig rig(OneFolder(hot.Path()));
+        rig.Drop(hot.Path(), "notes.txt", /*image=*/false);
+        QTest::mouseClick(rig.Button("startStopButton"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Cell(0, 5), QString("Not a picture or unsupported format"),
+                                  5000);
+        const QString tip = rig.Table()->topLevelItem(0)->toolTip(5);
+        QVERIFY2(tip.contains("no image"), qPrintable(tip));
+        QVERIFY2(tip.contains(QString::fromStdString(hot / "notes.txt")), qPrintable(tip));
+        QVERIFY2(tip.contains(QDate::currentDate().toString("yyyy-MM-dd")), qPrintable(tip));
+        QTest::mouseClick(rig.Button("startStopButton"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Button("startStopButton")->text(), QString("Start"), 5000);
+    }
+
+    void logButtonShowsTheLogViewFilteredByTodaysFolders() {
+        Rig rig(Profile("/tmp"));
+        rig.dlg->show();
+        QTest::mouseClick(rig.Button("logButton"), Qt::LeftButton);
+        auto* view = rig.dlg->findChild<LogView*>();
+        QVERIFY(view != nullptr);
+        QVERIFY(view->isVisible());
+        QVERIFY(!view->isModal());
+        auto* filter = view->findChild<QComboBox*>("logFilter");
+        QCOMPARE(filter->count(), 4);
+        QCOMPARE(filter->itemText(0), QString("All"));
+        QCOMPARE(filter->itemText(1), QString("beta"));  // id order
+        // A second click shows the same view.
+        QTest::mouseClick(rig.Button("logButton"), Qt::LeftButton);
+        QCOMPARE(rig.dlg->findChildren<LogView*>().size(), 1);
+        // It goes with the window.
+        QTest::mouseClick(rig.Button("exitButton"), Qt::LeftButton);
+        QVERIFY(!view->isVisible());
     }
 
     void helpOpensReadmeBesideTheExecutable() {

@@ -40,13 +40,13 @@ void StringTableTest::knownIdGivesItsText_data() {
     row(119, "No errors");
     row(120, "Path is not valid");
     row(121, "Printer name is not valid");
-    row(122, "IDS_HF_ERR_3");
-    row(123, "IDS_HF_ERR_4");
-    row(124, "IDS_HF_ERR_5");
-    row(125, "IDS_HF_ERR_6");
-    row(126, "IDS_HF_ERR_7");
-    row(127, "IDS_HF_ERR_8");
-    row(128, "IDS_HF_ERR_9");
+    row(122, "Not a picture or unsupported format");
+    row(123, "Damaged or incomplete picture");
+    row(124, "Picture too large");
+    row(125, "Printer cannot be reached");
+    row(126, "Printer refused or aborted the job");
+    row(127, "Printer gives no usable page size");
+    row(128, "Printed but could not be deleted");
     row(129, "Scan time should be at least 5 seconds!");
 }
 
