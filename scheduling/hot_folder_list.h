@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "engine/hot_folder.h"
-#include "scheduling/profile.h"
+#include "engine/profile.h"
 
 class HotFolderList {
   public:

@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "engine/platform_services.h"
-#include "platform/manual_reset_event.h"
+#include "scheduling/manual_reset_event.h"
 #include "scheduling/hot_folder_list.h"
 
 class HotFolderThread {

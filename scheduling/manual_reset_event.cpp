@@ -1,4 +1,4 @@
-#include "platform/manual_reset_event.h"
+#include "scheduling/manual_reset_event.h"
 
 #include <cassert>
 
