@@ -6,16 +6,13 @@
 #include "platform/cups_printers.h"
 #include "platform/ini_profile.h"
 #include "res/string_table.h"
+#include "ui/bytes_text.h"
 #include "ui/message_box.h"
 #include "ui/tallowin_dlg.h"
 
 namespace {
 
 constexpr int kSocketsFailedString = 103;
-
-QString FromBytes(const std::string& bytes) {
-    return QString::fromUtf8(bytes.c_str());
-}
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include "engine/hot_folder.h"
 #include "engine/scan_time.h"
 #include "res/string_table.h"
+#include "ui/bytes_text.h"
 #include "ui/folder_dialog.h"
 #include "ui/message_box.h"
 #include "ui_hot_folder_prop_dialog.h"
@@ -21,15 +22,6 @@ constexpr int kMinScanTime = 5;
 // Every message of the dialog has this caption, whichever command opened it.
 constexpr const char* kCaption = "Configure";
 constexpr unsigned kBrowseFlags = BIF_EDITBOX | BIF_NEWDIALOGSTYLE | BIF_UAHINT;
-
-QString FromBytes(const std::string& bytes) {
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string ToBytes(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
 
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();

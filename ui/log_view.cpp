@@ -14,6 +14,7 @@
 #include <chrono>
 
 #include "scheduling/recent_print_log.h"
+#include "ui/bytes_text.h"
 #include "ui/hot_folder_texts.h"
 
 namespace {
@@ -24,10 +25,6 @@ constexpr int kRefreshMs = 1000;
 // hot folder that happens to be called "All".
 constexpr int kAllIndex = 0;
 constexpr int kNameRole = Qt::UserRole;
-
-QString FromBytes(const std::string& bytes) {
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 QString TimeText(std::chrono::system_clock::time_point time) {
     const auto ms =

@@ -6,18 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-namespace {
-
-QString FromBytes(const std::string& bytes) {
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string ToBytes(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-}  // namespace
+#include "ui/bytes_text.h"
 
 PrinterDefaultsDialog::PrinterDefaultsDialog(const std::string& printer,
                                              std::vector<PrinterChoice> choices, QWidget* parent)

@@ -6,15 +6,12 @@
 #include <utility>
 
 #include "platform/cups_printers.h"
+#include "ui/bytes_text.h"
 #include "ui/printer_defaults_dialog.h"
 
 namespace {
 
 constexpr int kIndexRole = Qt::UserRole;  // an item's position in the printer-name list
-
-QString FromBytes(const std::string& bytes) {
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 // The printer-name list's index that item holds, if it is a valid one.
 std::optional<std::size_t> IndexOf(const QListWidgetItem* item, std::size_t count) {

@@ -14,6 +14,7 @@
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/hot_folder_thread.h"
 #include "scheduling/recent_print_log.h"
+#include "ui/bytes_text.h"
 #include "ui/hot_folder_texts.h"
 #include "ui/log_view.h"
 #include "ui_about_dialog.h"
@@ -26,10 +27,6 @@ constexpr int kIdRole = Qt::UserRole;             // the folder id of a row
 constexpr int kNameBytesRole = Qt::UserRole + 1;  // the name as stored, for ordering
 constexpr int kRefreshMs = 500;
 constexpr int kAboutString = 101;
-
-QString FromBytes(const std::string& bytes) {
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 // The error cell's tooltip: why the last file stayed, which file, and when.
 QString FailureTip(const FailureNote& note) {
