@@ -6,6 +6,10 @@
 // folder + "/" + name, with the folder used exactly as stored.
 std::string JoinPath(const std::string& folder, const std::string& name);
 
+// The folder part of path: everything before its last "/"; "/" for a path
+// right under the root, "." for a bare name.
+std::string FolderOf(const std::string& path);
+
 // The part of path after its last "/" (the whole path when it has none):
 // the name of the print job.
 std::string DocumentName(const std::string& path);

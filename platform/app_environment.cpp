@@ -7,16 +7,14 @@
 #include <cstdlib>
 #include <vector>
 
-std::string FolderOfPath(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(0, slash);
-}
+#include "engine/paths.h"
 
 std::string ApplicationFolder() {
     std::vector<char> buffer(4096);
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return {};
-    return FolderOfPath(std::string(buffer.data(), static_cast<size_t>(n)));
+    const std::string folder = FolderOf(std::string(buffer.data(), static_cast<size_t>(n)));
+    return folder == "/" ? std::string() : folder;
 }
 
 std::string ProfilePath() {

@@ -8,9 +8,6 @@
 // "/readme.htm" names the file beside it. Empty when it cannot be read.
 std::string ApplicationFolder();
 
-// Everything after the last "/" of path cut away, the "/" included.
-std::string FolderOfPath(const std::string& path);
-
 // The profile: $XDG_CONFIG_HOME/tallowin/tallowin.ini when that variable
 // holds an absolute path, else $HOME/.config/tallowin/tallowin.ini (the home
 // folder from the password database when HOME is unset).

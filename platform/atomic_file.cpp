@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "engine/paths.h"
 #include "platform/unique_fd.h"
 
 int FileOps::MakeTemp(std::string& pathTemplate) {
@@ -28,12 +29,6 @@ int FileOps::Rename(const std::string& from, const std::string& to) {
 }
 
 namespace {
-
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // The file a chain of symbolic links ends at (path itself when it is none),
 // whether that file exists or not. Empty, with errno set, when a link
