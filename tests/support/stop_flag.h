@@ -1,0 +1,15 @@
+// A stop signal a test sets by hand, from any thread.
+#pragma once
+
+#include <atomic>
+
+#include "engine/platform_services.h"
+
+class StopFlag final : public StopSignal {
+  public:
+    bool Requested() const override { return set_.load(); }
+    void Request() { set_.store(true); }
+
+  private:
+    std::atomic<bool> set_{false};
+};
