@@ -10,17 +10,38 @@
 namespace {
 
 // Nothing is printed by a first scan; these are never called.
+Status Unused() {
+    return Status::Failure(HF_ERR_NOT_IMAGE, "not used by a scan");
+}
 class NoImages final : public ImageLoader {
   public:
-    std::unique_ptr<Image> Load(const std::string&) override { return nullptr; }
+    Result<std::unique_ptr<Image>> Load(const std::string&) override { return {nullptr, Unused()}; }
 };
 class NoSpooler final : public Spooler {
   public:
-    std::unique_ptr<Printer> Open(const std::string&) override { return nullptr; }
+    Result<std::unique_ptr<Printer>> Open(const std::string&, const StopSignal&) override {
+        return {nullptr, Unused()};
+    }
+    JobStatus QueryJob(const std::string&, int, const StopSignal&) override {
+        return {JobState::Unknown, "not used by a scan"};
+    }
 };
 class NoRemover final : public FileRemover {
   public:
-    bool RemoveIfSame(const std::string&, const FileIdentity&) override { return false; }
+    Status RemoveIfSame(const std::string&, const FileIdentity&) override { return Unused(); }
+};
+class NoLedger final : public JobLedger {
+  public:
+    std::optional<JobRecord> Find(const std::string&, const std::string&) const override {
+        return std::nullopt;
+    }
+    std::vector<JobRecord> InFolder(const std::string&) const override { return {}; }
+    Status Put(const JobRecord&) override { return Status::Success(); }
+    Status Erase(const std::string&, const std::string&) override { return Status::Success(); }
+};
+class NoLog final : public PrintLog {
+  public:
+    void Record(const PrintLogEntry&) override {}
 };
 
 }  // namespace
@@ -35,7 +56,9 @@ int main(int argc, char** argv) {
     NoImages images;
     NoSpooler spooler;
     NoRemover remover;
-    EngineServices services{clock, lister, images, spooler, remover};
+    NoLedger ledger;
+    NoLog log;
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
     HotFolder folder("bench", argv[1], "none", 5);
     folder.Reset(clock);
     folder.SetRunning();

@@ -12,6 +12,8 @@
 #include "engine/hot_folder.h"
 #include "platform/cups_spooler.h"
 #include "platform/folder_listing.h"
+#include "platform/job_ledger_file.h"
+#include "platform/print_log_file.h"
 #include "platform/vips_image.h"
 #include "tests/engine/fakes.h"
 #include "tests/support/images.h"
@@ -97,13 +99,15 @@ class PrintEndToEnd : public ::testing::Test {
         return folder;
     }
 
-    TempDir hot, scratch;
+    TempDir hot, scratch, state;
     FakeClock clock;
     PosixFolderLister lister;
     VipsImageLoader images;
     CupsSpooler spooler;
     PosixFileRemover remover;
-    EngineServices services{clock, lister, images, spooler, remover};
+    FileJobLedger ledger{state / "jobs.tsv"};
+    SpdlogPrintLog log{state / "print.log"};
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
 };
 
 struct Case {
