@@ -292,7 +292,7 @@ bool Succeeded(ipp_status_t status) {
 
 // How long cancelling a job that failed may take: it runs after a stop too,
 // so it watches nothing but this limit.
-constexpr std::chrono::milliseconds kCancelSilenceLimit{5000};
+constexpr std::chrono::milliseconds kCancelSilenceLimit{3000};
 
 // Never requested: what a connection watches between the calls that bring
 // their own stop signal.
@@ -368,7 +368,7 @@ class CupsPrinter final : public Printer {
                               options.Count(), options.Get());
         if (!Succeeded(created) || jobId <= 0) {
             const Status failure = RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED);
-            if (jobId > 0) Cancel(jobId);
+            if (jobId > 0) return Fail(jobId, failure);
             return {0, failure};
         }
         if (cupsStartDestDocument(http_.get(), dest_.get(), info_.get(), jobId, title.c_str(),
@@ -398,25 +398,31 @@ class CupsPrinter final : public Printer {
         return {jobId, {}};
     }
 
+    // A job that cannot be cancelled may still print: its id goes back with
+    // the failure, so the caller can follow it instead of sending the file
+    // again.
     Result<int> Fail(int jobId, Status why) {
-        Cancel(jobId);
-        return {0, std::move(why)};
+        if (Cancel(jobId)) return {0, std::move(why)};
+        why.Reason += "; job " + std::to_string(jobId) + " could not be cancelled";
+        return {jobId, std::move(why)};
     }
 
     // Drops the connection first: a document cut off in the middle of its
     // request is then discarded by the scheduler instead of being completed
     // and printed. The job is cancelled over a fresh connection, bounded in
     // time but not by the stop: a stop is the very reason to cancel.
-    void Cancel(int jobId) {
+    bool Cancel(int jobId) {
         http_.Connection.reset();
         const NeverStop never;
         cupsutil::RequestGuard guard(kCancelSilenceLimit);
         Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                                static_cast<int>(kCancelSilenceLimit.count()), nullptr));
-        if (!http) return;
+        if (!http) return false;
         guard.Attach(http.get());
         guard.Watch(never);
-        cupsCancelDestJob(http.get(), dest_.get(), jobId);
+        const ipp_status_t status = cupsCancelDestJob(http.get(), dest_.get(), jobId);
+        // A job that already ended cannot be cancelled, and needs not be.
+        return Succeeded(status) || status == IPP_STATUS_ERROR_NOT_POSSIBLE;
     }
 
     cupsutil::BoundedHttp http_;
@@ -438,8 +444,13 @@ Result<std::unique_ptr<Printer>> OpenOrThrow(const std::string& printerName,
     cupsutil::RequestGuard& guard = *http.Value.Guard;
     Dest dest = cupsutil::FindDest(http.Value.get(), *name);
     if (!dest) {
-        if (guard.GaveUp() || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) {
-            return {nullptr, RequestFailure(guard, HF_ERR_PRINTER)};
+        // The lookup's last request asks for the default printer, whose
+        // not-found says nothing of this one: only a scheduler that could
+        // not be heard is more than a missing printer.
+        const ipp_status_t last = cupsLastError();
+        if (guard.GaveUp() || last == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
+            last == IPP_STATUS_ERROR_INTERNAL) {
+            return {nullptr, RequestFailure(guard, HF_ERR_UNREACHABLE)};
         }
         return {nullptr,
                 Status::Failure(HF_ERR_PRINTER,

@@ -53,9 +53,13 @@
 // (scheduler gone, silent, or stop requested) or HF_ERR_JOB_FAILED (the
 // scheduler refused the job or the document) and cupsLastErrorString(); a
 // job that was created is then cancelled over a fresh connection (bounded
-// to 5 s of silence, whatever the stop), and its connection is dropped first
+// to 3 s of silence, whatever the stop), and its connection is dropped first
 // so that a document cut off is discarded even if the cancel cannot get
-// through. A second Print fails without doing anything.
+// through. When the cancel does not get through the failure carries the
+// job's id in Value (else 0): sent whole, that job may still print. A
+// request given up while the scheduler was creating the job leaves a job
+// without a document, which never prints. A second Print fails without
+// doing anything.
 //
 // QueryJob asks the scheduler (Get-Job-Attributes, over a connection of its
 // own, bounded as above) where a job stands: pending, held, processing or
