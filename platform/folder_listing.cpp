@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +90,11 @@ Listing PosixFolderLister::List(const std::string& path) {
 WriterProbe PosixFolderLister::ProbeWriter(const std::string& path) {
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.Get() < 0) return WriterProbe::Unknown;
+    // Should a writer open the file in the instant the lease is held, the
+    // kernel signals the lease's owner, with SIGIO by default, which would
+    // end the process. SIGURG is ignored unless handled, and nothing here
+    // handles it.
+    if (fcntl(fd.Get(), F_SETSIG, SIGURG) != 0) return WriterProbe::Unknown;
     if (fcntl(fd.Get(), F_SETLEASE, F_RDLCK) == 0) {
         fcntl(fd.Get(), F_SETLEASE, F_UNLCK);
         return WriterProbe::NotOpen;
