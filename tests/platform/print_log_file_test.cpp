@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <regex>
 #include <sstream>
 #include <string>
 
-#include "platform/app_environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -100,32 +98,6 @@ TEST(SpdlogPrintLog, AFileThatCannotBeOpenedStillReachesTheConsole) {
     EXPECT_EQ(log.OpenStatus().Code, HF_ERR_STATE);
     log.Record(Entry(PrintLogEntry::Outcome::Kept));
     EXPECT_NE(console.str().find("<4>"), std::string::npos);
-}
-
-TEST(AppEnvironment, StateDirectoryFollowsXdgStateHome) {
-    const char* saved = std::getenv("XDG_STATE_HOME");
-    const std::string restore = saved != nullptr ? saved : "";
-    struct Case {
-        const char* Value;  // null: unset
-        std::string Expected;
-    } cases[] = {
-        {"/var/lib/me", "/var/lib/me/tallowin"},
-        {"relative/path", std::string(std::getenv("HOME")) + "/.local/state/tallowin"},
-        {nullptr, std::string(std::getenv("HOME")) + "/.local/state/tallowin"},
-    };
-    for (const Case& c : cases) {
-        if (c.Value != nullptr) {
-            setenv("XDG_STATE_HOME", c.Value, 1);
-        } else {
-            unsetenv("XDG_STATE_HOME");
-        }
-        EXPECT_EQ(StateDirectory(), c.Expected);
-    }
-    if (saved != nullptr) {
-        setenv("XDG_STATE_HOME", restore.c_str(), 1);
-    } else {
-        unsetenv("XDG_STATE_HOME");
-    }
 }
 
 }  // namespace
