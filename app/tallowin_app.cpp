@@ -48,10 +48,18 @@ bool CTallowinApp::InitInstance() {
                            .arg(FromBytes(m_profilePath), skipped),
                        QApplication::applicationName(), MB_OK | MB_ICONEXCLAMATION);
     }
+    // Printing goes on without them, but the user must know what is lost:
+    // no record of jobs in flight (a file could be sent twice), or no log.
+    for (const Status* state : {&m_ledger.LoadStatus(), &m_fileLog.OpenStatus()}) {
+        if (state->Ok()) continue;
+        ShowMessageBox(nullptr, FromBytes(state->Reason), QApplication::applicationName(),
+                       MB_OK | MB_ICONEXCLAMATION);
+    }
     m_hotFolderThread.SetList(m_hotFolderList);
     m_hotFolderThread.Create();
 
-    CTallowinDlg dlg(m_hotFolderList, m_hotFolderThread, m_applicationFolder, EnumeratePrinters());
+    CTallowinDlg dlg(m_hotFolderList, m_hotFolderThread, m_recentLog,
+                     FromBytes(m_fileLog.Path()), m_applicationFolder, EnumeratePrinters());
     dlg.exec();
     return false;
 }

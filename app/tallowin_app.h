@@ -11,11 +11,15 @@
 #include <string>
 
 #include "platform/cups_spooler.h"
+#include "platform/app_environment.h"
 #include "platform/folder_listing.h"
+#include "platform/job_ledger_file.h"
+#include "platform/print_log_file.h"
 #include "platform/tick.h"
 #include "platform/vips_image.h"
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/hot_folder_thread.h"
+#include "scheduling/recent_print_log.h"
 
 class CTallowinApp {
   public:
@@ -42,7 +46,14 @@ class CTallowinApp {
     VipsImageLoader m_images;
     CupsSpooler m_spooler;
     PosixFileRemover m_remover;
-    EngineServices m_services{m_clock, m_lister, m_images, m_spooler, m_remover};
+    // Jobs in flight and the print log live in the state folder, so that
+    // a restart neither sends a file again nor forgets what was printed.
+    FileJobLedger m_ledger{StateDirectory() + "/jobs.tsv"};
+    SpdlogPrintLog m_fileLog{StateDirectory() + "/print.log"};
+    RecentPrintLog m_recentLog;  // what the Log view shows
+    TeePrintLog m_log{{&m_fileLog, &m_recentLog}};
+    EngineServices m_services{m_clock,   m_lister, m_images, m_spooler,
+                              m_remover, m_ledger, m_log};
 
   public:
     HotFolderList m_hotFolderList;

@@ -8,8 +8,10 @@
 //   tallowin-print-once FILE QUEUE --size     prints the size on paper "Tw Th" only
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "engine/hot_folder.h"
 #include "engine/page_fit.h"
@@ -26,14 +28,17 @@ class FilePrinter final : public Printer {
     FilePrinter(PageGeometry geometry, std::string out)
         : geometry_(geometry), out_(std::move(out)) {}
     const PageGeometry& Geometry() const override { return geometry_; }
-    bool Print(const std::string&, const PageImage& image) override {
+    Result<int> Print(const std::string&, const PageImage& image, const StopSignal&) override {
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(out_.c_str(), "wb"),
                                                           &std::fclose);
-        if (!f) return false;
+        if (!f) return {0, Status::Failure(HF_ERR_JOB_FAILED, "cannot write " + out_)};
         const bool ok = WritePdfPage(geometry_, image, [&](const unsigned char* d, std::size_t n) {
             return std::fwrite(d, 1, n, f.get()) == n;
         });
-        return ok && std::fflush(f.get()) == 0;
+        if (!ok || std::fflush(f.get()) != 0) {
+            return {0, Status::Failure(HF_ERR_JOB_FAILED, "cannot write " + out_)};
+        }
+        return {1, {}};
     }
 
   private:
@@ -45,11 +50,15 @@ class FilePrinter final : public Printer {
 class FileSpooler final : public Spooler {
   public:
     explicit FileSpooler(std::string out) : out_(std::move(out)) {}
-    std::unique_ptr<Printer> Open(const std::string& name) override {
-        CupsSpooler cups;
-        const std::unique_ptr<Printer> real = cups.Open(name);
-        if (!real) return nullptr;
-        return std::make_unique<FilePrinter>(real->Geometry(), out_);
+    Result<std::unique_ptr<Printer>> Open(const std::string& name,
+                                          const StopSignal& stop) override {
+        Result<std::unique_ptr<Printer>> real = CupsSpooler().Open(name, stop);
+        if (!real.Ok()) return real;
+        return {std::make_unique<FilePrinter>(real.Value->Geometry(), out_), {}};
+    }
+    // The "job" is the file, complete once written.
+    JobStatus QueryJob(const std::string&, int, const StopSignal&) override {
+        return {JobState::Completed, {}};
     }
 
   private:
@@ -58,7 +67,48 @@ class FileSpooler final : public Spooler {
 
 class KeepFiles final : public FileRemover {
   public:
-    bool RemoveIfSame(const std::string&, const FileIdentity&) override { return false; }
+    Status RemoveIfSame(const std::string&, const FileIdentity&) override {
+        return Status::Failure(HF_ERR_NOT_DELETED, "the benchmark keeps its input");
+    }
+};
+
+class NeverStop final : public StopSignal {
+  public:
+    bool Requested() const override { return false; }
+};
+
+// One run, one process: the ledger needs no file.
+class MemoryLedger final : public JobLedger {
+  public:
+    std::optional<JobRecord> Find(const std::string& folder,
+                                  const std::string& file) const override {
+        const auto it = records_.find({folder, file});
+        if (it == records_.end()) return std::nullopt;
+        return it->second;
+    }
+    std::vector<JobRecord> InFolder(const std::string& folder) const override {
+        std::vector<JobRecord> found;
+        for (const auto& [key, record] : records_) {
+            if (key.first == folder) found.push_back(record);
+        }
+        return found;
+    }
+    Status Put(const JobRecord& record) override {
+        records_[{record.FolderPath, record.FileName}] = record;
+        return Status::Success();
+    }
+    Status Erase(const std::string& folder, const std::string& file) override {
+        records_.erase({folder, file});
+        return Status::Success();
+    }
+
+  private:
+    std::map<std::pair<std::string, std::string>, JobRecord> records_;
+};
+
+class NoLog final : public PrintLog {
+  public:
+    void Record(const PrintLogEntry&) override {}
 };
 
 }  // namespace
@@ -71,9 +121,15 @@ int main(int argc, char** argv) {
     const std::string file = argv[1], queue = argv[2];
     VipsImageLoader images;
     if (argc == 4 && std::strcmp(argv[3], "--size") == 0) {
-        const std::unique_ptr<Image> image = images.Load(file);
-        const std::unique_ptr<Printer> printer = CupsSpooler().Open(queue);
-        if (!image || !printer) return 1;
+        const Result<std::unique_ptr<Image>> loaded = images.Load(file);
+        const Result<std::unique_ptr<Printer>> opened = CupsSpooler().Open(queue, NeverStop());
+        if (!loaded.Ok() || !opened.Ok()) {
+            std::fprintf(stderr, "%s\n",
+                         (loaded.Ok() ? opened.Error.Reason : loaded.Error.Reason).c_str());
+            return 1;
+        }
+        const std::unique_ptr<Image>& image = loaded.Value;
+        const std::unique_ptr<Printer>& printer = opened.Value;
         const PageGeometry& g = printer->Geometry();
         const FitResult fit = FitToPage({image->Width(), image->Height(), image->XDpi(),
                                          image->YDpi(), g.Rx, g.Ry, g.Pw, g.Ph});
@@ -92,10 +148,13 @@ int main(int argc, char** argv) {
     MonotonicClock clock;
     PosixFolderLister lister;
     KeepFiles remover;
-    EngineServices services{clock, lister, images, *spooler, remover};
+    MemoryLedger ledger;
+    NoLog log;
+    EngineServices services{clock, lister, images, *spooler, remover, ledger, log};
     HotFolder folder("bench", "", queue, 5);
     folder.SetRunning();
-    folder.PrintFile(services, file);
+    NeverStop stop;
+    folder.PrintFile(services, file, stop);
     if (folder.GetError() != HF_ERR_NONE) {
         std::fprintf(stderr, "printer failed\n");
         return 1;

@@ -16,7 +16,7 @@ enum HotFolderState : std::int32_t {
 
 enum HotFolderError : std::int32_t {
     HF_ERR_NONE = 0,
-    HF_ERR_PATH = 1,     // the folder path is not an existing folder
+    HF_ERR_PATH = 1,          // the folder path is not an existing folder
     HF_ERR_PRINTER = 2,       // the printer does not exist
     HF_ERR_NOT_IMAGE = 3,     // not a picture, a format that cannot be read, or unreadable
     HF_ERR_DAMAGED = 4,       // a damaged or incomplete picture
@@ -25,6 +25,7 @@ enum HotFolderError : std::int32_t {
     HF_ERR_JOB_FAILED = 7,    // the printer refused, aborted or cancelled the job
     HF_ERR_NO_PAGE_SIZE = 8,  // the printer gives no usable page size or resolution
     HF_ERR_NOT_DELETED = 9,   // printed, but the file could not be deleted
+    HF_ERR_STATE = 10,        // the job ledger or the print log cannot be read or stored
 };
 
 // What a file is on disk: the print job deletes a file only when its path

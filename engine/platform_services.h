@@ -126,7 +126,10 @@ class Printer {
     // scheduler's job id (> 0). Every request is bounded in time and gives
     // up as soon as stop is requested. On failure (HF_ERR_UNREACHABLE,
     // HF_ERR_JOB_FAILED, with cupsLastErrorString()) a job that was created
-    // is cancelled, so nothing of it prints.
+    // is cancelled, so nothing of it prints, and Value is 0. Should that
+    // cancel not get through (the scheduler went silent), Value is the job's
+    // id despite the failure: the job may still print, so the file must be
+    // followed with QueryJob, never sent again.
     virtual Result<int> Print(const std::string& docName, const PageImage& image,
                               const StopSignal& stop) = 0;
 };
@@ -212,7 +215,7 @@ struct PrintLogEntry {
     std::string HotFolder;  // the hot folder's name
     std::string File;       // the full path
     std::string Printer;
-    int JobId = 0;  // 0 when no job was created
+    int JobId = 0;              // 0 when no job was created
     int Width = 0, Height = 0;  // size on paper in printer pixels; 0 when not fitted
     Outcome Result = Outcome::Kept;
     HotFolderError Code = HF_ERR_NONE;

@@ -2,12 +2,31 @@
 
 #include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "engine/paths.h"
+
+namespace {
+
+// $XDG_<name> when it is an absolute path, else $HOME/<fallback>.
+std::string XdgBase(const char* variable, const char* fallback) {
+    const char* xdg = std::getenv(variable);
+    if (xdg != nullptr && xdg[0] == '/') return xdg;
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+        const passwd* pw = getpwuid(getuid());
+        home = pw != nullptr ? pw->pw_dir : "/";
+    }
+    return std::string(home) + "/" + fallback;
+}
+
+}  // namespace
 
 std::string ApplicationFolder() {
     std::vector<char> buffer(4096);
@@ -18,19 +37,28 @@ std::string ApplicationFolder() {
 }
 
 std::string ProfilePath() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (xdg != nullptr && xdg[0] == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home == nullptr || home[0] == '\0') {
-            const passwd* pw = getpwuid(getuid());
-            home = pw != nullptr ? pw->pw_dir : "/";
+    return XdgBase("XDG_CONFIG_HOME", ".config") + "/tallowin/tallowin.ini";
+}
+
+std::string StateDirectory() {
+    return XdgBase("XDG_STATE_HOME", ".local/state") + "/tallowin";
+}
+
+Status MakePrivateFolder(const std::string& folder) {
+    // Each folder from the top down; mkdir leaves existing ones alone.
+    for (std::size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
+        const std::string part = folder.substr(0, at);
+        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            return Status::Failure(HF_ERR_STATE,
+                                   "cannot make the folder " + part + ": " + std::strerror(errno));
         }
-        base = std::string(home) + "/.config";
+        if (at == std::string::npos) break;
     }
-    return base + "/tallowin/tallowin.ini";
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return Status::Failure(HF_ERR_STATE, folder + " is not a folder");
+    }
+    return Status::Success();
 }
 
 bool SocketsAvailable() {

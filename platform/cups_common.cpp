@@ -1,7 +1,14 @@
 #include "platform/cups_common.h"
 
+#include <atomic>
+#include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <stop_token>
+#include <thread>
 #include <utility>
 
 namespace cupsutil {
@@ -18,7 +25,142 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(first, last - first + 1));
 }
 
+// Sets the int that httpConnect2 polls once stop is requested, for as long
+// as the object lives: a connect to a scheduler that does not answer ends
+// within kCancelPoll of a stop instead of after the whole connect time-out.
+class CancelOnStop {
+  public:
+    explicit CancelOnStop(const StopSignal& stop)
+        : watcher_([this, &stop](std::stop_token done) {
+              std::mutex mutex;
+              std::condition_variable_any wake;
+              std::unique_lock lock(mutex);
+              while (!done.stop_requested()) {
+                  if (stop.Requested()) {
+                      std::atomic_ref<int>(cancel_).store(1);
+                      return;
+                  }
+                  wake.wait_for(lock, done, kCancelPoll, [] { return false; });
+              }
+          }) {}
+    int* Flag() { return &cancel_; }
+
+  private:
+    static constexpr std::chrono::milliseconds kCancelPoll{50};
+    alignas(std::atomic_ref<int>::required_alignment) int cancel_ = 0;
+    std::jthread watcher_;  // last: ends before cancel_ goes
+};
+
 }  // namespace
+
+RequestGuard::RequestGuard(std::chrono::milliseconds silenceLimit) : silenceLimit_(silenceLimit) {}
+
+void RequestGuard::Attach(http_t* http) {
+    httpSetTimeout(http, kPollSeconds, &RequestGuard::StillWaiting, this);
+}
+
+void RequestGuard::Watch(const StopSignal& stop) {
+    stop_ = &stop;
+    gaveUp_ = GaveUpFor::Nothing;
+}
+
+void RequestGuard::WatchNothing() {
+    stop_ = nullptr;
+    gaveUp_ = GaveUpFor::Nothing;
+}
+
+int RequestGuard::StillWaiting(http_t*, void* self) {
+    auto& guard = *static_cast<RequestGuard*>(self);
+    // A scheduler that went silent once is not waited for again by the
+    // requests that follow (libcups retries some on its own).
+    if (guard.gaveUp_ != GaveUpFor::Nothing) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    // libcups asks after each quiet period; a gap much longer than one
+    // means the scheduler spoke in between, so the silence starts anew.
+    const auto period = std::chrono::duration<double>(kPollSeconds);
+    if (now - guard.lastAsked_ > 2 * period) {
+        guard.silentSince_ =
+            now - std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
+    }
+    guard.lastAsked_ = now;
+    if (guard.stop_ != nullptr && guard.stop_->Requested()) {
+        guard.gaveUp_ = GaveUpFor::Stop;
+        return 0;
+    }
+    if (now - guard.silentSince_ >= guard.silenceLimit_) {
+        guard.gaveUp_ = GaveUpFor::Silence;
+        return 0;
+    }
+    return 1;
+}
+
+std::string RequestGuard::Why() const {
+    switch (gaveUp_) {
+        case GaveUpFor::Stop:
+            return "stopped while waiting for the scheduler";
+        case GaveUpFor::Silence:
+            return "the scheduler did not answer for " +
+                   std::to_string(silenceLimit_.count() / 1000) + " s";
+        case GaveUpFor::Nothing:
+            break;
+    }
+    return {};
+}
+
+Dest FindDest(http_t* http, const DestName& name) {
+    cups_dest_t* all = nullptr;
+    const int count = cupsGetDests2(http, &all);
+    const auto freeAll = [count](cups_dest_t* dests) { cupsFreeDests(count, dests); };
+    const std::unique_ptr<cups_dest_t, decltype(freeAll)> owner(all, freeAll);
+    cups_dest_t* found = nullptr;
+    if (!name.Instance.empty()) {
+        found = cupsGetDest(name.Queue.c_str(), name.Instance.c_str(), count, all);
+    }
+    if (found == nullptr) found = cupsGetDest(name.Queue.c_str(), nullptr, count, all);
+    if (found == nullptr) return nullptr;
+    cups_dest_t* copy = nullptr;
+    if (cupsCopyDest(found, 0, &copy) != 1) {
+        cupsFreeDests(1, copy);
+        return nullptr;
+    }
+    return Dest(copy);
+}
+
+std::string LastError(const RequestGuard& guard) {
+    if (guard.GaveUp()) return guard.Why();
+    const char* words = cupsLastErrorString();
+    return words != nullptr && *words != '\0' ? words : "the scheduler gave no reason";
+}
+
+Result<BoundedHttp> ConnectBounded(const StopSignal& stop, std::chrono::milliseconds silenceLimit) {
+    if (stop.Requested()) {
+        return {{}, Status::Failure(HF_ERR_UNREACHABLE, "stopped before reaching the scheduler")};
+    }
+    BoundedHttp http{std::make_unique<RequestGuard>(silenceLimit), nullptr};
+    {
+        CancelOnStop cancel(stop);
+        errno = 0;
+        http.Connection.reset(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC,
+                                           cupsEncryption(), 1, kConnectTimeoutMs, cancel.Flag()));
+    }
+    if (!http.Connection) {
+        const int error = errno;
+        std::string reason = std::string("cannot reach the scheduler at ") + cupsServer();
+        // libcups keeps the connect's own error (strerror) as its last one.
+        const char* words = cupsLastErrorString();
+        if (stop.Requested()) {
+            reason = "stopped while connecting to the scheduler";
+        } else if (words != nullptr && *words != '\0') {
+            reason += std::string(": ") + words;
+        } else if (error != 0) {
+            reason += std::string(": ") + std::strerror(error);
+        }
+        return {{}, Status::Failure(HF_ERR_UNREACHABLE, std::move(reason))};
+    }
+    http.Guard->Attach(http.get());
+    http.Guard->Watch(stop);
+    return {std::move(http), {}};
+}
 
 Http Connect() {
     return Http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,

@@ -9,11 +9,14 @@
 
 #include <cups/cups.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/platform_services.h"
 
 namespace cupsutil {
 
@@ -35,9 +38,70 @@ struct DestInfoFreer {
 };
 using DestInfo = std::unique_ptr<cups_dinfo_t, DestInfoFreer>;
 
+// How long the scheduler may stay silent during one request before the
+// request gives up: a scheduler that is frozen or swamped must not hold the
+// worker, whose stop would otherwise wait for it.
+inline constexpr std::chrono::milliseconds kSilenceLimit{30000};
+// How often libcups asks a RequestGuard whether to go on waiting; a stop is
+// noticed within this time.
+inline constexpr double kPollSeconds = 0.1;
+
 // A new connection to the scheduler that cupsServer() names, or null when
-// it cannot be reached.
+// it cannot be reached. Its requests wait as long as the scheduler takes.
 Http Connect();
+
+// Bounds the requests made over one connection in time. libcups calls it
+// every kPollSeconds while it waits to read or write, and the request gives
+// up (libcups then fails it as timed out) once the stop signal that the
+// current request watches is requested, or once the scheduler has been
+// silent for the silence limit; the requests after that, until the next
+// Watch, give up at once. libcups waits up to one second more on its own
+// for a "100 Continue" before each request, so a request ends about a
+// second after a stop at worst. Not copyable: libcups holds its address.
+class RequestGuard {
+  public:
+    explicit RequestGuard(std::chrono::milliseconds silenceLimit = kSilenceLimit);
+    RequestGuard(const RequestGuard&) = delete;
+    RequestGuard& operator=(const RequestGuard&) = delete;
+
+    // Bounds the requests made over http from now on.
+    void Attach(http_t* http);
+    // The requests from now on watch stop, which must outlive them (until
+    // the next Watch).
+    void Watch(const StopSignal& stop);
+    // The requests from now on watch nothing but the silence limit.
+    void WatchNothing();
+    // True once a wait gave up; Why() then says why, in words.
+    bool GaveUp() const { return gaveUp_ != GaveUpFor::Nothing; }
+    std::string Why() const;
+
+  private:
+    static int StillWaiting(http_t* http, void* self);
+    enum class GaveUpFor { Nothing, Stop, Silence };
+    const StopSignal* stop_ = nullptr;
+    std::chrono::milliseconds silenceLimit_;
+    std::chrono::steady_clock::time_point lastAsked_{};
+    std::chrono::steady_clock::time_point silentSince_{};
+    GaveUpFor gaveUp_ = GaveUpFor::Nothing;
+};
+
+// A connection whose every request is bounded by its guard.
+struct BoundedHttp {
+    std::unique_ptr<RequestGuard> Guard;  // at a fixed address for libcups
+    Http Connection;
+
+    http_t* get() const { return Connection.get(); }
+};
+
+// A new connection to the scheduler that cupsServer() names, its requests
+// watching stop. The connect itself gives up after kConnectTimeoutMs or
+// once stop is requested. Fails with HF_ERR_UNREACHABLE and the reason.
+Result<BoundedHttp> ConnectBounded(const StopSignal& stop,
+                                   std::chrono::milliseconds silenceLimit = kSilenceLimit);
+
+// Why the last request over http failed, for the log: the guard's words
+// when it gave up, else cupsLastErrorString().
+std::string LastError(const RequestGuard& guard);
 
 // "queue" or "queue/instance", as CupsSpooler and the printer panel take it.
 struct DestName {
@@ -70,6 +134,15 @@ struct DestHandles {
 // included), over a connection of its own; nullopt when the scheduler
 // cannot be reached, does not know the destination or gives no attributes.
 std::optional<DestHandles> OpenDest(const DestName& name);
+
+// The destination name names as the scheduler reached over http knows it,
+// with its options (the user's lpoptions included), or null when it knows
+// no such queue or cannot be asked (cupsLastError() and the connection's
+// guard then tell which). An instance that lpoptions does not define is the
+// plain queue, as for lp. Unlike cupsGetNamedDest, which falls back to
+// browsing the network over a connection of its own whose requests wait a
+// minute each, every request goes over http, so its guard bounds them all.
+Dest FindDest(http_t* http, const DestName& name);
 
 // The destination's option name (the user's value), or null.
 const char* UserOption(const DestContext& c, const char* name);

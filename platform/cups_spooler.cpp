@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -288,9 +290,44 @@ bool Succeeded(ipp_status_t status) {
     return status <= IPP_STATUS_OK_EVENTS_COMPLETE;
 }
 
+// How long cancelling a job that failed may take: it runs after a stop too,
+// so it watches nothing but this limit.
+constexpr std::chrono::milliseconds kCancelSilenceLimit{3000};
+
+// Never requested: what a connection watches between the calls that bring
+// their own stop signal.
+class NeverStop final : public StopSignal {
+  public:
+    bool Requested() const override { return false; }
+};
+
+// A request failed: HF_ERR_UNREACHABLE when the scheduler could not be
+// heard (or the wait for it gave up), else code.
+Status RequestFailure(const cupsutil::RequestGuard& guard, HotFolderError code) {
+    const ipp_status_t status = cupsLastError();
+    const bool transport = guard.GaveUp() || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
+                           status == IPP_STATUS_ERROR_INTERNAL;
+    return Status::Failure(transport ? HF_ERR_UNREACHABLE : code, cupsutil::LastError(guard));
+}
+
+// Watches stop for as long as it lives, then nothing: the signal may be
+// gone after the call that brought it.
+class Watching {
+  public:
+    Watching(cupsutil::RequestGuard& guard, const StopSignal& stop) : guard_(guard) {
+        guard_.Watch(stop);
+    }
+    ~Watching() { guard_.WatchNothing(); }
+    Watching(const Watching&) = delete;
+    Watching& operator=(const Watching&) = delete;
+
+  private:
+    cupsutil::RequestGuard& guard_;
+};
+
 class CupsPrinter final : public Printer {
   public:
-    CupsPrinter(Http http, Dest dest, DestInfo info, const PageGeometry& geometry)
+    CupsPrinter(cupsutil::BoundedHttp http, Dest dest, DestInfo info, const PageGeometry& geometry)
         : http_(std::move(http)),
           dest_(std::move(dest)),
           info_(std::move(info)),
@@ -298,18 +335,24 @@ class CupsPrinter final : public Printer {
 
     const PageGeometry& Geometry() const override { return geometry_; }
 
-    bool Print(const std::string& docName, const PageImage& image) override {
-        if (used_) return false;
+    Result<int> Print(const std::string& docName, const PageImage& image,
+                      const StopSignal& stop) override {
+        if (used_) return {0, Status::Failure(HF_ERR_JOB_FAILED, "the printer was used already")};
         used_ = true;
+        Watching watching(*http_.Guard, stop);
         try {
-            return Send(docName, image);
+            return Send(docName, image, stop);
         } catch (...) {
-            return false;  // std::bad_alloc building the options or the name
+            // std::bad_alloc building the options or the name
+            return {0, Status::Failure(HF_ERR_JOB_FAILED, "out of memory")};
         }
     }
 
   private:
-    bool Send(const std::string& docName, const PageImage& image) {
+    Result<int> Send(const std::string& docName, const PageImage& image, const StopSignal& stop) {
+        if (stop.Requested()) {
+            return {0, Status::Failure(HF_ERR_UNREACHABLE, "stopped before the job was sent")};
+        }
         // What `lp` sends: the destination's options (the user's lpoptions
         // included), plus no scaling, since the page is already to size.
         Options options;
@@ -324,61 +367,214 @@ class CupsPrinter final : public Printer {
             cupsCreateDestJob(http_.get(), dest_.get(), info_.get(), &jobId, title.c_str(),
                               options.Count(), options.Get());
         if (!Succeeded(created) || jobId <= 0) {
-            if (jobId > 0) Cancel(jobId);
-            return false;
+            const Status failure = RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED);
+            if (jobId > 0) return Fail(jobId, failure);
+            return {0, failure};
         }
         if (cupsStartDestDocument(http_.get(), dest_.get(), info_.get(), jobId, title.c_str(),
                                   CUPS_FORMAT_PDF, 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
-            Cancel(jobId);
-            return false;
+            return Fail(jobId, RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED));
         }
-        const bool written =
-            WritePdfPage(geometry_, image, [this](const unsigned char* data, std::size_t size) {
-                return cupsWriteRequestData(http_.get(), reinterpret_cast<const char*>(data),
+        const bool written = WritePdfPage(
+            geometry_, image, [this, &stop](const unsigned char* data, std::size_t size) {
+                return !stop.Requested() &&
+                       cupsWriteRequestData(http_.get(), reinterpret_cast<const char*>(data),
                                             size) == HTTP_STATUS_CONTINUE;
             });
         if (!written) {
-            Cancel(jobId);
-            return false;
+            if (stop.Requested()) {
+                return Fail(jobId,
+                            Status::Failure(HF_ERR_UNREACHABLE, "stopped while the page was sent"));
+            }
+            const Status failure =
+                http_.Guard->GaveUp() || httpError(http_.get()) != 0
+                    ? RequestFailure(*http_.Guard, HF_ERR_UNREACHABLE)
+                    : Status::Failure(HF_ERR_JOB_FAILED, "the page could not be drawn as PDF");
+            return Fail(jobId, failure);
         }
         if (!Succeeded(cupsFinishDestDocument(http_.get(), dest_.get(), info_.get()))) {
-            Cancel(jobId);
-            return false;
+            return Fail(jobId, RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED));
         }
-        return true;
+        return {jobId, {}};
+    }
+
+    // A job that cannot be cancelled may still print: its id goes back with
+    // the failure, so the caller can follow it instead of sending the file
+    // again.
+    Result<int> Fail(int jobId, Status why) {
+        if (Cancel(jobId)) return {0, std::move(why)};
+        why.Reason += "; job " + std::to_string(jobId) + " could not be cancelled";
+        return {jobId, std::move(why)};
     }
 
     // Drops the connection first: a document cut off in the middle of its
     // request is then discarded by the scheduler instead of being completed
-    // and printed. The job is cancelled over a fresh connection.
-    void Cancel(int jobId) {
-        if (httpReconnect2(http_.get(), cupsutil::kConnectTimeoutMs, nullptr) != 0) return;
-        cupsCancelDestJob(http_.get(), dest_.get(), jobId);
+    // and printed. The job is cancelled over a fresh connection, bounded in
+    // time but not by the stop: a stop is the very reason to cancel.
+    bool Cancel(int jobId) {
+        http_.Connection.reset();
+        const NeverStop never;
+        cupsutil::RequestGuard guard(kCancelSilenceLimit);
+        Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                               static_cast<int>(kCancelSilenceLimit.count()), nullptr));
+        if (!http) return false;
+        guard.Attach(http.get());
+        guard.Watch(never);
+        const ipp_status_t status = cupsCancelDestJob(http.get(), dest_.get(), jobId);
+        // A job that already ended cannot be cancelled, and needs not be.
+        return Succeeded(status) || status == IPP_STATUS_ERROR_NOT_POSSIBLE;
     }
 
-    Http http_;
+    cupsutil::BoundedHttp http_;
     Dest dest_;
     DestInfo info_;
     PageGeometry geometry_;
     bool used_ = false;
 };
 
+Result<std::unique_ptr<Printer>> OpenOrThrow(const std::string& printerName,
+                                             const StopSignal& stop) {
+    const std::optional<cupsutil::DestName> name = cupsutil::SplitName(printerName);
+    if (!name) {
+        return {nullptr,
+                Status::Failure(HF_ERR_PRINTER, "'" + printerName + "' is not a printer's name")};
+    }
+    Result<cupsutil::BoundedHttp> http = cupsutil::ConnectBounded(stop);
+    if (!http.Ok()) return {nullptr, http.Error};
+    cupsutil::RequestGuard& guard = *http.Value.Guard;
+    Dest dest = cupsutil::FindDest(http.Value.get(), *name);
+    if (!dest) {
+        // The lookup's last request asks for the default printer, whose
+        // not-found says nothing of this one: only a scheduler that could
+        // not be heard is more than a missing printer.
+        const ipp_status_t last = cupsLastError();
+        if (guard.GaveUp() || last == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
+            last == IPP_STATUS_ERROR_INTERNAL) {
+            return {nullptr, RequestFailure(guard, HF_ERR_UNREACHABLE)};
+        }
+        return {nullptr,
+                Status::Failure(HF_ERR_PRINTER,
+                                "the scheduler knows no printer or class '" + printerName + "'")};
+    }
+    DestInfo info(cupsCopyDestInfo(http.Value.get(), dest.get()));
+    if (!info) return {nullptr, RequestFailure(guard, HF_ERR_PRINTER)};
+
+    const std::optional<PageGeometry> geometry =
+        ReadGeometry(DestContext{http.Value.get(), dest.get(), info.get()});
+    if (guard.GaveUp()) return {nullptr, Status::Failure(HF_ERR_UNREACHABLE, guard.Why())};
+    if (!geometry) {
+        return {nullptr, Status::Failure(HF_ERR_NO_PAGE_SIZE,
+                                         "'" + printerName +
+                                             "' gives no usable page size and resolution "
+                                             "(a raw queue, or a size it does not offer)")};
+    }
+    guard.WatchNothing();  // stop may be gone once Open returns
+    return {std::make_unique<CupsPrinter>(std::move(http.Value), std::move(dest), std::move(info),
+                                          *geometry),
+            {}};
+}
+
+// "reason,reason: message" for a job that ended badly. The scheduler
+// (CUPS 2.4) leaves an aborted job with the transient
+// processing-to-stop-point and no job-state-message; the last words of the
+// backend or filter are in job-printer-state-message.
+std::string EndedJobWords(ipp_t* response, ipp_jstate_t state) {
+    std::string reasons;
+    if (ipp_attribute_t* attr = ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD)) {
+        for (int i = 0; i < ippGetCount(attr); ++i) {
+            const std::string_view reason = ippGetString(attr, i, nullptr);
+            if (reason.empty() || reason == "none" || reason == "processing-to-stop-point")
+                continue;
+            if (!reasons.empty()) reasons += ',';
+            reasons += reason;
+        }
+    }
+    if (reasons.empty()) {
+        reasons = state == IPP_JSTATE_ABORTED ? "aborted-by-system" : "job-canceled-by-user";
+    }
+    for (const char* name : {"job-state-message", "job-printer-state-message"}) {
+        ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_TEXT);
+        const char* text = attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
+        if (text != nullptr && *text != '\0') return reasons + ": " + text;
+    }
+    return reasons;
+}
+
+struct IppFreer {
+    void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+};
+using Ipp = std::unique_ptr<ipp_t, IppFreer>;
+
+JobStatus QueryOrThrow(const std::string& printerName, int jobId, const StopSignal& stop) {
+    if (jobId <= 0) return {JobState::Unknown, "no job " + std::to_string(jobId)};
+    Result<cupsutil::BoundedHttp> http = cupsutil::ConnectBounded(stop);
+    if (!http.Ok()) return {JobState::Unknown, http.Error.Reason};
+
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                     "/jobs/%d", jobId);
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    static const char* const kWanted[] = {"job-state", "job-state-reasons", "job-state-message",
+                                          "job-printer-state-message", "job-printer-uri"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(std::size(kWanted)), nullptr, kWanted);
+    const Ipp response(cupsDoRequest(http.Value.get(), request, "/"));  // frees request
+    const std::string job = "job " + std::to_string(jobId);
+    if (!response || !Succeeded(ippGetStatusCode(response.get()))) {
+        const std::string why = cupsutil::LastError(*http.Value.Guard);
+        if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
+            return {JobState::Unknown, "the scheduler does not know " + job + ": " + why};
+        }
+        return {JobState::Unknown, why};
+    }
+    // A job id of another destination: the scheduler's ids are its own,
+    // and one recorded for this printer that names another is not ours.
+    const std::optional<cupsutil::DestName> name = cupsutil::SplitName(printerName);
+    if (ipp_attribute_t* printer = ippFindAttribute(response.get(), "job-printer-uri", IPP_TAG_URI);
+        printer != nullptr && name) {
+        const std::string_view printerUri = ippGetString(printer, 0, nullptr);
+        const auto slash = printerUri.rfind('/');
+        if (slash != std::string_view::npos && printerUri.substr(slash + 1) != name->Queue) {
+            return {JobState::Unknown, job + " belongs to " + std::string(printerUri)};
+        }
+    }
+    ipp_attribute_t* state = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
+    if (state == nullptr) return {JobState::Unknown, "the scheduler gives no state for " + job};
+    switch (static_cast<ipp_jstate_t>(ippGetInteger(state, 0))) {
+        case IPP_JSTATE_PENDING:
+        case IPP_JSTATE_HELD:
+        case IPP_JSTATE_PROCESSING:
+        case IPP_JSTATE_STOPPED:
+            return {JobState::Pending, {}};
+        case IPP_JSTATE_COMPLETED:
+            return {JobState::Completed, {}};
+        case IPP_JSTATE_CANCELED:
+            return {JobState::Failed, EndedJobWords(response.get(), IPP_JSTATE_CANCELED)};
+        case IPP_JSTATE_ABORTED:
+            return {JobState::Failed, EndedJobWords(response.get(), IPP_JSTATE_ABORTED)};
+    }
+    return {JobState::Unknown, "the scheduler gives an unknown state for " + job};
+}
+
 }  // namespace
 
-std::unique_ptr<Printer> CupsSpooler::Open(const std::string& printerName) {
+Result<std::unique_ptr<Printer>> CupsSpooler::Open(const std::string& printerName,
+                                                   const StopSignal& stop) {
     try {
-        const std::optional<cupsutil::DestName> name = cupsutil::SplitName(printerName);
-        if (!name) return nullptr;
-        std::optional<cupsutil::DestHandles> dest = cupsutil::OpenDest(*name);
-        if (!dest) return nullptr;
-
-        const std::optional<PageGeometry> geometry = ReadGeometry(dest->Context());
-        if (!geometry) return nullptr;
-        return std::make_unique<CupsPrinter>(std::move(dest->Connection),
-                                             std::move(dest->Destination), std::move(dest->Info),
-                                             *geometry);
+        return OpenOrThrow(printerName, stop);
     } catch (...) {
-        return nullptr;
+        return {nullptr, Status::Failure(HF_ERR_PRINTER, "out of memory")};
+    }
+}
+
+JobStatus CupsSpooler::QueryJob(const std::string& printerName, int jobId, const StopSignal& stop) {
+    try {
+        return QueryOrThrow(printerName, jobId, stop);
+    } catch (...) {
+        return {JobState::Unknown, "out of memory"};
     }
 }
 

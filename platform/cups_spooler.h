@@ -31,27 +31,51 @@
 //     printer's default) or the "landscape" option swap the sheet's width
 //     and height, Rx and Ry, and rotate the margins as the page is turned.
 //   - Pw = floor(printable width in 1/100 mm * Rx / 2540), Ph likewise.
-// Open returns null, holding nothing, when the name is empty, the scheduler
-// cannot be reached, the destination does not exist, or it says nothing of
-// its media or its resolution. A raw queue (no driver) is such a
-// destination: it reports neither, and guessing a sheet and a resolution
-// would print at the wrong size or into the sheet's unprintable edges, so it
-// is refused; a queue set up with its printer's driver or as an IPP
-// Everywhere queue reports both.
+// Open fails, holding nothing, with HF_ERR_PRINTER when the name is empty
+// or the scheduler knows no such destination, HF_ERR_UNREACHABLE when the
+// scheduler cannot be reached or heard (or stop was requested meanwhile),
+// and HF_ERR_NO_PAGE_SIZE when the destination says nothing of its media or
+// its resolution. A raw queue (no driver) is such a destination: it reports
+// neither, and guessing a sheet and a resolution would print at the wrong
+// size or into the sheet's unprintable edges, so it is refused; a queue set
+// up with its printer's driver or as an IPP Everywhere queue reports both.
+//
+// No call waits unbounded. The connect gives up after 30 s or as soon as
+// stop is requested; every request over it gives up once its stop is
+// requested (noticed within a tenth of a second per attempt) or once the scheduler
+// has stayed silent for 30 s (cupsutil::kSilenceLimit).
 //
 // The Printer that Open returns keeps the destination and its connection;
 // its Print sends one streamed job named ToJobName(docName) holding the page
 // that WritePdfPage writes, with the destination's default options (as `lp`
-// passes them) plus print-scaling=none, so nothing scales the page again.
-// Print returns false when the job cannot be created, the document cannot
-// be sent or the scheduler does not accept it; a job that was created is
-// then cancelled. A second Print returns false without doing anything.
+// passes them) plus print-scaling=none, so nothing scales the page again,
+// and returns the scheduler's job id. Print fails with HF_ERR_UNREACHABLE
+// (scheduler gone, silent, or stop requested) or HF_ERR_JOB_FAILED (the
+// scheduler refused the job or the document) and cupsLastErrorString(); a
+// job that was created is then cancelled over a fresh connection (bounded
+// to 3 s of silence, whatever the stop), and its connection is dropped first
+// so that a document cut off is discarded even if the cancel cannot get
+// through. When the cancel does not get through the failure carries the
+// job's id in Value (else 0): sent whole, that job may still print. A
+// request given up while the scheduler was creating the job leaves a job
+// without a document, which never prints. A second Print fails without
+// doing anything.
+//
+// QueryJob asks the scheduler (Get-Job-Attributes, over a connection of its
+// own, bounded as above) where a job stands: pending, held, processing or
+// stopped is Pending; completed is Completed; cancelled or aborted is Failed
+// with the scheduler's words ("aborted-by-system: Job aborted due to backend
+// errors; ..."); a job the scheduler no longer knows, one of another
+// destination, or a scheduler that cannot be asked is Unknown with the
+// reason.
 //
 // Neither class throws. Each object may be used from one thread at a time;
 // different objects may be used from different threads.
 class CupsSpooler final : public Spooler {
   public:
-    std::unique_ptr<Printer> Open(const std::string& printerName) override;
+    Result<std::unique_ptr<Printer>> Open(const std::string& printerName,
+                                          const StopSignal& stop) override;
+    JobStatus QueryJob(const std::string& printerName, int jobId, const StopSignal& stop) override;
 };
 
 // The job name for a file name: valid UTF-8 is kept as it is, except that

@@ -2,12 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -15,6 +18,36 @@ struct DirCloser {
     void operator()(DIR* d) const { closedir(d); }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+class UniqueFd {
+  public:
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() {
+        if (fd_ >= 0) close(fd_);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int Get() const { return fd_; }
+    // Hands the descriptor over; this object no longer closes it.
+    int Release() { return std::exchange(fd_, -1); }
+
+  private:
+    int fd_;
+};
+
+FileIdentity IdentityOf(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+// A typical hot folder holds a few dozen files; one reservation saves most
+// of the vector's regrowth for them.
+constexpr std::size_t kTypicalFolderSize = 64;
+
+Status NotDeleted(std::string reason) {
+    return Status::Failure(HF_ERR_NOT_DELETED, std::move(reason));
+}
 
 }  // namespace
 
@@ -27,13 +60,12 @@ bool PosixFolderLister::IsFolder(const std::string& path) {
 Listing PosixFolderLister::List(const std::string& path) {
     Listing listing;
     // O_NONBLOCK keeps a folder swapped for a fifo from hanging the worker.
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return listing;
-    DirHandle dir(fdopendir(fd));
-    if (!dir) {
-        close(fd);
-        return listing;
-    }
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.Get() < 0) return listing;
+    DirHandle dir(fdopendir(fd.Get()));
+    if (!dir) return listing;
+    fd.Release();  // the DIR owns it now
+    listing.reserve(kTypicalFolderSize);
     for (;;) {
         errno = 0;
         const dirent* entry = readdir(dir.get());
@@ -47,18 +79,46 @@ Listing PosixFolderLister::List(const std::string& path) {
         struct stat st {};
         if (fstatat(dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (!S_ISREG(st.st_mode)) continue;
-        listing.emplace(entry->d_name, static_cast<std::uint32_t>(st.st_size));
+        listing.push_back({entry->d_name, static_cast<std::uint32_t>(st.st_size), IdentityOf(st)});
     }
+    // std::string compares as unsigned bytes; readdir gives each name once.
+    std::sort(listing.begin(), listing.end(),
+              [](const ListedFile& a, const ListedFile& b) { return a.Name < b.Name; });
     return listing;
 }
 
-bool PosixFileRemover::RemoveIfSame(const std::string& path, const FileIdentity& identity) {
+WriterProbe PosixFolderLister::ProbeWriter(const std::string& path) {
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.Get() < 0) return WriterProbe::Unknown;
+    // Should a writer open the file in the instant the lease is held, the
+    // kernel signals the lease's owner, with SIGIO by default, which would
+    // end the process. SIGURG is ignored unless handled, and nothing here
+    // handles it.
+    if (fcntl(fd.Get(), F_SETSIG, SIGURG) != 0) return WriterProbe::Unknown;
+    if (fcntl(fd.Get(), F_SETLEASE, F_RDLCK) == 0) {
+        fcntl(fd.Get(), F_SETLEASE, F_UNLCK);
+        return WriterProbe::NotOpen;
+    }
+    // EAGAIN: a writer (or another lease) holds it. Anything else (EACCES:
+    // not our file; EINVAL: no leases on this file system; ENOLCK) cannot
+    // tell.
+    if (errno == EAGAIN || errno == EBUSY) return WriterProbe::OpenForWriting;
+    return WriterProbe::Unknown;
+}
+
+Status PosixFileRemover::RemoveIfSame(const std::string& path, const FileIdentity& identity) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    const FileIdentity now{
-        static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-        static_cast<std::uint64_t>(st.st_size),
-        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-    if (!(now == identity)) return false;
-    return unlink(path.c_str()) == 0;
+    if (lstat(path.c_str(), &st) != 0) {
+        return NotDeleted(std::string("cannot find it: ") + std::strerror(errno));
+    }
+    if (!S_ISREG(st.st_mode)) return NotDeleted("the file was replaced by something else");
+    const FileIdentity now = IdentityOf(st);
+    if (now.Device != identity.Device || now.Inode != identity.Inode) {
+        return NotDeleted("the file was replaced by another of the same name");
+    }
+    if (!(now == identity)) return NotDeleted("the file was changed after it was printed");
+    if (unlink(path.c_str()) != 0) {
+        return NotDeleted(std::string("cannot delete it: ") + std::strerror(errno));
+    }
+    return Status::Success();
 }

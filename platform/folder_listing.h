@@ -6,16 +6,31 @@
 // Lists a folder with opendir/readdir and fstatat without following links.
 // Only regular files count: links, fifos, sockets, devices and sub-folders
 // are skipped, so nothing listed can hang the worker or print a file through
-// a link. Sizes are the low 32 bits. Thread-safe (no state).
+// a link. A listing is one vector, sorted once by name in unsigned byte
+// order, each file with its size's low 32 bits and its identity (device,
+// inode, whole size, modification time in nanoseconds).
+//
+// ProbeWriter asks the kernel for a read lease on the file: Linux grants one
+// only while no process has the file open for writing. It opens the file
+// O_RDONLY | O_NOFOLLOW | O_NONBLOCK, so neither a link nor a fifo nor a
+// conflicting lease can make it wait, and gives the lease back at once.
+// Leases need the file's owner (or CAP_LEASE) and a local file system; where
+// the kernel refuses one (EACCES, EINVAL on network file systems, ENOLCK)
+// the answer is Unknown and the caller relies on the size alone.
+//
+// Thread-safe (no state).
 class PosixFolderLister final : public FolderLister {
   public:
     bool IsFolder(const std::string& path) override;
     Listing List(const std::string& path) override;
+    WriterProbe ProbeWriter(const std::string& path) override;
 };
 
 // unlink, but only while the path still names the same device, inode, size
-// and modification time as when the file was loaded. Thread-safe.
+// and modification time as when the file was loaded. Fails with
+// HF_ERR_NOT_DELETED and strerror, or a note that the file was replaced or
+// changed. Thread-safe.
 class PosixFileRemover final : public FileRemover {
   public:
-    bool RemoveIfSame(const std::string& path, const FileIdentity& identity) override;
+    Status RemoveIfSame(const std::string& path, const FileIdentity& identity) override;
 };

@@ -20,6 +20,28 @@
 
 namespace {
 
+// libvips' own words for the last failure, taken out of its per-thread
+// error buffer (which is then cleared, so the next failure starts afresh);
+// fallback when libvips said nothing.
+std::string VipsWords(std::string_view fallback) {
+    std::string words = vips_error_buffer();
+    vips_error_clear();
+    while (!words.empty() && (words.back() == '\n' || words.back() == ' ')) words.pop_back();
+    // Several lines become one, for the log and the window's tooltip.
+    for (char& c : words) {
+        if (c == '\n') c = ';';
+    }
+    return words.empty() ? std::string(fallback) : words;
+}
+
+Status VipsFailure(HotFolderError code, std::string_view fallback) {
+    return Status::Failure(code, VipsWords(fallback));
+}
+
+std::string PixelCount(std::uint64_t width, std::uint64_t height) {
+    return std::to_string(width) + " x " + std::to_string(height) + " pixels";
+}
+
 using vips::VError;
 using vips::VImage;
 using vips::VSource;
@@ -166,7 +188,8 @@ Resolution ReadResolution(const VImage& image, std::string_view loader, int fd) 
 VImage OpenFromSource(const VSource& source) {
     // Sequential: the pixels are read once, top to bottom, streamed through
     // the pipeline. fail_on error: a truncated or damaged file fails instead
-    // of being padded out with grey.
+    // of being padded out with grey; it covers every loader, GIF included,
+    // whose frames would otherwise be printed half empty.
     return VImage::new_from_source(source, "",
                                    VImage::option()
                                        ->set("access", VIPS_ACCESS_SEQUENTIAL)
@@ -279,32 +302,38 @@ class VipsImage final : public Image {
     const FileIdentity& Identity() const override { return identity_; }
 
     // Decodes the file again from its own descriptor on every call, so it
-    // may be called more than once. Empty when width or height is not
-    // positive, width x height exceeds VipsImageLoader::kMaxPixels, the file
-    // changed since Load (other size or format) or decoding fails.
-    std::optional<PageImage> Render(int width, int height) override {
-        if (width <= 0 || height <= 0 ||
-            static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
-                VipsImageLoader::kMaxPixels) {
-            return std::nullopt;
+    // may be called more than once.
+    Result<PageImage> Render(int width, int height) override {
+        if (width <= 0 || height <= 0) {
+            return {
+                {},
+                Status::Failure(HF_ERR_DAMAGED, "no page can be made of " + std::to_string(width) +
+                                                    " x " + std::to_string(height) + " pixels")};
+        }
+        if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
+            VipsImageLoader::kMaxPixels) {
+            return {{},
+                    Status::Failure(HF_ERR_TOO_LARGE, "a page of " + PixelCount(width, height) +
+                                                          " is larger than the loader accepts")};
         }
         try {
             return RenderOrThrow(width, height);
         } catch (const VError&) {
-        } catch (const std::exception&) {
+            return {{}, VipsFailure(HF_ERR_DAMAGED, "libvips cannot decode the picture")};
+        } catch (const std::exception& e) {
+            vips_error_clear();
+            return {{}, Status::Failure(HF_ERR_DAMAGED, e.what())};
         }
-        vips_error_clear();
-        return std::nullopt;
     }
 
   private:
     bool SwapsAxes() const { return orientation_ >= 5 && orientation_ <= 8; }
 
-    std::optional<PageImage> RenderOrThrow(int width, int height) {
+    Result<PageImage> RenderOrThrow(int width, int height) {
         VImage in = OpenFromSource(source_);
         if (in.width() != storedWidth_ || in.height() != storedHeight_ ||
             LoaderName(in) != loader_) {
-            return std::nullopt;
+            return {{}, Status::Failure(HF_ERR_DAMAGED, "the file changed since it was opened")};
         }
         in = ToOpaqueRgb(std::move(in));
 
@@ -325,15 +354,20 @@ class VipsImage final : public Image {
             in.set(VIPS_META_ORIENTATION, orientation_);
             in = in.autorot();
         }
-        if (in.width() != width || in.height() != height) return std::nullopt;
-
-        if (loader_.starts_with("jpegload")) return EncodeJpeg(in);
+        if (in.width() != width || in.height() != height) {
+            return {
+                {},
+                Status::Failure(HF_ERR_DAMAGED, "libvips made a page of " +
+                                                    PixelCount(in.width(), in.height()) +
+                                                    " instead of " + PixelCount(width, height))};
+        }
+        if (loader_.starts_with("jpegload")) return {EncodeJpeg(in), {}};
         return EncodeBgrx(in);
     }
 
     // Baseline JPEG, quality 95 (libvips then keeps full-resolution chroma),
     // no metadata.
-    static std::optional<PageImage> EncodeJpeg(const VImage& in) {
+    static PageImage EncodeJpeg(const VImage& in) {
         VipsBlob* blob = in.jpegsave_buffer(VImage::option()
                                                 ->set("Q", 95)
                                                 ->set("strip", true)
@@ -355,7 +389,7 @@ class VipsImage final : public Image {
 
     // B, G, R, 255 per pixel, rows packed: what cairo calls RGB24 on a
     // little-endian machine.
-    static std::optional<PageImage> EncodeBgrx(const VImage& in) {
+    static Result<PageImage> EncodeBgrx(const VImage& in) {
         const VImage bgrx =
             VImage::bandjoin({in.extract_band(2), in.extract_band(1), in.extract_band(0)})
                 .bandjoin_const({255});
@@ -371,9 +405,10 @@ class VipsImage final : public Image {
             [](const std::uint8_t* p) { g_free(const_cast<std::uint8_t*>(p)); });
         page.Size = size;
         if (size != static_cast<std::size_t>(page.Stride) * static_cast<std::size_t>(page.Height)) {
-            return std::nullopt;
+            return {{},
+                    Status::Failure(HF_ERR_DAMAGED, "libvips wrote rows of an unexpected size")};
         }
-        return page;
+        return {std::move(page), {}};
     }
 
     const VSource source_;  // holds its own duplicate of the file's descriptor
@@ -385,16 +420,43 @@ class VipsImage final : public Image {
     const FileIdentity identity_;
 };
 
-std::unique_ptr<Image> LoadOrThrow(const std::string& path) {
+// True when the file starts like a JPEG, PNG, GIF, TIFF or WebP file. A
+// loader's check reads more than the signature (libtiff wants the first
+// directory, which may sit at the end), so a file of these formats that is
+// cut short may be claimed by no loader at all: it is a damaged picture,
+// not something other than a picture.
+bool HasPictureSignature(int fd) {
+    unsigned char head[12] = {};
+    if (!ReadAt(fd, head, sizeof head, 0)) return false;
+    const std::string_view h(reinterpret_cast<const char*>(head), sizeof head);
+    return h.starts_with("\xFF\xD8\xFF") || h.starts_with("\x89PNG\r\n\x1A\n") ||
+           h.starts_with("GIF87a") || h.starts_with("GIF89a") ||
+           h.starts_with(std::string_view("II*\0", 4)) ||
+           h.starts_with(std::string_view("MM\0*", 4)) ||
+           (h.starts_with("RIFF") && h.substr(8, 4) == "WEBP");
+}
+
+Status NotImage(std::string reason) {
+    return Status::Failure(HF_ERR_NOT_IMAGE, std::move(reason));
+}
+
+Status FromErrno(const char* what) {
+    return NotImage(std::string(what) + ": " + std::strerror(errno));
+}
+
+Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
     // O_NOFOLLOW: a link is not a file of the folder. O_NONBLOCK: opening a
     // fifo must not wait for a writer (it is then refused as not regular).
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
-    if (!fd) return nullptr;
+    if (!fd) return {nullptr, FromErrno("cannot open")};
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    if (::fstat(fd.get(), &st) != 0) return {nullptr, FromErrno("cannot read its attributes")};
+    if (!S_ISREG(st.st_mode)) return {nullptr, NotImage("not a regular file")};
     // Non-blocking only mattered for the open; reads of the file block as usual.
     const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return {nullptr, FromErrno("cannot read")};
+    }
     FileIdentity identity;
     identity.Device = static_cast<std::uint64_t>(st.st_dev);
     identity.Inode = static_cast<std::uint64_t>(st.st_ino);
@@ -405,31 +467,53 @@ std::unique_ptr<Image> LoadOrThrow(const std::string& path) {
     // The source keeps its own duplicate of the descriptor; ours closes when
     // Load returns.
     VSource source = VSource::new_from_descriptor(fd.get());
-    const VImage header = OpenFromSource(source);
+    // A format no trusted loader claims is not a picture we print; a format
+    // one claims but cannot read the header of is a damaged picture.
+    if (vips_foreign_find_load_source(source.get_source()) == nullptr) {
+        return {nullptr,
+                VipsFailure(HasPictureSignature(fd.get()) ? HF_ERR_DAMAGED : HF_ERR_NOT_IMAGE,
+                            "no trusted loader reads this format")};
+    }
+    VImage header;
+    try {
+        header = OpenFromSource(source);
+    } catch (const VError&) {
+        return {nullptr, VipsFailure(HF_ERR_DAMAGED, "libvips cannot read the header")};
+    }
     const int width = header.width();
     const int height = header.height();
-    if (width <= 0 || height <= 0 ||
-        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
-            VipsImageLoader::kMaxPixels) {
-        return nullptr;
+    if (width <= 0 || height <= 0) {
+        return {nullptr,
+                Status::Failure(HF_ERR_DAMAGED, "the header gives " + std::to_string(width) +
+                                                    " x " + std::to_string(height) + " pixels")};
+    }
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
+        VipsImageLoader::kMaxPixels) {
+        return {nullptr,
+                Status::Failure(HF_ERR_TOO_LARGE, PixelCount(width, height) + " is more than the " +
+                                                      std::to_string(VipsImageLoader::kMaxPixels) +
+                                                      " pixels the loader accepts")};
     }
     std::string loader = LoaderName(header);
     const Resolution dpi = ReadResolution(header, loader, fd.get());
     int orientation = vips_image_get_orientation(header.get_image());
     if (orientation < 1 || orientation > 8) orientation = 1;
-    return std::make_unique<VipsImage>(std::move(source), std::move(loader), width, height,
-                                       orientation, dpi, identity);
+    return {std::make_unique<VipsImage>(std::move(source), std::move(loader), width, height,
+                                        orientation, dpi, identity),
+            {}};
 }
 
 }  // namespace
 
-std::unique_ptr<Image> VipsImageLoader::Load(const std::string& path) {
-    if (path.empty() || !InitVips()) return nullptr;
+Result<std::unique_ptr<Image>> VipsImageLoader::Load(const std::string& path) {
+    if (path.empty()) return {nullptr, NotImage("no file name")};
+    if (!InitVips()) return {nullptr, NotImage("libvips did not start")};
     try {
         return LoadOrThrow(path);
     } catch (const VError&) {
-    } catch (const std::exception&) {
+        return {nullptr, VipsFailure(HF_ERR_NOT_IMAGE, "libvips cannot open the file")};
+    } catch (const std::exception& e) {
+        vips_error_clear();
+        return {nullptr, NotImage(e.what())};
     }
-    vips_error_clear();
-    return nullptr;
 }

@@ -19,22 +19,26 @@
 // by Image::Identity(). Load reads the header only; the pixels are decoded,
 // once per call, by Image::Render.
 //
-// Load returns null when the file cannot be opened or read (gone, no
-// permission), is not a regular file, is not in a format a trusted loader
-// recognises, has a damaged header, or is larger than kMaxPixels.
-// Nothing throws.
+// Load fails with HF_ERR_NOT_IMAGE when the file cannot be opened or read
+// (strerror: gone, no permission), is not a regular file or is in no format
+// a trusted loader recognises; with HF_ERR_DAMAGED when a loader recognises
+// it but cannot read its header; with HF_ERR_TOO_LARGE beyond kMaxPixels.
+// The reason holds libvips' own words where libvips said why. Nothing throws.
 //
 // The returned Image keeps its own duplicate of the file descriptor open
 // until it is destroyed; it does not need the loader to outlive it.
 //
 // Image::Render decodes the file again from that descriptor on every call,
-// streaming it top to bottom. It returns empty when width or height is not
-// positive, width x height exceeds kMaxPixels, the file's content changed
-// its size or format since Load, or the pixel data turns out damaged. A JPEG
-// file gives a PageImage::Encoding::Jpeg page (baseline, quality 95, full
-// chroma resolution, no metadata); any other format a Bgrx page whose Data
-// owns a buffer that libvips allocated. The page owns its bytes and may
-// outlive the Image and the loader.
+// streaming it top to bottom. Every loader runs with fail_on=error, so a
+// truncated file (any format, GIF and its later frames included) or damaged
+// pixel data fails with HF_ERR_DAMAGED instead of printing a picture padded
+// out with grey; so does a file whose content changed its size or format
+// since Load, and a width or height that is not positive. A page over
+// kMaxPixels fails with HF_ERR_TOO_LARGE. A JPEG file gives a
+// PageImage::Encoding::Jpeg page (baseline, quality 95, full chroma
+// resolution, no metadata); any other format a Bgrx page whose Data owns a
+// buffer that libvips allocated. The page owns its bytes and may outlive the
+// Image and the loader.
 //
 // Thread-safety: Load may be called from several threads at once (libvips
 // is initialised once per process, on the first Load). One Image must be
@@ -46,5 +50,5 @@ class VipsImageLoader : public ImageLoader {
     // 3 GB decoded; anything larger is refused before any pixel is decoded.
     static constexpr std::uint64_t kMaxPixels = 1'000'000'000;
 
-    std::unique_ptr<Image> Load(const std::string& path) override;
+    Result<std::unique_ptr<Image>> Load(const std::string& path) override;
 };

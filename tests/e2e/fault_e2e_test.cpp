@@ -245,6 +245,7 @@ class Writer {
         if (pipe(release_) != 0 || pipe(ready) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
+            close(release_[1]);  // or the read below would never see the end
             const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
             char byte = 0;
             [[maybe_unused]] ssize_t n = write(ready[1], &byte, 1);
@@ -252,16 +253,16 @@ class Writer {
             close(fd);
             _exit(0);
         }
+        close(release_[0]);
+        close(ready[1]);
         char byte = 0;
         [[maybe_unused]] const ssize_t n = read(ready[0], &byte, 1);
         close(ready[0]);
-        close(ready[1]);
     }
     ~Writer() { Release(); }
     void Release() {
         if (pid_ <= 0) return;
         close(release_[1]);
-        close(release_[0]);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }

@@ -14,6 +14,8 @@
 #include "engine/hot_folder.h"
 #include "platform/cups_spooler.h"
 #include "platform/folder_listing.h"
+#include "platform/job_ledger_file.h"
+#include "platform/print_log_file.h"
 #include "platform/vips_image.h"
 #include "tests/engine/fakes.h"
 #include "tests/support/images.h"
@@ -109,15 +111,15 @@ class PrintEndToEnd : public ::testing::Test {
         return false;
     }
 
-    TempDir hot, scratch;
+    TempDir hot, scratch, state;
     FakeClock clock;
     PosixFolderLister lister;
     VipsImageLoader images;
     CupsSpooler spooler;
     PosixFileRemover remover;
-    FakeLedger ledger;
-    RecordingLog log;
-    FakeStop stop;
+    FileJobLedger ledger{state / "jobs.tsv"};
+    SpdlogPrintLog log{state / "print.log"};
+    StopFlag stop;
     EngineServices services{clock, lister, images, spooler, remover, ledger, log};
 };
 

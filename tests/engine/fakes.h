@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/platform_services.h"
+#include "tests/support/stop_flag.h"
 
 // A clock the test moves by hand; wrap-around included.
 class FakeClock final : public Clock {
@@ -29,13 +30,6 @@ class FakeClock final : public Clock {
 
   private:
     std::atomic<std::uint32_t> now_;
-};
-
-// A stop request the test sets by hand, or from inside a fake.
-class FakeStop final : public StopSignal {
-  public:
-    bool Requested() const override { return requested.load(); }
-    std::atomic<bool> requested{false};
 };
 
 // Folders and their listings as the test says they are. With realFolders,

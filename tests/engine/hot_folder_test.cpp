@@ -12,7 +12,7 @@ using Outcome = PrintLogEntry::Outcome;
 // A hot folder on fake services, the folder "/hf" with printer "printer" and
 // a scan time of 5 s; each Scan moves the clock past the scan time.
 struct Rig : FakeServices {
-    FakeStop stop;
+    StopFlag stop;
     HotFolder folder{"Photos", "/hf", "printer", 5};
 
     Rig() {
@@ -510,13 +510,13 @@ TEST(HotFolderPrint, FileHeldByAWriterDoesNotSettle) {
 TEST(HotFolderPrint, StopBetweenFilesLeavesTheRestForTheNextRun) {
     Rig rig;
     for (const char* n : {"b", "a", "C"}) rig.Drop(n, 1);
-    rig.spooler.onPrint = [&](const std::string&) { rig.stop.requested = true; };
+    rig.spooler.onPrint = [&](const std::string&) { rig.stop.Request(); };
     rig.Scan(2);
     ASSERT_EQ(rig.Jobs(), 1u);
     EXPECT_EQ(rig.spooler.Jobs()[0].docName, "C");
     // The next run: each prints once, C never again.
     rig.spooler.onPrint = nullptr;
-    rig.stop.requested = false;
+    rig.stop.Clear();
     rig.Start();
     rig.Scan(4);
     ASSERT_EQ(rig.Jobs(), 3u);
@@ -529,7 +529,7 @@ TEST(HotFolderPrint, StopDuringASendKeepsTheFileAndLogsTheInterruption) {
     rig.Drop("a", 1);
     rig.spooler.printFailure = Status::Failure(HF_ERR_UNREACHABLE, "stopped");
     rig.spooler.stateProbe = [&] {
-        rig.stop.requested = true;  // the user stops while the job is sent
+        rig.stop.Request();  // the user stops while the job is sent
         return rig.folder.GetState();
     };
     rig.Scan(2);
@@ -538,7 +538,7 @@ TEST(HotFolderPrint, StopDuringASendKeepsTheFileAndLogsTheInterruption) {
     EXPECT_FALSE(rig.Record("a"));
     rig.spooler.printFailure = {};
     rig.spooler.stateProbe = nullptr;
-    rig.stop.requested = false;
+    rig.stop.Clear();
     rig.Start();
     rig.Scan(3);
     EXPECT_EQ(rig.Jobs(), 1u);

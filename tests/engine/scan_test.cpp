@@ -27,7 +27,7 @@ struct DiskRig {
     PosixFileRemover remover;
     FakeLedger ledger;
     RecordingLog log;
-    FakeStop stop;
+    StopFlag stop;
     EngineServices services{clock, lister, images, spooler, remover, ledger, log};
     HotFolder folder;
 
@@ -192,7 +192,7 @@ TEST(ScanOnDisk, ReadOnlyFolderPrintsOnceAndNeverAgain) {
         PosixFileRemover remover;
         FakeLedger ledger;
         RecordingLog log;
-        FakeStop stop;
+        StopFlag stop;
         EngineServices services{clock, lister, images, spooler, remover, ledger, log};
         HotFolder folder("ro", hot, "printer", 5);
         folder.Reset(clock);

@@ -6,10 +6,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +22,7 @@
 #include "platform/pdf_page.h"
 #include "tests/support/images.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/stop_flag.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -129,6 +135,40 @@ class CupsSpoolerTest : public testing::Test {
     }
     void TearDown() override { SetLpoptions(""); }
 
+    // The printer, or null when Open failed; a failure always says why.
+    std::unique_ptr<Printer> Open(const std::string& name) {
+        Result<std::unique_ptr<Printer>> printer = spooler_.Open(name, never_);
+        if (!printer.Ok()) {
+            EXPECT_FALSE(printer.Error.Reason.empty()) << "a failure without a reason";
+            return nullptr;
+        }
+        EXPECT_NE(printer.Value, nullptr);
+        return std::move(printer.Value);
+    }
+
+    // The job id, or 0 when Print failed; a failure always says why.
+    int Print(Printer& printer, const std::string& docName, const PageImage& image) {
+        const Result<int> job = printer.Print(docName, image, never_);
+        if (!job.Ok()) {
+            EXPECT_FALSE(job.Error.Reason.empty()) << "a failure without a reason";
+            return 0;
+        }
+        EXPECT_GT(job.Value, 0);
+        return job.Value;
+    }
+
+    // Asks until the job leaves Pending (or 30 s pass).
+    JobStatus SettledState(const std::string& queue, int jobId) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        JobStatus status = spooler_.QueryJob(queue, jobId, never_);
+        while (status.State == JobState::Pending && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            status = spooler_.QueryJob(queue, jobId, never_);
+        }
+        return status;
+    }
+
+    StopFlag never_;
     CupsSpooler spooler_;
 };
 
@@ -198,7 +238,7 @@ TEST_F(CupsSpoolerTest, ReadsThePageFromTheDestinationAndTheUsersOptions) {
     for (const GeometryCase& c : kGeometryCases) {
         SCOPED_TRACE(c.Name);
         SetLpoptions(c.Lpoptions);
-        const std::unique_ptr<Printer> printer = spooler_.Open(c.Queue);
+        const std::unique_ptr<Printer> printer = Open(c.Queue);
         ASSERT_NE(printer, nullptr);
         const PageGeometry& g = printer->Geometry();
         EXPECT_EQ(g.Rx, c.Rx);
@@ -217,23 +257,29 @@ TEST_F(CupsSpoolerTest, RefusesWhatItCannotPrintOn) {
         const char* Name;
         const char* Queue;
         const char* Lpoptions;
+        HotFolderError Code;
     };
     const Case cases[] = {
-        {"missing_queue", "tallowin-no-such-queue", ""},
+        {"missing_queue", "tallowin-no-such-queue", "", HF_ERR_PRINTER},
         // Empty would make libcups pick the default printer.
-        {"empty_name", "", ""},
-        {"empty_instance", "tallowin-600/", ""},
+        {"empty_name", "", "", HF_ERR_PRINTER},
+        {"empty_instance", "tallowin-600/", "", HF_ERR_PRINTER},
         // A raw queue says neither its media nor its resolution.
-        {"raw_queue", "tallowin-raw", ""},
-        {"raw_queue_even_with_a_media_choice", "tallowin-raw", "Dest tallowin-raw media=Letter\n"},
+        {"raw_queue", "tallowin-raw", "", HF_ERR_NO_PAGE_SIZE},
+        {"raw_queue_even_with_a_media_choice", "tallowin-raw", "Dest tallowin-raw media=Letter\n",
+         HF_ERR_NO_PAGE_SIZE},
         // A size the printer does not offer: its margins are unknown.
-        {"media_not_offered", "tallowin-600", "Dest tallowin-600 media=A4\n"},
-        {"pagesize_not_offered", "tallowin-300", "Dest tallowin-300 PageSize=Legal\n"},
+        {"media_not_offered", "tallowin-600", "Dest tallowin-600 media=A4\n", HF_ERR_NO_PAGE_SIZE},
+        {"pagesize_not_offered", "tallowin-300", "Dest tallowin-300 PageSize=Legal\n",
+         HF_ERR_NO_PAGE_SIZE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         SetLpoptions(c.Lpoptions);
-        EXPECT_EQ(spooler_.Open(c.Queue), nullptr);
+        const Result<std::unique_ptr<Printer>> printer = spooler_.Open(c.Queue, never_);
+        EXPECT_EQ(printer.Value, nullptr);
+        EXPECT_EQ(printer.Error.Code, c.Code) << printer.Error.Reason;
+        EXPECT_FALSE(printer.Error.Reason.empty());
     }
 }
 
@@ -259,10 +305,16 @@ TEST_F(CupsSpoolerTest, AnUnreachableSchedulerGivesNoPrinter) {
     TempDir dir;
     {
         const ServerOverride gone(dir / "no-such.sock");
-        EXPECT_EQ(spooler_.Open(sandbox::kQueue600), nullptr);
+        const Result<std::unique_ptr<Printer>> printer = spooler_.Open(sandbox::kQueue600, never_);
+        EXPECT_EQ(printer.Error.Code, HF_ERR_UNREACHABLE);
+        EXPECT_NE(printer.Error.Reason.find("no-such.sock"), std::string::npos)
+            << printer.Error.Reason;
+        const JobStatus job = spooler_.QueryJob(sandbox::kQueue600, 1, never_);
+        EXPECT_EQ(job.State, JobState::Unknown);
+        EXPECT_FALSE(job.Reason.empty());
     }
     // And the sandbox is there again afterwards.
-    EXPECT_NE(spooler_.Open(sandbox::kQueue600), nullptr);
+    EXPECT_NE(Open(sandbox::kQueue600), nullptr);
 }
 
 TEST_F(CupsSpoolerTest, PrintsOneStreamedUnscaledJobNamedAfterTheFile) {
@@ -277,10 +329,10 @@ TEST_F(CupsSpoolerTest, PrintsOneStreamedUnscaledJobNamedAfterTheFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue600);
+        const std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
         ASSERT_NE(printer, nullptr);
         const std::string docName = UniqueName(std::string("photo-") + c.Name, ".jpg");
-        ASSERT_TRUE(printer->Print(docName, c.Image));
+        ASSERT_TRUE(Print(*printer, docName, c.Image));
 
         const std::optional<sandbox::CapturedJob> job =
             CapturedJobTitled(sandbox::kQueue600, docName);
@@ -293,10 +345,10 @@ TEST_F(CupsSpoolerTest, PrintsOneStreamedUnscaledJobNamedAfterTheFile) {
 
 TEST_F(CupsSpoolerTest, PassesTheUsersDefaultOptionsWithTheJob) {
     SetLpoptions("Dest tallowin-600 print-color-mode=monochrome\n");
-    const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue600);
+    const std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
     ASSERT_NE(printer, nullptr);
     const std::string docName = UniqueName("mono", ".png");
-    ASSERT_TRUE(printer->Print(docName, BgrxImage(16, 16)));
+    ASSERT_TRUE(Print(*printer, docName, BgrxImage(16, 16)));
     const std::optional<sandbox::CapturedJob> job = CapturedJobTitled(sandbox::kQueue600, docName);
     ASSERT_TRUE(job.has_value());
     EXPECT_TRUE(HasOption(job->Options, "print-color-mode=monochrome")) << job->Options;
@@ -304,10 +356,10 @@ TEST_F(CupsSpoolerTest, PassesTheUsersDefaultOptionsWithTheJob) {
 }
 
 TEST_F(CupsSpoolerTest, AFileNameThatIsNotUtf8GivesAValidJobName) {
-    const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue300);
+    const std::unique_ptr<Printer> printer = Open(sandbox::kQueue300);
     ASSERT_NE(printer, nullptr);
     const std::string unique = UniqueName("", ".jpg");
-    ASSERT_TRUE(printer->Print("caf\xe9" + unique, BgrxImage(40, 30)));
+    ASSERT_TRUE(Print(*printer, "caf\xe9" + unique, BgrxImage(40, 30)));
     const std::string expected = "caf\xEF\xBF\xBD" + unique;
     const std::optional<sandbox::CapturedJob> job = CapturedJobTitled(sandbox::kQueue300, expected);
     ASSERT_TRUE(job.has_value()) << "no job titled " << expected;
@@ -315,17 +367,17 @@ TEST_F(CupsSpoolerTest, AFileNameThatIsNotUtf8GivesAValidJobName) {
 }
 
 TEST_F(CupsSpoolerTest, ALongFileNameIsCutToWhatIppAllows) {
-    const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue300);
+    const std::unique_ptr<Printer> printer = Open(sandbox::kQueue300);
     ASSERT_NE(printer, nullptr);
     const std::string docName = UniqueName("long", std::string(300, 'n') + ".jpg");
-    ASSERT_TRUE(printer->Print(docName, BgrxImage(8, 8)));
+    ASSERT_TRUE(Print(*printer, docName, BgrxImage(8, 8)));
     const std::optional<sandbox::CapturedJob> job =
         CapturedJobTitled(sandbox::kQueue300, docName.substr(0, 255));
     EXPECT_TRUE(job.has_value()) << "no job named after the first 255 bytes";
 }
 
 TEST_F(CupsSpoolerTest, AFailedDocumentCancelsItsJob) {
-    const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue600);
+    const std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
     ASSERT_NE(printer, nullptr);
     // A JPEG whose header does not say the size it claims: the page cannot
     // be written, after the job was created.
@@ -333,17 +385,128 @@ TEST_F(CupsSpoolerTest, AFailedDocumentCancelsItsJob) {
     PageImage image = JpegImage(dir, 64, 48);
     image.Width = 65;
     const std::string docName = UniqueName("broken", ".jpg");
-    EXPECT_FALSE(printer->Print(docName, image));
+    EXPECT_FALSE(Print(*printer, docName, image));
     EXPECT_EQ(JobStateOf(sandbox::kQueue600, docName), IPP_JSTATE_CANCELED);
 }
 
+// Runs call, requests stop from another thread 300 ms into it, and gives
+// how long the call went on after that; nullopt when it ended before.
+template <class Call>
+std::optional<std::chrono::milliseconds> TimeAfterStop(StopFlag& stop, Call call) {
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> stoppedAt;
+    std::jthread stopper([&](std::stop_token done) {
+        std::mutex m;
+        std::condition_variable_any cv;
+        std::unique_lock lock(m);
+        cv.wait_for(lock, done, std::chrono::milliseconds(300), [] { return false; });
+        if (done.stop_requested()) return;
+        stoppedAt = Clock::now();
+        stop.Request();
+    });
+    call();
+    const Clock::time_point end = Clock::now();
+    stopper.request_stop();
+    stopper.join();
+    if (!stoppedAt) return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(end - *stoppedAt);
+}
+
+TEST_F(CupsSpoolerTest, AFrozenSchedulerHoldsNothingOnceStopIsRequested) {
+    const std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
+    ASSERT_NE(printer, nullptr);
+    const std::string docName = UniqueName("frozen", ".jpg");
+    struct Case {
+        const char* Name;
+        std::function<Status(const StopSignal&)> Call;
+    } cases[] = {
+        {"open",
+         [&](const StopSignal& stop) { return spooler_.Open(sandbox::kQueue600, stop).Error; }},
+        {"print",
+         [&](const StopSignal& stop) {
+             return printer->Print(docName, BgrxImage(64, 64), stop).Error;
+         }},
+        {"query",
+         [&](const StopSignal& stop) {
+             const JobStatus job = spooler_.QueryJob(sandbox::kQueue600, 1, stop);
+             EXPECT_EQ(job.State, JobState::Unknown);
+             return Status::Failure(HF_ERR_UNREACHABLE, job.Reason);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        StopFlag stop;
+        Status result;
+        std::optional<std::chrono::milliseconds> afterStop;
+        {
+            const sandbox::FrozenScheduler frozen;
+            afterStop = TimeAfterStop(stop, [&] { result = c.Call(stop); });
+        }
+        ASSERT_TRUE(afterStop) << "the call ended before the stop, with " << result.Reason;
+        // libcups waits up to a second for "100 Continue" before each request.
+        EXPECT_LT(*afterStop, std::chrono::seconds(3));
+        EXPECT_EQ(result.Code, HF_ERR_UNREACHABLE);
+        EXPECT_NE(result.Reason.find("stop"), std::string::npos) << result.Reason;
+        RecordProperty(std::string(c.Name) + "_ms_after_stop",
+                       static_cast<int>(afterStop->count()));
+        std::printf("%s returned %lld ms after the stop\n", c.Name,
+                    static_cast<long long>(afterStop->count()));
+    }
+    EXPECT_NE(Open(sandbox::kQueue600), nullptr) << "the scheduler answers again";
+    // The job may have been created while the answer was not waited for;
+    // without its document it never prints.
+    const int state = JobStateOf(sandbox::kQueue600, docName);
+    EXPECT_NE(state, IPP_JSTATE_PROCESSING);
+    EXPECT_NE(state, IPP_JSTATE_COMPLETED);
+}
+
+TEST_F(CupsSpoolerTest, JobsEndAsTheSchedulerSays) {
+    // Completed: the backend kept it.
+    std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
+    ASSERT_NE(printer, nullptr);
+    int job = Print(*printer, UniqueName("done", ".jpg"), BgrxImage(8, 8));
+    ASSERT_GT(job, 0);
+    JobStatus status = SettledState(sandbox::kQueue600, job);
+    EXPECT_EQ(status.State, JobState::Completed) << status.Reason;
+
+    // Failed: the backend failed and the scheduler aborted the job.
+    printer = Open(sandbox::kQueueFail);
+    ASSERT_NE(printer, nullptr);
+    job = Print(*printer, UniqueName("fails", ".jpg"), BgrxImage(8, 8));
+    ASSERT_GT(job, 0);
+    status = SettledState(sandbox::kQueueFail, job);
+    EXPECT_EQ(status.State, JobState::Failed);
+    EXPECT_NE(status.Reason.find("aborted"), std::string::npos) << status.Reason;
+
+    // Unknown: no such job, or one of another queue.
+    status = spooler_.QueryJob(sandbox::kQueue600, 999999, never_);
+    EXPECT_EQ(status.State, JobState::Unknown);
+    EXPECT_FALSE(status.Reason.empty());
+    status = spooler_.QueryJob(sandbox::kQueue300, job, never_);
+    EXPECT_EQ(status.State, JobState::Unknown);
+    EXPECT_NE(status.Reason.find(sandbox::kQueueFail), std::string::npos) << status.Reason;
+}
+
+TEST_F(CupsSpoolerTest, AJobOnAPausedQueueWaitsUntilItIsResumed) {
+    sandbox::SetQueueEnabled(sandbox::kQueue300, false);
+    std::unique_ptr<Printer> printer = Open(sandbox::kQueue300);
+    ASSERT_NE(printer, nullptr);
+    const int job = Print(*printer, UniqueName("paused", ".jpg"), BgrxImage(8, 8));
+    const JobStatus paused = spooler_.QueryJob(sandbox::kQueue300, job, never_);
+    sandbox::SetQueueEnabled(sandbox::kQueue300, true);
+    ASSERT_GT(job, 0);
+    EXPECT_EQ(paused.State, JobState::Pending) << paused.Reason;
+    const JobStatus status = SettledState(sandbox::kQueue300, job);
+    EXPECT_EQ(status.State, JobState::Completed) << status.Reason;
+}
+
 TEST_F(CupsSpoolerTest, PrintsOnlyOnce) {
-    const std::unique_ptr<Printer> printer = spooler_.Open(sandbox::kQueue600);
+    const std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
     ASSERT_NE(printer, nullptr);
     const std::string first = UniqueName("first", ".jpg");
-    ASSERT_TRUE(printer->Print(first, BgrxImage(8, 8)));
+    ASSERT_TRUE(Print(*printer, first, BgrxImage(8, 8)));
     const std::string second = UniqueName("second", ".jpg");
-    EXPECT_FALSE(printer->Print(second, BgrxImage(8, 8)));
+    EXPECT_FALSE(Print(*printer, second, BgrxImage(8, 8)));
     EXPECT_TRUE(CapturedJobTitled(sandbox::kQueue600, first).has_value());
     EXPECT_EQ(JobStateOf(sandbox::kQueue600, second), 0);
 }

@@ -7,6 +7,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -18,6 +23,14 @@ FileIdentity IdentityOf(const std::string& path) {
             static_cast<std::uint64_t>(st.st_size),
             static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
+
+// Name and low 32 bits of the size of each file listed, in order.
+std::vector<std::pair<std::string, std::uint32_t>> NamesAndSizes(const Listing& listing) {
+    std::vector<std::pair<std::string, std::uint32_t>> out;
+    for (const ListedFile& f : listing) out.emplace_back(f.Name, f.Size);
+    return out;
+}
+using Sizes = std::vector<std::pair<std::string, std::uint32_t>>;
 
 TEST(FolderLister, IsFolderOnlyForExistingFolders) {
     TempDir dir;
@@ -60,7 +73,8 @@ TEST(FolderLister, ListsOnlyRegularFilesWithTheirSizes) {
     close(s);
 
     const Listing listing = PosixFolderLister().List(dir.Path());
-    EXPECT_EQ(listing, (Listing{{"Caf\xe9.png", 2}, {"a.jpg", 5}, {"empty", 0}}));
+    EXPECT_EQ(NamesAndSizes(listing), (Sizes{{"Caf\xe9.png", 2}, {"a.jpg", 5}, {"empty", 0}}));
+    for (const ListedFile& f : listing) EXPECT_EQ(f.Identity, IdentityOf(dir / f.Name)) << f.Name;
 }
 
 TEST(FolderLister, SizesAreTheLow32Bits) {
@@ -71,7 +85,41 @@ TEST(FolderLister, SizesAreTheLow32Bits) {
     // Sparse: takes no room on disk.
     ASSERT_EQ(ftruncate(fd, (off_t{1} << 32) + 10), 0) << "file system without sparse files?";
     close(fd);
-    EXPECT_EQ(PosixFolderLister().List(dir.Path()), (Listing{{"huge", 10}}));
+    const Listing listing = PosixFolderLister().List(dir.Path());
+    EXPECT_EQ(NamesAndSizes(listing), (Sizes{{"huge", 10}}));
+    ASSERT_EQ(listing.size(), 1u);
+    EXPECT_EQ(listing[0].Identity.Size, (std::uint64_t{1} << 32) + 10) << "the whole size";
+}
+
+TEST(FolderLister, NamesAreInUnsignedByteOrder) {
+    TempDir dir;
+    const std::vector<std::string> sorted = {"A", "B", "a", "b", "z", "\x7f", "\xc3\xa9", "\xff"};
+    for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) WriteFile(dir / *it, "x");
+    std::vector<std::string> names;
+    for (const ListedFile& f : PosixFolderLister().List(dir.Path())) names.push_back(f.Name);
+    EXPECT_EQ(names, sorted);
+}
+
+TEST(FolderLister, AWriterIsSeenUntilItCloses) {
+    TempDir dir;
+    PosixFolderLister lister;
+    const std::string path = dir / "growing.jpg";
+    WriteFile(path, "first bytes");
+    EXPECT_EQ(lister.ProbeWriter(path), WriterProbe::NotOpen);
+
+    const int writer = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    EXPECT_EQ(lister.ProbeWriter(path), WriterProbe::OpenForWriting);
+    const int reader = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    close(writer);
+    EXPECT_EQ(lister.ProbeWriter(path), WriterProbe::NotOpen) << "a reader is no writer";
+    close(reader);
+
+    // Nothing to ask about: the answer cannot be known.
+    ASSERT_EQ(symlink(path.c_str(), (dir / "link").c_str()), 0);
+    EXPECT_EQ(lister.ProbeWriter(dir / "link"), WriterProbe::Unknown);
+    EXPECT_EQ(lister.ProbeWriter(dir / "missing"), WriterProbe::Unknown);
 }
 
 TEST(FolderLister, FolderThatCannotBeListedGivesNothing) {
@@ -86,40 +134,50 @@ TEST(FileRemover, DeletesOnlyTheVeryFileThatWasLoaded) {
     TempDir dir;
     PosixFileRemover remover;
     const std::string path = dir / "photo.jpg";
-
-    WriteFile(path, "original");
-    FileIdentity id = IdentityOf(path);
-    EXPECT_TRUE(remover.RemoveIfSame(path, id));
-    EXPECT_FALSE(FileExists(path));
-
-    // Replaced under the same name while it printed: a new inode, kept.
-    WriteFile(path, "original");
-    id = IdentityOf(path);
-    ASSERT_EQ(rename(path.c_str(), (dir / "old").c_str()), 0);
-    WriteFile(path, "original");
-    EXPECT_FALSE(remover.RemoveIfSame(path, id));
-    EXPECT_TRUE(FileExists(path));
-
-    // Rewritten in place with other content: another size, kept.
-    id = IdentityOf(path);
-    WriteFile(path, "a longer replacement");
-    EXPECT_FALSE(remover.RemoveIfSame(path, id));
-    EXPECT_TRUE(FileExists(path));
-
-    // Touched (same size, new modification time): kept.
-    id = IdentityOf(path);
-    timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    EXPECT_FALSE(remover.RemoveIfSame(path, id));
-    EXPECT_TRUE(FileExists(path));
-
-    // Gone already, or now a link to the file: nothing deleted.
-    id = IdentityOf(path);
-    ASSERT_EQ(rename(path.c_str(), (dir / "moved").c_str()), 0);
-    EXPECT_FALSE(remover.RemoveIfSame(path, id));
-    ASSERT_EQ(symlink((dir / "moved").c_str(), path.c_str()), 0);
-    EXPECT_FALSE(remover.RemoveIfSame(path, id));
-    EXPECT_TRUE(FileExists(dir / "moved"));
+    struct Case {
+        const char* Name;
+        std::function<void()> Change;  // what happens to the file after it was loaded
+        bool Deleted;
+        const char* Reason;  // part of the reason when kept
+    } cases[] = {
+        {"unchanged", [] {}, true, ""},
+        {"replaced under the same name",
+         [&] {
+             ASSERT_EQ(rename(path.c_str(), (dir / "old").c_str()), 0);
+             WriteFile(path, "original");
+         },
+         false, "replaced"},
+        {"rewritten in place with other content", [&] { WriteFile(path, "a longer one"); }, false,
+         "changed"},
+        {"touched",
+         [&] {
+             timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
+             ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+         },
+         false, "changed"},
+        {"gone already", [&] { ASSERT_EQ(unlink(path.c_str()), 0); }, false,
+         "No such file or directory"},
+        {"now a link to the file",
+         [&] {
+             ASSERT_EQ(rename(path.c_str(), (dir / "moved").c_str()), 0);
+             ASSERT_EQ(symlink((dir / "moved").c_str(), path.c_str()), 0);
+         },
+         false, "replaced"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        unlink(path.c_str());
+        WriteFile(path, "original");
+        const FileIdentity id = IdentityOf(path);
+        c.Change();
+        const Status removed = remover.RemoveIfSame(path, id);
+        EXPECT_EQ(removed.Ok(), c.Deleted) << removed.Reason;
+        if (!c.Deleted) {
+            EXPECT_EQ(removed.Code, HF_ERR_NOT_DELETED);
+            EXPECT_NE(removed.Reason.find(c.Reason), std::string::npos) << removed.Reason;
+        }
+        EXPECT_EQ(FileExists(path), !c.Deleted && std::string(c.Name) != "gone already");
+    }
 }
 
 }  // namespace

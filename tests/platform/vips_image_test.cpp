@@ -57,6 +57,16 @@ struct Decoded {
     }
 };
 
+// The page, or nothing when Render failed; a failure always says why.
+std::optional<PageImage> Render(Image& image, int width, int height) {
+    Result<PageImage> page = image.Render(width, height);
+    if (!page.Ok()) {
+        EXPECT_FALSE(page.Error.Reason.empty()) << "a failure without a reason";
+        return std::nullopt;
+    }
+    return std::move(page.Value);
+}
+
 // Decodes a page, checking its layout on the way: a Bgrx page must have
 // rows of 4 * Width bytes with 255 in every fourth byte; a JPEG page must
 // be a JPEG file of the page's size with three bands.
@@ -208,6 +218,17 @@ void DropTiffTag(Bytes& tiff, std::uint16_t tag) {
 
 class VipsImageTest : public ::testing::Test {
   protected:
+    // The image, or null when Load failed; a failure always says why.
+    std::unique_ptr<Image> Load(const std::string& path) {
+        Result<std::unique_ptr<Image>> image = loader_.Load(path);
+        if (!image.Ok()) {
+            EXPECT_FALSE(image.Error.Reason.empty()) << "a failure without a reason";
+            return nullptr;
+        }
+        EXPECT_NE(image.Value, nullptr);
+        return std::move(image.Value);
+    }
+
     std::string Make(const std::string& name, const Recipe& recipe) {
         const std::string path = dir_ / name;
         testimages::Write(path, recipe);
@@ -226,12 +247,12 @@ class VipsImageTest : public ::testing::Test {
 
     // Loads and renders at the image's own size.
     std::optional<Decoded> LoadAndDecode(const std::string& path, PageImage::Encoding expected) {
-        auto image = loader_.Load(path);
+        auto image = Load(path);
         if (!image) {
             ADD_FAILURE() << "cannot load " << path;
             return std::nullopt;
         }
-        auto page = image->Render(image->Width(), image->Height());
+        auto page = Render(*image, image->Width(), image->Height());
         if (!page) {
             ADD_FAILURE() << "cannot render " << path;
             return std::nullopt;
@@ -298,7 +319,7 @@ TEST_F(VipsImageTest, ResolutionIsWholeDotsPerInchOrZeroWhenTheFileHasNone) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        const auto image = loader_.Load(Make(c.File, c.Image));
+        const auto image = Load(Make(c.File, c.Image));
         ASSERT_TRUE(image);
         EXPECT_EQ(image->XDpi(), c.XDpi);
         EXPECT_EQ(image->YDpi(), c.YDpi);
@@ -381,7 +402,7 @@ TEST_F(VipsImageTest, ResolutionFromHeadersLibvipsDoesNotWrite) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        const auto image = loader_.Load(MakeEdited(c.File, c.Image, c.Edit));
+        const auto image = Load(MakeEdited(c.File, c.Image, c.Edit));
         ASSERT_TRUE(image);
         EXPECT_EQ(image->XDpi(), c.XDpi);
         EXPECT_EQ(image->YDpi(), c.YDpi);
@@ -410,14 +431,14 @@ TEST_F(VipsImageTest, ExifOrientationGivesTheUprightSizeAndPixels) {
                                     .G = 0,
                                     .B = 0,
                                     .Mark = 8};
-                const auto image = loader_.Load(Make(file, recipe));
+                const auto image = Load(Make(file, recipe));
                 ASSERT_TRUE(image);
                 const bool swapped = orientation >= 5;
                 EXPECT_EQ(image->Width(), swapped ? 20 : 40);
                 EXPECT_EQ(image->Height(), swapped ? 40 : 20);
                 const int w = image->Width() / divisor;
                 const int h = image->Height() / divisor;
-                const auto page = image->Render(w, h);
+                const auto page = Render(*image, w, h);
                 ASSERT_TRUE(page);
                 const auto d = Decode(*page);
                 ASSERT_TRUE(d);
@@ -710,11 +731,11 @@ TEST_F(VipsImageTest, RendersExactlyTheAskedSize) {
                                  std::to_string(c.Th);
         SCOPED_TRACE(name);
         const auto image =
-            loader_.Load(Make(c.File, {.Width = c.W, .Height = c.H, .R = 10, .G = 200, .B = 90}));
+            Load(Make(c.File, {.Width = c.W, .Height = c.H, .R = 10, .G = 200, .B = 90}));
         ASSERT_TRUE(image);
         EXPECT_EQ(image->Width(), c.W);
         EXPECT_EQ(image->Height(), c.H);
-        const auto page = image->Render(c.Tw, c.Th);
+        const auto page = Render(*image, c.Tw, c.Th);
         ASSERT_TRUE(page);
         EXPECT_EQ(page->Width, c.Tw);
         EXPECT_EQ(page->Height, c.Th);
@@ -730,10 +751,9 @@ TEST_F(VipsImageTest, RendersExactlyTheAskedSize) {
 }
 
 TEST_F(VipsImageTest, BgrxPagesHoldBlueGreenRedAndAnUnusedByte) {
-    const auto image =
-        loader_.Load(Make("a.png", {.Width = 7, .Height = 5, .R = 10, .G = 20, .B = 30}));
+    const auto image = Load(Make("a.png", {.Width = 7, .Height = 5, .R = 10, .G = 20, .B = 30}));
     ASSERT_TRUE(image);
-    const auto page = image->Render(7, 5);
+    const auto page = Render(*image, 7, 5);
     ASSERT_TRUE(page);
     ASSERT_EQ(page->Format, PageImage::Encoding::Bgrx);
     EXPECT_EQ(page->Width, 7);
@@ -748,11 +768,11 @@ TEST_F(VipsImageTest, BgrxPagesHoldBlueGreenRedAndAnUnusedByte) {
 }
 
 TEST_F(VipsImageTest, JpegSourcesBecomeAPlainFullChromaJpeg) {
-    const auto image = loader_.Load(Make(
+    const auto image = Load(Make(
         "a.jpg",
         {.Width = 300, .Height = 200, .Dpi = 300, .Orientation = 1, .R = 30, .G = 90, .B = 220}));
     ASSERT_TRUE(image);
-    const auto page = image->Render(123, 45);
+    const auto page = Render(*image, 123, 45);
     ASSERT_TRUE(page);
     ASSERT_EQ(page->Format, PageImage::Encoding::Jpeg);
     EXPECT_EQ(page->Stride, 0);
@@ -777,9 +797,9 @@ TEST_F(VipsImageTest, ShrinkingAveragesAndEnlargingInterpolates) {
     const std::string checker = dir_ / "checker.png";
     const vips::VImage xy = vips::VImage::xyz(64, 64);
     (((xy[0] + xy[1]) % 2) * 255).cast(VIPS_FORMAT_UCHAR).pngsave(checker.c_str());
-    auto image = loader_.Load(checker);
+    auto image = Load(checker);
     ASSERT_TRUE(image);
-    auto page = image->Render(8, 8);
+    auto page = Render(*image, 8, 8);
     ASSERT_TRUE(page);
     auto d = Decode(*page);
     ASSERT_TRUE(d);
@@ -793,9 +813,9 @@ TEST_F(VipsImageTest, ShrinkingAveragesAndEnlargingInterpolates) {
     // Two pixels, black and white, stretched: a linear ramp between them.
     const std::string pair = dir_ / "pair.png";
     (vips::VImage::xyz(2, 1)[0] * 255).cast(VIPS_FORMAT_UCHAR).pngsave(pair.c_str());
-    image = loader_.Load(pair);
+    image = Load(pair);
     ASSERT_TRUE(image);
-    page = image->Render(100, 1);
+    page = Render(*image, 100, 1);
     ASSERT_TRUE(page);
     d = Decode(*page);
     ASSERT_TRUE(d);
@@ -815,6 +835,8 @@ TEST_F(VipsImageTest, FilesThatAreNotImagesOrNotRegularFilesDoNotLoad) {
     struct Case {
         const char* Name;
         std::function<std::string()> Setup;
+        HotFolderError Code;
+        const char* Reason;  // part of the reason
     };
     const std::string image = Make("real.jpg", {});
     const Case cases[] = {
@@ -822,65 +844,75 @@ TEST_F(VipsImageTest, FilesThatAreNotImagesOrNotRegularFilesDoNotLoad) {
          [&] {
              WriteFile(dir_ / "empty.jpg", "");
              return dir_ / "empty.jpg";
-         }},
+         },
+         HF_ERR_NOT_IMAGE, ""},
         {"text file",
          [&] {
              WriteFile(dir_ / "notes.jpg", "just some words, not an image\n");
              return dir_ / "notes.jpg";
-         }},
+         },
+         HF_ERR_NOT_IMAGE, ""},
         {"svg (untrusted loader)",
          [&] {
              WriteFile(dir_ / "a.svg",
                        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">"
                        "<rect width=\"10\" height=\"10\" fill=\"red\"/></svg>\n");
              return dir_ / "a.svg";
-         }},
+         },
+         HF_ERR_NOT_IMAGE, ""},
         {"ppm (untrusted loader)",
          [&] {
              WriteFile(dir_ / "a.ppm", "P3\n2 1\n255\n255 0 0 0 0 255\n");
              return dir_ / "a.ppm";
-         }},
-        {"missing file", [&] { return dir_ / "missing.jpg"; }},
-        {"empty path", [&] { return std::string(); }},
+         },
+         HF_ERR_NOT_IMAGE, ""},
+        {"missing file", [&] { return dir_ / "missing.jpg"; }, HF_ERR_NOT_IMAGE,
+         "No such file or directory"},
+        {"empty path", [&] { return std::string(); }, HF_ERR_NOT_IMAGE, ""},
         {"directory",
          [&] {
              const std::string d = dir_ / "folder.jpg";
              EXPECT_EQ(mkdir(d.c_str(), 0700), 0);
              return d;
-         }},
+         },
+         HF_ERR_NOT_IMAGE, "not a regular file"},
         {"fifo",
          [&] {
              const std::string f = dir_ / "fifo.jpg";
              EXPECT_EQ(mkfifo(f.c_str(), 0600), 0);
              return f;
-         }},
+         },
+         HF_ERR_NOT_IMAGE, "not a regular file"},
         {"symbolic link to an image",
          [&] {
              const std::string l = dir_ / "link.jpg";
              EXPECT_EQ(symlink(image.c_str(), l.c_str()), 0);
              return l;
-         }},
+         },
+         HF_ERR_NOT_IMAGE, "cannot open: "},
         {"png header of 40000 x 40000",
-         [&] { return MakeEdited("huge.png", {}, [](Bytes& b) { SetPngSize(b, 40000, 40000); }); }},
+         [&] { return MakeEdited("huge.png", {}, [](Bytes& b) { SetPngSize(b, 40000, 40000); }); },
+         HF_ERR_TOO_LARGE, "40000 x 40000"},
         {"png header of 40000 x 25001 (just over a gigapixel)",
-         [&] { return MakeEdited("over.png", {}, [](Bytes& b) { SetPngSize(b, 40000, 25001); }); }},
+         [&] { return MakeEdited("over.png", {}, [](Bytes& b) { SetPngSize(b, 40000, 25001); }); },
+         HF_ERR_TOO_LARGE, ""},
         {"jpeg header of 40000 x 40000",
-         [&] {
-             return MakeEdited("huge.jpg", {}, [](Bytes& b) { SetJpegSize(b, 40000, 40000); });
-         }},
+         [&] { return MakeEdited("huge.jpg", {}, [](Bytes& b) { SetJpegSize(b, 40000, 40000); }); },
+         HF_ERR_TOO_LARGE, ""},
         {"tiff header of 40000 x 40000",
          [&] {
              return MakeEdited("huge.tif", {}, [](Bytes& b) {
                  SetTiffValue(b, 256, 40000);
                  SetTiffValue(b, 257, 40000);
              });
-         }},
+         },
+         HF_ERR_TOO_LARGE, ""},
     };
-    ASSERT_TRUE(loader_.Load(image)) << "the real image must load, or the link case proves nothing";
+    ASSERT_TRUE(Load(image)) << "the real image must load, or the link case proves nothing";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         const std::string path = c.Setup();
-        EXPECT_EQ(loader_.Load(path), nullptr);
+        EXPECT_EQ(Load(path), nullptr);
     }
 }
 
@@ -888,19 +920,21 @@ TEST_F(VipsImageTest, AGigapixelHeaderLoadsWithoutDecoding) {
     // Exactly the limit: accepted, and Load reads only the header (the file
     // holds the pixel data of a 64 x 48 image).
     const auto image =
-        loader_.Load(MakeEdited("limit.png", {}, [](Bytes& b) { SetPngSize(b, 40000, 25000); }));
+        Load(MakeEdited("limit.png", {}, [](Bytes& b) { SetPngSize(b, 40000, 25000); }));
     ASSERT_TRUE(image);
     EXPECT_EQ(image->Width(), 40000);
     EXPECT_EQ(image->Height(), 25000);
     // A page larger than the limit is refused before anything is decoded.
-    EXPECT_FALSE(image->Render(40000, 25001));
+    EXPECT_FALSE(Render(*image, 40000, 25001));
 }
 
 TEST_F(VipsImageTest, UnreadableFileDoesNotLoad) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads files without read permission";
     const std::string path = Make("locked.jpg", {});
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
-    EXPECT_EQ(loader_.Load(path), nullptr);
+    const Result<std::unique_ptr<Image>> loaded = loader_.Load(path);
+    EXPECT_EQ(loaded.Error.Code, HF_ERR_NOT_IMAGE);
+    EXPECT_EQ(loaded.Error.Reason, "cannot open: Permission denied");
 }
 
 TEST_F(VipsImageTest, DamagedPixelDataNeverRenders) {
@@ -944,22 +978,67 @@ TEST_F(VipsImageTest, DamagedPixelDataNeverRenders) {
         c.Edit(bytes);
         WriteFile(path, bytes);
         // Load may still read the header; then Render must fail.
-        const auto image = loader_.Load(path);
+        const auto image = Load(path);
         if (image) {
-            EXPECT_FALSE(image->Render(image->Width(), image->Height()));
-            EXPECT_FALSE(image->Render(64, 64));
+            EXPECT_FALSE(Render(*image, image->Width(), image->Height()));
+            EXPECT_FALSE(Render(*image, 64, 64));
         }
     }
 }
 
+// The whole picture, or an error: a truncated file never prints with the
+// rest of it padded out, whatever its format, and a complete one prints.
+TEST_F(VipsImageTest, TruncatedPicturesAreRefusedInEveryFormat) {
+    InitVipsForTests();
+    // Noise compresses badly, so that 60 % of a file holds part of its pixels.
+    const auto noise = [] {
+        return vips::VImage::gaussnoise(160, 120, vips::VImage::option()->set("sigma", 60))
+            .cast(VIPS_FORMAT_UCHAR);
+    };
+    const vips::VImage rgb =
+        vips::VImage::bandjoin({noise(), noise(), noise()})
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    // Three frames, one below the other, as libvips stores an animation.
+    const vips::VImage frames =
+        vips::VImage::arrayjoin({rgb, rgb, rgb}, vips::VImage::option()->set("across", 1))
+            .copy(vips::VImage::option()->set("page-height", 120));
+    struct Case {
+        const char* File;
+        const vips::VImage& Pixels;
+    } cases[] = {
+        {"a.jpg", rgb},           {"a.png", rgb}, {"a.gif", rgb},
+        {"animated.gif", frames}, {"a.tif", rgb}, {"a.webp", rgb},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.File);
+        const std::string path = dir_ / c.File;
+        c.Pixels.write_to_file(path.c_str());
+        ASSERT_TRUE(Load(path)) << "the complete file must load";
+        ASSERT_TRUE(Render(*Load(path), 40, 30)) << "and print";
+
+        const Bytes whole = ReadFile(path);
+        WriteFile(path, whole.substr(0, whole.size() * 6 / 10));
+        Result<std::unique_ptr<Image>> loaded = loader_.Load(path);
+        if (!loaded.Ok()) {  // some formats are refused at their header already
+            EXPECT_EQ(loaded.Error.Code, HF_ERR_DAMAGED) << loaded.Error.Reason;
+            EXPECT_FALSE(loaded.Error.Reason.empty());
+            continue;
+        }
+        const Result<PageImage> page = loaded.Value->Render(40, 30);
+        EXPECT_EQ(page.Error.Code, HF_ERR_DAMAGED);
+        EXPECT_FALSE(page.Error.Reason.empty());
+        EXPECT_EQ(vips_error_buffer(), std::string()) << "the error buffer is left clear";
+    }
+}
+
 TEST_F(VipsImageTest, RenderRefusesSizesItCannotMake) {
-    const auto image = loader_.Load(Make("a.png", {}));
+    const auto image = Load(Make("a.png", {}));
     ASSERT_TRUE(image);
     for (const auto& [w, h] : {std::pair{0, 10}, std::pair{10, 0}, std::pair{-1, 10},
                                std::pair{10, -5}, std::pair{100000, 100000}}) {
-        EXPECT_FALSE(image->Render(w, h)) << w << "x" << h;
+        EXPECT_FALSE(Render(*image, w, h)) << w << "x" << h;
     }
-    EXPECT_TRUE(image->Render(64, 48)) << "still usable afterwards";
+    EXPECT_TRUE(Render(*image, 64, 48)) << "still usable afterwards";
 }
 
 // --- Identity and the file behind it ----------------------------------------
@@ -970,7 +1049,7 @@ TEST_F(VipsImageTest, IdentityIsTheStatOfTheLoadedFile) {
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
-    const auto image = loader_.Load(path);
+    const auto image = Load(path);
     ASSERT_TRUE(image);
     const FileIdentity& id = image->Identity();
     EXPECT_EQ(id.Device, static_cast<std::uint64_t>(st.st_dev));
@@ -981,35 +1060,35 @@ TEST_F(VipsImageTest, IdentityIsTheStatOfTheLoadedFile) {
 
 TEST_F(VipsImageTest, RendersTheFileThatWasLoadedEvenAfterItIsReplaced) {
     const std::string path = Make("a.png", {.R = 255, .G = 0, .B = 0});
-    const auto image = loader_.Load(path);
+    const auto image = Load(path);
     ASSERT_TRUE(image);
     const std::string other = Make("b.png", {.R = 0, .G = 0, .B = 255});
     ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
 
-    const auto page = image->Render(image->Width(), image->Height());
+    const auto page = Render(*image, image->Width(), image->Height());
     ASSERT_TRUE(page);
     const auto d = Decode(*page);
     ASSERT_TRUE(d);
     EXPECT_TRUE(Near(d->At(3, 3), {255, 0, 0}, 0)) << d->At(3, 3);
 
     ASSERT_EQ(unlink(path.c_str()), 0);
-    EXPECT_TRUE(image->Render(10, 10)) << "the open file outlives its name";
+    EXPECT_TRUE(Render(*image, 10, 10)) << "the open file outlives its name";
 }
 
 TEST_F(VipsImageTest, AFileRewrittenInPlaceWithAnotherSizeDoesNotRender) {
     const std::string path = Make("a.png", {.Width = 64, .Height = 48});
-    const auto image = loader_.Load(path);
+    const auto image = Load(path);
     ASSERT_TRUE(image);
     const std::string other = Make("b.png", {.Width = 80, .Height = 20});
     WriteFile(path, ReadFile(other));  // same inode, new bytes
-    EXPECT_FALSE(image->Render(64, 48));
+    EXPECT_FALSE(Render(*image, 64, 48));
 }
 
 TEST_F(VipsImageTest, RenderCanBeCalledAgain) {
-    const auto image = loader_.Load(Make("a.jpg", {.Width = 90, .Height = 60, .Mark = 10}));
+    const auto image = Load(Make("a.jpg", {.Width = 90, .Height = 60, .Mark = 10}));
     ASSERT_TRUE(image);
-    const auto first = image->Render(45, 30);
-    const auto second = image->Render(45, 30);
+    const auto first = Render(*image, 45, 30);
+    const auto second = Render(*image, 45, 30);
     ASSERT_TRUE(first);
     ASSERT_TRUE(second);
     ASSERT_EQ(first->Size, second->Size);

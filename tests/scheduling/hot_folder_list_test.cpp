@@ -13,7 +13,7 @@ HotFolder Folder(const std::string& name, std::int32_t scanTime = 5,
 
 // A list whose folders run on fake services.
 struct ListRig : FakeServices {
-    FakeStop stop;
+    StopFlag stop;
     HotFolderList list;
 
     ListRig() { lister.AddFolder("/hf"); }
@@ -162,10 +162,10 @@ TEST(HotFolderList, ScanDueScansNoFurtherFolderOnceStopIsRequested) {
     rig.list.Add(Folder("b", 1));
     rig.StartRun();
     rig.clock.Advance(1001);
-    rig.stop.requested = true;
+    rig.stop.Request();
     rig.ScanDue();
     EXPECT_EQ(rig.lister.ListCalls(), 0);
-    rig.stop.requested = false;
+    rig.stop.Clear();
     rig.ScanDue();
     EXPECT_EQ(rig.lister.ListCalls(), 2);
 }

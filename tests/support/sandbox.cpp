@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <algorithm>
 #include <chrono>
@@ -11,6 +12,8 @@
 #include <sstream>
 #include <system_error>
 #include <thread>
+
+#include "tests/support/process.h"
 
 namespace sandbox {
 namespace {
@@ -134,6 +137,37 @@ void ClearJobs(const std::string& queue) {
             ADD_FAILURE() << "cannot remove the captured job file " << path << ": " << ec.message();
         }
     }
+}
+
+FrozenScheduler::FrozenScheduler() {
+    const std::string server = Server();
+    if (server.empty()) return;
+    // scripts/cups-sandbox keeps the scheduler's pid beside its socket.
+    const std::string pidFile = fs::path(server).parent_path().string() + "/cupsd.pid";
+    const std::string text = ReadWhole(pidFile);
+    const int pid = std::atoi(text.c_str());
+    if (pid <= 1) {
+        ADD_FAILURE() << "no scheduler pid in " << pidFile;
+        return;
+    }
+    if (kill(pid, SIGSTOP) != 0) {
+        ADD_FAILURE() << "cannot stop the scheduler " << pid;
+        return;
+    }
+    pid_ = pid;
+}
+
+FrozenScheduler::~FrozenScheduler() {
+    if (pid_ > 0) kill(pid_, SIGCONT);
+}
+
+void SetQueueEnabled(const std::string& queue, bool enabled) {
+    // cupsenable lives in sbin, which a plain user's PATH may lack.
+    const std::string command = std::string("PATH=\"$PATH:/usr/sbin:/sbin\" ") +
+                                (enabled ? "cupsenable" : "cupsdisable") + " -h " +
+                                ShellQuote(Server()) + " " + ShellQuote(queue);
+    const CommandResult done = RunCommand(command);
+    EXPECT_EQ(done.ExitCode, 0) << command << ": " << done.Output;
 }
 
 PrivateHome::PrivateHome() {

@@ -16,6 +16,8 @@ inline constexpr const char* kQueue300 = "tallowin-300";  // 300 dpi, default me
 inline constexpr const char* kQueueRaw = "tallowin-raw";  // raw queue, no PPD
 // As tallowin-600, but PDF reaches the backend only through pdftopdf.
 inline constexpr const char* kQueueFiltered = "tallowin-filtered";
+// As tallowin-600, but its backend fails: every job ends aborted.
+inline constexpr const char* kQueueFail = "tallowin-fail";
 
 // $CUPS_SERVER as scripts/test exports it (the sandbox's socket). Fails the
 // current test (and returns an empty string) when it is not set.
@@ -39,6 +41,25 @@ std::vector<CapturedJob> WaitForJobs(const std::string& queue, std::size_t count
 
 // Removes every captured job of queue.
 void ClearJobs(const std::string& queue);
+
+// Stops the sandbox's scheduler (SIGSTOP) for as long as the object lives,
+// so that it accepts connections but answers nothing; it goes on (SIGCONT)
+// when the object goes, whatever the test did meanwhile. Fails the test
+// when the scheduler's process cannot be found.
+class FrozenScheduler {
+  public:
+    FrozenScheduler();
+    ~FrozenScheduler();
+    FrozenScheduler(const FrozenScheduler&) = delete;
+    FrozenScheduler& operator=(const FrozenScheduler&) = delete;
+
+  private:
+    int pid_ = 0;
+};
+
+// Stops (cupsdisable) or starts (cupsenable) queue; fails the test when the
+// command fails.
+void SetQueueEnabled(const std::string& queue, bool enabled);
 
 // libcups reads $HOME once per thread, at its first call, and keeps it; so
 // one private home serves a whole test program, set up by the first call of

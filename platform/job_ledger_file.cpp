@@ -1,0 +1,258 @@
+#include "platform/job_ledger_file.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string_view>
+
+#include "platform/app_environment.h"
+#include "engine/paths.h"
+#include "platform/atomic_file.h"
+
+namespace {
+
+constexpr std::string_view kHeader = "tallowin-jobs\t1";
+constexpr std::size_t kFields = 9;
+
+constexpr std::pair<JobRecord::Stage, std::string_view> kStages[] = {
+    {JobRecord::Stage::Sending, "sending"},
+    {JobRecord::Stage::Sent, "sent"},
+    {JobRecord::Stage::Printed, "printed"},
+    {JobRecord::Stage::Failed, "failed"},
+};
+
+void AppendEscaped(std::string& out, std::string_view field) {
+    for (const char c : field) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
+std::optional<std::string> Unescaped(std::string_view field) {
+    std::string out;
+    out.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\') {
+            out += field[i];
+            continue;
+        }
+        if (++i == field.size()) return std::nullopt;
+        switch (field[i]) {
+            case '\\':
+                out += '\\';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            default:
+                return std::nullopt;
+        }
+    }
+    return out;
+}
+
+template <class T>
+std::optional<T> Number(std::string_view text) {
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::vector<std::string_view> Split(std::string_view line, char separator) {
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const auto at = line.find(separator, start);
+        parts.push_back(line.substr(start, at == std::string_view::npos ? line.npos : at - start));
+        if (at == std::string_view::npos) return parts;
+        start = at + 1;
+    }
+}
+
+std::optional<JobRecord> ParseLine(std::string_view line) {
+    const std::vector<std::string_view> f = Split(line, '\t');
+    if (f.size() != kFields) return std::nullopt;
+    JobRecord r;
+    auto folder = Unescaped(f[0]);
+    auto file = Unescaped(f[1]);
+    auto printer = Unescaped(f[6]);
+    auto device = Number<std::uint64_t>(f[2]);
+    auto inode = Number<std::uint64_t>(f[3]);
+    auto size = Number<std::uint64_t>(f[4]);
+    auto mtime = Number<std::int64_t>(f[5]);
+    auto job = Number<int>(f[7]);
+    if (!folder || !file || !printer || !device || !inode || !size || !mtime || !job) {
+        return std::nullopt;
+    }
+    bool stageKnown = false;
+    for (const auto& [stage, word] : kStages) {
+        if (f[8] == word) {
+            r.State = stage;
+            stageKnown = true;
+        }
+    }
+    if (!stageKnown) return std::nullopt;
+    r.FolderPath = std::move(*folder);
+    r.FileName = std::move(*file);
+    r.PrinterName = std::move(*printer);
+    r.Identity = {*device, *inode, *size, *mtime};
+    r.JobId = *job;
+    return r;
+}
+
+Status LedgerFailure(std::string reason) {
+    return Status::Failure(HF_ERR_STATE, std::move(reason));
+}
+
+}  // namespace
+
+std::string FormatJobLedger(const std::vector<JobRecord>& records) {
+    std::string text(kHeader);
+    text += '\n';
+    for (const JobRecord& r : records) {
+        AppendEscaped(text, r.FolderPath);
+        text += '\t';
+        AppendEscaped(text, r.FileName);
+        text += '\t' + std::to_string(r.Identity.Device) + '\t' + std::to_string(r.Identity.Inode) +
+                '\t' + std::to_string(r.Identity.Size) + '\t' +
+                std::to_string(r.Identity.ModifiedNs) + '\t';
+        AppendEscaped(text, r.PrinterName);
+        text += '\t' + std::to_string(r.JobId) + '\t';
+        for (const auto& [stage, word] : kStages) {
+            if (stage == r.State) text += word;
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+std::optional<std::vector<JobRecord>> ParseJobLedger(const std::string& text) {
+    std::vector<std::string_view> lines = Split(text, '\n');
+    // Every line ends with a newline, so the last part is empty.
+    if (lines.size() < 2 || lines.front() != kHeader || !lines.back().empty()) return std::nullopt;
+    std::vector<JobRecord> records;
+    records.reserve(lines.size() - 2);
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+        auto record = ParseLine(lines[i]);
+        if (!record) return std::nullopt;
+        records.push_back(std::move(*record));
+    }
+    return records;
+}
+
+FileJobLedger::FileJobLedger(std::string path) : path_(std::move(path)) {
+    loadStatus_ = Load();
+}
+
+Status FileJobLedger::Load() {
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) {
+        if (errno == ENOENT) return Status::Success();
+    } else {
+        std::ostringstream text;
+        text << in.rdbuf();
+        if (in.good() || in.eof()) {
+            if (auto records = ParseJobLedger(text.str())) {
+                for (JobRecord& r : *records) {
+                    Key key{r.FolderPath, r.FileName};
+                    records_.insert_or_assign(std::move(key), std::move(r));
+                }
+                return Status::Success();
+            }
+        }
+    }
+    // Unreadable or not ours to read: set aside, never written over.
+    const std::string aside = path_ + ".bad";
+    if (std::rename(path_.c_str(), aside.c_str()) != 0) {
+        writable_ = false;
+        return LedgerFailure("cannot read the job ledger " + path_ +
+                             " nor move it aside: " + std::strerror(errno));
+    }
+    return LedgerFailure("the job ledger " + path_ + " could not be read; it was kept as " + aside +
+                         " and a new one begun");
+}
+
+std::optional<JobRecord> FileJobLedger::Find(const std::string& folderPath,
+                                             const std::string& fileName) const {
+    const std::lock_guard lock(mutex_);
+    const auto it = records_.find(Key{folderPath, fileName});
+    if (it == records_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::vector<JobRecord> FileJobLedger::InFolder(const std::string& folderPath) const {
+    const std::lock_guard lock(mutex_);
+    std::vector<JobRecord> found;
+    for (auto it = records_.lower_bound(Key{folderPath, {}});
+         it != records_.end() && it->first.first == folderPath; ++it) {
+        found.push_back(it->second);
+    }
+    return found;
+}
+
+Status FileJobLedger::Put(const JobRecord& record) {
+    const std::lock_guard lock(mutex_);
+    if (!writable_) return loadStatus_;
+    Key key{record.FolderPath, record.FileName};
+    const auto old = records_.find(key);
+    std::optional<JobRecord> previous;
+    if (old != records_.end()) previous = old->second;
+    records_.insert_or_assign(std::move(key), record);
+    Status stored = Store();
+    if (!stored.Ok()) {  // what is in memory stays what is on disk
+        if (previous) {
+            records_.insert_or_assign(Key{record.FolderPath, record.FileName}, *previous);
+        } else {
+            records_.erase(Key{record.FolderPath, record.FileName});
+        }
+    }
+    return stored;
+}
+
+Status FileJobLedger::Erase(const std::string& folderPath, const std::string& fileName) {
+    const std::lock_guard lock(mutex_);
+    if (!writable_) return loadStatus_;
+    const auto it = records_.find(Key{folderPath, fileName});
+    if (it == records_.end()) return Status::Success();
+    JobRecord previous = it->second;
+    records_.erase(it);
+    Status stored = Store();
+    if (!stored.Ok()) records_.insert_or_assign(Key{folderPath, fileName}, std::move(previous));
+    return stored;
+}
+
+Status FileJobLedger::Store() const {
+    std::vector<JobRecord> all;
+    all.reserve(records_.size());
+    for (const auto& [key, record] : records_) all.push_back(record);
+    if (Status folder = MakePrivateFolder(FolderOf(path_)); !folder.Ok()) return folder;
+    if (const ReplaceResult stored = ReplaceFileAtomically(path_, FormatJobLedger(all));
+        !stored.ok) {
+        return LedgerFailure("cannot store the job ledger " + path_ + ": " + stored.error);
+    }
+    return Status::Success();
+}
