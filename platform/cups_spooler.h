@@ -31,6 +31,10 @@
 //     printer's default) or the "landscape" option swap the sheet's width
 //     and height, Rx and Ry, and rotate the margins as the page is turned.
 //   - Pw = floor(printable width in 1/100 mm * Rx / 2540), Ph likewise.
+// A class (a pool of queues, `lpadmin -p QUEUE -c CLASS`) has no page of its
+// own: its page is PoolPage of its members' sheets (member-names), each read
+// as above for that queue, and its jobs go to the class, where the scheduler
+// picks a member. A class whose members cannot all be read has no page.
 // Open returns null, holding nothing, when the name is empty, the scheduler
 // cannot be reached, the destination does not exist, or it says nothing of
 // its media or its resolution. A raw queue (no driver) is such a

@@ -16,6 +16,8 @@ inline constexpr const char* kQueue300 = "tallowin-300";  // 300 dpi, default me
 inline constexpr const char* kQueueRaw = "tallowin-raw";  // raw queue, no PPD
 // As tallowin-600, but PDF reaches the backend only through pdftopdf.
 inline constexpr const char* kQueueFiltered = "tallowin-filtered";
+// A class of tallowin-600 and tallowin-300: each job lands on one of them.
+inline constexpr const char* kQueuePool = "tallowin-pool";
 
 // $CUPS_SERVER as scripts/test exports it (the sandbox's socket). Fails the
 // current test (and returns an empty string) when it is not set.
