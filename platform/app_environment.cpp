@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 std::string FolderOfPath(const std::string& path) {
@@ -17,6 +18,14 @@ std::string ApplicationFolder() {
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return {};
     return FolderOfPath(std::string(buffer.data(), static_cast<size_t>(n)));
+}
+
+std::string HelpFolder() {
+    const std::string exeFolder = ApplicationFolder();
+    const std::string installed =
+        std::filesystem::path(exeFolder + "/../share/tallowin").lexically_normal().string();
+    if (access((installed + "/readme.htm").c_str(), R_OK) == 0) return installed;
+    return exeFolder;
 }
 
 std::string ProfilePath() {

@@ -8,6 +8,11 @@
 // "/readme.htm" names the file beside it. Empty when it cannot be read.
 std::string ApplicationFolder();
 
+// The folder that holds the help document readme.htm: share/tallowin/ of
+// the installed tree (<exe folder>/../share/tallowin) when it is there, else
+// the executable's own folder, as in the build tree.
+std::string HelpFolder();
+
 // Everything after the last "/" of path cut away, the "/" included.
 std::string FolderOfPath(const std::string& path);
 
