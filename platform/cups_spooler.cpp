@@ -251,12 +251,6 @@ Media Turned(const Media& m, int orientation) {
     return m;
 }
 
-// The successful-ok range: a job whose attributes the scheduler adjusted
-// (successful-ok-ignored-or-substituted-attributes) is still a job.
-bool Succeeded(ipp_status_t status) {
-    return status <= IPP_STATUS_OK_EVENTS_COMPLETE;
-}
-
 // The sheet the destination prints on, as the page lies, and its resolution.
 std::optional<PrinterSheet> ReadSheet(const DestContext& c) {
     std::optional<Media> media;
@@ -304,8 +298,9 @@ std::vector<std::string> MemberNames(const DestContext& c) {
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
                  "member-names");
+    // An error response lacks member-names as well.
     const Ipp response(cupsDoRequest(c.Http, request, "/"));  // frees the request
-    if (!response || !Succeeded(ippGetStatusCode(response.get()))) return {};
+    if (!response) return {};
     ipp_attribute_t* names = ippFindAttribute(response.get(), "member-names", IPP_TAG_NAME);
     std::vector<std::string> members;
     for (int i = 0; names != nullptr && i < ippGetCount(names); ++i) {
@@ -336,6 +331,12 @@ std::optional<PageGeometry> ReadGeometry(const DestContext& c) {
     const std::optional<PrinterSheet> sheet = ReadSheet(c);
     if (!sheet) return std::nullopt;
     return PageOf(*sheet);
+}
+
+// The successful-ok range: a job whose attributes the scheduler adjusted
+// (successful-ok-ignored-or-substituted-attributes) is still a job.
+bool Succeeded(ipp_status_t status) {
+    return status <= IPP_STATUS_OK_EVENTS_COMPLETE;
 }
 
 class CupsPrinter final : public Printer {
