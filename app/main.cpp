@@ -1,23 +1,95 @@
 // Tallowin: prints image files dropped into watched folders.
 #include <QApplication>
 #include <QIcon>
+#include <iostream>
+#include <string>
+#include <vector>
 
+#include "app/command_line.h"
+#include "app/list_printers.h"
+#include "app/print_command.h"
+#include "app/print_record.h"
+#include "app/service.h"
 #include "app/tallowin_app.h"
 #include "app/termination_signals.h"
 #include "platform/app_environment.h"
+#include "platform/cups_printers.h"
+#include "platform/cups_spooler.h"
+#include "platform/instance_lock.h"
+#include "platform/vips_image.h"
+#include "ui/message_box.h"
 
-int main(int argc, char** argv) {
-    QApplication qapp(argc, argv);
+namespace {
+
+int RunWindow(const std::string& profilePath) {
+    // Qt sees no arguments: the command line has been read already.
+    int qtArgc = 1;
+    char name[] = "tallowin";
+    char* qtArgv[] = {name, nullptr};
+    QApplication qapp(qtArgc, qtArgv);
     QApplication::setApplicationName("Tallowin");
     QApplication::setWindowIcon(QIcon(":/res/tallowin.png"));
+
     // A logout, `kill` or Ctrl+C closes whatever window is open the normal
     // way (a message box, the main window), so the hot folders are saved and
-    // the worker ends exactly as after Exit.
+    // the worker ends exactly as after Exit; nobody is left to read a
+    // message then, so a failed save goes to stderr.
+    bool endedBySignal = false;
     TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::Received,
-                     [] { QApplication::closeAllWindows(); });
+    QObject::connect(&termination, &TerminationSignals::Received, [&endedBySignal] {
+        endedBySignal = true;
+        QApplication::closeAllWindows();
+    });
+
+    const InstanceLock lock(LockPathFor(profilePath));
+    if (!lock.Result().Acquired) {
+        std::cerr << "tallowin: not starting: " << lock.Result().Reason << "\n";
+        ShowMessageBox(nullptr,
+                       QString("Tallowin is already running with the profile %1 (process %2). "
+                               "Only one Tallowin may use a profile at a time.")
+                           .arg(QString::fromUtf8(profilePath.c_str()))
+                           .arg(lock.Result().HolderPid),
+                       QApplication::applicationName(), MB_OK | MB_ICONEXCLAMATION);
+        return 1;
+    }
+
     // The worker is joined when the application object goes, after the save.
-    CTallowinApp app(ProfilePath());
+    CTallowinApp app(profilePath);
     app.InitInstance();
+    if (endedBySignal) app.EndedBySignal();
     return app.ExitInstance();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const CommandLine command = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    const std::string profile = command.Profile.empty() ? ProfilePath() : command.Profile;
+    switch (command.Mode) {
+        case RunMode::Help:
+            std::cout << UsageText();
+            return 0;
+        case RunMode::Version:
+            std::cout << "tallowin " << TALLOWIN_VERSION << "\n";
+            return 0;
+        case RunMode::Invalid:
+            std::cerr << "tallowin: " << command.Error << "\n" << UsageText();
+            return 2;
+        case RunMode::ListPrinters: {
+            CupsSpooler spooler;
+            return RunListPrinters(EnumeratePrinters(), spooler, std::cout, std::cerr);
+        }
+        case RunMode::Print: {
+            VipsImageLoader images;
+            CupsSpooler spooler;
+            PrintRecord record(PrintRecordPath());
+            return RunPrintCommand(command.Printer, command.Files, images, spooler, record,
+                                   std::cerr);
+        }
+        case RunMode::Service:
+            return RunService(profile);
+        case RunMode::Window:
+            break;
+    }
+    return RunWindow(profile);
 }

@@ -1,6 +1,7 @@
 #include "app/tallowin_app.h"
 
 #include <QApplication>
+#include <iostream>
 
 #include "platform/app_environment.h"
 #include "platform/cups_printers.h"
@@ -24,7 +25,7 @@ bool CTallowinApp::InitInstance() {
                        MB_OK);
         return false;
     }
-    m_applicationFolder = FromBytes(::ApplicationFolder());
+    m_applicationFolder = FromBytes(HelpFolder());
 
     const IniProfile profile(m_profilePath);
     m_loaded = m_hotFolderList.Load(profile);
@@ -68,6 +69,11 @@ int CTallowinApp::ExitInstance() {
     if (!m_loaded) return 0;
     IniProfile profile(m_profilePath);
     if (!m_hotFolderList.Save(profile)) {
+        if (m_endedBySignal) {
+            std::cerr << "tallowin: the hot folders could not be saved to " << m_profilePath
+                      << ": " << profile.GetError() << "\n";
+            return 1;
+        }
         ShowMessageBox(nullptr,
                        QString("The hot folders could not be saved to %1: %2")
                            .arg(FromBytes(m_profilePath), FromBytes(profile.GetError())),

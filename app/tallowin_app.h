@@ -34,8 +34,12 @@ class CTallowinApp {
     // is loaded, created or shown).
     bool InitInstance();
     // Saves the hot folders (not when nothing was loaded) and returns the
-    // exit code. A save that fails is told to the user.
+    // exit code. A save that fails is told to the user, in a message box
+    // after the window's own Exit, on stderr after a termination signal.
     int ExitInstance();
+    // A termination signal is ending the run: nobody may be there to answer
+    // a message box (a logout, a service manager).
+    void EndedBySignal() { m_endedBySignal = true; }
 
     const QString& ApplicationFolder() const { return m_applicationFolder; }
 
@@ -62,4 +66,5 @@ class CTallowinApp {
   private:
     QString m_applicationFolder;
     bool m_loaded = false;
+    bool m_endedBySignal = false;
 };

@@ -307,6 +307,15 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
     State.store(HF_STATE_PRINTING, std::memory_order_relaxed);
     const Result<int> job = printer->Print(docName, pixels.Value, stop);
     State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
+    if (!job.Ok() && job.Value > 0) {
+        // The job exists and its cancel did not get through: it may still
+        // print, so it is followed like any sent job and never sent again.
+        record.JobId = job.Value;
+        record.State = JobRecord::Stage::Sent;
+        services.ledger.Put(record);
+        Keep(services, path, job.Error);
+        return PrintOutcome::Handled;
+    }
     if (!job.Ok()) {
         // The adapter cancelled whatever it had created: nothing prints.
         services.ledger.Erase(FolderPath, docName);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "engine/paths.h"
@@ -34,6 +35,14 @@ std::string ApplicationFolder() {
     if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return {};
     const std::string folder = FolderOf(std::string(buffer.data(), static_cast<size_t>(n)));
     return folder == "/" ? std::string() : folder;
+}
+
+std::string HelpFolder() {
+    const std::string exeFolder = ApplicationFolder();
+    const std::string installed =
+        std::filesystem::path(exeFolder + "/../share/tallowin").lexically_normal().string();
+    if (access((installed + "/readme.htm").c_str(), R_OK) == 0) return installed;
+    return exeFolder;
 }
 
 std::string ProfilePath() {

@@ -10,6 +10,11 @@
 // "/readme.htm" names the file beside it. Empty when it cannot be read.
 std::string ApplicationFolder();
 
+// The folder that holds the help document readme.htm: share/tallowin/ of
+// the installed tree (<exe folder>/../share/tallowin) when it is there, else
+// the executable's own folder, as in the build tree.
+std::string HelpFolder();
+
 // The profile: $XDG_CONFIG_HOME/tallowin/tallowin.ini when that variable
 // holds an absolute path, else $HOME/.config/tallowin/tallowin.ini (the home
 // folder from the password database when HOME is unset).

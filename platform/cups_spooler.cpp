@@ -13,7 +13,9 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "engine/pool_geometry.h"
 #include "platform/cups_common.h"
 #include "platform/pdf_page.h"
 
@@ -251,7 +253,8 @@ Media Turned(const Media& m, int orientation) {
     return m;
 }
 
-std::optional<PageGeometry> ReadGeometry(const DestContext& c) {
+// The sheet the destination prints on, as the page lies, and its resolution.
+std::optional<PrinterSheet> ReadSheet(const DestContext& c) {
     std::optional<Media> media;
     if (MediaChoice chosen = UserMedia(c); chosen.Chosen) {
         media = chosen.Found;  // a size the printer does not offer: no geometry
@@ -264,24 +267,75 @@ std::optional<PageGeometry> ReadGeometry(const DestContext& c) {
     const int orientation = Orientation(c);
     const bool landscape = orientation == 4 || orientation == 5;
     const Media m = Turned(*media, orientation);
-    const int rx = landscape ? res->Y : res->X;
-    const int ry = landscape ? res->X : res->Y;
+    return PrinterSheet{m.Width,
+                        m.Length,
+                        m.Left,
+                        m.Right,
+                        m.Top,
+                        m.Bottom,
+                        landscape ? res->Y : res->X,
+                        landscape ? res->X : res->Y};
+}
 
-    const std::int64_t printableWidth = std::int64_t{m.Width} - m.Left - m.Right;
-    const std::int64_t printableLength = std::int64_t{m.Length} - m.Top - m.Bottom;
-    if (printableWidth <= 0 || printableLength <= 0) return std::nullopt;
+struct IppFreer {
+    void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+};
+using Ipp = std::unique_ptr<ipp_t, IppFreer>;
 
-    PageGeometry g;
-    g.Rx = rx;
-    g.Ry = ry;
-    g.Pw = static_cast<int>(printableWidth * rx / 2540);
-    g.Ph = static_cast<int>(printableLength * ry / 2540);
-    g.MediaWidthPt = m.Width * 72.0 / 2540.0;
-    g.MediaHeightPt = m.Length * 72.0 / 2540.0;
-    g.LeftPt = m.Left * 72.0 / 2540.0;
-    g.TopPt = m.Top * 72.0 / 2540.0;
-    if (g.Pw <= 0 || g.Ph <= 0) return std::nullopt;
-    return g;
+// True when the destination is a class: a pool of queues of which the
+// scheduler picks one for each job.
+bool IsClass(const DestContext& c) {
+    const char* type = UserOption(c, "printer-type");
+    if (type == nullptr) return false;
+    const std::optional<int> bits = cupsutil::ParsePositive(type);
+    return bits && (*bits & CUPS_PRINTER_CLASS) != 0;
+}
+
+// The queues of a class (member-names); empty when the scheduler does not
+// say. Asked over the destination's own connection, so its guard bounds it.
+std::vector<std::string> MemberNames(const DestContext& c) {
+    const char* uri = UserOption(c, "printer-uri-supported");
+    if (uri == nullptr) return {};
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "member-names");
+    // An error response lacks member-names as well.
+    const Ipp response(cupsDoRequest(c.Http, request, "/"));  // frees the request
+    if (!response) return {};
+    ipp_attribute_t* names = ippFindAttribute(response.get(), "member-names", IPP_TAG_NAME);
+    std::vector<std::string> members;
+    for (int i = 0; names != nullptr && i < ippGetCount(names); ++i) {
+        if (const char* name = ippGetString(names, i, nullptr); name != nullptr && *name != '\0') {
+            members.emplace_back(name);
+        }
+    }
+    return members;
+}
+
+// A class's page, combined from its members' pages, each read as Open
+// reads that queue (its own defaults and the user's options for it): a job
+// sent to the class may land on any of them.
+std::optional<PageGeometry> ReadClassGeometry(const DestContext& c) {
+    std::vector<PrinterSheet> sheets;
+    for (const std::string& member : MemberNames(c)) {
+        const Dest dest = cupsutil::FindDest(c.Http, {member, {}});
+        if (!dest) return std::nullopt;
+        const DestInfo info(cupsCopyDestInfo(c.Http, dest.get()));
+        if (!info) return std::nullopt;
+        const std::optional<PrinterSheet> sheet =
+            ReadSheet(DestContext{c.Http, dest.get(), info.get()});
+        if (!sheet) return std::nullopt;
+        sheets.push_back(*sheet);
+    }
+    return PoolPage(sheets);
+}
+
+std::optional<PageGeometry> ReadGeometry(const DestContext& c) {
+    if (IsClass(c)) return ReadClassGeometry(c);
+    const std::optional<PrinterSheet> sheet = ReadSheet(c);
+    if (!sheet) return std::nullopt;
+    return PageOf(*sheet);
 }
 
 // The successful-ok range: a job whose attributes the scheduler adjusted
@@ -500,10 +554,6 @@ std::string EndedJobWords(ipp_t* response, ipp_jstate_t state) {
     return reasons;
 }
 
-struct IppFreer {
-    void operator()(ipp_t* ipp) const { ippDelete(ipp); }
-};
-using Ipp = std::unique_ptr<ipp_t, IppFreer>;
 
 JobStatus QueryOrThrow(const std::string& printerName, int jobId, const StopSignal& stop) {
     if (jobId <= 0) return {JobState::Unknown, "no job " + std::to_string(jobId)};

@@ -31,6 +31,10 @@
 //     printer's default) or the "landscape" option swap the sheet's width
 //     and height, Rx and Ry, and rotate the margins as the page is turned.
 //   - Pw = floor(printable width in 1/100 mm * Rx / 2540), Ph likewise.
+// A class (a pool of queues, `lpadmin -p QUEUE -c CLASS`) has no page of its
+// own: its page is PoolPage of its members' sheets (member-names), each read
+// as above for that queue, and its jobs go to the class, where the scheduler
+// picks a member. A class whose members cannot all be read has no page.
 // Open fails, holding nothing, with HF_ERR_PRINTER when the name is empty
 // or the scheduler knows no such destination, HF_ERR_UNREACHABLE when the
 // scheduler cannot be reached or heard (or stop was requested meanwhile),

@@ -1,5 +1,6 @@
 #include "ui/hot_folder_texts.h"
 
+#include "engine/hot_folder_types.h"
 #include "res/string_table.h"
 
 namespace {
@@ -19,5 +20,8 @@ QString StateText(int state) {
     return TextFrom(kFirstStateString, state);
 }
 QString ErrorText(int error) {
+    // The string table's ten error texts end where its next text begins, so
+    // the one code past them has its text here.
+    if (error == HF_ERR_STATE) return QStringLiteral("Job records or print log cannot be stored");
     return TextFrom(kFirstErrorString, error);
 }

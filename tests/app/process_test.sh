@@ -5,7 +5,8 @@
 # With sockets unavailable (injected) it shows message 103, and the profile
 # is left exactly as it was; a profile that cannot be read is never saved
 # over, a UTF-16 profile is kept in UTF-16, and one with NUL bytes is left
-# as it was.
+# as it was. When a signal ends it and the profile cannot be saved, it says
+# so on stderr and ends non-zero.
 #   process_test.sh TALLOWIN FAIL_SOCKET_LIBRARY
 set -euo pipefail
 exe=$1 fail_socket=$2
@@ -113,4 +114,24 @@ status=$(run_past_message_and_terminate)
 [ "$status" = 0 ] || { cat "$work/out.log" >&2; fail "exit status $status with NUL bytes"; }
 [ "$(sha256sum "$profile")" = "$before" ] || fail "the profile with NUL bytes was changed"
 echo "ok: a profile with NUL bytes is left as it was"
-echo "5 passed, 0 failed"
+
+# 6. Ended by a signal and the profile cannot be saved: the reason on
+#    stderr and a non-zero status, no message box that nobody would answer
+#    (the process ends at the first SIGTERM).
+rm -f "$profile"
+write_profile
+"$exe" > "$work/out.log" 2> "$work/err.log" &
+pid=$!
+sleep 3
+mv "$(dirname "$profile")" "$work/moved"
+: > "$(dirname "$profile")"  # a file where the profile's folder was
+kill -TERM "$pid"
+status=0
+timeout 30 tail --pid="$pid" -f /dev/null || { kill -KILL "$pid"; fail "still running after SIGTERM (a message box?)"; }
+wait "$pid" || status=$?
+[ "$status" != 0 ] || fail "exit status 0 although the save failed"
+grep -q "could not be saved" "$work/err.log" || fail "no reason on stderr: $(cat "$work/err.log")"
+rm -f "$(dirname "$profile")"
+mv "$work/moved" "$(dirname "$profile")"
+echo "ok: a save that fails after a signal goes to stderr and ends non-zero"
+echo "6 passed, 0 failed"

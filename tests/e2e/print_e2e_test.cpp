@@ -5,6 +5,7 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -280,6 +281,36 @@ TEST_F(PrintEndToEnd, FileNameThatIsNotUtf8StillPrints) {
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].Title, ToJobName(name));
     EXPECT_TRUE(ScanUntilDeleted(folder, hot / name));
+}
+
+// The scheduler picks the member; whichever it is, each file prints once,
+// at the pool's page (300 dpi, the Letter sheet of its smaller member).
+TEST_F(PrintEndToEnd, PoolPrintsEachFileOnceOnSomeMember) {
+    const std::vector<std::string> files{"pool-a.jpg", "pool-b.jpg", "pool-c.jpg", "pool-d.jpg"};
+    for (const std::string& name : files) {
+        testimages::Write(hot / name, {.Width = 600, .Height = 400, .Dpi = 300});
+    }
+    const HotFolder folder = ScanTwice(sandbox::kQueuePool);
+    EXPECT_EQ(folder.GetError(), HF_ERR_NONE);
+
+    std::vector<sandbox::CapturedJob> jobs;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (jobs.size() < files.size() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        jobs = sandbox::WaitForJobs(sandbox::kQueue600, 0, 0);
+        for (auto& job : sandbox::WaitForJobs(sandbox::kQueue300, 0, 0)) jobs.push_back(job);
+    }
+    std::vector<std::string> titles;
+    for (const auto& job : jobs) {
+        titles.push_back(job.Title);
+        const PdfFacts pdf = Inspect(job.DocumentPath);
+        EXPECT_EQ(pdf.pageSize, "612 x 792 pts (letter)");
+        ASSERT_EQ(pdf.images.size(), 1u);
+        EXPECT_EQ(pdf.images[0].xppi, 300);
+    }
+    std::sort(titles.begin(), titles.end());
+    EXPECT_EQ(titles, files);
+    for (const std::string& name : files) EXPECT_FALSE(FileExists(hot / name)) << name;
 }
 
 TEST_F(PrintEndToEnd, QueueThatDoesNotExistKeepsTheFile) {

@@ -229,6 +229,13 @@ const GeometryCase kGeometryCases[] = {
      "Dest tallowin-600/tall media=Tallowin85x13\n", 600, 600, 4800, 7500, 612, 936, 18, 18},
     {"queue_without_instance_ignores_instance_options", "tallowin-600",
      "Dest tallowin-600/tall media=Tallowin85x13\n", 600, 600, 4800, 6600, 612, 828, 18, 18},
+    // A pool prints at the page its members share: 300 dpi, the Letter
+    // sheet of tallowin-300 (smaller than tallowin-600's 8.5 x 11.5 in).
+    {"pool_of_600_and_300", "tallowin-pool", "", 300, 300, 2400, 3150, 612, 792, 18, 18},
+    // With A4 on tallowin-300 the narrowest width is A4's, the shortest
+    // length tallowin-600's at 300 dpi, and the sheet A4 (the smaller area).
+    {"pool_members_with_their_own_options", "tallowin-pool", "Dest tallowin-300 media=A4\n", 300,
+     300, 2329, 3300, 20990 * 72.0 / 2540, 29704 * 72.0 / 2540, 18, 18},
     // As for lp: an instance lpoptions does not define is the plain queue.
     {"undefined_instance_is_the_queue", "tallowin-600/nosuch", "", 600, 600, 4800, 6600, 612, 828,
      18, 18},

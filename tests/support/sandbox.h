@@ -18,6 +18,8 @@ inline constexpr const char* kQueueRaw = "tallowin-raw";  // raw queue, no PPD
 inline constexpr const char* kQueueFiltered = "tallowin-filtered";
 // As tallowin-600, but its backend fails: every job ends aborted.
 inline constexpr const char* kQueueFail = "tallowin-fail";
+// A class of tallowin-600 and tallowin-300: each job lands on one of them.
+inline constexpr const char* kQueuePool = "tallowin-pool";
 
 // $CUPS_SERVER as scripts/test exports it (the sandbox's socket). Fails the
 // current test (and returns an empty string) when it is not set.

@@ -1,0 +1,34 @@
+// What the command line asks for. Read before anything else starts, so that
+// the modes without a window never need a display.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class RunMode {
+    Window,        // the main window (no arguments, or only --profile)
+    Service,       // --service: the worker without a window
+    Print,         // print -d PRINTER FILE...
+    ListPrinters,  // --list-printers
+    Help,          // --help
+    Version,       // --version
+    Invalid,       // anything else; Error says why
+};
+
+struct CommandLine {
+    RunMode Mode = RunMode::Window;
+    std::string Profile;  // --profile FILE; empty for the default profile
+    std::string Printer;  // print's -d
+    std::vector<std::string> Files;
+    std::string Error;
+};
+
+// args without the program name. --help or --version anywhere wins over the
+// rest. Options take their value as the next argument or after '='
+// ("--profile=FILE", "-dPRINTER"); after "--" print takes every argument as
+// a file.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The usage text, for --help (stdout) and for an invalid command line
+// (stderr).
+std::string UsageText();

@@ -1,0 +1,58 @@
+#include "app/print_command.h"
+
+#include "engine/page_fit.h"
+#include "engine/paths.h"
+
+namespace {
+
+// One command, run to its end: Ctrl+C ends the process as any command's.
+class NeverStop final : public StopSignal {
+  public:
+    bool Requested() const override { return false; }
+};
+
+// Why path was not sent, or empty when it was.
+std::string PrintOne(const std::string& printerName, const std::string& path, ImageLoader& images,
+                     Spooler& spooler, PrintRecord& record, std::ostream& err) {
+    const NeverStop stop;
+    Result<std::unique_ptr<Image>> loaded = images.Load(path);
+    if (!loaded.Ok()) return loaded.Error.Reason;
+    const std::unique_ptr<Image> image = std::move(loaded.Value);
+    if (record.Contains(printerName, image->Identity())) {
+        err << "tallowin: " << path << ": already sent to " << printerName
+            << " unchanged; not printed again\n";
+        return {};
+    }
+    Result<std::unique_ptr<Printer>> opened = spooler.Open(printerName, stop);
+    if (!opened.Ok()) return opened.Error.Reason;
+    const std::unique_ptr<Printer> printer = std::move(opened.Value);
+
+    const PageGeometry& page = printer->Geometry();
+    const FitResult fit = FitToPage({image->Width(), image->Height(), image->XDpi(), image->YDpi(),
+                                     page.Rx, page.Ry, page.Pw, page.Ph});
+    if (fit.Tw <= 0 || fit.Th <= 0) return "the image is less than a pixel on paper";
+    const Result<PageImage> pixels = image->Render(fit.Tw, fit.Th);
+    if (!pixels.Ok()) return pixels.Error.Reason;
+    const Result<int> job = printer->Print(DocumentName(path), pixels.Value, stop);
+    if (!job.Ok()) return job.Error.Reason;
+    if (!record.Add(printerName, image->Identity())) {
+        // Printed all the same; only a retry could print it twice.
+        err << "tallowin: " << path << ": printed, but the record of printed files ("
+            << record.Path() << ") could not be written\n";
+    }
+    return {};
+}
+
+}  // namespace
+
+int RunPrintCommand(const std::string& printer, const std::vector<std::string>& files,
+                    ImageLoader& images, Spooler& spooler, PrintRecord& record, std::ostream& err) {
+    int status = 0;
+    for (const std::string& path : files) {
+        const std::string failure = PrintOne(printer, path, images, spooler, record, err);
+        if (failure.empty()) continue;
+        err << "tallowin: " << path << ": " << failure << "\n";
+        status = 1;
+    }
+    return status;
+}

@@ -1,0 +1,64 @@
+// `tallowin --service`: the hot folders without a window and without a
+// display, for a systemd user unit or a terminal.
+#pragma once
+
+#include <iostream>
+#include <string>
+
+#include "app/service_log.h"
+#include "platform/cups_spooler.h"
+#include "platform/app_environment.h"
+#include "platform/folder_listing.h"
+#include "platform/job_ledger_file.h"
+#include "platform/print_log_file.h"
+#include "platform/signal_fd.h"
+#include "platform/tick.h"
+#include "platform/vips_image.h"
+#include "scheduling/hot_folder_list.h"
+#include "scheduling/hot_folder_thread.h"
+
+// Loads the profile and runs the worker at once until SIGTERM or SIGINT,
+// then stops and joins it and saves the profile; SIGHUP reads the profile
+// again (stop, reload, start). A profile that cannot be read is never saved
+// over: at start the service runs without folders, on SIGHUP it keeps the
+// folders it runs. Every event is a line on log. Main thread only.
+class HotFolderService {
+  public:
+    HotFolderService(std::string profilePath, ServiceLog& log);
+    HotFolderService(const HotFolderService&) = delete;
+    HotFolderService& operator=(const HotFolderService&) = delete;
+
+    // Runs until a termination signal arrives on received; the exit status:
+    // 0, or 1 when the profile could not be saved or the signals cannot be
+    // read.
+    int Run(SignalFd& received);
+
+  private:
+    void Load();
+    void Reload();
+    void LogFolders();
+    int Save();
+
+    std::string profilePath_;
+    ServiceLog& log_;
+    MonotonicClock clock_;
+    PosixFolderLister lister_;
+    VipsImageLoader images_;
+    CupsSpooler spooler_;
+    PosixFileRemover remover_;
+    // Jobs in flight survive a restart; every print and failure goes to the
+    // rotated print log and, with syslog priority prefixes, to the journal.
+    FileJobLedger ledger_{StateDirectory() + "/jobs.tsv"};
+    SpdlogPrintLog printLog_{StateDirectory() + "/print.log",
+                             SpdlogPrintLog::Options{.Console = &std::cerr}};
+    EngineServices services_{clock_,   lister_, images_,   spooler_,
+                             remover_, ledger_, printLog_};
+    HotFolderList list_;
+    HotFolderThread thread_{services_};  // last: joined before the list goes
+    bool loaded_ = false;
+};
+
+// The whole service mode: the signals blocked before any thread starts, the
+// profile's instance lock (refused: a line naming the holder, status 1),
+// then HotFolderService::Run.
+int RunService(const std::string& profilePath);

@@ -1,0 +1,30 @@
+#include "platform/signal_fd.h"
+
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <initializer_list>
+
+SignalFd::SignalFd() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, number);
+    if (pthread_sigmask(SIG_BLOCK, &set, &previous_) != 0) return;
+    fd_ = signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+SignalFd::~SignalFd() {
+    if (fd_ >= 0) close(fd_);
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+int SignalFd::Next() {
+    signalfd_siginfo info{};
+    for (;;) {
+        const ssize_t n = read(fd_, &info, sizeof info);
+        if (n == static_cast<ssize_t>(sizeof info)) return static_cast<int>(info.ssi_signo);
+        if (n < 0 && errno == EINTR) continue;
+        return -1;
+    }
+}
