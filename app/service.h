@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/service_log.h"
-#include "platform/cups_spooler.h"
 #include "platform/app_environment.h"
+#include "platform/cups_spooler.h"
 #include "platform/folder_listing.h"
 #include "platform/job_ledger_file.h"
 #include "platform/print_log_file.h"
@@ -51,8 +51,7 @@ class HotFolderService {
     FileJobLedger ledger_{StateDirectory() + "/jobs.tsv"};
     SpdlogPrintLog printLog_{StateDirectory() + "/print.log",
                              SpdlogPrintLog::Options{.Console = &std::cerr}};
-    EngineServices services_{clock_,   lister_, images_,   spooler_,
-                             remover_, ledger_, printLog_};
+    EngineServices services_{clock_, lister_, images_, spooler_, remover_, ledger_, printLog_};
     HotFolderList list_;
     HotFolderThread thread_{services_};  // last: joined before the list goes
     bool loaded_ = false;

@@ -59,8 +59,8 @@ bool CTallowinApp::InitInstance() {
     m_hotFolderThread.SetList(m_hotFolderList);
     m_hotFolderThread.Create();
 
-    CTallowinDlg dlg(m_hotFolderList, m_hotFolderThread, m_recentLog,
-                     FromBytes(m_fileLog.Path()), m_applicationFolder, EnumeratePrinters());
+    CTallowinDlg dlg(m_hotFolderList, m_hotFolderThread, m_recentLog, FromBytes(m_fileLog.Path()),
+                     m_applicationFolder, EnumeratePrinters());
     dlg.exec();
     return false;
 }
@@ -70,8 +70,8 @@ int CTallowinApp::ExitInstance() {
     IniProfile profile(m_profilePath);
     if (!m_hotFolderList.Save(profile)) {
         if (m_endedBySignal) {
-            std::cerr << "tallowin: the hot folders could not be saved to " << m_profilePath
-                      << ": " << profile.GetError() << "\n";
+            std::cerr << "tallowin: the hot folders could not be saved to " << m_profilePath << ": "
+                      << profile.GetError() << "\n";
             return 1;
         }
         ShowMessageBox(nullptr,

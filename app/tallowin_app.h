@@ -10,8 +10,8 @@
 #include <QString>
 #include <string>
 
-#include "platform/cups_spooler.h"
 #include "platform/app_environment.h"
+#include "platform/cups_spooler.h"
 #include "platform/folder_listing.h"
 #include "platform/job_ledger_file.h"
 #include "platform/print_log_file.h"
@@ -56,8 +56,7 @@ class CTallowinApp {
     SpdlogPrintLog m_fileLog{StateDirectory() + "/print.log"};
     RecentPrintLog m_recentLog;  // what the Log view shows
     TeePrintLog m_log{{&m_fileLog, &m_recentLog}};
-    EngineServices m_services{m_clock,   m_lister, m_images, m_spooler,
-                              m_remover, m_ledger, m_log};
+    EngineServices m_services{m_clock, m_lister, m_images, m_spooler, m_remover, m_ledger, m_log};
 
   public:
     HotFolderList m_hotFolderList;

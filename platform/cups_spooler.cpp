@@ -554,7 +554,6 @@ std::string EndedJobWords(ipp_t* response, ipp_jstate_t state) {
     return reasons;
 }
 
-
 JobStatus QueryOrThrow(const std::string& printerName, int jobId, const StopSignal& stop) {
     if (jobId <= 0) return {JobState::Unknown, "no job " + std::to_string(jobId)};
     Result<cupsutil::BoundedHttp> http = cupsutil::ConnectBounded(stop);

@@ -3,10 +3,10 @@
 
 #include <string>
 
+#include "engine/profile.h"
 #include "platform/atomic_file.h"
 #include "platform/ini_document.h"
 #include "platform/profile_text.h"
-#include "engine/profile.h"
 
 // Section and key names match without regard to case; values are trimmed;
 // strings are stored as they are (backslashes, quotes, commas and non-ASCII

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string_view>
 
-#include "platform/app_environment.h"
 #include "engine/paths.h"
+#include "platform/app_environment.h"
 #include "platform/atomic_file.h"
 
 namespace {

@@ -18,8 +18,8 @@
 #include <thread>
 
 #include "engine/platform_services.h"
-#include "scheduling/manual_reset_event.h"
 #include "scheduling/hot_folder_list.h"
+#include "scheduling/manual_reset_event.h"
 
 class HotFolderThread {
   public:

@@ -152,9 +152,8 @@ TEST_F(Faults, SchedulerUnreachableWhileFilesArriveThenEachPrintsOnce) {
     EXPECT_GE(rig.Log().Count(Outcome::Kept), 2);
 
     cupsSetServer(server.c_str());
-    ASSERT_TRUE(rig.ScanUntil([&] {
-        return !FileExists(rig.Path("a.jpg")) && !FileExists(rig.Path("b.png"));
-    }));
+    ASSERT_TRUE(rig.ScanUntil(
+        [&] { return !FileExists(rig.Path("a.jpg")) && !FileExists(rig.Path("b.png")); }));
     rig.Scan(3);
     EXPECT_EQ(Printed600(), 2);
     EXPECT_EQ(rig.Log().Count(Outcome::Sent), 2);
@@ -181,10 +180,10 @@ TEST_F(Faults, QueueDeletedAndAddedAgainPrintsOnce) {
     TempDir out;
     ASSERT_EQ(chmod(out.Path().c_str(), 0777), 0);  // the backend runs as lp
     const std::string queue = "tallowin-fault";
-    const std::string add = "lpadmin -h " + ShellQuote(sandbox::Server()) + " -p " + queue +
-                            " -E -v " + ShellQuote("tallowin-capture:" + out.Path()) + " -P " +
-                            ShellQuote(std::string(TALLOWIN_SOURCE_DIR) +
-                                       "/scripts/cups-sandbox.d/tallowin-600.ppd");
+    const std::string add =
+        "lpadmin -h " + ShellQuote(sandbox::Server()) + " -p " + queue + " -E -v " +
+        ShellQuote("tallowin-capture:" + out.Path()) + " -P " +
+        ShellQuote(std::string(TALLOWIN_SOURCE_DIR) + "/scripts/cups-sandbox.d/tallowin-600.ppd");
     const std::string remove = "lpadmin -h " + ShellQuote(sandbox::Server()) + " -x " + queue;
     RunCommand(remove + " 2>/dev/null");
 

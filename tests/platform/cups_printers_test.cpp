@@ -108,8 +108,8 @@ class CupsPrintersTest : public testing::Test {
 TEST_F(CupsPrintersTest, EnumeratesTheQueuesInTheOrderOfLibcups) {
     // A class is a destination like a queue.
     const Names names = EnumeratePrinters();
-    EXPECT_EQ(names, (Names{"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered", "tallowin-pool",
-                            "tallowin-raw"}));
+    EXPECT_EQ(names, (Names{"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered",
+                            "tallowin-pool", "tallowin-raw"}));
 
     http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                                 30000, nullptr);
@@ -133,21 +133,24 @@ TEST_F(CupsPrintersTest, ListsTheUsersInstancesAfterTheirQueue) {
     const EnumerationCase cases[] = {
         {"one_instance",
          "Dest tallowin-600/tall media=Tallowin85x13\n",
-         {"tallowin-300", "tallowin-600", "tallowin-600/tall", "tallowin-fail", "tallowin-filtered", "tallowin-pool",
-          "tallowin-raw"}},
+         {"tallowin-300", "tallowin-600", "tallowin-600/tall", "tallowin-fail", "tallowin-filtered",
+          "tallowin-pool", "tallowin-raw"}},
         {"two_instances",
          "Dest tallowin-300/b copies=3\nDest tallowin-300/a copies=2\n",
          {"tallowin-300", "tallowin-300/a", "tallowin-300/b", "tallowin-600", "tallowin-fail",
           "tallowin-filtered", "tallowin-pool", "tallowin-raw"}},
         {"queue_options_add_nothing",
          "Dest tallowin-600 media=Letter\n",
-         {"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered", "tallowin-pool", "tallowin-raw"}},
+         {"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered", "tallowin-pool",
+          "tallowin-raw"}},
         {"unknown_queue_is_not_listed",
          "Dest nosuch copies=2\nDest nosuch/x copies=2\n",
-         {"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered", "tallowin-pool", "tallowin-raw"}},
+         {"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered", "tallowin-pool",
+          "tallowin-raw"}},
         {"default_does_not_reorder",
          "Default tallowin-raw\n",
-         {"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered", "tallowin-pool", "tallowin-raw"}},
+         {"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered", "tallowin-pool",
+          "tallowin-raw"}},
     };
     for (const EnumerationCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -403,8 +406,9 @@ TEST_F(CupsPrintersTest, StoringOnANewInstanceCreatesIt) {
     SetLpoptions("Dest tallowin-600 number-up=2\n");
     ASSERT_TRUE(StoreUserDefaults("tallowin-600/tall", {{"media", "na_foolscap_8.5x13in"}}));
 
-    EXPECT_EQ(EnumeratePrinters(), (Names{"tallowin-300", "tallowin-600", "tallowin-600/tall",
-                                          "tallowin-fail", "tallowin-filtered", "tallowin-pool", "tallowin-raw"}));
+    EXPECT_EQ(EnumeratePrinters(),
+              (Names{"tallowin-300", "tallowin-600", "tallowin-600/tall", "tallowin-fail",
+                     "tallowin-filtered", "tallowin-pool", "tallowin-raw"}));
     const std::vector<std::string> instance = LpoptionsOf("tallowin-600/tall");
     EXPECT_TRUE(Has(instance, "media=na_foolscap_8.5x13in"));
     EXPECT_TRUE(Has(instance, "number-up=2"));  // copied from its queue, as lpoptions does
