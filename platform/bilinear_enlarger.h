@@ -35,13 +35,14 @@ class BilinearEnlarger {
         std::uint32_t Frac;  // weight of the next one, 0..256
     };
     static std::vector<Tap> Taps(int from, int to);
-    void ScaleRow(const unsigned char* in, std::uint16_t* out) const;
+    void ScaleRow(const unsigned char* in, std::uint16_t* out);
     void BlendRows(const std::uint16_t* a, const std::uint16_t* b, std::uint32_t frac);
 
     const int dw_, dh_;
     const std::vector<Tap> columns_;
     const std::vector<Tap> rows_;
     std::vector<std::uint16_t> scaled_[2];  // source rows y % 2, enlarged across
+    std::vector<std::uint64_t> wide_;       // the source row, a pixel a word
     std::vector<unsigned char> out_;
     int next_ = 0;  // next output row
 };
