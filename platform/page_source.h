@@ -2,14 +2,13 @@
 // 8-bit RGB, read top to bottom a strip at a time.
 //
 // Decoding streams: libvips reads the file sequentially and only the rows a
-// strip needs are held (plus the resampler's few rows). libvips' own thread
-// pool computes the strips, so its buffers are reused from strip to strip
-// and a reduction runs on every core. Reduction is
-// libvips' own linear reduce, as the image adapter does it; enlargement is
-// BilinearEnlarger, which samples as libvips does but costs far less. An
-// image stored turned (EXIF orientation 2..8) is resampled in its stored
-// orientation, kept whole at its size on paper, and turned in memory: a
-// sequential decoder cannot give rows in any other order.
+// strip needs are held, plus the resampler's few rows. libvips' thread pool
+// computes the strips, so its buffers are reused from strip to strip.
+// Resampling is LinearResampler, which gives what libvips' linear resize
+// (the image adapter's) gives at a fraction of the cost, or libvips' resize
+// itself for reductions by 2 or more. An image stored turned (EXIF orientation 2..8) is resampled
+// in its stored orientation, kept whole at its size on paper, and turned in memory: a sequential
+// decoder cannot give rows in any other order.
 #pragma once
 
 #include <cstdint>
