@@ -5,6 +5,7 @@
 // (libvips render + cairo) instead; two programs, so that each loads only
 // the libraries its own path needs.
 //
+//   tallowin-page-once --serve [OPTIONS]   (lines "FILE TW TH OUT" on standard input)
 //   tallowin-page-once FILE TW TH OUT [--flate-level N] [--strip-rows N] [--ring N]
 //                      [--dpi R] [--media WPT HPT LEFTPT TOPPT]
 //
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include <cups/cups.h>
@@ -82,12 +84,56 @@ int Usage(const char* self) {
     return 2;
 }
 
+// One page of file, tw x th, to out (a file, or cups:QUEUE).
+int RunOne(const std::string& file, int tw, int th, const std::string& out, PageGeometry g,
+           const PageStreamOptions& options) {
+    g.Pw = tw;
+    g.Ph = th;
+#ifndef TALLOWIN_PAGE_LEGACY
+    if (out.starts_with("cups:")) {
+        const FdCloser fd{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
+        Result<std::unique_ptr<PageSource>> source = PageSource::Open(fd.fd, tw, th);
+        if (!source.Ok()) {
+            std::fprintf(stderr, "%s\n", source.Error.Reason.c_str());
+            return 1;
+        }
+        return SendToQueue(out.c_str() + 5, *source.Value, g, options);
+    }
+#endif
+    const std::unique_ptr<std::FILE, FileCloser> f(std::fopen(out.c_str(), "wb"));
+    if (!f) return 1;
+    const auto sink = [&](const unsigned char* d, std::size_t n) {
+        return std::fwrite(d, 1, n, f.get()) == n;
+    };
+#ifdef TALLOWIN_PAGE_LEGACY
+    (void)options;
+    return legacy::WritePage(file, g, tw, th, sink) ? 0 : 1;
+#else
+    const FdCloser fd{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (fd.fd < 0) return 1;
+    Result<std::unique_ptr<PageSource>> source = PageSource::Open(fd.fd, tw, th);
+    if (!source.Ok()) {
+        std::fprintf(stderr, "%s\n", source.Error.Reason.c_str());
+        return 1;
+    }
+    const Status done = StreamPage(*source.Value, g, sink, {}, options);
+    if (!done.Ok()) {
+        std::fprintf(stderr, "%s\n", done.Reason.c_str());
+        return 1;
+    }
+    return std::fflush(f.get()) == 0 ? 0 : 1;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 5) return Usage(argv[0]);
-    const std::string file = argv[1], out = argv[4];
-    const int tw = std::atoi(argv[2]), th = std::atoi(argv[3]);
+    // --serve: the process stays, as the application does, and makes one
+    // page for every line "FILE TW TH OUT" read from standard input,
+    // answering "ok" or "failed" on a line of its own.
+    const bool serve = argc >= 2 && std::strcmp(argv[1], "--serve") == 0;
+    const int first = serve ? 2 : 5;
+    if (!serve && argc < 5) return Usage(argv[0]);
     // tallowin-600: 8.5 x 11.5 in, 0.25 in margins.
     PageGeometry g;
     g.Rx = g.Ry = 600;
@@ -95,7 +141,7 @@ int main(int argc, char** argv) {
     g.MediaHeightPt = 828;
     g.LeftPt = g.TopPt = 18;
     PageStreamOptions options;
-    for (int i = 5; i < argc; ++i) {
+    for (int i = first; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--flate-level" && i + 1 < argc) {
             options.FlateLevel = std::atoi(argv[++i]);
@@ -114,41 +160,17 @@ int main(int argc, char** argv) {
             return Usage(argv[0]);
         }
     }
-    g.Pw = tw;
-    g.Ph = th;
+    if (!serve) return RunOne(argv[1], std::atoi(argv[2]), std::atoi(argv[3]), argv[4], g, options);
 
-#ifndef TALLOWIN_PAGE_LEGACY
-    if (out.starts_with("cups:")) {
-        const FdCloser fd{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
-        Result<std::unique_ptr<PageSource>> source = PageSource::Open(fd.fd, tw, th);
-        if (!source.Ok()) {
-            std::fprintf(stderr, "%s\n", source.Error.Reason.c_str());
-            return 1;
-        }
-        return SendToQueue(out.c_str() + 5, *source.Value, g, options);
+    char buf[4096];
+    while (std::fgets(buf, sizeof buf, stdin) != nullptr) {
+        std::istringstream fields(buf);
+        std::string file, out;
+        int tw = 0, th = 0;
+        if (!(fields >> file >> tw >> th >> out)) break;
+        const int rc = RunOne(file, tw, th, out, g, options);
+        std::printf("%s\n", rc == 0 ? "ok" : "failed");
+        std::fflush(stdout);
     }
-#endif
-    const std::unique_ptr<std::FILE, FileCloser> f(std::fopen(out.c_str(), "wb"));
-    if (!f) return 1;
-    const auto sink = [&](const unsigned char* d, std::size_t n) {
-        return std::fwrite(d, 1, n, f.get()) == n;
-    };
-#ifdef TALLOWIN_PAGE_LEGACY
-    return legacy::WritePage(file, g, tw, th, sink) ? 0 : 1;
-#else
-
-    const FdCloser fd{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (fd.fd < 0) return 1;
-    Result<std::unique_ptr<PageSource>> source = PageSource::Open(fd.fd, tw, th);
-    if (!source.Ok()) {
-        std::fprintf(stderr, "%s\n", source.Error.Reason.c_str());
-        return 1;
-    }
-    const Status done = StreamPage(*source.Value, g, sink, {}, options);
-    if (!done.Ok()) {
-        std::fprintf(stderr, "%s\n", done.Reason.c_str());
-        return 1;
-    }
-    return std::fflush(f.get()) == 0 ? 0 : 1;
-#endif
+    return 0;
 }
