@@ -27,7 +27,7 @@ std::unique_ptr<StripEncoder> MakeJpegEncoder(int width, int height, EncodedSink
 
 // zlib stream of the rows, each led by PNG filter 2 (Up: every byte minus
 // the byte above it; the first row minus zeros), which PDF's FlateDecode
-// with /Predictor 12 undoes. level: zlib level 1..9, or 0 for Huffman
-// coding only (fastest: the Up filter already leaves mostly small values).
+// with /Predictor 12 undoes. level: ISA-L's deflate level, 0 (fastest)
+// to 3 (smallest).
 std::unique_ptr<StripEncoder> MakeFlateUpEncoder(int width, int height, int level,
                                                  EncodedSink sink);
