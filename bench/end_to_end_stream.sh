@@ -43,7 +43,9 @@ timed_job() {
   "$@" >/dev/null
   until [ "$(find "$out" -name 'job-*.data' | wc -l)" -gt "$before" ]; do sleep 0.01; done
   t1=$(now_ns)
-  data=$(ls -t "$out"/job-*.data | head -n 1)
+  # The newest job; sort reads all its input, so nothing dies of SIGPIPE
+  # under pipefail however many jobs the folder holds.
+  data=$(find "$out" -name 'job-*.data' -printf '%T@ %p\n' | sort -n | tail -n 1 | cut -d' ' -f2-)
   [ -s "$data" ] || { echo "empty job from: $*" >&2; exit 1; }
   echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.3f", (b-a)/1e9}') $(stat -c %s "$data")"
 }
