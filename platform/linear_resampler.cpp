@@ -5,21 +5,20 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
-
-// Factors at or past 2 are left to libvips (see Handles).
-bool AxisHandled(int from, int to) {
-    return from > 0 && to > 0 && from < 2 * to;
-}
-
-}  // namespace
-
 bool LinearResampler::Handles(int sw, int sh, int dw, int dh) {
-    return AxisHandled(sw, dw) && AxisHandled(sh, dh);
+    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return false;
+    // Growing in both directions (or keeping one): vips_resize's affine.
+    if (dw >= sw && dh >= sh) return true;
+    // Shrinking in both (or keeping one), by factors below 2: its reduce.
+    // Growing one way while shrinking the other it does both in turn.
+    return dw <= sw && dh <= sh && sw < 2 * dw && sh < 2 * dh;
 }
 
 LinearResampler::LinearResampler(int sw, int sh, int dw, int dh)
-    : dw_(dw), dh_(dh), columns_(AxisTaps(sw, dw, 8)), rows_(AxisTaps(sh, dh, 14)) {
+    : dw_(dw),
+      dh_(dh),
+      columns_(AxisTaps(sw, dw, dw >= sw && dh >= sh, 8)),
+      rows_(AxisTaps(sh, dh, dw >= sw && dh >= sh, 14)) {
     scaled_.resize(static_cast<std::size_t>(rows_.Count));
     // One spare element: ScaleRow stores four lanes for the last pixel.
     for (auto& row : scaled_) row.resize(static_cast<std::size_t>(dw_) * 3 + 1);
@@ -27,9 +26,11 @@ LinearResampler::LinearResampler(int sw, int sh, int dw, int dh)
     out_.resize(static_cast<std::size_t>(dw_) * 3);
 }
 
-LinearResampler::Taps LinearResampler::AxisTaps(int from, int to, int weightBits) {
+LinearResampler::Taps LinearResampler::AxisTaps(int from, int to, bool enlarging, int weightBits) {
     const double scale = static_cast<double>(from) / to;
-    const bool reduces = from > to;
+    // An axis kept at its size follows the other: the affine resampler that
+    // enlarges samples it half a pixel off too, while reduce leaves it be.
+    const bool reduces = !enlarging;
     // The triangle's half-width in source pixels: 1 when enlarging (plain
     // bilinear), the reduction factor when reducing.
     const double half = reduces ? scale : 1.0;

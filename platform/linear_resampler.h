@@ -6,10 +6,11 @@
 // It computes what libvips' resize computes with the linear kernel, at a
 // fraction of the cost (libvips enlarges through its general affine
 // resampler; its reduce works a band and a tap at a time):
-//   - enlarging an axis: bilinear, output pixel x sampling the source at
-//     x * sw / dw - 0.5 (vips_resize's affine);
-//   - reducing an axis by s = sw / dw: a triangle of half-width s centred at
-//     (x + 0.5) * s - 0.5, normalised (vips_reduce's linear kernel).
+//   - enlarging: bilinear, output pixel x sampling the source at
+//     x * sw / dw - 0.5 on both axes (vips_resize's affine);
+//   - reducing, by s = sw / dw on each axis: a triangle of half-width s
+//     centred at (x + 0.5) * s - 0.5, normalised (vips_reduce's linear
+//     kernel).
 // Edge pixels repeat beyond the image. Weights carry 8 bits across and 14
 // bits down, so results are within a level of libvips'.
 #pragma once
@@ -24,9 +25,10 @@ class LinearResampler {
     // stops the resampling.
     using RowSink = std::function<bool(const unsigned char* row)>;
 
-    // True when this resampler does sw x sh to dw x dh: each axis enlarged,
-    // kept, or reduced by a factor below 2 (vips_resize shrinks by whole
-    // factors first beyond that, which this does not copy).
+    // True when this resampler does sw x sh to dw x dh: both axes enlarged
+    // or kept, or both reduced by factors below 2 or kept. vips_resize
+    // shrinks by whole factors first from 2 on, and reduces one axis before
+    // enlarging the other, which this does not copy.
     static bool Handles(int sw, int sh, int dw, int dh);
 
     // Handles(sw, sh, dw, dh) must hold.
@@ -47,7 +49,7 @@ class LinearResampler {
         std::vector<int> First;
         std::vector<std::uint32_t> Weights;  // Count per output pixel
     };
-    static Taps AxisTaps(int from, int to, int weightBits);
+    static Taps AxisTaps(int from, int to, bool enlarging, int weightBits);
     void ScaleRow(const unsigned char* in, std::uint16_t* out);
     void BlendRows(int y);
 
