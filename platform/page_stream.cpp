@@ -17,7 +17,10 @@ namespace {
 void Produce(PageSource& source, StripRing& ring, int stripRows) {
     const std::size_t rowBytes = static_cast<std::size_t>(source.Width()) * 3;
     Strip* strip = nullptr;
+    int rows = 0;
     const Status pumped = source.Pump([&](const unsigned char* row) {
+        // A row past the page's height would not fit the page: stop.
+        if (++rows > source.Height()) return false;
         if (strip == nullptr) {
             strip = ring.AcquireFree();
             if (strip == nullptr) return false;  // cancelled
@@ -30,6 +33,10 @@ void Produce(PageSource& source, StripRing& ring, int stripRows) {
         }
         return true;
     });
+    if (rows > source.Height()) {
+        ring.Fail(Status::Failure(HF_ERR_DAMAGED, "the image gave more rows than the page has"));
+        return;
+    }
     if (!pumped.Ok()) {
         ring.Fail(pumped);
         return;
