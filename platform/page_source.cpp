@@ -42,6 +42,10 @@ class RowDriver {
         if (vips_sink_disc(image.get_image(), &RowDriver::Write, this) == 0 && !stopped_) {
             return Status::Success();
         }
+        if (threw_) {
+            vips_error_clear();
+            return Status::Failure(HF_ERR_JOB_FAILED, "the page's rows could not be taken");
+        }
         if (stopped_) {
             vips_error_clear();
             return Status::Failure(HF_ERR_UNREACHABLE, "the page was stopped");
@@ -67,14 +71,16 @@ class RowDriver {
             }
             return true;
         } catch (...) {
-            stopped_ = true;
+            threw_ = true;
             return false;
         }
     }
 
     const PageSource::RowSink& row_;
     LinearResampler* const resampler_;
+    // Set on libvips' writing thread; read after vips_sink_disc has joined it.
     bool stopped_ = false;
+    bool threw_ = false;
 };
 
 // vips_resize rounds its output size itself: trim, or repeat the edge
