@@ -14,11 +14,11 @@ bool LinearResampler::Handles(int sw, int sh, int dw, int dh) {
     return dw <= sw && dh <= sh && sw < 2 * dw && sh < 2 * dh;
 }
 
-LinearResampler::LinearResampler(int sw, int sh, int dw, int dh)
+LinearResampler::LinearResampler(int sw, int sh, int dw, int dh, bool mirrorX, bool mirrorY)
     : dw_(dw),
       dh_(dh),
-      columns_(AxisTaps(sw, dw, dw >= sw && dh >= sh, 8)),
-      rows_(AxisTaps(sh, dh, dw >= sw && dh >= sh, 14)) {
+      columns_(AxisTaps(sw, dw, dw >= sw && dh >= sh, mirrorX, 8)),
+      rows_(AxisTaps(sh, dh, dw >= sw && dh >= sh, mirrorY, 14)) {
     scaled_.resize(static_cast<std::size_t>(rows_.Count));
     // One spare element: ScaleRow stores four lanes for the last pixel.
     for (auto& row : scaled_) row.resize(static_cast<std::size_t>(dw_) * 3 + 1);
@@ -26,7 +26,8 @@ LinearResampler::LinearResampler(int sw, int sh, int dw, int dh)
     out_.resize(static_cast<std::size_t>(dw_) * 3);
 }
 
-LinearResampler::Taps LinearResampler::AxisTaps(int from, int to, bool enlarging, int weightBits) {
+LinearResampler::Taps LinearResampler::AxisTaps(int from, int to, bool enlarging, bool mirrored,
+                                                int weightBits) {
     const double scale = static_cast<double>(from) / to;
     // An axis kept at its size follows the other: the affine resampler that
     // enlarges samples it half a pixel off too, while reduce leaves it be.
@@ -41,7 +42,12 @@ LinearResampler::Taps LinearResampler::AxisTaps(int from, int to, bool enlarging
     const auto unit = static_cast<std::int64_t>(1) << weightBits;
     std::vector<double> w(static_cast<std::size_t>(taps.Count));
     for (int i = 0; i < to; ++i) {
-        const double centre = reduces ? (i + 0.5) * scale - 0.5 : i * scale - 0.5;
+        // Enlarging samples at x * s - 0.5; seen from the far end, output
+        // pixel i of a flipped axis sampled from - 1 - ((to - 1 - i) * s -
+        // 0.5), which is i * s - 0.5 + s.
+        const double centre = reduces    ? (i + 0.5) * scale - 0.5
+                              : mirrored ? i * scale - 0.5 + scale
+                                         : i * scale - 0.5;
         const int rawFirst = static_cast<int>(std::floor(centre - half)) + 1;
         // Edge pixels repeat: taps outside the image fold onto its edge, and
         // the window moves inside it (Count <= from).

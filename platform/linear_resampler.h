@@ -31,8 +31,11 @@ class LinearResampler {
     // enlarging the other, which this does not copy.
     static bool Handles(int sw, int sh, int dw, int dh);
 
-    // Handles(sw, sh, dw, dh) must hold.
-    LinearResampler(int sw, int sh, int dw, int dh);
+    // Handles(sw, sh, dw, dh) must hold. mirrorX, mirrorY: when enlarging,
+    // sample that axis as if the source had been enlarged the other way
+    // round and then flipped (enlarging's sampling is not symmetric; a
+    // reduction's is, and ignores them). For images turned after resampling.
+    LinearResampler(int sw, int sh, int dw, int dh, bool mirrorX = false, bool mirrorY = false);
 
     // Takes source row y (sw * 3 bytes); rows must come in order 0, 1, ...
     // Gives every output row that row completes to emit. False when emit
@@ -49,7 +52,7 @@ class LinearResampler {
         std::vector<int> First;
         std::vector<std::uint32_t> Weights;  // Count per output pixel
     };
-    static Taps AxisTaps(int from, int to, bool enlarging, int weightBits);
+    static Taps AxisTaps(int from, int to, bool enlarging, bool mirrored, int weightBits);
     void ScaleRow(const unsigned char* in, std::uint16_t* out);
     void BlendRows(int y);
 

@@ -114,7 +114,7 @@ class VipsPageSource final : public PageSource {
     Status Pump(const RowSink& row) override {
         try {
             if (orientation_ == 1) return Stage(row);
-            return PumpTurned(row);
+            return EnlargesTurned() ? PumpTurnedSource(row) : PumpTurned(row);
         } catch (const VError&) {
         } catch (const std::exception&) {
         }
@@ -143,6 +143,39 @@ class VipsPageSource final : public PageSource {
         VImage resized = rgb_.resize(
             hscale, VImage::option()->set("vscale", vscale)->set("kernel", VIPS_KERNEL_LINEAR));
         return RowDriver(row, nullptr).Run(ToExactSize(std::move(resized), w, h));
+    }
+
+    // Enlarging a turned image with LinearResampler: then the source is the
+    // smaller one to hold.
+    bool EnlargesTurned() const {
+        return storedTargetW_ >= rgb_.width() && storedTargetH_ >= rgb_.height() &&
+               LinearResampler::Handles(rgb_.width(), rgb_.height(), storedTargetW_,
+                                        storedTargetH_);
+    }
+
+    // Decodes the whole source into memory, turns it upright and enlarges
+    // it from there, giving the rows as they are made. The page is as if
+    // enlarged in the stored orientation and then turned (today's order):
+    // on an upright axis that runs against its stored one, the resampler
+    // samples mirrored.
+    Status PumpTurnedSource(const RowSink& row) {
+        VImage stored = rgb_.copy_memory();
+        rgb_ = VImage();  // the decoder and its buffers are done
+        stored.set(VIPS_META_ORIENTATION, orientation_);
+        const VImage upright = stored.autorot();
+        // Orientations 2, 3, 6 and 7 run the upright x axis backwards
+        // through the stored image; 3, 4, 7 and 8 the upright y axis.
+        const bool mirrorX =
+            orientation_ == 2 || orientation_ == 3 || orientation_ == 6 || orientation_ == 7;
+        const bool mirrorY =
+            orientation_ == 3 || orientation_ == 4 || orientation_ == 7 || orientation_ == 8;
+        LinearResampler resampler(upright.width(), upright.height(), width_, height_, mirrorX,
+                                  mirrorY);
+        Status s = RowDriver(row, &resampler).Run(upright);
+        if (s.Ok() && resampler.RowsOut() != height_) {
+            return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
+        }
+        return s;
     }
 
     // Resamples the whole page in its stored orientation into memory, then
