@@ -1,0 +1,64 @@
+// An image file's page rows, upright, resampled to the size on paper,
+// 8-bit RGB, read top to bottom a strip at a time.
+//
+// Decoding streams: libvips reads the file sequentially and only the rows a
+// strip needs are held, plus the resampler's few rows. libvips' thread pool
+// computes the strips, so its buffers are reused from strip to strip.
+// Resampling is LinearResampler, which gives what libvips' linear resize
+// (the image adapter's) gives at a fraction of the cost, or libvips' resize
+// itself for reductions by 2 or more. An image stored turned (EXIF orientation 2..8) is resampled
+// in its stored orientation, kept whole at its size on paper, and turned in memory: a sequential
+// decoder cannot give rows in any other order.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/status.h"
+#include "platform/streamed_pdf.h"
+
+class PageSource {
+  public:
+    // Opens the image on a duplicate of fd (the caller keeps its own) and
+    // reads its header; width x height is the upright size on paper.
+    // Fails with HF_ERR_NOT_IMAGE (no trusted loader reads it),
+    // HF_ERR_DAMAGED (header damaged) or HF_ERR_TOO_LARGE (sizes beyond
+    // kMaxPixels or not positive).
+    static Result<std::unique_ptr<PageSource>> Open(int fd, int width, int height);
+
+    // The same one gigapixel limit as the image adapter.
+    static constexpr std::uint64_t kMaxPixels = 1'000'000'000;
+
+    virtual ~PageSource() = default;
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    // DCT for JPEG files (the page stays a JPEG), FlateUp (lossless) else.
+    PageCodec Codec() const { return codec_; }
+    // libvips' loader name, and the stored (not turned) size, for the
+    // caller's check that the file is still the one it loaded.
+    const std::string& Loader() const { return loader_; }
+    int StoredWidth() const { return storedWidth_; }
+    int StoredHeight() const { return storedHeight_; }
+
+    // Takes one row of the page (Width() * 3 bytes, valid during the call);
+    // false stops the page.
+    using RowSink = std::function<bool(const unsigned char* row)>;
+
+    // Decodes and resamples the page, giving its rows to row in order, top
+    // to bottom, from one libvips thread at a time (not necessarily the
+    // caller's). Fails with HF_ERR_DAMAGED, libvips' words as reason, when
+    // the pixels turn out damaged or truncated, and with HF_ERR_UNREACHABLE
+    // when row stopped it. Call once.
+    virtual Status Pump(const RowSink& row) = 0;
+
+  protected:
+    PageSource() = default;
+
+    int width_ = 0, height_ = 0;
+    int storedWidth_ = 0, storedHeight_ = 0;
+    PageCodec codec_ = PageCodec::FlateUp;
+    std::string loader_;
+};

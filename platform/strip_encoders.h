@@ -1,0 +1,33 @@
+// Encoders that take a page's RGB rows a strip at a time and hand their
+// output on as it is produced, so that neither the rows nor the encoded
+// image are ever held whole.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+
+// Takes encoded bytes; false stops the encoder.
+using EncodedSink = std::function<bool(const unsigned char* data, std::size_t size)>;
+
+class StripEncoder {
+  public:
+    virtual ~StripEncoder() = default;
+    // rows: count rows of width * 3 bytes (R, G, B), packed. False when the
+    // encoder failed or the sink refused; the encoder is then unusable.
+    virtual bool Encode(const unsigned char* rows, int count) = 0;
+    // After exactly height rows: flushes the rest. False as for Encode.
+    virtual bool End() = 0;
+};
+
+// Baseline JPEG, quality 95, no chroma subsampling (4:4:4), no metadata
+// beyond the JFIF header, standard Huffman tables: what libvips' jpegsave
+// writes with Q 95 and strip.
+std::unique_ptr<StripEncoder> MakeJpegEncoder(int width, int height, EncodedSink sink);
+
+// zlib stream of the rows, each led by PNG filter 2 (Up: every byte minus
+// the byte above it; the first row minus zeros), which PDF's FlateDecode
+// with /Predictor 12 undoes. level: ISA-L's deflate level, 0 (fastest)
+// to 3 (smallest).
+std::unique_ptr<StripEncoder> MakeFlateUpEncoder(int width, int height, int level,
+                                                 EncodedSink sink);

@@ -1,0 +1,17 @@
+// The colour steps every page image goes through in libvips: decoded,
+// alpha flattened on white, converted to exactly three 8-bit sRGB bands.
+// The same steps as the image adapter's render, kept in their own unit so
+// that the streamed page path and the adapter can share them.
+#pragma once
+
+#include <vips/vips8>
+
+// Exactly three 8-bit sRGB bands, alpha flattened on white. An embedded ICC
+// profile is honoured when usable; CMYK without one goes through libvips'
+// built-in CMYK profile; grey is repeated into three bands. Throws
+// vips::VError as libvips does.
+vips::VImage ToOpaqueRgb(vips::VImage in);
+
+// Starts libvips once per process, as the image adapter does: untrusted
+// loaders blocked, operation cache off. False when libvips cannot start.
+bool InitVipsOnce();

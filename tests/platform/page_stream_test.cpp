@@ -1,0 +1,441 @@
+// The streamed page against today's page (libvips render + cairo) on images
+// the tests make: same page size, same placement, same image size, pixels
+// within 45 dB; every page passes qpdf --check; a file damaged part way
+// gives a failure and never a complete document.
+#include "platform/page_stream.h"
+
+#include "platform/linear_resampler.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <vips/vips8>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/legacy_page.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using vips::VImage;
+
+// 150 dpi, a 4 x 3.5 in sheet, the printable area 30 px from the left and
+// 60 px from the top: whole printer pixels, so placement compares exactly.
+PageGeometry TestGeometry() {
+    PageGeometry g;
+    g.Rx = g.Ry = 150;
+    g.MediaWidthPt = 288;
+    g.MediaHeightPt = 252;
+    g.LeftPt = 14.4;
+    g.TopPt = 28.8;
+    g.Pw = 540;
+    g.Ph = 420;
+    return g;
+}
+
+// Smooth gradients, a fine wave pattern and a little grain: detail that a
+// half-pixel error in resampling would show, yet no colour near white.
+VImage Photo(int width, int height) {
+    const VImage xyz = VImage::xyz(width, height);
+    const VImage x = xyz.extract_band(0), y = xyz.extract_band(1);
+    const VImage r = x.linear(180.0 / width, 30.0);
+    const VImage g = y.linear(180.0 / height, 30.0);
+    const VImage b = (x.linear(25.0, 0.0).sin() * y.linear(20.0, 0.0).cos()).linear(80.0, 120.0);
+    const VImage noise =
+        VImage::gaussnoise(width, height, VImage::option()->set("sigma", 2.0)->set("mean", 0.0));
+    return (VImage::bandjoin({r, g, b}) + noise).cast(VIPS_FORMAT_UCHAR);
+}
+
+enum class Kind { Rgb, Grey, Alpha, Cmyk, Sixteen };
+
+struct Case {
+    const char* Name;
+    const char* File;  // its suffix picks the format
+    Kind Pixels;
+    int Orientation;       // EXIF orientation; 1: none
+    int StoredW, StoredH;  // as written
+    int Tw, Th;            // upright size on paper
+    PageCodec Codec;
+};
+
+void WriteImage(const Case& c, const std::string& path) {
+    VImage img = Photo(c.StoredW, c.StoredH);
+    switch (c.Pixels) {
+        case Kind::Rgb:
+            break;
+        case Kind::Grey:
+            img = img.extract_band(1).copy(
+                VImage::option()->set("interpretation", VIPS_INTERPRETATION_B_W));
+            break;
+        case Kind::Alpha: {
+            const VImage alpha = VImage::xyz(c.StoredW, c.StoredH)
+                                     .extract_band(0)
+                                     .linear(190.0 / c.StoredW, 64.0)
+                                     .cast(VIPS_FORMAT_UCHAR);
+            img = img.bandjoin(alpha);
+            break;
+        }
+        case Kind::Cmyk:
+            img = img.linear(-1.0, 255.0)
+                      .cast(VIPS_FORMAT_UCHAR)
+                      .bandjoin_const({0})
+                      .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_CMYK));
+            break;
+        case Kind::Sixteen:
+            img = img.cast(VIPS_FORMAT_USHORT)
+                      .linear(257.0, 0.0)
+                      .cast(VIPS_FORMAT_USHORT)
+                      .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16));
+            break;
+    }
+    if (c.Orientation != 1) {
+        img = img.copy();
+        img.set(VIPS_META_ORIENTATION, c.Orientation);
+    }
+    img.write_to_file(path.c_str());
+}
+
+std::string RunTool(const std::string& command) {
+    const CommandResult result = RunCommand(command);
+    if (result.ExitCode != 0) ADD_FAILURE() << command << " exited with " << result.ExitCode;
+    return result.Output;
+}
+
+struct ImageRow {
+    int Width = 0, Height = 0, XPpi = 0, YPpi = 0;
+    std::string Colour, Encoding, Interpolate;
+};
+
+std::vector<ImageRow> ListImages(const std::string& pdf) {
+    std::istringstream lines(RunTool("pdfimages -list " + ShellQuote(pdf)));
+    std::string line;
+    std::getline(lines, line);
+    std::getline(lines, line);
+    std::vector<ImageRow> rows;
+    while (std::getline(lines, line)) {
+        std::istringstream f(line);
+        ImageRow row;
+        std::string type;
+        int page, num, comp, bpc, object, generation;
+        f >> page >> num >> type >> row.Width >> row.Height >> row.Colour >> comp >> bpc >>
+            row.Encoding >> row.Interpolate >> object >> generation >> row.XPpi >> row.YPpi;
+        if (f) rows.push_back(row);
+    }
+    return rows;
+}
+
+std::string PageSize(const std::string& pdf) {
+    const std::string info = RunTool("pdfinfo " + ShellQuote(pdf));
+    const auto at = info.find("Page size:");
+    return at == std::string::npos ? "" : info.substr(at, info.find('\n', at) - at);
+}
+
+// The page's only image, decoded, as three bands.
+VImage ExtractImage(const std::string& pdf, const std::string& prefix) {
+    RunTool("pdfimages -png " + ShellQuote(pdf) + " " + ShellQuote(prefix));
+    VImage img = VImage::new_from_file((prefix + "-000.png").c_str());
+    if (img.bands() == 1) img = VImage::bandjoin({img, img, img});
+    return img;
+}
+
+double Psnr(const VImage& a, const VImage& b) {
+    const VImage d = a.cast(VIPS_FORMAT_FLOAT) - b.cast(VIPS_FORMAT_FLOAT);
+    const double mse = (d * d).avg();
+    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+// Where ink lands when the page is rendered at the printer's resolution:
+// left, top, width, height of the pixels that are not white.
+std::vector<int> InkBox(const std::string& pdf, int dpi, const std::string& prefix) {
+    // No anti-aliasing: an edge pixel is inked or not.
+    RunTool("pdftoppm -aa no -aaVector no -r " + std::to_string(dpi) + " -png -singlefile " +
+            ShellQuote(pdf) + " " + ShellQuote(prefix));
+    const VImage page = VImage::new_from_file((prefix + ".png").c_str());
+    const VImage ink = (page < 250).bandor();  // 255 where any band is below 250
+    std::size_t size = 0;
+    const std::unique_ptr<unsigned char, decltype(&g_free)> mask(
+        static_cast<unsigned char*>(ink.write_to_memory(&size)), &g_free);
+    int left = page.width(), top = page.height(), right = -1, bottom = -1;
+    for (int y = 0; y < page.height(); ++y) {
+        for (int x = 0; x < page.width(); ++x) {
+            if (mask.get()[static_cast<std::size_t>(y) * page.width() + x] == 0) continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    return {left, top, right - left + 1, bottom - top + 1};
+}
+
+// Opens the file and streams its page into bytes.
+Status StreamFile(const std::string& path, const PageGeometry& g, int tw, int th,
+                  std::string& bytes, const StopQuery& stop = {}) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Status::Failure(HF_ERR_NOT_IMAGE, "cannot open");
+    Result<std::unique_ptr<PageSource>> source = PageSource::Open(fd, tw, th);
+    ::close(fd);
+    if (!source.Ok()) return source.Error;
+    return StreamPage(
+        *source.Value, g,
+        [&](const unsigned char* d, std::size_t n) {
+            bytes.append(reinterpret_cast<const char*>(d), n);
+            return true;
+        },
+        stop);
+}
+
+void Save(const std::string& path, const std::string& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+class PageStreamTest : public testing::TestWithParam<Case> {
+  protected:
+    static void SetUpTestSuite() { ASSERT_EQ(VIPS_INIT("page_stream_test"), 0); }
+    TempDir dir_;
+};
+
+TEST_P(PageStreamTest, MatchesTodaysPage) {
+    const Case& c = GetParam();
+    const PageGeometry g = TestGeometry();
+    const std::string image = dir_ / c.File;
+    WriteImage(c, image);
+
+    std::string bytes;
+    const Status s = StreamFile(image, g, c.Tw, c.Th, bytes);
+    ASSERT_TRUE(s.Ok()) << s.Reason;
+    const std::string streamed = dir_ / "streamed.pdf", today = dir_ / "today.pdf";
+    Save(streamed, bytes);
+    std::FILE* f = std::fopen(today.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const bool legacyOk = legacy::WritePage(
+        image, g, c.Tw, c.Th,
+        [&](const unsigned char* d, std::size_t n) { return std::fwrite(d, 1, n, f) == n; });
+    std::fclose(f);
+    ASSERT_TRUE(legacyOk);
+
+    EXPECT_EQ(RunCommand("qpdf --check " + ShellQuote(streamed)).ExitCode, 0);
+    EXPECT_EQ(PageSize(streamed), PageSize(today));
+
+    const std::vector<ImageRow> mine = ListImages(streamed), theirs = ListImages(today);
+    ASSERT_EQ(mine.size(), 1u);
+    ASSERT_EQ(theirs.size(), 1u);
+    EXPECT_EQ(mine[0].Width, c.Tw);
+    EXPECT_EQ(mine[0].Height, c.Th);
+    EXPECT_EQ(mine[0].Width, theirs[0].Width);
+    EXPECT_EQ(mine[0].Height, theirs[0].Height);
+    EXPECT_EQ(mine[0].XPpi, theirs[0].XPpi);
+    EXPECT_EQ(mine[0].YPpi, theirs[0].YPpi);
+    EXPECT_EQ(mine[0].Interpolate, "no");
+    EXPECT_EQ(mine[0].Colour, "rgb");
+    EXPECT_EQ(mine[0].Encoding, c.Codec == PageCodec::Dct ? "jpeg" : "image");
+
+    const double psnr =
+        Psnr(ExtractImage(streamed, dir_ / "mine"), ExtractImage(today, dir_ / "theirs"));
+    EXPECT_GE(psnr, 45.0);
+
+    // The placement exactly: Tw x Th printer pixels in points, the top-left
+    // corner at the printable area's (PDF's y runs up from the bottom).
+    const std::size_t q = bytes.find("q ");
+    ASSERT_NE(q, std::string::npos);
+    double w = 0, h = 0, x = 0, y = 0, b = 0, cc = 0;
+    ASSERT_EQ(std::sscanf(bytes.c_str() + q, "q %lf %lf %lf %lf %lf %lf cm /Im0 Do Q", &w, &b, &cc,
+                          &h, &x, &y),
+              6);
+    EXPECT_NEAR(w, c.Tw * 72.0 / g.Rx, 1e-6);
+    EXPECT_NEAR(h, c.Th * 72.0 / g.Ry, 1e-6);
+    EXPECT_EQ(b, 0.0);
+    EXPECT_EQ(cc, 0.0);
+    EXPECT_NEAR(x, g.LeftPt, 1e-6);
+    EXPECT_NEAR(y, g.MediaHeightPt - g.TopPt - h, 1e-6);
+
+    // Where the geometry puts the image, as today's page does. An edge that
+    // falls exactly on a pixel boundary may ink the pixel beside it or not,
+    // depending on the last bit of the numbers each writer printed.
+    const std::vector<int> box = InkBox(streamed, g.Rx, dir_ / "mine-page");
+    const std::vector<int> todays = InkBox(today, g.Rx, dir_ / "theirs-page");
+    const int expected[4] = {30, 60, c.Tw, c.Th};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_NEAR(box[i], todays[i], 1) << "box field " << i;
+        EXPECT_NEAR(box[i], expected[i], 2) << "box field " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, PageStreamTest,
+    testing::Values(
+        Case{"JpegEnlarge", "a.jpg", Kind::Rgb, 1, 400, 300, 480, 360, PageCodec::Dct},
+        Case{"JpegReduce", "a.jpg", Kind::Rgb, 1, 640, 480, 480, 360, PageCodec::Dct},
+        Case{"JpegSameSize", "a.jpg", Kind::Rgb, 1, 480, 360, 480, 360, PageCodec::Dct},
+        Case{"JpegGrey", "a.jpg", Kind::Grey, 1, 400, 300, 480, 360, PageCodec::Dct},
+        Case{"PngEnlargeLossless", "a.png", Kind::Rgb, 1, 400, 300, 480, 360, PageCodec::FlateUp},
+        Case{"PngReduceLossless", "a.png", Kind::Rgb, 1, 700, 500, 480, 343, PageCodec::FlateUp},
+        // Beyond the resampler: left to libvips' resize.
+        Case{"PngReduceByThree", "a.png", Kind::Rgb, 1, 1440, 1080, 480, 360, PageCodec::FlateUp},
+        Case{"JpegStretched", "a.jpg", Kind::Rgb, 1, 400, 300, 480, 250, PageCodec::Dct},
+        Case{"ExifRotated", "a.jpg", Kind::Rgb, 6, 400, 300, 270, 360, PageCodec::Dct},
+        Case{"ExifRotatedEnlarged", "a.jpg", Kind::Rgb, 6, 300, 200, 240, 360, PageCodec::Dct},
+        Case{"Exif2Enlarged", "a.jpg", Kind::Rgb, 2, 400, 300, 480, 360, PageCodec::Dct},
+        Case{"Exif4Enlarged", "a.jpg", Kind::Rgb, 4, 400, 300, 480, 360, PageCodec::Dct},
+        Case{"Exif5Enlarged", "a.jpg", Kind::Rgb, 5, 300, 200, 240, 360, PageCodec::Dct},
+        Case{"Exif6Enlarged", "a.jpg", Kind::Rgb, 6, 300, 200, 240, 360, PageCodec::Dct},
+        Case{"Exif7Enlarged", "a.jpg", Kind::Rgb, 7, 300, 200, 240, 360, PageCodec::Dct},
+        Case{"Exif8Enlarged", "a.jpg", Kind::Rgb, 8, 300, 200, 240, 360, PageCodec::Dct},
+        Case{"ExifFlipped", "a.jpg", Kind::Rgb, 3, 400, 300, 480, 360, PageCodec::Dct},
+        Case{"AlphaOnWhite", "a.png", Kind::Alpha, 1, 400, 300, 480, 360, PageCodec::FlateUp},
+        Case{"Cmyk", "a.jpg", Kind::Cmyk, 1, 400, 300, 480, 360, PageCodec::Dct},
+        Case{"SixteenBit", "a.png", Kind::Sixteen, 1, 400, 300, 480, 360, PageCodec::FlateUp}),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.Name); });
+
+// The resampler alone against vips_resize with the linear kernel on the
+// same pixels, both lossless: enlarging, reducing below 2, one axis kept,
+// the two axes apart, odd sizes.
+struct ResampleCase {
+    int Sw, Sh, Dw, Dh;
+};
+
+class LinearResamplerTest : public testing::TestWithParam<ResampleCase> {
+  protected:
+    static void SetUpTestSuite() { ASSERT_EQ(VIPS_INIT("page_stream_test"), 0); }
+};
+
+TEST_P(LinearResamplerTest, MatchesVipsResize) {
+    const ResampleCase c = GetParam();
+    ASSERT_TRUE(LinearResampler::Handles(c.Sw, c.Sh, c.Dw, c.Dh));
+    const VImage source = Photo(c.Sw, c.Sh).copy_memory();
+    std::size_t size = 0;
+    const std::unique_ptr<unsigned char, decltype(&g_free)> pixels(
+        static_cast<unsigned char*>(source.write_to_memory(&size)), &g_free);
+
+    std::vector<unsigned char> mine;
+    LinearResampler resampler(c.Sw, c.Sh, c.Dw, c.Dh);
+    for (int y = 0; y < c.Sh; ++y) {
+        ASSERT_TRUE(resampler.Push(y, pixels.get() + static_cast<std::size_t>(y) * c.Sw * 3,
+                                   [&](const unsigned char* row) {
+                                       mine.insert(mine.end(), row, row + c.Dw * 3);
+                                       return true;
+                                   }));
+    }
+    ASSERT_EQ(resampler.RowsOut(), c.Dh);
+    const VImage got =
+        VImage::new_from_memory(mine.data(), mine.size(), c.Dw, c.Dh, 3, VIPS_FORMAT_UCHAR);
+    VImage want = source.resize(static_cast<double>(c.Dw) / c.Sw,
+                                VImage::option()
+                                    ->set("vscale", static_cast<double>(c.Dh) / c.Sh)
+                                    ->set("kernel", VIPS_KERNEL_LINEAR));
+    ASSERT_EQ(want.width(), c.Dw);
+    ASSERT_EQ(want.height(), c.Dh);
+    EXPECT_GE(Psnr(got, want), 50.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LinearResamplerTest,
+    testing::Values(ResampleCase{400, 300, 480, 360}, ResampleCase{400, 300, 1000, 750},
+                    ResampleCase{401, 299, 402, 300}, ResampleCase{640, 480, 480, 360},
+                    ResampleCase{700, 500, 351, 251}, ResampleCase{400, 300, 400, 200},
+                    ResampleCase{300, 400, 450, 400}, ResampleCase{333, 222, 200, 130}));
+
+TEST(LinearResamplerHandlesTest, LeavesToLibvipsWhatItDoesNotCopy) {
+    struct Row {
+        int Sw, Sh, Dw, Dh;
+        bool Handled;
+    };
+    for (const Row& r : {Row{400, 300, 480, 360, true}, Row{400, 300, 400, 300, true},
+                         Row{400, 300, 201, 151, true}, Row{400, 300, 200, 150, false},
+                         Row{400, 300, 500, 250, false}, Row{400, 300, 300, 400, false},
+                         Row{400, 300, 0, 300, false}}) {
+        EXPECT_EQ(LinearResampler::Handles(r.Sw, r.Sh, r.Dw, r.Dh), r.Handled)
+            << r.Sw << "x" << r.Sh << " to " << r.Dw << "x" << r.Dh;
+    }
+}
+
+// A file cut short: the page fails as damaged, and what the sink received
+// is no complete document (no trailer, no end-of-file marker).
+class TruncatedTest : public testing::TestWithParam<const char*> {
+  protected:
+    static void SetUpTestSuite() { ASSERT_EQ(VIPS_INIT("page_stream_test"), 0); }
+    TempDir dir_;
+};
+
+TEST_P(TruncatedTest, FailsBeforeTheDocumentEnds) {
+    const std::string whole = dir_ / (std::string("whole.") + GetParam());
+    Photo(800, 600).write_to_file(whole.c_str());
+    const std::string cut = dir_ / (std::string("cut.") + GetParam());
+    std::filesystem::copy_file(whole, cut);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(whole) * 6 / 10);
+
+    std::string bytes;
+    const Status s = StreamFile(cut, TestGeometry(), 960, 720, bytes);
+    EXPECT_FALSE(s.Ok());
+    EXPECT_EQ(s.Code, HF_ERR_DAMAGED) << s.Reason;
+    EXPECT_FALSE(s.Reason.empty());
+    EXPECT_EQ(bytes.find("%%EOF"), std::string::npos);
+    EXPECT_EQ(bytes.find("trailer"), std::string::npos);
+    EXPECT_EQ(bytes.find("xref"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, TruncatedTest, testing::Values("jpg", "png"));
+
+// A sink that refuses, or a stop, ends the page with a failure and both
+// threads ended.
+TEST(PageStreamEndTest, RefusalAndStopEndThePage) {
+    ASSERT_EQ(VIPS_INIT("page_stream_test"), 0);
+    TempDir dir;
+    const std::string path = dir / "a.jpg";
+    Photo(800, 600).write_to_file(path.c_str());
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+
+    Result<std::unique_ptr<PageSource>> source = PageSource::Open(fd, 1600, 1200);
+    ASSERT_TRUE(source.Ok());
+    std::size_t seen = 0;
+    const Status refused =
+        StreamPage(*source.Value, TestGeometry(), [&](const unsigned char*, std::size_t n) {
+            seen += n;
+            return seen < 4096;
+        });
+    EXPECT_EQ(refused.Code, HF_ERR_JOB_FAILED);
+
+    source = PageSource::Open(fd, 1600, 1200);
+    ASSERT_TRUE(source.Ok());
+    int asked = 0;
+    std::string bytes;
+    const Status stopped = StreamPage(
+        *source.Value, TestGeometry(),
+        [&](const unsigned char* d, std::size_t n) {
+            bytes.append(reinterpret_cast<const char*>(d), n);
+            return true;
+        },
+        [&] { return ++asked > 2; });
+    EXPECT_EQ(stopped.Code, HF_ERR_UNREACHABLE);
+    EXPECT_EQ(bytes.find("%%EOF"), std::string::npos);
+    ::close(fd);
+}
+
+TEST(PageSourceTest, RefusesWhatIsNoImage) {
+    ASSERT_EQ(VIPS_INIT("page_stream_test"), 0);
+    TempDir dir;
+    const std::string path = dir / "note.txt";
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("not a picture at all\n", f);
+    std::fclose(f);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(PageSource::Open(fd, 10, 10).Error.Code, HF_ERR_NOT_IMAGE);
+    ::close(fd);
+}
+
+}  // namespace

@@ -1,0 +1,20 @@
+// Today's page, built the way the print job builds it now: the whole image
+// resampled by libvips (linear kernel), encoded whole (JPEG quality 95 for
+// JPEG files, BGRX rows otherwise), then laid on the page by cairo
+// (WritePdfPage). The reference the streamed page is compared with, in the
+// tests and in the benchmarks.
+#pragma once
+
+#include <string>
+
+#include "engine/platform_services.h"
+#include "platform/pdf_page.h"
+
+namespace legacy {
+
+// Writes the page of the image file at path, width x height printer pixels
+// upright, to sink. False on any failure.
+bool WritePage(const std::string& path, const PageGeometry& g, int width, int height,
+               const PdfSink& sink);
+
+}  // namespace legacy
