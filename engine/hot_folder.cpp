@@ -148,6 +148,13 @@ std::vector<JobRecord> HotFolder::PollJobs(const EngineServices& services, const
     std::vector<JobRecord> standing;
     for (JobRecord& record : records) {
         const ListedFile* file = FindListed(listing, record.FileName);
+        if (file == nullptr && listing.empty()) {
+            // A folder that lists nothing may be one that could not be read
+            // for a moment (a share, a stick): forgetting its jobs then
+            // would send their files again once they are listed.
+            standing.push_back(record);
+            continue;
+        }
         if (file == nullptr || !(file->Identity == record.Identity)) {
             // Gone, or replaced by another file: nothing left to wait for or
             // to delete, and the new file is a new file.

@@ -477,6 +477,27 @@ TEST(HotFolderPrint, RecordWhoseFileIsGoneOrReplacedIsErased) {
     EXPECT_EQ(rig.Jobs(), 3u) << "the replacement is a new file";
 }
 
+TEST(HotFolderPrint, AFolderThatListsNothingForAMomentForgetsNoJob) {
+    Rig rig;
+    rig.remover.failure = Status::Failure(HF_ERR_NOT_DELETED, "Read-only file system");
+    rig.spooler.newJobState = JobState::Pending;
+    rig.Drop("pending", 10);
+    rig.Drop("printed", 10, 2);
+    rig.Scan(2);
+    rig.spooler.SetJob(2, JobState::Completed);
+    rig.Scan();
+    ASSERT_EQ(rig.Record("printed")->State, JobRecord::Stage::Printed);
+
+    const Listing both = rig.lister.List("/hf");
+    for (const ListedFile& file : both) rig.lister.Remove("/hf", file.Name);
+    rig.Scan(2);  // the folder is there, but lists nothing
+    for (const ListedFile& file : both) rig.lister.Put("/hf", file);
+    rig.Scan(3);
+    EXPECT_EQ(rig.Jobs(), 2u) << "neither file is sent again";
+    EXPECT_TRUE(rig.Record("pending"));
+    EXPECT_TRUE(rig.Record("printed"));
+}
+
 TEST(HotFolderPrint, NewFileUnderAPrintedNameIsPrintedToo) {
     Rig rig;
     rig.Drop("a", 10);
