@@ -371,7 +371,7 @@ std::vector<const char*> Synonyms(const std::string& option) {
 
 }  // namespace
 
-std::vector<std::string> EnumeratePrinters() {
+std::vector<std::string> CupsPrinterCatalogue::PrinterNames() {
     try {
         Http http = cupsutil::Connect();
         if (!http) return {};
@@ -389,7 +389,7 @@ std::vector<std::string> EnumeratePrinters() {
     }
 }
 
-std::vector<PrinterChoice> ReadPrinterChoices(const std::string& printer) {
+std::vector<PrinterChoice> CupsPrinterCatalogue::Choices(const std::string& printer) {
     try {
         const std::optional<DestName> name = cupsutil::SplitName(printer);
         if (!name) return {};
@@ -409,8 +409,8 @@ std::vector<PrinterChoice> ReadPrinterChoices(const std::string& printer) {
     }
 }
 
-bool StoreUserDefaults(const std::string& printer,
-                       const std::vector<std::pair<std::string, std::string>>& options) {
+bool CupsPrinterCatalogue::StoreUserDefaults(const std::string& printer,
+                                             const PrinterOptions& options) {
     try {
         const std::optional<DestName> name = cupsutil::SplitName(printer);
         if (!name) return false;
