@@ -404,6 +404,31 @@ TEST_F(CupsPrintersTest, TheSchedulersOwnDefaultFallsBackToIt) {
     EXPECT_EQ(color->Current, "color");
 }
 
+struct StoredCase {
+    const char* Option;
+    const char* Value;
+};
+
+// The defaults dialog stores a changed value and shows it as the one in
+// force the next time: storing and reading back agree, one queue only.
+TEST_F(CupsPrintersTest, AStoredChoiceIsCurrentAfterwards) {
+    const StoredCase cases[] = {
+        {"media", "na_foolscap_8.5x13in"},
+        {"orientation-requested", "4"},
+        {"print-color-mode", "monochrome"},
+    };
+    for (const StoredCase& c : cases) {
+        SCOPED_TRACE(c.Option);
+        SetLpoptions("");
+        ASSERT_TRUE(printers.StoreUserDefaults("tallowin-600", {{c.Option, c.Value}}));
+        const std::vector<PrinterChoice> choices = printers.Choices("tallowin-600");
+        const PrinterChoice* choice = Find(choices, c.Option);
+        ASSERT_NE(choice, nullptr);
+        EXPECT_EQ(choice->Current, c.Value);
+        EXPECT_EQ(Lpoptions().find("tallowin-300"), std::string::npos) << Lpoptions();
+    }
+}
+
 TEST_F(CupsPrintersTest, StoringOnANewInstanceCreatesIt) {
     SetLpoptions("Dest tallowin-600 number-up=2\n");
     ASSERT_TRUE(
