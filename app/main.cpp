@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
             return 2;
         case RunMode::ListPrinters: {
             CupsSpooler spooler;
-            return RunListPrinters(EnumeratePrinters(), spooler, std::cout, std::cerr);
+            CupsPrinterCatalogue printers;
+            return RunListPrinters(printers.PrinterNames(), spooler, std::cout, std::cerr);
         }
         case RunMode::Print: {
             VipsImageLoader images;

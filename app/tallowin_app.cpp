@@ -4,7 +4,6 @@
 #include <iostream>
 
 #include "platform/app_environment.h"
-#include "platform/cups_printers.h"
 #include "platform/ini_profile.h"
 #include "res/string_table.h"
 #include "ui/bytes_text.h"
@@ -60,7 +59,7 @@ bool CTallowinApp::InitInstance() {
     m_hotFolderThread.Create();
 
     CTallowinDlg dlg(m_hotFolderList, m_hotFolderThread, m_recentLog, FromBytes(m_fileLog.Path()),
-                     m_applicationFolder, EnumeratePrinters());
+                     m_applicationFolder, m_printers);
     dlg.exec();
     return false;
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/app_environment.h"
+#include "platform/cups_printers.h"
 #include "platform/cups_spooler.h"
 #include "platform/folder_listing.h"
 #include "platform/job_ledger_file.h"
@@ -49,6 +50,7 @@ class CTallowinApp {
     PosixFolderLister m_lister;
     VipsImageLoader m_images;
     CupsSpooler m_spooler;
+    CupsPrinterCatalogue m_printers;  // what the main window lists and edits
     PosixFileRemover m_remover;
     // Jobs in flight and the print log live in the state folder, so that
     // a restart neither sends a file again nor forgets what was printed.

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace {
+#include "engine/units.h"
 
-constexpr double kPointsPerHundredthMm = 72.0 / 2540.0;
+namespace {
 
 std::int64_t PrintableWidth(const PrinterSheet& s) {
     return std::int64_t{s.Width} - s.Left - s.Right;
@@ -13,10 +13,6 @@ std::int64_t PrintableWidth(const PrinterSheet& s) {
 
 std::int64_t PrintableLength(const PrinterSheet& s) {
     return std::int64_t{s.Length} - s.Top - s.Bottom;
-}
-
-int Pixels(std::int64_t hundredthsMm, int dpi) {
-    return static_cast<int>(hundredthsMm * dpi / 2540);
 }
 
 }  // namespace
@@ -30,12 +26,12 @@ std::optional<PageGeometry> PageOf(const PrinterSheet& s) {
     PageGeometry g;
     g.Rx = s.Rx;
     g.Ry = s.Ry;
-    g.Pw = Pixels(width, s.Rx);
-    g.Ph = Pixels(length, s.Ry);
-    g.MediaWidthPt = s.Width * kPointsPerHundredthMm;
-    g.MediaHeightPt = s.Length * kPointsPerHundredthMm;
-    g.LeftPt = s.Left * kPointsPerHundredthMm;
-    g.TopPt = s.Top * kPointsPerHundredthMm;
+    g.Pw = HundredthsMmToPixels(width, s.Rx);
+    g.Ph = HundredthsMmToPixels(length, s.Ry);
+    g.MediaWidthPt = HundredthsMmToPoints(s.Width);
+    g.MediaHeightPt = HundredthsMmToPoints(s.Length);
+    g.LeftPt = HundredthsMmToPoints(s.Left);
+    g.TopPt = HundredthsMmToPoints(s.Top);
     if (g.Pw <= 0 || g.Ph <= 0) return std::nullopt;
     return g;
 }
@@ -65,8 +61,8 @@ std::optional<PageGeometry> PoolPage(const std::vector<PrinterSheet>& members) {
     std::optional<PageGeometry> g = PageOf(combined);
     if (!g) return std::nullopt;
     for (const PrinterSheet& m : members) {
-        g->Pw = std::min(g->Pw, Pixels(PrintableWidth(m), rx));
-        g->Ph = std::min(g->Ph, Pixels(PrintableLength(m), ry));
+        g->Pw = std::min(g->Pw, HundredthsMmToPixels(PrintableWidth(m), rx));
+        g->Ph = std::min(g->Ph, HundredthsMmToPixels(PrintableLength(m), ry));
     }
     if (g->Pw <= 0 || g->Ph <= 0) return std::nullopt;
     return g;

@@ -79,6 +79,11 @@ std::string ValueString(ipp_attribute_t* attr, int i) {
     }
 }
 
+// An IPP enum as ValueString writes it: its number.
+std::string EnumNumber(int value) {
+    return std::to_string(value);
+}
+
 // The user's value in the form ValueString gives: enum keywords
 // ("landscape") as their numbers, resolutions written the one way.
 std::string Canonical(const char* option, const std::string& value) {
@@ -114,13 +119,6 @@ constexpr Named kOptionLabels[] = {
 
 // "option.value", as the printers' strings files key them.
 constexpr Named kValueLabels[] = {
-    {"orientation-requested.3", "Portrait"},
-    {"orientation-requested.4", "Landscape"},
-    {"orientation-requested.5", "Reverse landscape"},
-    {"orientation-requested.6", "Reverse portrait"},
-    {"print-quality.3", "Draft"},
-    {"print-quality.4", "Normal"},
-    {"print-quality.5", "High"},
     {"print-color-mode.auto", "Automatic"},
     {"print-color-mode.auto-monochrome", "Automatic monochrome"},
     {"print-color-mode.bi-level", "Black and white"},
@@ -133,6 +131,32 @@ constexpr Named kValueLabels[] = {
     {"sides.two-sided-long-edge", "Two-sided, long edge"},
     {"sides.two-sided-short-edge", "Two-sided, short edge"},
 };
+
+// The enums' values, which the printer and lpoptions give as numbers.
+struct NamedEnum {
+    const char* Option;
+    int Value;
+    const char* Label;
+};
+
+constexpr NamedEnum kEnumLabels[] = {
+    {"orientation-requested", IPP_ORIENT_PORTRAIT, "Portrait"},
+    {"orientation-requested", IPP_ORIENT_LANDSCAPE, "Landscape"},
+    {"orientation-requested", IPP_ORIENT_REVERSE_LANDSCAPE, "Reverse landscape"},
+    {"orientation-requested", IPP_ORIENT_REVERSE_PORTRAIT, "Reverse portrait"},
+    {"print-quality", IPP_QUALITY_DRAFT, "Draft"},
+    {"print-quality", IPP_QUALITY_NORMAL, "Normal"},
+    {"print-quality", IPP_QUALITY_HIGH, "High"},
+};
+
+const char* EnumLabel(const char* option, const std::string& value) {
+    const std::optional<int> number = ParsePositive(value);
+    if (!number) return nullptr;
+    for (const NamedEnum& e : kEnumLabels) {
+        if (e.Value == *number && std::strcmp(option, e.Option) == 0) return e.Label;
+    }
+    return nullptr;
+}
 
 const char* Lookup(const Named* table, std::size_t size, const std::string& key) {
     for (std::size_t i = 0; i < size; ++i) {
@@ -163,6 +187,7 @@ std::string OptionLabel(const DestContext& c, const char* option) {
 std::string ValueLabel(const DestContext& c, const char* option, const std::string& value) {
     const char* localized = cupsLocalizeDestValue(c.Http, c.Dest, c.Info, option, value.c_str());
     if (localized != nullptr && *localized != '\0' && value != localized) return localized;
+    if (const char* label = EnumLabel(option, value)) return label;
     if (const char* label =
             Lookup(kValueLabels, std::size(kValueLabels), std::string(option) + "." + value)) {
         return label;
@@ -230,14 +255,19 @@ std::optional<PrinterChoice> ReadListed(const DestContext& c, const char* option
     if (user != nullptr && *user != '\0') {
         value = Canonical(option, user);
     } else if (choice.Option == "orientation-requested") {
-        if (cupsutil::UserLandscape(c)) value = "4";
+        if (cupsutil::UserLandscape(c)) value = EnumNumber(IPP_ORIENT_LANDSCAPE);
     } else if (choice.Option == "printer-resolution") {
         if (const char* old = UserOption(c, "Resolution"); old != nullptr && *old != '\0') {
             value = Canonical(option, old);
         }
     }
     if (!value) value = PrinterDefault(c, choice);
-    if (!value && choice.Option == "orientation-requested" && Contains(choice, "3")) value = "3";
+    if (!value && choice.Option == "orientation-requested") {
+        if (const std::string portrait = EnumNumber(IPP_ORIENT_PORTRAIT);
+            Contains(choice, portrait)) {
+            value = portrait;
+        }
+    }
     SetCurrent(choice, value.value_or(choice.Values.front().first));
     return choice;
 }
@@ -371,7 +401,7 @@ std::vector<const char*> Synonyms(const std::string& option) {
 
 }  // namespace
 
-std::vector<std::string> EnumeratePrinters() {
+std::vector<std::string> CupsPrinterCatalogue::PrinterNames() {
     try {
         Http http = cupsutil::Connect();
         if (!http) return {};
@@ -389,7 +419,7 @@ std::vector<std::string> EnumeratePrinters() {
     }
 }
 
-std::vector<PrinterChoice> ReadPrinterChoices(const std::string& printer) {
+std::vector<PrinterChoice> CupsPrinterCatalogue::Choices(const std::string& printer) {
     try {
         const std::optional<DestName> name = cupsutil::SplitName(printer);
         if (!name) return {};
@@ -409,8 +439,8 @@ std::vector<PrinterChoice> ReadPrinterChoices(const std::string& printer) {
     }
 }
 
-bool StoreUserDefaults(const std::string& printer,
-                       const std::vector<std::pair<std::string, std::string>>& options) {
+bool CupsPrinterCatalogue::StoreUserDefaults(const std::string& printer,
+                                             const PrinterOptions& options) {
     try {
         const std::optional<DestName> name = cupsutil::SplitName(printer);
         if (!name) return false;

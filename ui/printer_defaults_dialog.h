@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/cups_printers.h"
+#include "engine/printer_catalogue.h"
 
 class QComboBox;
 

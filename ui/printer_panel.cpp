@@ -5,7 +5,7 @@
 #include <memory>
 #include <utility>
 
-#include "platform/cups_printers.h"
+#include "engine/printer_catalogue.h"
 #include "ui/bytes_text.h"
 #include "ui/printer_defaults_dialog.h"
 
@@ -23,8 +23,8 @@ std::optional<std::size_t> IndexOf(const QListWidgetItem* item, std::size_t coun
 
 }  // namespace
 
-PrinterPanel::PrinterPanel(QListWidget* view, DialogRunner runDialog)
-    : view_(view), runDialog_(std::move(runDialog)) {
+PrinterPanel::PrinterPanel(QListWidget* view, PrinterCatalogue& printers, DialogRunner runDialog)
+    : view_(view), printers_(printers), runDialog_(std::move(runDialog)) {
     // The panel places each item itself: the view's sorting compares text
     // by locale, not by the names' bytes.
     view_->setSortingEnabled(false);
@@ -64,10 +64,11 @@ std::optional<std::string> PrinterPanel::FirstSelectedPrinter() const {
 void PrinterPanel::OpenDefaultsDialog(QWidget* parent) {
     const std::optional<std::string> printer = FirstSelectedPrinter();
     if (!printer) return;
-    PrinterDefaultsDialog dialog(*printer, ReadPrinterChoices(*printer), parent);
+    PrinterDefaultsDialog dialog(*printer, printers_.Choices(*printer), parent);
     const int result = runDialog_ ? runDialog_(dialog) : dialog.exec();
     if (result != QDialog::Accepted) return;
     if (const auto chosen = dialog.Chosen(); !chosen.empty()) {
-        StoreUserDefaults(*printer, chosen);  // no message on failure, as for the whole panel
+        // No message on failure, as for the whole panel.
+        printers_.StoreUserDefaults(*printer, chosen);
     }
 }

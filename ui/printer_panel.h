@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+class PrinterCatalogue;
 class PrinterDefaultsDialog;
 class QIcon;
 class QListWidget;
@@ -15,6 +16,8 @@ class QWidget;
 // Fills and reads the main window's printer panel, a QListWidget (icon
 // mode, 48 x 48 icons, extended selection) that the window owns and that
 // must outlive this object; the panel keeps the printer-name list beside it.
+// The printers' settings are read from and stored to the catalogue, which
+// must outlive this object too.
 // Used on the user-interface thread only.
 class PrinterPanel {
   public:
@@ -23,10 +26,10 @@ class PrinterPanel {
     // drives the dialog's combo boxes and returns without a person.
     using DialogRunner = std::function<int(PrinterDefaultsDialog&)>;
 
-    explicit PrinterPanel(QListWidget* view, DialogRunner runDialog = {});
+    PrinterPanel(QListWidget* view, PrinterCatalogue& printers, DialogRunner runDialog = {});
 
     // Replaces the panel's items and the printer-name list with names, in
-    // the spooler's enumeration order. Each item shows its name (UTF-8)
+    // the catalogue's enumeration order. Each item shows its name (UTF-8)
     // and printerIcon, and holds its position in names as its Qt::UserRole
     // data. Items stand in ascending order of their names' bytes (unsigned,
     // as compared by std::string), whatever the locale; equal names keep
@@ -41,16 +44,17 @@ class PrinterPanel {
     std::optional<std::string> FirstSelectedPrinter() const;
 
     // The double-click command. With no item selected it does nothing.
-    // Otherwise it reads the selected printer's choices, opens a
-    // PrinterDefaultsDialog for it over parent and, only when the user
-    // confirms with OK, stores the changed settings as the user's defaults
-    // for that printer (StoreUserDefaults); Cancel stores nothing. No
-    // message is shown, also not when the printer cannot be read or the
-    // defaults cannot be stored.
+    // Otherwise it reads the selected printer's choices from the catalogue,
+    // opens a PrinterDefaultsDialog for it over parent and, only when the
+    // user confirms with OK and changed something, stores the changed
+    // settings as the user's defaults for that printer (the catalogue's
+    // StoreUserDefaults); Cancel stores nothing. No message is shown, also
+    // not when the printer cannot be read or the defaults cannot be stored.
     void OpenDefaultsDialog(QWidget* parent);
 
   private:
-    QListWidget* view_;  // not owned
+    QListWidget* view_;           // not owned
+    PrinterCatalogue& printers_;  // not owned
     DialogRunner runDialog_;
     std::vector<std::string> names_;
 };

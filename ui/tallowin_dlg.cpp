@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "engine/printer_catalogue.h"
 #include "res/string_table.h"
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/hot_folder_thread.h"
@@ -52,7 +53,7 @@ CAboutDlg::~CAboutDlg() = default;
 
 CTallowinDlg::CTallowinDlg(HotFolderList& list, HotFolderThread& worker, const RecentPrintLog& log,
                            QString logFilePath, QString applicationFolder,
-                           std::vector<std::string> printers, QWidget* parent)
+                           PrinterCatalogue& printers, QWidget* parent)
     : QDialog(parent),
       ui(std::make_unique<Ui::MainDialog>()),
       m_hotFolderList(list),
@@ -60,7 +61,8 @@ CTallowinDlg::CTallowinDlg(HotFolderList& list, HotFolderThread& worker, const R
       m_log(log),
       m_logFilePath(std::move(logFilePath)),
       m_applicationFolder(std::move(applicationFolder)),
-      m_printerNames(std::move(printers)) {
+      m_printers(printers),
+      m_printerNames(printers.PrinterNames()) {
     ui->setupUi(this);
     OnInitDialog();
 }
@@ -79,7 +81,7 @@ void CTallowinDlg::OnInitDialog() {
     }
     setWindowIcon(icon);
 
-    m_printerPanel = std::make_unique<PrinterPanel>(ui->printerPanel);
+    m_printerPanel = std::make_unique<PrinterPanel>(ui->printerPanel, m_printers);
     m_printerPanel->Fill(m_printerNames, QIcon(":/res/printer.png"));
     connect(ui->printerPanel, &QListWidget::itemDoubleClicked, this,
             [this] { m_printerPanel->OpenDefaultsDialog(this); });

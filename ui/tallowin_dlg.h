@@ -22,6 +22,7 @@
 class HotFolderList;
 class HotFolderThread;
 class LogView;
+class PrinterCatalogue;
 class QMenu;
 class RecentPrintLog;
 class QTreeWidgetItem;
@@ -43,13 +44,14 @@ class CAboutDlg : public QDialog {
 class CTallowinDlg : public QDialog {
     Q_OBJECT
   public:
-    // The list, the worker and the log must outlive the window. log: the
-    // recent print log entries the Log view shows; logFilePath: the log file
-    // it opens (empty: none). applicationFolder is where readme.htm lies (no
-    // trailing "/"). printers: the installed printers in the spooler's
-    // enumeration order.
+    // The list, the worker, the log and the printers must outlive the
+    // window. log: the recent print log entries the Log view shows;
+    // logFilePath: the log file it opens (empty: none). applicationFolder is
+    // where readme.htm lies (no trailing "/"). printers: the installed
+    // printers, whose names the window reads once, here, and whose defaults
+    // the printer panel reads and stores.
     CTallowinDlg(HotFolderList& list, HotFolderThread& worker, const RecentPrintLog& log,
-                 QString logFilePath, QString applicationFolder, std::vector<std::string> printers,
+                 QString logFilePath, QString applicationFolder, PrinterCatalogue& printers,
                  QWidget* parent = nullptr);
     ~CTallowinDlg() override;
 
@@ -124,8 +126,9 @@ class CTallowinDlg : public QDialog {
     const RecentPrintLog& m_log;
     QString m_logFilePath;
     QString m_applicationFolder;
+    PrinterCatalogue& m_printers;
     std::unique_ptr<PrinterPanel> m_printerPanel;
-    std::vector<std::string> m_printerNames;
+    std::vector<std::string> m_printerNames;  // in enumeration order
     Run m_run = Run::Stopped;
     std::optional<int> m_closeWith;  // the result to close with once idle
     LogView* m_logView = nullptr;    // owned by the window as its child

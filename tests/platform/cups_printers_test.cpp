@@ -101,13 +101,15 @@ class CupsPrintersTest : public testing::Test {
         SetLpoptions("");
     }
     void TearDown() override { SetLpoptions(""); }
+
+    CupsPrinterCatalogue printers;
 };
 
-// --- EnumeratePrinters ------------------------------------------------------
+// --- PrinterNames ------------------------------------------------------------
 
 TEST_F(CupsPrintersTest, EnumeratesTheQueuesInTheOrderOfLibcups) {
     // A class is a destination like a queue.
-    const Names names = EnumeratePrinters();
+    const Names names = printers.PrinterNames();
     EXPECT_EQ(names, (Names{"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered",
                             "tallowin-pool", "tallowin-raw"}));
 
@@ -155,7 +157,7 @@ TEST_F(CupsPrintersTest, ListsTheUsersInstancesAfterTheirQueue) {
     for (const EnumerationCase& c : cases) {
         SCOPED_TRACE(c.Name);
         SetLpoptions(c.Lpoptions);
-        EXPECT_EQ(EnumeratePrinters(), c.Expected);
+        EXPECT_EQ(printers.PrinterNames(), c.Expected);
     }
 }
 
@@ -168,9 +170,9 @@ TEST_F(CupsPrintersTest, AnUnreachableSchedulerGivesNothing) {
     SetLpoptions("Dest tallowin-600 copies=2\n");
     std::thread([&] {
         cupsSetServer((nowhere / "no-scheduler.sock").c_str());
-        names = EnumeratePrinters();
-        choices = ReadPrinterChoices("tallowin-600");
-        stored = StoreUserDefaults("tallowin-600", {{"media", "na_letter_8.5x11in"}});
+        names = printers.PrinterNames();
+        choices = printers.Choices("tallowin-600");
+        stored = printers.StoreUserDefaults("tallowin-600", {{"media", "na_letter_8.5x11in"}});
     }).join();
     EXPECT_TRUE(names.empty());
     EXPECT_TRUE(choices.empty());
@@ -178,10 +180,10 @@ TEST_F(CupsPrintersTest, AnUnreachableSchedulerGivesNothing) {
     EXPECT_EQ(Lpoptions(), "Dest tallowin-600 copies=2\n");
 }
 
-// --- ReadPrinterChoices -------------------------------------------------------
+// --- Choices -----------------------------------------------------------------
 
 TEST_F(CupsPrintersTest, OffersTheSettingsOfThe600DpiQueue) {
-    const std::vector<PrinterChoice> choices = ReadPrinterChoices("tallowin-600");
+    const std::vector<PrinterChoice> choices = printers.Choices("tallowin-600");
     EXPECT_EQ(OptionsOf(choices), (Names{"media", "orientation-requested", "print-color-mode",
                                          "print-quality", "printer-resolution", "sides"}));
 
@@ -232,7 +234,7 @@ TEST_F(CupsPrintersTest, OffersTheSettingsOfThe600DpiQueue) {
 }
 
 TEST_F(CupsPrintersTest, OffersTheSettingsOfThe300DpiQueue) {
-    const std::vector<PrinterChoice> choices = ReadPrinterChoices("tallowin-300");
+    const std::vector<PrinterChoice> choices = printers.Choices("tallowin-300");
     const PrinterChoice* media = Find(choices, "media");
     ASSERT_NE(media, nullptr);
     const Names values = ValuesOf(*media);
@@ -246,13 +248,13 @@ TEST_F(CupsPrintersTest, OffersTheSettingsOfThe300DpiQueue) {
 
 TEST_F(CupsPrintersTest, ARawQueueOffersOnlyWhatItSupports) {
     // No driver: the scheduler names no media, resolution, colour modes...
-    EXPECT_EQ(OptionsOf(ReadPrinterChoices("tallowin-raw")), Names{"orientation-requested"});
+    EXPECT_EQ(OptionsOf(printers.Choices("tallowin-raw")), Names{"orientation-requested"});
 }
 
 // Each offered value is one CupsSpooler can print with.
 TEST_F(CupsPrintersTest, EveryOfferedSizeAndResolutionOpens) {
     for (const char* queue : {"tallowin-600", "tallowin-300"}) {
-        for (const PrinterChoice& c : ReadPrinterChoices(queue)) {
+        for (const PrinterChoice& c : printers.Choices(queue)) {
             if (c.Option != "media" && c.Option != "printer-resolution") continue;
             for (const auto& [value, label] : c.Values) {
                 SCOPED_TRACE(std::string(queue) + " " + c.Option + "=" + value);
@@ -324,7 +326,7 @@ TEST_F(CupsPrintersTest, TheCurrentValueIsTheUsersElseThePrintersDefault) {
     for (const CurrentCase& c : cases) {
         SCOPED_TRACE(c.Name);
         SetLpoptions(c.Lpoptions);
-        const std::vector<PrinterChoice> choices = ReadPrinterChoices(c.Printer);
+        const std::vector<PrinterChoice> choices = printers.Choices(c.Printer);
         const PrinterChoice* choice = Find(choices, c.Option);
         ASSERT_NE(choice, nullptr);
         EXPECT_EQ(choice->Current, c.Current);
@@ -337,7 +339,7 @@ TEST_F(CupsPrintersTest, TheCurrentValueIsTheUsersElseThePrintersDefault) {
 TEST_F(CupsPrintersTest, NamesThatAreNoPrinterGiveNoChoices) {
     for (const char* name : {"", "nosuch", "/tall", "tallowin-600/", "nosuch/tall"}) {
         SCOPED_TRACE(std::string("name '") + name + "'");
-        EXPECT_TRUE(ReadPrinterChoices(name).empty());
+        EXPECT_TRUE(printers.Choices(name).empty());
     }
 }
 
@@ -350,7 +352,7 @@ TEST_F(CupsPrintersTest, StoresAsLpoptionsDoesAndKeepsEverythingElse) {
         "Dest tallowin-600/tall media=Tallowin85x13\n");
     ASSERT_EQ(GeometryOf("tallowin-600"), "4800x6600");
 
-    ASSERT_TRUE(StoreUserDefaults("tallowin-600", {{"media", "Letter"}}));
+    ASSERT_TRUE(printers.StoreUserDefaults("tallowin-600", {{"media", "Letter"}}));
 
     const std::vector<std::string> queue = LpoptionsOf("tallowin-600");
     EXPECT_TRUE(Has(queue, "media=Letter"));
@@ -362,7 +364,7 @@ TEST_F(CupsPrintersTest, StoresAsLpoptionsDoesAndKeepsEverythingElse) {
     EXPECT_TRUE(Has(LpoptionsOf("tallowin-600/tall"), "media=Tallowin85x13"));
     EXPECT_EQ(GeometryOf("tallowin-600/tall"), "4800x7500");
 
-    const std::vector<PrinterChoice> choices = ReadPrinterChoices("tallowin-600");
+    const std::vector<PrinterChoice> choices = printers.Choices("tallowin-600");
     const PrinterChoice* media = Find(choices, "media");
     ASSERT_NE(media, nullptr);
     EXPECT_EQ(media->Current, "na_letter_8.5x11in");
@@ -372,7 +374,7 @@ TEST_F(CupsPrintersTest, StoresSeveralOptionsAndDropsTheirOlderSpellings) {
     SetLpoptions("Dest tallowin-600 PageSize=Tallowin85x13 landscape copies=2\n");
     ASSERT_EQ(GeometryOf("tallowin-600"), "7500x4800");
 
-    ASSERT_TRUE(StoreUserDefaults(
+    ASSERT_TRUE(printers.StoreUserDefaults(
         "tallowin-600", {{"media", "na_letter_8.5x11in"}, {"orientation-requested", "3"}}));
 
     const std::vector<std::string> options = LpoptionsOf("tallowin-600");
@@ -387,26 +389,52 @@ TEST_F(CupsPrintersTest, StoresSeveralOptionsAndDropsTheirOlderSpellings) {
 TEST_F(CupsPrintersTest, TheResolutionReplacesTheOlderSpelling) {
     SetLpoptions("Dest tallowin-600 Resolution=300dpi\n");
     ASSERT_EQ(GeometryOf("tallowin-600"), "2400x3300");
-    ASSERT_TRUE(StoreUserDefaults("tallowin-600", {{"printer-resolution", "600dpi"}}));
+    ASSERT_TRUE(printers.StoreUserDefaults("tallowin-600", {{"printer-resolution", "600dpi"}}));
     EXPECT_FALSE(HasOptionNamed(LpoptionsOf("tallowin-600"), "Resolution"));
     EXPECT_EQ(GeometryOf("tallowin-600"), "4800x6600");
 }
 
 TEST_F(CupsPrintersTest, TheSchedulersOwnDefaultFallsBackToIt) {
     SetLpoptions("Dest tallowin-600 print-color-mode=monochrome\n");
-    ASSERT_TRUE(StoreUserDefaults("tallowin-600", {{"print-color-mode", "color"}}));
+    ASSERT_TRUE(printers.StoreUserDefaults("tallowin-600", {{"print-color-mode", "color"}}));
     EXPECT_EQ(Lpoptions().find("print-color-mode"), std::string::npos) << Lpoptions();
-    const std::vector<PrinterChoice> choices = ReadPrinterChoices("tallowin-600");
+    const std::vector<PrinterChoice> choices = printers.Choices("tallowin-600");
     const PrinterChoice* color = Find(choices, "print-color-mode");
     ASSERT_NE(color, nullptr);
     EXPECT_EQ(color->Current, "color");
 }
 
+struct StoredCase {
+    const char* Option;
+    const char* Value;
+};
+
+// The defaults dialog stores a changed value and shows it as the one in
+// force the next time: storing and reading back agree, one queue only.
+TEST_F(CupsPrintersTest, AStoredChoiceIsCurrentAfterwards) {
+    const StoredCase cases[] = {
+        {"media", "na_foolscap_8.5x13in"},
+        {"orientation-requested", "4"},
+        {"print-color-mode", "monochrome"},
+    };
+    for (const StoredCase& c : cases) {
+        SCOPED_TRACE(c.Option);
+        SetLpoptions("");
+        ASSERT_TRUE(printers.StoreUserDefaults("tallowin-600", {{c.Option, c.Value}}));
+        const std::vector<PrinterChoice> choices = printers.Choices("tallowin-600");
+        const PrinterChoice* choice = Find(choices, c.Option);
+        ASSERT_NE(choice, nullptr);
+        EXPECT_EQ(choice->Current, c.Value);
+        EXPECT_EQ(Lpoptions().find("tallowin-300"), std::string::npos) << Lpoptions();
+    }
+}
+
 TEST_F(CupsPrintersTest, StoringOnANewInstanceCreatesIt) {
     SetLpoptions("Dest tallowin-600 number-up=2\n");
-    ASSERT_TRUE(StoreUserDefaults("tallowin-600/tall", {{"media", "na_foolscap_8.5x13in"}}));
+    ASSERT_TRUE(
+        printers.StoreUserDefaults("tallowin-600/tall", {{"media", "na_foolscap_8.5x13in"}}));
 
-    EXPECT_EQ(EnumeratePrinters(),
+    EXPECT_EQ(printers.PrinterNames(),
               (Names{"tallowin-300", "tallowin-600", "tallowin-600/tall", "tallowin-fail",
                      "tallowin-filtered", "tallowin-pool", "tallowin-raw"}));
     const std::vector<std::string> instance = LpoptionsOf("tallowin-600/tall");
@@ -441,13 +469,14 @@ TEST_F(CupsPrintersTest, RefusesWhatLpoptionsWouldRefuseAndWritesNothing) {
     for (const RefusedCase& c : cases) {
         SCOPED_TRACE(c.Name);
         SetLpoptions(before);
-        EXPECT_FALSE(StoreUserDefaults(c.Printer, c.Options));
+        EXPECT_FALSE(printers.StoreUserDefaults(c.Printer, c.Options));
         EXPECT_EQ(Lpoptions(), before);
     }
 }
 
 TEST_F(CupsPrintersTest, AValueWithSpacesIsStoredWhole) {
-    ASSERT_TRUE(StoreUserDefaults("tallowin-600", {{"page-label", "two words, 'quoted'"}}));
+    ASSERT_TRUE(
+        printers.StoreUserDefaults("tallowin-600", {{"page-label", "two words, 'quoted'"}}));
     http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                                 30000, nullptr);
     ASSERT_NE(http, nullptr);
@@ -462,7 +491,8 @@ TEST_F(CupsPrintersTest, AValueWithSpacesIsStoredWhole) {
 TEST_F(CupsPrintersTest, FailsWhenLpoptionsCannotBeWritten) {
     // A folder where the file should be: no one, root included, can write it.
     ASSERT_EQ(mkdir(sandbox::Home().Lpoptions().c_str(), 0700), 0);
-    const bool stored = StoreUserDefaults("tallowin-600", {{"media", "na_letter_8.5x11in"}});
+    const bool stored =
+        printers.StoreUserDefaults("tallowin-600", {{"media", "na_letter_8.5x11in"}});
     rmdir(sandbox::Home().Lpoptions().c_str());
     EXPECT_FALSE(stored);
 }

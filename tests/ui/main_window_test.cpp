@@ -1,13 +1,16 @@
 // The main window on the offscreen platform: the hot folder table, its
 // refresh, Start/Stop (and the wind-down after Stop), closing while running,
-// Help, Log and the window menu. The worker runs for real on real folders
+// Help, Log, the window menu and the printer panel. The worker runs for real on real folders
 // whose files are the fake lister's; jobs go to a recording spooler.
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QHeaderView>
+#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QtTest>
@@ -82,6 +85,33 @@ class MainWindowTest : public QObject {
         QCOMPARE(rig.Cell(1, 4), QString("9"));
         QCOMPARE(rig.Cell(1, 5), QString("No errors"));
         QVERIFY(table->selectedItems().isEmpty());
+    }
+
+    // The window lists the catalogue's printers, read once, and a
+    // double-click opens the defaults of the one under it, over the window.
+    void printerPanelShowsAndEditsTheCataloguesPrinters() {
+        Rig rig(Profile("/tmp"));
+        rig.printers.choices["zeta"] = {{"sides", "Sides", {{"one-sided", "One"}}, "one-sided"}};
+        auto* panel = rig.dlg->findChild<QListWidget*>("printerPanel");
+        QVERIFY(panel != nullptr);
+        QCOMPARE(panel->count(), 2);
+        QCOMPARE(panel->item(0)->text(), QString("Alpha"));
+        QCOMPARE(panel->item(1)->text(), QString("zeta"));
+        QVERIFY(rig.dlg->PrinterNames() == (std::vector<std::string>{"zeta", "Alpha"}));
+        QCOMPARE(rig.printers.nameReads, 1);
+
+        QWidget* parentOfDialog = nullptr;
+        QTimer::singleShot(0, [&parentOfDialog] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                parentOfDialog = modal->parentWidget();
+                modal->close();
+            }
+        });
+        panel->item(1)->setSelected(true);
+        emit panel->itemDoubleClicked(panel->item(1));
+        QVERIFY(rig.printers.choiceReads == std::vector<std::string>{"zeta"});
+        QCOMPARE(parentOfDialog, rig.dlg.get());
+        QVERIFY(rig.printers.stored.empty());
     }
 
     void columnsHaveTheirHeadingsAndWidths() {

@@ -1,14 +1,11 @@
 // The printer panel and the printing defaults dialog on the offscreen
-// platform. The panel's order and selection use made-up names; the dialog's
-// OK and Cancel run against the private CUPS scheduler's queues.
+// platform, over a fake printer catalogue: made-up names and choices, and a
+// record of what the panel stores.
 #include "ui/printer_panel.h"
-
-#include <cups/cups.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QIcon>
 #include <QListWidget>
 #include <QPixmap>
@@ -20,8 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/cups_printers.h"
-#include "tests/support/sandbox.h"
+#include "tests/ui/fake_printer_catalogue.h"
 #include "ui/printer_defaults_dialog.h"
 
 namespace {
@@ -56,28 +52,22 @@ int RowOf(const QListWidget& view, const QString& text) {
     return -1;
 }
 
-// The "media" option of the destination as libcups gives it to a job (the
-// user's lpoptions included); empty when it has none.
-std::string MediaOf(const char* queue) {
-    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                30000, nullptr);
-    if (http == nullptr) return "<no scheduler>";
-    std::string media;
-    if (cups_dest_t* dest = cupsGetNamedDest(http, queue, nullptr)) {
-        if (const char* value = cupsGetOption("media", dest->num_options, dest->options)) {
-            media = value;
-        }
-        cupsFreeDests(1, dest);
-    } else {
-        media = "<no destination>";
-    }
-    httpClose(http);
-    return media;
+// A catalogue of two printers; "tallowin-600" offers a size and the
+// orientation, "tallowin-300" cannot be read.
+FakePrinterCatalogue TwoPrinters() {
+    FakePrinterCatalogue printers;
+    printers.names = {"tallowin-600", "tallowin-300"};
+    printers.choices["tallowin-600"] = {
+        {"media",
+         "Paper size",
+         {{"na_letter_8.5x11in", "Letter"}, {"custom_8.5x11.5in_8.5x11.5in", "8.5 x 11.5\""}},
+         "custom_8.5x11.5in_8.5x11.5in"},
+        {"orientation-requested", "Orientation", {{"3", "Portrait"}, {"4", "Landscape"}}, "3"},
+    };
+    return printers;
 }
 
-QString LpoptionsPath() {
-    return QString::fromStdString(sandbox::Home().Lpoptions());
-}
+using Stored = std::vector<std::pair<std::string, PrinterOptions>>;
 
 // What a dialog runner saw and did.
 struct RunRecord {
@@ -107,9 +97,6 @@ class PrinterPanelTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() { QFile::remove(LpoptionsPath()); }
-    void cleanup() { QFile::remove(LpoptionsPath()); }
-
     void fillOrdersByBytesAndKeepsTheEnumerationOrder_data() {
         QTest::addColumn<QStringList>("names");  // in enumeration order
         QTest::addColumn<QStringList>("panel");
@@ -140,7 +127,8 @@ class PrinterPanelTest : public QObject {
 
         QListWidget view;
         view.setSortingEnabled(true);  // the panel must not rely on it
-        PrinterPanel printers(&view);
+        FakePrinterCatalogue catalogue;
+        PrinterPanel printers(&view, catalogue);
         printers.Fill(bytes, PrinterIcon());
 
         QCOMPARE(Texts(view), panel);
@@ -152,7 +140,8 @@ class PrinterPanelTest : public QObject {
 
     void fillReplacesWhatWasThere() {
         QListWidget view;
-        PrinterPanel printers(&view);
+        FakePrinterCatalogue catalogue;
+        PrinterPanel printers(&view, catalogue);
         printers.Fill({"one", "two", "three"}, PrinterIcon());
         printers.Fill({"zeta", "Alpha"}, PrinterIcon());
         QCOMPARE(Texts(view), (QStringList{"Alpha", "zeta"}));
@@ -176,7 +165,8 @@ class PrinterPanelTest : public QObject {
         QFETCH(QString, expected);
         QListWidget view;
         view.setSelectionMode(QAbstractItemView::ExtendedSelection);
-        PrinterPanel printers(&view);
+        FakePrinterCatalogue catalogue;
+        PrinterPanel printers(&view, catalogue);
         printers.Fill({"zeta", "Alpha", "beta"}, PrinterIcon());
         for (const QString& name : selected) {
             QListWidgetItem* item = view.item(RowOf(view, name));
@@ -194,14 +184,16 @@ class PrinterPanelTest : public QObject {
 
     void withNothingSelectedNoDialogOpens() {
         QListWidget view;
+        FakePrinterCatalogue catalogue = TwoPrinters();
         RunRecord record;
-        PrinterPanel printers(&view,
+        PrinterPanel printers(&view, catalogue,
                               Choose(record, "media", "na_letter_8.5x11in", QDialog::Accepted));
-        printers.Fill({"tallowin-600", "tallowin-300"}, PrinterIcon());
+        printers.Fill(catalogue.names, PrinterIcon());
         view.setCurrentItem(view.item(0), QItemSelectionModel::NoUpdate);  // current, not selected
         printers.OpenDefaultsDialog(nullptr);
         QCOMPARE(record.Runs, 0);
-        QVERIFY(!QFile::exists(LpoptionsPath()));
+        QVERIFY(catalogue.choiceReads.empty());
+        QVERIFY(catalogue.stored.empty());
     }
 
     void dialogShowsEachChoicePreselected() {
@@ -262,68 +254,76 @@ class PrinterPanelTest : public QObject {
         QVERIFY(dialog.Chosen().empty());
     }
 
-    void okStoresTheChoiceAsTheUsersDefault() {
-        QVERIFY2(qEnvironmentVariableIsSet("CUPS_SERVER"), "CUPS_SERVER is not set");
+    // Only OK with a changed setting stores, and only what changed, for the
+    // printer whose dialog it was.
+    void okStoresOnlyAChangedChoice_data() {
+        QTest::addColumn<QString>("printer");
+        QTest::addColumn<QString>("value");  // selected in the media combo box
+        QTest::addColumn<int>("result");
+        QTest::addColumn<bool>("stores");
+        QTest::newRow("OK with a change") << "tallowin-600"
+                                          << "na_letter_8.5x11in" << int(QDialog::Accepted) << true;
+        QTest::newRow("Cancel") << "tallowin-600"
+                                << "na_letter_8.5x11in" << int(QDialog::Rejected) << false;
+        QTest::newRow("OK without a change")
+            << "tallowin-600"
+            << "custom_8.5x11.5in_8.5x11.5in" << int(QDialog::Accepted) << false;
+        QTest::newRow("a printer that cannot be read")
+            << "tallowin-300"
+            << "na_letter_8.5x11in" << int(QDialog::Accepted) << false;
+    }
+
+    void okStoresOnlyAChangedChoice() {
+        QFETCH(QString, printer);
+        QFETCH(QString, value);
+        QFETCH(int, result);
+        QFETCH(bool, stores);
         QListWidget view;
+        FakePrinterCatalogue catalogue = TwoPrinters();
         RunRecord record;
-        PrinterPanel printers(&view,
+        PrinterPanel printers(&view, catalogue, Choose(record, "media", value, result));
+        printers.Fill(catalogue.names, PrinterIcon());
+        const int row = RowOf(view, printer);
+        QVERIFY(row >= 0);
+        view.item(row)->setSelected(true);
+
+        printers.OpenDefaultsDialog(nullptr);
+
+        QCOMPARE(record.Runs, 1);
+        QCOMPARE(record.Title, "Printing defaults - " + printer);
+        QVERIFY(catalogue.choiceReads == Names{printer.toStdString()});
+        if (stores) {
+            QCOMPARE(record.MediaBefore, QString("custom_8.5x11.5in_8.5x11.5in"));
+            QVERIFY(catalogue.stored ==
+                    (Stored{{printer.toStdString(), {{"media", value.toStdString()}}}}));
+        } else {
+            QVERIFY(catalogue.stored.empty());
+        }
+    }
+
+    // A store that fails is not told: the panel shows no message at all.
+    void aFailedStoreShowsNothing() {
+        QListWidget view;
+        FakePrinterCatalogue catalogue = TwoPrinters();
+        catalogue.storeSucceeds = false;
+        RunRecord record;
+        PrinterPanel printers(&view, catalogue,
                               Choose(record, "media", "na_letter_8.5x11in", QDialog::Accepted));
-        printers.Fill(EnumeratePrinters(), PrinterIcon());
-        const int row = RowOf(view, "tallowin-600");
-        QVERIFY(row >= 0);
-        view.item(row)->setSelected(true);
-        QCOMPARE(MediaOf("tallowin-600"), std::string());
-
+        printers.Fill(catalogue.names, PrinterIcon());
+        view.item(RowOf(view, "tallowin-600"))->setSelected(true);
         printers.OpenDefaultsDialog(nullptr);
-
-        QCOMPARE(record.Runs, 1);
-        QCOMPARE(record.Title, QString("Printing defaults - tallowin-600"));
-        QCOMPARE(record.MediaBefore, QString("custom_8.5x11.5in_8.5x11.5in"));
-        QCOMPARE(MediaOf("tallowin-600"), std::string("na_letter_8.5x11in"));
-        QCOMPARE(MediaOf("tallowin-300"), std::string());
-    }
-
-    void cancelStoresNothing() {
-        QVERIFY2(qEnvironmentVariableIsSet("CUPS_SERVER"), "CUPS_SERVER is not set");
-        QListWidget view;
-        RunRecord record;
-        PrinterPanel printers(&view,
-                              Choose(record, "media", "na_letter_8.5x11in", QDialog::Rejected));
-        printers.Fill(EnumeratePrinters(), PrinterIcon());
-        const int row = RowOf(view, "tallowin-600");
-        QVERIFY(row >= 0);
-        view.item(row)->setSelected(true);
-
-        printers.OpenDefaultsDialog(nullptr);
-
-        QCOMPARE(record.Runs, 1);
-        QCOMPARE(MediaOf("tallowin-600"), std::string());
-        QVERIFY(!QFile::exists(LpoptionsPath()));
-    }
-
-    void okWithoutAChangeStoresNothing() {
-        QVERIFY2(qEnvironmentVariableIsSet("CUPS_SERVER"), "CUPS_SERVER is not set");
-        QListWidget view;
-        int runs = 0;
-        PrinterPanel printers(&view, [&runs](PrinterDefaultsDialog&) {
-            ++runs;
-            return int(QDialog::Accepted);
-        });
-        printers.Fill(EnumeratePrinters(), PrinterIcon());
-        view.item(RowOf(view, "tallowin-300"))->setSelected(true);
-        printers.OpenDefaultsDialog(nullptr);
-        QCOMPARE(runs, 1);
-        QVERIFY(!QFile::exists(LpoptionsPath()));
+        QCOMPARE(catalogue.stored.size(), std::size_t{1});
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
     }
 
     // Without a runner the dialog runs modally with exec(); a person's
     // choice and OK are played from inside its event loop.
     void theDialogRunsModallyOverItsParent() {
-        QVERIFY2(qEnvironmentVariableIsSet("CUPS_SERVER"), "CUPS_SERVER is not set");
         QWidget window;
         QListWidget view(&window);
-        PrinterPanel printers(&view);
-        printers.Fill(EnumeratePrinters(), PrinterIcon());
+        FakePrinterCatalogue catalogue = TwoPrinters();
+        PrinterPanel printers(&view, catalogue);
+        printers.Fill(catalogue.names, PrinterIcon());
         view.item(RowOf(view, "tallowin-600"))->setSelected(true);
         window.show();
 
@@ -339,7 +339,7 @@ class PrinterPanelTest : public QObject {
             defaultsDialog = true;
             parentOfDialog = dialog->parentWidget();
             auto* media = dialog->findChild<QComboBox*>("media");
-            if (media != nullptr) media->setCurrentIndex(media->findData("na_foolscap_8.5x13in"));
+            if (media != nullptr) media->setCurrentIndex(media->findData("na_letter_8.5x11in"));
             QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
                               Qt::LeftButton);
         });
@@ -347,14 +347,11 @@ class PrinterPanelTest : public QObject {
 
         QVERIFY(defaultsDialog);
         QCOMPARE(parentOfDialog, &window);
-        QCOMPARE(MediaOf("tallowin-600"), std::string("na_foolscap_8.5x13in"));
+        QVERIFY(catalogue.stored == (Stored{{"tallowin-600", {{"media", "na_letter_8.5x11in"}}}}));
     }
 };
 
 int main(int argc, char** argv) {
-    // libcups reads HOME once, at its first call: the private one must be
-    // in place before anything here talks to the scheduler.
-    sandbox::Home();
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     PrinterPanelTest test;

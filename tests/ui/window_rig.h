@@ -1,7 +1,7 @@
 // A main window over a list loaded from an INI profile, as start-up builds
 // it, with a real worker on fake printing services: folders are the disk's,
-// their files are the fake lister's, and a gate can hold a job while it is
-// being sent. For the window tests.
+// their files are the fake lister's, the printers a fake catalogue's, and a
+// gate can hold a job while it is being sent. For the window tests.
 #pragma once
 
 #include <QTreeWidget>
@@ -16,6 +16,7 @@
 #include "scheduling/recent_print_log.h"
 #include "tests/engine/fakes.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/fake_printer_catalogue.h"
 #include "ui/tallowin_dlg.h"
 
 struct WindowRig {
@@ -31,9 +32,11 @@ struct WindowRig {
     PrintGate gate;
     HotFolderList list;
     HotFolderThread worker{services};
+    FakePrinterCatalogue printers;
     std::unique_ptr<CTallowinDlg> dlg;
 
-    WindowRig(const std::string& ini, std::vector<std::string> printers,
+    // printerNames: the catalogue's printers, in enumeration order.
+    WindowRig(const std::string& ini, std::vector<std::string> printerNames,
               const QString& applicationFolder = "/opt/tallowin",
               const QString& logFile = "/var/log/tallowin/print.log") {
         lister.realFolders = true;
@@ -44,8 +47,9 @@ struct WindowRig {
         list.Load(profile);
         worker.SetList(list);
         worker.Create();
-        dlg = std::make_unique<CTallowinDlg>(list, worker, log, logFile, applicationFolder,
-                                             std::move(printers));
+        printers.names = std::move(printerNames);
+        dlg =
+            std::make_unique<CTallowinDlg>(list, worker, log, logFile, applicationFolder, printers);
     }
     ~WindowRig() {
         gate.Open();  // a job held by a test must not keep the worker from ending
