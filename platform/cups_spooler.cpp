@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/pool_geometry.h"
+#include "engine/units.h"
 #include "platform/cups_common.h"
 #include "platform/pdf_page.h"
 
@@ -161,8 +162,8 @@ std::optional<Size> FromQueuePpd(const DestContext& c, const char* name) {
     std::optional<Size> size;
     if (const ppd_size_t* page = ppdPageSize(ppd, name);
         page != nullptr && page->width > 0 && page->length > 0) {
-        size = Size{static_cast<int>(std::lround(page->width * 2540.0 / 72.0)),
-                    static_cast<int>(std::lround(page->length * 2540.0 / 72.0))};
+        size = Size{static_cast<int>(std::lround(PointsToHundredthsMm(page->width))),
+                    static_cast<int>(std::lround(PointsToHundredthsMm(page->length)))};
     }
     ppdClose(ppd);
 #pragma GCC diagnostic pop
@@ -227,7 +228,7 @@ std::optional<Media> DefaultMedia(const DestContext& c) {
     return std::nullopt;
 }
 
-// orientation-requested 4 (landscape) or 5 (reverse landscape), or 3 when
+// IPP_ORIENT_LANDSCAPE, IPP_ORIENT_REVERSE_LANDSCAPE, or IPP_ORIENT_PORTRAIT when
 // the page stays upright.
 int Orientation(const DestContext& c) {
     if (const char* value = UserOption(c, "orientation-requested")) {
@@ -235,21 +236,23 @@ int Orientation(const DestContext& c) {
         // A keyword ("landscape") is what cupsEncodeOptions also accepts.
         if (const int o = ippEnumValue("orientation-requested", value); o > 0) return o;
     }
-    if (cupsutil::UserLandscape(c)) return 4;
+    if (cupsutil::UserLandscape(c)) return IPP_ORIENT_LANDSCAPE;
     ipp_attribute_t* attr = cupsFindDestDefault(c.Http, c.Dest, c.Info, "orientation-requested");
     if (attr != nullptr &&
         (ippGetValueTag(attr) == IPP_TAG_ENUM || ippGetValueTag(attr) == IPP_TAG_INTEGER)) {
         return ippGetInteger(attr, 0);
     }
-    return 3;
+    return IPP_ORIENT_PORTRAIT;
 }
 
 // The sheet as the page lies on it when the content is turned: landscape
 // turns it a quarter counter-clockwise (the sheet's left edge becomes the
 // page's top), reverse landscape a quarter clockwise.
 Media Turned(const Media& m, int orientation) {
-    if (orientation == 4) return {m.Length, m.Width, m.Bottom, m.Top, m.Left, m.Right};
-    if (orientation == 5) return {m.Length, m.Width, m.Top, m.Bottom, m.Right, m.Left};
+    if (orientation == IPP_ORIENT_LANDSCAPE)
+        return {m.Length, m.Width, m.Bottom, m.Top, m.Left, m.Right};
+    if (orientation == IPP_ORIENT_REVERSE_LANDSCAPE)
+        return {m.Length, m.Width, m.Top, m.Bottom, m.Right, m.Left};
     return m;
 }
 
@@ -265,7 +268,8 @@ std::optional<PrinterSheet> ReadSheet(const DestContext& c) {
     if (!media || !res) return std::nullopt;
 
     const int orientation = Orientation(c);
-    const bool landscape = orientation == 4 || orientation == 5;
+    const bool landscape =
+        orientation == IPP_ORIENT_LANDSCAPE || orientation == IPP_ORIENT_REVERSE_LANDSCAPE;
     const Media m = Turned(*media, orientation);
     return PrinterSheet{m.Width,
                         m.Length,
