@@ -14,6 +14,7 @@
 #include <random>
 #include <thread>
 
+#include "platform/file_identity.h"
 #include "platform/folder_listing.h"
 #include "platform/tick.h"
 #include "scheduling/hot_folder_thread.h"
@@ -49,10 +50,9 @@ class CheckingLoader final : public ImageLoader {
             }
             ++ledger_.printed[path];
         }
-        const FileIdentity identity{
-            static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size),
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+        // The same identity the real loader reports, or every file would
+        // look replaced and never be deleted.
+        const FileIdentity identity = IdentityOf(st);
         return {std::make_unique<FakeImage>(100, 100, 72, 72, Status{}, identity), {}};
     }
 
