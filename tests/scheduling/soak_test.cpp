@@ -103,8 +103,10 @@ TEST(Soak, EveryFilePrintedOnceNeverWhileGrowingNoneLost) {
     for (int i = 0; i < kFolders; ++i) {
         folders.push_back(root / ("hot" + std::to_string(i)));
         ASSERT_EQ(mkdir(folders.back().c_str(), 0755), 0);
-        // Two seconds between scans, against about 0.1 s to write a file.
-        list.Add(HotFolder("hot" + std::to_string(i), folders.back(), "p", 2));
+        // One second between scans (the shortest a profile allows) against
+        // about 0.1 s to write a file: the gap the rule "never while growing"
+        // relies on, at half the wait of the drain below.
+        list.Add(HotFolder("hot" + std::to_string(i), folders.back(), "p", 1));
     }
     HotFolderThread worker(services);
     worker.SetList(list);
