@@ -63,7 +63,7 @@ HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
         State.store(other.GetState(), std::memory_order_relaxed);
         Error.store(other.GetError(), std::memory_order_relaxed);
         FailureNote note = other.GetLastFailure();
-        std::lock_guard guard(failureLock);
+        tallowin::MutexLock guard(failureLock);
         lastFailure = std::move(note);
     }
     return *this;
@@ -78,7 +78,7 @@ HotFolder& HotFolder::operator=(const HotFolder& other) {
 }
 
 FailureNote HotFolder::GetLastFailure() const {
-    std::lock_guard guard(failureLock);
+    tallowin::MutexLock guard(failureLock);
     return lastFailure;
 }
 
@@ -362,7 +362,7 @@ void HotFolder::Keep(const EngineServices& services, const std::string& path, co
 }
 
 void HotFolder::NoteFailure(const std::string& path, const Status& why) {
-    std::lock_guard guard(failureLock);
+    tallowin::MutexLock guard(failureLock);
     lastFailure = {path, std::chrono::system_clock::now(), why.Code, why.Reason};
 }
 

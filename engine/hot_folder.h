@@ -25,13 +25,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "engine/file_table.h"
 #include "engine/hot_folder_types.h"
 #include "engine/platform_services.h"
+#include "engine/thread_annotations.h"
 
 // Why the last file that was not printed stayed.
 struct FailureNote {
@@ -66,7 +66,7 @@ class HotFolder {
     std::uint32_t GetLastScanTick() const { return LastScanTick.load(std::memory_order_relaxed); }
     const FileTable& GetFiles() const { return Files; }
     // A copy of the last failure; thread-safe.
-    FailureNote GetLastFailure() const;
+    FailureNote GetLastFailure() const EXCLUDES(failureLock);
 
     // Each replaces one setting and touches nothing else; nothing is checked.
     void SetName(std::string name) { Name = std::move(name); }
@@ -112,8 +112,8 @@ class HotFolder {
     std::atomic<std::uint32_t> LastScanTick{0};
     std::atomic<std::int32_t> State{HF_STATE_WAITING};
     std::atomic<std::int32_t> Error{HF_ERR_NONE};
-    mutable std::mutex failureLock;
-    FailureNote lastFailure;  // guarded by failureLock
+    mutable tallowin::Mutex failureLock;
+    FailureNote lastFailure GUARDED_BY(failureLock);
 
     // The folder's job records that still stand after asking the spooler,
     // sorted by file name.
@@ -125,7 +125,7 @@ class HotFolder {
     // Sets Error, notes the failure and logs the file as kept.
     void Keep(const EngineServices& services, const std::string& path, const Status& why,
               int jobId = 0);
-    void NoteFailure(const std::string& path, const Status& why);
+    void NoteFailure(const std::string& path, const Status& why) EXCLUDES(failureLock);
     void ClearFileError();
     void Log(const EngineServices& services, PrintLogEntry entry) const;
 };

@@ -4,6 +4,7 @@
 // attributes, so the code that shares data between threads locks these.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -22,6 +23,7 @@
 #define RELEASE(...) TALLOWIN_TSA(release_capability(__VA_ARGS__))
 #define EXCLUDES(...) TALLOWIN_TSA(locks_excluded(__VA_ARGS__))
 #define RETURN_CAPABILITY(x) TALLOWIN_TSA(lock_returned(x))
+#define ASSERT_CAPABILITY(x) TALLOWIN_TSA(assert_capability(x))
 #define NO_THREAD_SAFETY_ANALYSIS TALLOWIN_TSA(no_thread_safety_analysis)
 
 namespace tallowin {
@@ -31,6 +33,10 @@ class CAPABILITY("mutex") Mutex {
   public:
     void Lock() ACQUIRE() { mutex_.lock(); }
     void Unlock() RELEASE() { mutex_.unlock(); }
+    // Tells the analysis that this lock is held when it is so by another
+    // name: e.g. two objects that share one mutex, of which the caller
+    // locked the first one's. Checks nothing at run time.
+    void AssertHeld() const ASSERT_CAPABILITY(this) {}
     // For std::condition_variable, which waits on the plain mutex; the
     // caller holds this lock around the wait.
     std::mutex& Native() { return mutex_; }
@@ -72,6 +78,18 @@ void WaitWhileHeld(std::condition_variable& cv, Mutex& mutex, Predicate done) RE
     std::unique_lock<std::mutex> lock(mutex.Native(), std::adopt_lock);
     cv.wait(lock, done);
     lock.release();  // still held: the scoped lock releases it
+}
+
+// As WaitWhileHeld, but gives up after timeout (measured on the steady
+// clock, so a change of the wall clock neither stretches nor cuts it short).
+// Returns done() as it stands at the end: false only on a time-out.
+template <class Rep, class Period, class Predicate>
+bool WaitForWhileHeld(std::condition_variable& cv, Mutex& mutex,
+                      std::chrono::duration<Rep, Period> timeout, Predicate done) REQUIRES(mutex) {
+    std::unique_lock<std::mutex> lock(mutex.Native(), std::adopt_lock);
+    const bool result = cv.wait_for(lock, timeout, done);
+    lock.release();  // still held: the scoped lock releases it
+    return result;
 }
 
 }  // namespace tallowin

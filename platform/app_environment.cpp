@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/paths.h"
+#include "platform/unique_fd.h"
 
 namespace {
 
@@ -71,8 +72,6 @@ Status MakePrivateFolder(const std::string& folder) {
 }
 
 bool SocketsAvailable() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    close(fd);
-    return true;
+    const UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    return static_cast<bool>(fd);
 }

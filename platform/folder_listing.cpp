@@ -12,34 +12,15 @@
 #include <memory>
 #include <utility>
 
+#include "platform/file_identity.h"
+#include "platform/unique_fd.h"
+
 namespace {
 
 struct DirCloser {
     void operator()(DIR* d) const { closedir(d); }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-    // Hands the descriptor over; this object no longer closes it.
-    int Release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
-
-FileIdentity IdentityOf(const struct stat& st) {
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size),
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
-}
 
 // A typical hot folder holds a few dozen files; one reservation saves most
 // of the vector's regrowth for them.
@@ -61,10 +42,10 @@ Listing PosixFolderLister::List(const std::string& path) {
     Listing listing;
     // O_NONBLOCK keeps a folder swapped for a fifo from hanging the worker.
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.Get() < 0) return listing;
-    DirHandle dir(fdopendir(fd.Get()));
+    if (fd.get() < 0) return listing;
+    DirHandle dir(fdopendir(fd.get()));
     if (!dir) return listing;
-    fd.Release();  // the DIR owns it now
+    fd.release();  // the DIR owns it now
     listing.reserve(kTypicalFolderSize);
     for (;;) {
         errno = 0;
@@ -89,14 +70,14 @@ Listing PosixFolderLister::List(const std::string& path) {
 
 WriterProbe PosixFolderLister::ProbeWriter(const std::string& path) {
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.Get() < 0) return WriterProbe::Unknown;
+    if (fd.get() < 0) return WriterProbe::Unknown;
     // Should a writer open the file in the instant the lease is held, the
     // kernel signals the lease's owner, with SIGIO by default, which would
     // end the process. SIGURG is ignored unless handled, and nothing here
     // handles it.
-    if (fcntl(fd.Get(), F_SETSIG, SIGURG) != 0) return WriterProbe::Unknown;
-    if (fcntl(fd.Get(), F_SETLEASE, F_RDLCK) == 0) {
-        fcntl(fd.Get(), F_SETLEASE, F_UNLCK);
+    if (fcntl(fd.get(), F_SETSIG, SIGURG) != 0) return WriterProbe::Unknown;
+    if (fcntl(fd.get(), F_SETLEASE, F_RDLCK) == 0) {
+        fcntl(fd.get(), F_SETLEASE, F_UNLCK);
         return WriterProbe::NotOpen;
     }
     // EAGAIN: a writer (or another lease) holds it. Anything else (EACCES:

@@ -44,34 +44,33 @@ InstanceLock::InstanceLock(const std::string& path) {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
 
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ < 0) {
+    fd_.reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd_) {
         result_.Reason = SystemError("cannot open the lock file " + path, errno);
         return;
     }
-    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
-            result_.HolderPid = ReadHolder(fd_);
+            result_.HolderPid = ReadHolder(fd_.get());
             result_.Reason = "the profile is in use by another Tallowin (process " +
                              std::to_string(result_.HolderPid) + ", lock file " + path + ")";
         } else {
             result_.Reason = SystemError("cannot lock " + path, error);
         }
-        close(fd_);
-        fd_ = -1;
+        fd_.reset();
         return;
     }
     // Without the pid the lock still works; only the message of a refused
     // second instance would lack the holder.
-    WriteOwnPid(fd_);
+    WriteOwnPid(fd_.get());
     result_.Acquired = true;
     result_.HolderPid = getpid();
 }
 
 InstanceLock::~InstanceLock() {
-    if (fd_ < 0) return;
-    // The pid goes first, so a file left behind names no process.
-    [[maybe_unused]] const int truncated = ftruncate(fd_, 0);
-    close(fd_);
+    if (!fd_) return;
+    // The pid goes first, so a file left behind names no process; fd_
+    // closes after it, releasing the lock.
+    [[maybe_unused]] const int truncated = ftruncate(fd_.get(), 0);
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/unique_fd.h"
+
 // "<profilePath>.lock".
 std::string LockPathFor(const std::string& profilePath);
 
@@ -31,6 +33,6 @@ class InstanceLock {
     const InstanceLockResult& Result() const { return result_; }
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;
     InstanceLockResult result_;
 };

@@ -11,18 +11,19 @@ SignalFd::SignalFd() {
     sigemptyset(&set);
     for (int number : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, number);
     if (pthread_sigmask(SIG_BLOCK, &set, &previous_) != 0) return;
-    fd_ = signalfd(-1, &set, SFD_CLOEXEC);
+    fd_.reset(signalfd(-1, &set, SFD_CLOEXEC));
 }
 
 SignalFd::~SignalFd() {
-    if (fd_ >= 0) close(fd_);
+    // Closed before the mask is restored, as the header says.
+    fd_.reset();
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 int SignalFd::Next() {
     signalfd_siginfo info{};
     for (;;) {
-        const ssize_t n = read(fd_, &info, sizeof info);
+        const ssize_t n = read(fd_.get(), &info, sizeof info);
         if (n == static_cast<ssize_t>(sizeof info)) return static_cast<int>(info.ssi_signo);
         if (n < 0 && errno == EINTR) continue;
         return -1;

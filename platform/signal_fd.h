@@ -4,6 +4,8 @@
 
 #include <signal.h>
 
+#include "platform/unique_fd.h"
+
 class SignalFd {
   public:
     // Blocks the three signals in the calling thread, and so in every thread
@@ -15,11 +17,11 @@ class SignalFd {
     // Closes the descriptor and restores the signal mask.
     ~SignalFd();
 
-    bool Valid() const { return fd_ >= 0; }
+    bool Valid() const { return static_cast<bool>(fd_); }
     // Waits for the next of the signals; its number, or -1 on an error.
     int Next();
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;
     sigset_t previous_{};
 };

@@ -22,6 +22,10 @@ std::uint32_t ScanIntervalMs(const HotFolder& folder) {
 
 int HotFolderList::Add(const HotFolder& folder) {
     Guard guard(lock);
+    return AddLocked(folder);
+}
+
+int HotFolderList::AddLocked(const HotFolder& folder) {
     int candidate = 0;
     // Of the ids 0 .. n, one at least is free.
     while (folders.count(candidate) != 0) ++candidate;
@@ -42,7 +46,8 @@ bool HotFolderList::Get(int id, HotFolder& out) const {
     return true;
 }
 
-bool HotFolderList::Set(int id, const HotFolder& folder) {
+// Lock-free by design: only while the worker is between runs (see the header).
+bool HotFolderList::Set(int id, const HotFolder& folder) NO_THREAD_SAFETY_ANALYSIS {
     folders.insert_or_assign(id, folder);
     return true;
 }
@@ -62,11 +67,13 @@ void HotFolderList::ResetAll(Clock& clock) {
     for (auto& [id, folder] : folders) folder.Reset(clock);
 }
 
-void HotFolderList::StartAll() {
+// Lock-free by design: the worker's pass, while membership cannot change.
+void HotFolderList::StartAll() NO_THREAD_SAFETY_ANALYSIS {
     for (auto& [id, folder] : folders) folder.SetRunning();
 }
 
-void HotFolderList::StopAll() {
+// Lock-free by design: the worker's pass, while membership cannot change.
+void HotFolderList::StopAll() NO_THREAD_SAFETY_ANALYSIS {
     for (auto& [id, folder] : folders) folder.SetWaiting();
 }
 
@@ -88,7 +95,10 @@ std::uint32_t HotFolderList::GetTimeToNextScan(Clock& clock) const {
     return result;
 }
 
-void HotFolderList::ScanDue(const EngineServices& services, const StopSignal& stop) {
+// Lock-free by design: a scan must not hold the lock while it prints, or the
+// window would freeze; membership cannot change during a run.
+void HotFolderList::ScanDue(const EngineServices& services,
+                            const StopSignal& stop) NO_THREAD_SAFETY_ANALYSIS {
     const std::uint32_t now = services.clock.Now();
     for (auto& [id, folder] : folders) {
         if (stop.Requested()) return;

@@ -6,7 +6,9 @@
 // Membership and settings change only while the worker is between runs (the
 // main window disables its editing commands while started), so Set and the
 // worker's passes take no lock; the others hold the re-entrant lock for their
-// whole run, released on every way out.
+// whole run, released on every way out. The analysis that
+// engine/thread_annotations.h enables checks the locked ones; the lock-free
+// passes are marked as such and say why.
 //
 // Copies while a scan runs: a scan replaces its folder's file table without
 // the lock, and must not hold the lock while it prints, or the window would
@@ -21,12 +23,12 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "engine/hot_folder.h"
 #include "engine/profile.h"
+#include "engine/thread_annotations.h"
 
 class HotFolderList {
   public:
@@ -36,28 +38,28 @@ class HotFolderList {
     virtual ~HotFolderList() = default;
 
     // Stores a copy under the smallest id not in use and returns that id.
-    int Add(const HotFolder& folder);
+    int Add(const HotFolder& folder) EXCLUDES(lock);
     // False when no folder has that id.
-    bool Remove(int id);
+    bool Remove(int id) EXCLUDES(lock);
     // Copies the folder, without its file table, into out; false (and out
     // untouched) when no folder has that id.
-    bool Get(int id, HotFolder& out) const;
+    bool Get(int id, HotFolder& out) const EXCLUDES(lock);
     // Replaces (or makes) the folder under id. Only while the worker is
     // between runs. Always true.
     bool Set(int id, const HotFolder& folder);
-    unsigned GetCount() const;
+    unsigned GetCount() const EXCLUDES(lock);
     // Appends every folder's name, in ascending id order.
-    void GetNames(std::vector<std::string>& out) const;
+    void GetNames(std::vector<std::string>& out) const EXCLUDES(lock);
 
     // The worker's passes, in ascending id order.
-    void ResetAll(Clock& clock);
+    void ResetAll(Clock& clock) EXCLUDES(lock);
     void StartAll();
     void StopAll();
     // Milliseconds until some running folder (or one in error, which is
     // checked at its interval until its path is back) is due: at most 20000,
     // 0 when one is overdue. Unsigned 32-bit tick arithmetic, wrap-around
     // included.
-    std::uint32_t GetTimeToNextScan(Clock& clock) const;
+    std::uint32_t GetTimeToNextScan(Clock& clock) const EXCLUDES(lock);
     // Scans every running or erring folder whose time since its last scan is
     // strictly greater than its scan time, reading the tick once for the
     // whole pass. Once stop is requested no further folder is scanned; the
@@ -75,9 +77,9 @@ class HotFolderList {
     // the profile could not be read. A section that cannot be loaded is
     // skipped and the load goes on with the next; GetSkipped lists them.
     // Scan times below 1 second are read as 1 second.
-    bool Load(const Profile& profile);
+    bool Load(const Profile& profile) EXCLUDES(lock);
     // The sections the last Load skipped, in the order of their numbers.
-    std::vector<SkippedSection> GetSkipped() const;
+    std::vector<SkippedSection> GetSkipped() const EXCLUDES(lock);
     // Writes every folder's settings to the profile and commits it. False
     // when the commit failed, or when no Load succeeded in this process (a
     // save would otherwise replace the stored folders with none).
@@ -87,12 +89,18 @@ class HotFolderList {
     // holds, and the count covers the highest number in use, so the next
     // Load finds the same folders and skips the same sections. Sections of
     // folders that are gone are removed.
-    bool Save(Profile& profile);
+    bool Save(Profile& profile) EXCLUDES(lock);
 
   private:
-    using Guard = std::lock_guard<std::recursive_mutex>;
-    mutable std::recursive_mutex lock;
-    std::map<int, HotFolder> folders;       // guarded by lock, but see above
-    bool loaded = false;                    // guarded by lock
-    std::map<int, SkippedSection> skipped;  // by section number; guarded by lock
+    using Guard = tallowin::RecursiveLock;
+    // Add's work, for Load, which holds the lock already: the analysis does
+    // not follow a re-entrant lock taken twice, so no method takes it again.
+    int AddLocked(const HotFolder& folder) REQUIRES(lock);
+
+    mutable tallowin::RecursiveMutex lock;
+    // Set and the worker's passes read and write it without the lock; see
+    // above.
+    std::map<int, HotFolder> folders GUARDED_BY(lock);
+    bool loaded GUARDED_BY(lock) = false;
+    std::map<int, SkippedSection> skipped GUARDED_BY(lock);  // by section number
 };

@@ -66,6 +66,11 @@ class HotFolderThread {
 
     void ThreadProc();
 
+    // Nothing here needs a lock of its own: what the two threads share is
+    // the events, each guarded by the hub's annotated mutex, and the list,
+    // which guards itself. list and created are written on the user
+    // interface thread before the thread is made, which orders them before
+    // the worker's reads; thread is the user interface thread's alone.
     const EngineServices& services;
     HotFolderList* list = nullptr;
     bool created = false;

@@ -7,38 +7,46 @@ ManualResetEvent::ManualResetEvent(EventHub& hub, bool signalled)
 
 void ManualResetEvent::Set() {
     {
-        std::lock_guard lock(hub_.mutex_);
+        tallowin::MutexLock lock(hub_.mutex_);
         signalled_ = true;
     }
+    // After the unlock, so that the woken waiters do not block on it at once.
     hub_.changed_.notify_all();
 }
 
 void ManualResetEvent::Reset() {
-    std::lock_guard lock(hub_.mutex_);
+    tallowin::MutexLock lock(hub_.mutex_);
     signalled_ = false;
 }
 
 bool ManualResetEvent::Poll() const {
-    std::lock_guard lock(hub_.mutex_);
+    tallowin::MutexLock lock(hub_.mutex_);
     return signalled_;
 }
 
 void ManualResetEvent::Wait() {
-    std::unique_lock lock(hub_.mutex_);
-    hub_.changed_.wait(lock, [&] { return signalled_; });
+    tallowin::MutexLock lock(hub_.mutex_);
+    tallowin::WaitWhileHeld(hub_.changed_, hub_.mutex_,
+                            [&]() REQUIRES(hub_.mutex_) { return signalled_; });
 }
 
 int WaitAny(ManualResetEvent& first, ManualResetEvent& second,
             std::optional<std::chrono::milliseconds> timeout) {
     assert(&first.hub_ == &second.hub_);
     EventHub& hub = first.hub_;
-    std::unique_lock lock(hub.mutex_);
-    const auto either = [&] { return first.signalled_ || second.signalled_; };
+    tallowin::MutexLock lock(first.hub_.mutex_);
+    // One hub, so the lock just taken is second's too.
+    second.hub_.mutex_.AssertHeld();
+    const auto either = [&]() REQUIRES(first.hub_.mutex_, second.hub_.mutex_) {
+        return first.signalled_ || second.signalled_;
+    };
     if (timeout) {
         // steady_clock: a change of the wall clock must not stretch a sleep.
-        if (!hub.changed_.wait_for(lock, *timeout, either)) return kWaitTimeout;
+        if (!tallowin::WaitForWhileHeld(hub.changed_, first.hub_.mutex_, *timeout, either)) {
+            return kWaitTimeout;
+        }
     } else {
-        hub.changed_.wait(lock, either);
+        tallowin::WaitWhileHeld(hub.changed_, first.hub_.mutex_, either);
     }
     return first.signalled_ ? 0 : 1;
 }

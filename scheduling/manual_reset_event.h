@@ -8,8 +8,9 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <optional>
+
+#include "engine/thread_annotations.h"
 
 class EventHub {
   public:
@@ -21,7 +22,8 @@ class EventHub {
     friend class ManualResetEvent;
     friend int WaitAny(class ManualResetEvent&, class ManualResetEvent&,
                        std::optional<std::chrono::milliseconds>);
-    std::mutex mutex_;
+    tallowin::Mutex mutex_;
+    // Waited on with mutex_ held; notified after each Set.
     std::condition_variable changed_;
 };
 
@@ -32,18 +34,18 @@ class ManualResetEvent {
     ManualResetEvent(const ManualResetEvent&) = delete;
     ManualResetEvent& operator=(const ManualResetEvent&) = delete;
 
-    void Set();
-    void Reset();
+    void Set() EXCLUDES(hub_.mutex_);
+    void Reset() EXCLUDES(hub_.mutex_);
     // A wait with a time-out of 0: true when the event is set.
-    bool Poll() const;
+    bool Poll() const EXCLUDES(hub_.mutex_);
     // Waits without time-out until the event is set.
-    void Wait();
+    void Wait() EXCLUDES(hub_.mutex_);
 
   private:
     friend int WaitAny(ManualResetEvent&, ManualResetEvent&,
                        std::optional<std::chrono::milliseconds>);
     EventHub& hub_;
-    bool signalled_;  // guarded by hub_.mutex_
+    bool signalled_ GUARDED_BY(hub_.mutex_);
 };
 
 inline constexpr int kWaitTimeout = -1;

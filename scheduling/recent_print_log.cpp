@@ -5,7 +5,7 @@
 RecentPrintLog::RecentPrintLog(std::size_t capacity) : capacity(capacity) {}
 
 void RecentPrintLog::Record(const PrintLogEntry& entry) {
-    std::lock_guard guard(lock);
+    tallowin::MutexLock guard(lock);
     ++recorded;
     if (capacity == 0) return;
     if (entries.size() == capacity) entries.pop_front();
@@ -14,7 +14,7 @@ void RecentPrintLog::Record(const PrintLogEntry& entry) {
 
 std::vector<PrintLogEntry> RecentPrintLog::Recent(
     const std::optional<std::string>& hotFolder) const {
-    std::lock_guard guard(lock);
+    tallowin::MutexLock guard(lock);
     std::vector<PrintLogEntry> out;
     out.reserve(entries.size());
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
@@ -24,7 +24,7 @@ std::vector<PrintLogEntry> RecentPrintLog::Recent(
 }
 
 std::uint64_t RecentPrintLog::Count() const {
-    std::lock_guard guard(lock);
+    tallowin::MutexLock guard(lock);
     return recorded;
 }
 

@@ -6,12 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/platform_services.h"
+#include "engine/thread_annotations.h"
 
 // The last `capacity` entries; older ones are dropped as new ones come.
 // Thread-safe: the worker records while the window reads.
@@ -19,19 +19,20 @@ class RecentPrintLog final : public PrintLog {
   public:
     explicit RecentPrintLog(std::size_t capacity = 1000);
 
-    void Record(const PrintLogEntry& entry) override;
+    void Record(const PrintLogEntry& entry) override EXCLUDES(lock);
     // Copies of the kept entries, newest first; with a hot folder name, only
     // that folder's.
-    std::vector<PrintLogEntry> Recent(const std::optional<std::string>& hotFolder = {}) const;
+    std::vector<PrintLogEntry> Recent(const std::optional<std::string>& hotFolder = {}) const
+        EXCLUDES(lock);
     // How many entries were ever recorded: a reader refreshes only when it
     // changed.
-    std::uint64_t Count() const;
+    std::uint64_t Count() const EXCLUDES(lock);
 
   private:
     const std::size_t capacity;
-    mutable std::mutex lock;
-    std::deque<PrintLogEntry> entries;  // oldest first; guarded by lock
-    std::uint64_t recorded = 0;         // guarded by lock
+    mutable tallowin::Mutex lock;
+    std::deque<PrintLogEntry> entries GUARDED_BY(lock);  // oldest first
+    std::uint64_t recorded GUARDED_BY(lock) = 0;
 };
 
 // Forwards every entry to each of its logs, in order. The logs are not

@@ -77,7 +77,7 @@ bool HotFolderList::Load(const Profile& profile) {
         const std::string printer = profile.GetString(section, kKeyPrinterName, "");
         const std::int32_t scanTime = std::max(
             kShortestScanTime, ParseScanTime(profile.GetString(section, kKeyScanTime, "")));
-        Add(HotFolder(name, path, printer, scanTime));
+        AddLocked(HotFolder(name, path, printer, scanTime));
     }
     loaded = true;
     return true;

@@ -18,17 +18,53 @@ profile=$HOME/.config/tallowin/tallowin.ini
 mkdir -p "$(dirname "$profile")" "$work/hot"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# wait_for SECONDS COMMAND...: true as soon as COMMAND succeeds, false when
+# SECONDS pass first. (tests/app/lib.sh has the same, but needs the print
+# sandbox, which this test does not use.)
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+}
+
+# What the application is doing, seen from outside on the offscreen
+# platform, where it has no window to look for: Qt's event loop sleeps in
+# poll(2) (system call 7 on x86-64), whose third argument is the time to the
+# next timer in milliseconds. The loop runs only once a window is open, so
+# by then the profile has been read and SIGTERM is handled.
+# poll_timeout PID: prints that timeout; fails unless PID sleeps in poll.
+poll_timeout() {
+  local call
+  read -r -a call < "/proc/$1/syscall" 2>/dev/null || return 1
+  [ "${call[0]:-}" = 7 ] || return 1
+  echo $((call[3]))
+}
+# A window is open: the main window or a message box before it.
+window_open() { poll_timeout "$1" > /dev/null; }
+# The main window is open: its table refresh wakes the loop every 500 ms.
+main_window_open() {
+  local timeout
+  timeout=$(poll_timeout "$1") && [ "$timeout" -ge 0 ] && [ "$timeout" -le 500 ]
+}
+# A message box alone: nothing wakes the loop that often.
+message_box_open() {
+  local timeout
+  timeout=$(poll_timeout "$1") && { [ "$timeout" -lt 0 ] || [ "$timeout" -gt 500 ]; }
+}
+
 write_profile() {
   # Written the classic way: CRLF, no Version key, odd spacing.
   printf '[Init]\r\nFHNumber = 2\r\n[HotFolder0]\r\nName=Photos\r\nFolderPath=%s\r\nPrinterName=tallowin-600\r\nScanTime=5\r\n[HotFolder1]\r\nName=Scans\r\nFolderPath=C:\\Scans\\In\r\nPrinterName=tallowin-300\r\nScanTime=12\r\n' "$work/hot" > "$profile"
 }
 
-# Runs the application until it has been up for a moment, then SIGTERM.
+# Runs the application until its window is open, then SIGTERM.
 run_and_terminate() {
   "$exe" > "$work/out.log" 2>&1 &
   local pid=$!
-  sleep 3
-  kill -0 "$pid" 2>/dev/null || { cat "$work/out.log" >&2; fail "the application ended by itself"; }
+  wait_for 30 window_open "$pid" || { cat "$work/out.log" >&2; fail "the application ended by itself or never opened a window"; }
   kill -TERM "$pid"
   local status=0
   wait "$pid" || status=$?
@@ -63,10 +99,9 @@ rm -f "$profile"
 mkfifo "$profile"  # not a file that can be read; a save would replace it
 "$exe" > "$work/out.log" 2>&1 &
 pid=$!
-sleep 3
+wait_for 30 message_box_open "$pid" || { cat "$work/out.log" >&2; fail "no message about the profile"; }
 kill -TERM "$pid"
-sleep 2
-kill -0 "$pid" 2>/dev/null || { cat "$work/out.log" >&2; fail "ended at the message about the profile"; }
+wait_for 30 main_window_open "$pid" || { cat "$work/out.log" >&2; fail "ended at the message about the profile"; }
 kill -TERM "$pid"
 status=0
 wait "$pid" || status=$?
@@ -79,10 +114,9 @@ echo "ok: an unreadable profile is never saved over"
 run_past_message_and_terminate() {
   "$exe" > "$work/out.log" 2>&1 &
   local pid=$!
-  sleep 3
+  wait_for 30 message_box_open "$pid" || { cat "$work/out.log" >&2; fail "no message at start"; }
   kill -TERM "$pid"
-  sleep 2
-  kill -0 "$pid" 2>/dev/null || { cat "$work/out.log" >&2; fail "ended at the message at start"; }
+  wait_for 30 main_window_open "$pid" || { cat "$work/out.log" >&2; fail "ended at the message at start"; }
   kill -TERM "$pid"
   local status=0
   wait "$pid" || status=$?
@@ -122,7 +156,8 @@ rm -f "$profile"
 write_profile
 "$exe" > "$work/out.log" 2> "$work/err.log" &
 pid=$!
-sleep 3
+# The profile must have been read before its folder goes.
+wait_for 30 main_window_open "$pid" || { cat "$work/out.log" >&2; fail "the main window never opened"; }
 mv "$(dirname "$profile")" "$work/moved"
 : > "$(dirname "$profile")"  # a file where the profile's folder was
 kill -TERM "$pid"

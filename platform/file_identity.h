@@ -1,0 +1,16 @@
+// The identity of a file as the engine compares it, made from what stat()
+// says: one place, so the listing, the remover and the image loader can
+// never disagree about what "the same file" means.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+
+#include "engine/hot_folder_types.h"
+
+inline FileIdentity IdentityOf(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
