@@ -97,29 +97,53 @@ class FakeLister final : public FolderLister {
     int listCalls_ = 0;
 };
 
+// A page of a given size on paper whose Write gives a chosen status, as a
+// file found damaged while it streams does, after sending a few bytes.
+class FakePageWriter final : public PageWriter {
+  public:
+    FakePageWriter(int width, int height, Status writes)
+        : width_(width), height_(height), writes_(std::move(writes)) {}
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    Status Write(const PageGeometry&, const PageSink& sink, const StopSignal&) override {
+        static constexpr unsigned char kHead[] = {'%', 'P', 'D', 'F', '-'};
+        if (sink && !sink(kHead, sizeof kHead)) {
+            return Status::Failure(HF_ERR_JOB_FAILED, "the sink refused");
+        }
+        return writes_;
+    }
+
+  private:
+    int width_, height_;
+    Status writes_;
+};
+
 // An image of a given size and resolution that never touches a disk.
 class FakeImage final : public Image {
   public:
-    FakeImage(int w, int h, int dx, int dy, Status renders = {}, FileIdentity identity = {})
-        : w_(w), h_(h), dx_(dx), dy_(dy), renders_(std::move(renders)), identity_(identity) {}
+    FakeImage(int w, int h, int dx, int dy, Status renders = {}, FileIdentity identity = {},
+              Status writes = {})
+        : w_(w),
+          h_(h),
+          dx_(dx),
+          dy_(dy),
+          renders_(std::move(renders)),
+          writes_(std::move(writes)),
+          identity_(identity) {}
     int Width() const override { return w_; }
     int Height() const override { return h_; }
     int XDpi() const override { return dx_; }
     int YDpi() const override { return dy_; }
     const FileIdentity& Identity() const override { return identity_; }
-    Result<PageImage> Render(int width, int height) override {
-        if (!renders_.Ok()) return {{}, renders_};
-        PageImage p;
-        p.Format = PageImage::Encoding::Bgrx;
-        p.Width = width;
-        p.Height = height;
-        p.Stride = 4 * width;
-        return {p, {}};
+    Result<std::unique_ptr<PageWriter>> Page(int width, int height) override {
+        if (!renders_.Ok()) return {nullptr, renders_};
+        return {std::make_unique<FakePageWriter>(width, height, writes_), {}};
     }
 
   private:
     int w_, h_, dx_, dy_;
     Status renders_;
+    Status writes_;
     FileIdentity identity_;
 };
 
@@ -130,7 +154,8 @@ class FakeImageLoader final : public ImageLoader {
     struct Entry {
         int w = 100, h = 100, dx = 0, dy = 0;
         Status load;    // a failure here fails Load
-        Status render;  // a failure here fails Render
+        Status render;  // a failure here fails Page
+        Status write;   // a failure here fails the page's Write (inside Print)
         FileIdentity identity;
     };
     void Set(const std::string& path, Entry entry) {
@@ -149,7 +174,8 @@ class FakeImageLoader final : public ImageLoader {
         if (it == images_.end()) return {nullptr, Status::Failure(HF_ERR_NOT_IMAGE, "no image")};
         const Entry& e = it->second;
         if (!e.load.Ok()) return {nullptr, e.load};
-        return {std::make_unique<FakeImage>(e.w, e.h, e.dx, e.dy, e.render, e.identity), {}};
+        return {std::make_unique<FakeImage>(e.w, e.h, e.dx, e.dy, e.render, e.identity, e.write),
+                {}};
     }
 
   private:
@@ -218,11 +244,18 @@ class RecordingPrinter final : public Printer {
     RecordingPrinter(RecordingSpooler& spooler, std::string name)
         : spooler_(spooler), name_(std::move(name)) {}
     const PageGeometry& Geometry() const override { return spooler_.geometry; }
-    Result<int> Print(const std::string& docName, const PageImage& image,
-                      const StopSignal&) override {
-        RecordingSpooler::Job job{name_, docName, image.Width, image.Height, -1, 0};
+    Result<int> Print(const std::string& docName, PageWriter& page,
+                      const StopSignal& stop) override {
+        const auto* fake = dynamic_cast<const FakePageWriter*>(&page);
+        RecordingSpooler::Job job{
+            name_, docName, fake ? fake->Width() : 0, fake ? fake->Height() : 0, -1, 0};
         if (spooler_.stateProbe) job.stateWhilePrinting = spooler_.stateProbe();
         if (!spooler_.printFailure.Ok()) return {0, spooler_.printFailure};
+        // The page is written into the job, as the real adapter does; its
+        // failure cancels the job and comes back as it is.
+        const Status written = page.Write(
+            spooler_.geometry, [](const unsigned char*, std::size_t) { return true; }, stop);
+        if (!written.Ok()) return {0, written};
         {
             std::lock_guard g(spooler_.m_);
             job.id = static_cast<int>(spooler_.jobs_.size()) + 1;
