@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -98,16 +100,17 @@ class FakeLister final : public FolderLister {
 };
 
 // A page of a given size on paper whose Write gives a chosen status, as a
-// file found damaged while it streams does, after sending a few bytes.
+// file found damaged while it streams does, after sending its head: just
+// enough of a document for a printer to read the image's size from.
 class FakePageWriter final : public PageWriter {
   public:
     FakePageWriter(int width, int height, Status writes)
         : width_(width), height_(height), writes_(std::move(writes)) {}
-    int Width() const { return width_; }
-    int Height() const { return height_; }
     Status Write(const PageGeometry&, const PageSink& sink, const StopSignal&) override {
-        static constexpr unsigned char kHead[] = {'%', 'P', 'D', 'F', '-'};
-        if (sink && !sink(kHead, sizeof kHead)) {
+        const std::string head = "%PDF-1.4\n<< /Type /XObject /Subtype /Image /Width " +
+                                 std::to_string(width_) + " /Height " + std::to_string(height_) +
+                                 " >>\n";
+        if (sink && !sink(reinterpret_cast<const unsigned char*>(head.data()), head.size())) {
             return Status::Failure(HF_ERR_JOB_FAILED, "the sink refused");
         }
         return writes_;
@@ -117,6 +120,19 @@ class FakePageWriter final : public PageWriter {
     int width_, height_;
     Status writes_;
 };
+
+// The image's size as a page document's image dictionary gives it; 0 x 0
+// when the document holds none.
+inline std::pair<int, int> ImageSizeOf(const std::string& head) {
+    const std::size_t dict = head.find("/Subtype /Image");
+    const auto number = [&](const std::string& key) {
+        const std::size_t at = head.find(key, dict);
+        return dict == std::string::npos || at == std::string::npos
+                   ? 0
+                   : std::atoi(head.c_str() + at + key.size());
+    };
+    return {number("/Width "), number("/Height ")};
+}
 
 // An image of a given size and resolution that never touches a disk.
 class FakeImage final : public Image {
@@ -246,16 +262,22 @@ class RecordingPrinter final : public Printer {
     const PageGeometry& Geometry() const override { return spooler_.geometry; }
     Result<int> Print(const std::string& docName, PageWriter& page,
                       const StopSignal& stop) override {
-        const auto* fake = dynamic_cast<const FakePageWriter*>(&page);
-        RecordingSpooler::Job job{
-            name_, docName, fake ? fake->Width() : 0, fake ? fake->Height() : 0, -1, 0};
+        RecordingSpooler::Job job{name_, docName, 0, 0, -1, 0};
         if (spooler_.stateProbe) job.stateWhilePrinting = spooler_.stateProbe();
         if (!spooler_.printFailure.Ok()) return {0, spooler_.printFailure};
         // The page is written into the job, as the real adapter does; its
-        // failure cancels the job and comes back as it is.
+        // failure cancels the job and comes back as it is. Only the head is
+        // kept: it gives the image's size.
+        std::string head;
         const Status written = page.Write(
-            spooler_.geometry, [](const unsigned char*, std::size_t) { return true; }, stop);
+            spooler_.geometry,
+            [&head](const unsigned char* data, std::size_t size) {
+                if (head.size() < 4096) head.append(reinterpret_cast<const char*>(data), size);
+                return true;
+            },
+            stop);
         if (!written.Ok()) return {0, written};
+        std::tie(job.width, job.height) = ImageSizeOf(head);
         {
             std::lock_guard g(spooler_.m_);
             job.id = static_cast<int>(spooler_.jobs_.size()) + 1;
