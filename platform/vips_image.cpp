@@ -6,14 +6,12 @@
 
 #include <vips/vips8>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <exception>
-#include <mutex>
-#include <new>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
