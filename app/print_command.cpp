@@ -50,9 +50,9 @@ std::string PrintOne(const std::string& printerName, const std::string& path, Im
     const FitResult fit = FitToPage({image->Width(), image->Height(), image->XDpi(), image->YDpi(),
                                      page.Rx, page.Ry, page.Pw, page.Ph});
     if (fit.Tw <= 0 || fit.Th <= 0) return "the image is less than a pixel on paper";
-    const Result<PageImage> pixels = image->Render(fit.Tw, fit.Th);
-    if (!pixels.Ok()) return Describe(pixels.Error, printerName);
-    const Result<int> job = printer->Print(DocumentName(path), pixels.Value, stop);
+    const Result<std::unique_ptr<PageWriter>> writer = image->Page(fit.Tw, fit.Th);
+    if (!writer.Ok()) return Describe(writer.Error, printerName);
+    const Result<int> job = printer->Print(DocumentName(path), *writer.Value, stop);
     if (!job.Ok()) return Describe(job.Error, printerName);
     if (!record.Add(printerName, image->Identity())) {
         // Printed all the same; only a retry could print it twice.

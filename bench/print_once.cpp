@@ -1,5 +1,5 @@
 // One whole print job of one image file, the way a hot folder prints it:
-// load, fit, resample, compose the page, hand it over. The file is never
+// load, fit, then the page streamed as it is decoded and resampled. The file is never
 // deleted, so the same input can be timed again and again.
 //
 //   tallowin-print-once FILE QUEUE            prints on QUEUE (CUPS_SERVER honoured)
@@ -17,7 +17,6 @@
 #include "engine/page_fit.h"
 #include "platform/cups_spooler.h"
 #include "platform/folder_listing.h"
-#include "platform/pdf_page.h"
 #include "platform/tick.h"
 #include "platform/vips_image.h"
 
@@ -28,14 +27,18 @@ class FilePrinter final : public Printer {
     FilePrinter(PageGeometry geometry, std::string out)
         : geometry_(geometry), out_(std::move(out)) {}
     const PageGeometry& Geometry() const override { return geometry_; }
-    Result<int> Print(const std::string&, const PageImage& image, const StopSignal&) override {
+    Result<int> Print(const std::string&, PageWriter& page, const StopSignal& stop) override {
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(out_.c_str(), "wb"),
                                                           &std::fclose);
         if (!f) return {0, Status::Failure(HF_ERR_JOB_FAILED, "cannot write " + out_)};
-        const bool ok = WritePdfPage(geometry_, image, [&](const unsigned char* d, std::size_t n) {
-            return std::fwrite(d, 1, n, f.get()) == n;
-        });
-        if (!ok || std::fflush(f.get()) != 0) {
+        const Status written = page.Write(
+            geometry_,
+            [&](const unsigned char* d, std::size_t n) {
+                return std::fwrite(d, 1, n, f.get()) == n;
+            },
+            stop);
+        if (!written.Ok()) return {0, written};
+        if (std::fflush(f.get()) != 0) {
             return {0, Status::Failure(HF_ERR_JOB_FAILED, "cannot write " + out_)};
         }
         return {1, {}};

@@ -16,6 +16,12 @@ bool PrinterIsToBlame(HotFolderError code) {
     return code == HF_ERR_PRINTER || code == HF_ERR_UNREACHABLE || code == HF_ERR_NO_PAGE_SIZE;
 }
 
+// The file itself cannot be printed as it is: trying again before it
+// changes would only fail again.
+bool FileIsToBlame(HotFolderError code) {
+    return code == HF_ERR_DAMAGED || code == HF_ERR_NOT_IMAGE || code == HF_ERR_TOO_LARGE;
+}
+
 const ListedFile* FindListed(const Listing& listing, const std::string& name) {
     const auto it = std::lower_bound(
         listing.begin(), listing.end(), name,
@@ -291,10 +297,10 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
                                     "too long and thin: it would be less than a dot wide on "
                                     "the page"));
     }
-    // The pixels are decoded here; a file damaged past its header fails now,
-    // before any job exists.
-    Result<PageImage> pixels = image->Render(fit.Tw, fit.Th);
-    if (!pixels.Ok()) return kept(pixels.Error);
+    // Only the header is checked here; the pixels are decoded while the job
+    // takes them, so a file damaged past its header fails inside Print.
+    Result<std::unique_ptr<PageWriter>> writer = image->Page(fit.Tw, fit.Th);
+    if (!writer.Ok()) return kept(writer.Error);
     if (stop.Requested()) return interrupted();
 
     // Recorded before the job exists: should the program end before Print
@@ -312,7 +318,7 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
     }
 
     State.store(HF_STATE_PRINTING, std::memory_order_relaxed);
-    const Result<int> job = printer->Print(docName, pixels.Value, stop);
+    const Result<int> job = printer->Print(docName, *writer.Value, stop);
     State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
     if (!job.Ok() && job.Value > 0) {
         // The job exists and its cancel did not get through: it may still
@@ -324,11 +330,14 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
         return PrintOutcome::Handled;
     }
     if (!job.Ok()) {
-        // The adapter cancelled whatever it had created: nothing prints.
+        // The adapter cancelled whatever it had created: nothing prints. A
+        // file found damaged as it streamed waits for a change like one
+        // found damaged at its header; the printer's failures are retried.
         services.ledger.Erase(FolderPath, docName);
         if (stop.Requested()) return interrupted();
+        State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
         Keep(services, path, job.Error);
-        return PrintOutcome::RetryLater;
+        return FileIsToBlame(job.Error.Code) ? PrintOutcome::Handled : PrintOutcome::RetryLater;
     }
     record.JobId = job.Value;
     record.State = JobRecord::Stage::Sent;

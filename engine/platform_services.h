@@ -7,7 +7,9 @@
 // them from the worker thread only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,19 +68,7 @@ class FolderLister {
     virtual WriterProbe ProbeWriter(const std::string& path) = 0;
 };
 
-// The image scaled to its size on paper, ready to be placed on a page.
-struct PageImage {
-    enum class Encoding {
-        Jpeg,  // Data holds a JPEG file (the source was a JPEG)
-        Bgrx,  // Data holds Height rows of Stride bytes, 4 bytes a pixel: B, G, R, unused
-    };
-    Encoding Format = Encoding::Bgrx;
-    int Width = 0;
-    int Height = 0;
-    int Stride = 0;                            // Bgrx only
-    std::shared_ptr<const std::uint8_t> Data;  // owner of the bytes, whatever allocated them
-    std::size_t Size = 0;
-};
+class PageWriter;  // below, with the printer it writes for
 
 // One decoded (or, at least, opened and checked) image file.
 class Image {
@@ -89,11 +79,13 @@ class Image {
     virtual int XDpi() const = 0;  // whole dots per inch; 0 when the file gives none
     virtual int YDpi() const = 0;
     virtual const FileIdentity& Identity() const = 0;
-    // Resamples the whole image to exactly width x height (linear kernel,
-    // averaging when it shrinks), flattens alpha on white and converts it to
-    // 8-bit sRGB. Fails with HF_ERR_DAMAGED (and the library's words) when
-    // the file turns out damaged or truncated while its pixels are read.
-    virtual Result<PageImage> Render(int width, int height) = 0;
+    // A writer of the page that holds this image resampled to exactly
+    // width x height printer pixels (linear kernel, averaging when it
+    // shrinks), alpha flattened on white, 8-bit sRGB. Only the file's header
+    // is checked here: fails with HF_ERR_DAMAGED when the file no longer is
+    // the one that was loaded, HF_ERR_TOO_LARGE for a size it cannot make.
+    // The pixels are decoded while the writer writes. Never null on success.
+    virtual Result<std::unique_ptr<PageWriter>> Page(int width, int height) = 0;
 };
 
 class ImageLoader {
@@ -116,21 +108,42 @@ struct PageGeometry {
     double LeftPt = 0, TopPt = 0;  // the printable area's top-left corner, in points
 };
 
+// Takes a document's bytes in order, in pieces of any size; false refuses
+// them, which ends the document.
+using PageSink = std::function<bool(const unsigned char* data, std::size_t size)>;
+
+// Writes one page document (PDF) as its image is decoded, straight to a
+// sink, so that no whole page is ever held in memory.
+class PageWriter {
+  public:
+    virtual ~PageWriter() = default;
+    // Writes the whole document for a page of g's media with the image at
+    // the printable area's top-left corner, unscaled. Fails with
+    // HF_ERR_DAMAGED (the library's words) when the file turns out damaged
+    // or truncated while its pixels are read, HF_ERR_JOB_FAILED when sink
+    // refuses or encoding fails, HF_ERR_UNREACHABLE once stop is requested;
+    // on failure the sink has had a truncated document that no reader
+    // accepts. Call once.
+    virtual Status Write(const PageGeometry& g, const PageSink& sink, const StopSignal& stop) = 0;
+};
+
 // An open printer. Print is called at most once.
 class Printer {
   public:
     virtual ~Printer() = default;
     virtual const PageGeometry& Geometry() const = 0;
-    // Sends one job named docName holding one page with image at the
-    // printable area's top-left corner, unscaled, and returns the
-    // scheduler's job id (> 0). Every request is bounded in time and gives
-    // up as soon as stop is requested. On failure (HF_ERR_UNREACHABLE,
-    // HF_ERR_JOB_FAILED, with cupsLastErrorString()) a job that was created
-    // is cancelled, so nothing of it prints, and Value is 0. Should that
-    // cancel not get through (the scheduler went silent), Value is the job's
-    // id despite the failure: the job may still print, so the file must be
-    // followed with QueryJob, never sent again.
-    virtual Result<int> Print(const std::string& docName, const PageImage& image,
+    // Sends one job named docName holding the page that page writes for
+    // this printer's geometry, its bytes streamed to the scheduler as they
+    // are made, and returns the scheduler's job id (> 0). Every request is
+    // bounded in time and gives up as soon as stop is requested. On failure
+    // (the writer's own failure as it is, so a damaged file stays
+    // HF_ERR_DAMAGED; else HF_ERR_UNREACHABLE or HF_ERR_JOB_FAILED with
+    // cupsLastErrorString()) a job that was created is cancelled, so nothing
+    // of it prints, and Value is 0. Should that cancel not get through (the
+    // scheduler went silent), Value is the job's id despite the failure: the
+    // job may still print, so the file must be followed with QueryJob, never
+    // sent again.
+    virtual Result<int> Print(const std::string& docName, PageWriter& page,
                               const StopSignal& stop) = 0;
 };
 

@@ -18,7 +18,6 @@
 #include "engine/pool_geometry.h"
 #include "engine/units.h"
 #include "platform/cups_common.h"
-#include "platform/pdf_page.h"
 
 namespace {
 
@@ -393,13 +392,13 @@ class CupsPrinter final : public Printer {
 
     const PageGeometry& Geometry() const override { return geometry_; }
 
-    Result<int> Print(const std::string& docName, const PageImage& image,
+    Result<int> Print(const std::string& docName, PageWriter& page,
                       const StopSignal& stop) override {
         if (used_) return {0, Status::Failure(HF_ERR_JOB_FAILED, "the printer was used already")};
         used_ = true;
         Watching watching(*http_.Guard, stop);
         try {
-            return Send(docName, image, stop);
+            return Send(docName, page, stop);
         } catch (...) {
             // std::bad_alloc building the options or the name
             return {0, Status::Failure(HF_ERR_JOB_FAILED, "out of memory")};
@@ -407,7 +406,7 @@ class CupsPrinter final : public Printer {
     }
 
   private:
-    Result<int> Send(const std::string& docName, const PageImage& image, const StopSignal& stop) {
+    Result<int> Send(const std::string& docName, PageWriter& page, const StopSignal& stop) {
         if (stop.Requested()) {
             return {0, Status::Failure(HF_ERR_UNREACHABLE, "stopped before the job was sent")};
         }
@@ -433,22 +432,28 @@ class CupsPrinter final : public Printer {
                                   CUPS_FORMAT_PDF, 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
             return Fail(jobId, RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED));
         }
-        const bool written = WritePdfPage(
-            geometry_, image, [this, &stop](const unsigned char* data, std::size_t size) {
+        // The page is decoded as it goes into the request: a file found
+        // damaged part way leaves a document cut short, and the job is
+        // cancelled before the scheduler processes it.
+        const Status written = page.Write(
+            geometry_,
+            [this, &stop](const unsigned char* data, std::size_t size) {
                 return !stop.Requested() &&
                        cupsWriteRequestData(http_.get(), reinterpret_cast<const char*>(data),
                                             size) == HTTP_STATUS_CONTINUE;
-            });
-        if (!written) {
+            },
+            stop);
+        if (!written.Ok()) {
             if (stop.Requested()) {
                 return Fail(jobId,
                             Status::Failure(HF_ERR_UNREACHABLE, "stopped while the page was sent"));
             }
-            const Status failure =
-                http_.Guard->GaveUp() || httpError(http_.get()) != 0
-                    ? RequestFailure(*http_.Guard, HF_ERR_UNREACHABLE)
-                    : Status::Failure(HF_ERR_JOB_FAILED, "the page could not be drawn as PDF");
-            return Fail(jobId, failure);
+            // The scheduler that stopped taking bytes is to blame, not the
+            // file; any other failure is the writer's, given as it is.
+            const bool refused = written.Code == HF_ERR_JOB_FAILED &&
+                                 (http_.Guard->GaveUp() || httpError(http_.get()) != 0);
+            return Fail(jobId,
+                        refused ? RequestFailure(*http_.Guard, HF_ERR_UNREACHABLE) : written);
         }
         if (!Succeeded(cupsFinishDestDocument(http_.get(), dest_.get(), info_.get()))) {
             return Fail(jobId, RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED));

@@ -51,11 +51,14 @@
 //
 // The Printer that Open returns keeps the destination and its connection;
 // its Print sends one streamed job named ToJobName(docName) holding the page
-// that WritePdfPage writes, with the destination's default options (as `lp`
-// passes them) plus print-scaling=none, so nothing scales the page again,
-// and returns the scheduler's job id. Print fails with HF_ERR_UNREACHABLE
-// (scheduler gone, silent, or stop requested) or HF_ERR_JOB_FAILED (the
-// scheduler refused the job or the document) and cupsLastErrorString(); a
+// that the PageWriter writes for the printer's geometry, its bytes going into
+// the request as they are made, with the destination's default options (as
+// `lp` passes them) plus print-scaling=none, so nothing scales the page
+// again, and returns the scheduler's job id. Print fails with the writer's
+// own failure as it is (HF_ERR_DAMAGED for a file found damaged part way),
+// HF_ERR_UNREACHABLE (scheduler gone, silent, or stop requested) or
+// HF_ERR_JOB_FAILED (the scheduler refused the job or the document) and
+// cupsLastErrorString(); a
 // job that was created is then cancelled over a fresh connection (bounded
 // to 3 s of silence, whatever the stop), and its connection is dropped first
 // so that a document cut off is discarded even if the cancel cannot get

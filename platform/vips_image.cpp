@@ -6,17 +6,19 @@
 
 #include <vips/vips8>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <exception>
-#include <mutex>
-#include <new>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
+
+#include "platform/page_source.h"
+#include "platform/page_stream.h"
+#include "platform/vips_colour.h"
 
 namespace {
 
@@ -45,26 +47,6 @@ std::string PixelCount(std::uint64_t width, std::uint64_t height) {
 using vips::VError;
 using vips::VImage;
 using vips::VSource;
-
-// libvips is set up once per process. Untrusted loaders (SVG, PDF,
-// ImageMagick, FITS, ...) are blocked: hot folders take files from anyone.
-// The operation cache is off: we decode one file after another and never
-// repeat an operation, so a cache would only keep old images in memory.
-bool InitVips() {
-    static std::once_flag once;
-    static bool ok = false;
-    std::call_once(once, [] {
-        if (VIPS_INIT("tallowin") != 0) {
-            vips_error_clear();
-            return;
-        }
-        vips_block_untrusted_set(TRUE);
-        vips_cache_set_max(0);
-        vips_cache_set_max_mem(0);
-        ok = true;
-    });
-    return ok;
-}
 
 class UniqueFd {
   public:
@@ -200,94 +182,30 @@ std::string LoaderName(const VImage& image) {
     return StringField(image, VIPS_META_LOADER);
 }
 
-// The colour bands of an image (no alpha) to 8-bit sRGB. An embedded ICC
-// profile is honoured; when it cannot be used (broken, or not matching the
-// pixels) the plain colourspace conversion takes over, so a bad profile
-// never stops a print. CMYK without a profile goes through libvips' built-in
-// CMYK profile; Adobe's inverted CMYK JPEGs are undone by the JPEG loader.
-VImage ToSrgb8(const VImage& in) {
-    if (in.get_typeof(VIPS_META_ICC_NAME) != 0) {
-        try {
-            return in.icc_transform("srgb", VImage::option()
-                                                ->set("embedded", true)
-                                                ->set("intent", VIPS_INTENT_RELATIVE)
-                                                ->set("depth", 8));
-        } catch (const VError&) {
-            vips_error_clear();
-        }
-    }
-    const VipsInterpretation space = in.guess_interpretation();
-    if (space == VIPS_INTERPRETATION_CMYK && in.bands() >= 4) {
-        return in.icc_transform("srgb", VImage::option()
-                                            ->set("input_profile", "cmyk")
-                                            ->set("intent", VIPS_INTENT_RELATIVE)
-                                            ->set("depth", 8));
-    }
-    return in.colourspace(VIPS_INTERPRETATION_sRGB, VImage::option()->set("source_space", space));
-}
+// The page of one loaded image, streamed: decoded, resampled and encoded
+// strip by strip while the document goes to the sink.
+class VipsPageWriter final : public PageWriter {
+  public:
+    explicit VipsPageWriter(std::unique_ptr<PageSource> source) : source_(std::move(source)) {}
 
-// The value of an opaque pixel in the alpha band, as libvips counts it.
-double MaxAlpha(const VImage& in) {
-    switch (in.interpretation()) {
-        case VIPS_INTERPRETATION_RGB16:
-        case VIPS_INTERPRETATION_GREY16:
-            return 65535;
-        case VIPS_INTERPRETATION_scRGB:
-            return 1;
-        default:
-            return in.format() == VIPS_FORMAT_USHORT ? 65535 : 255;
+    Status Write(const PageGeometry& g, const PageSink& sink, const StopSignal& stop) override {
+        // The source decodes once, top to bottom: a second page needs a
+        // second writer.
+        if (!source_) return Status::Failure(HF_ERR_JOB_FAILED, "the page was written already");
+        const std::unique_ptr<PageSource> source = std::move(source_);
+        return StreamPage(*source, g, sink, [&stop] { return stop.Requested(); });
     }
-}
 
-// Exactly three 8-bit sRGB bands, alpha flattened on white.
-//
-// The alpha band is taken off before the colour conversion and put back as
-// a 0..1 weight afterwards: an ICC transform to 8 bits leaves a 16-bit alpha
-// band at 16-bit values, which a plain flatten would then take as opaque.
-VImage ToOpaqueRgb(VImage in) {
-    if (in.coding() != VIPS_CODING_NONE) {
-        VipsImage* decoded = nullptr;
-        if (vips_image_decode(in.get_image(), &decoded) != 0) throw VError();
-        in = VImage(decoded);
-    }
-    std::optional<VImage> weight;
-    if (in.has_alpha() && in.bands() > 1) {
-        weight = in.extract_band(in.bands() - 1).linear(1.0 / MaxAlpha(in), 0.0);
-        in = in.extract_band(0, VImage::option()->set("n", in.bands() - 1));
-    }
-    in = ToSrgb8(in);
-    if (in.bands() > 3) in = in.extract_band(0, VImage::option()->set("n", 3));
-    if (in.bands() < 3) {
-        const VImage grey = in.extract_band(0);
-        in = VImage::bandjoin({grey, grey, grey});
-    }
-    if (weight) {
-        // colour * a + white * (1 - a); the cast below clips what odd alpha
-        // values might push out of 0..255.
-        in = (in.linear(1.0, -255.0) * *weight).linear(1.0, 255.0).round(VIPS_OPERATION_ROUND_RINT);
-    }
-    if (in.format() != VIPS_FORMAT_UCHAR) in = in.cast(VIPS_FORMAT_UCHAR);
-    return in.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
-}
-
-// vips_resize rounds its output size itself (exact for every size tried with
-// libvips 8.14, but that is its choice, not a promise): trim, or repeat the
-// edge pixels, to the exact size.
-VImage ToExactSize(VImage in, int width, int height) {
-    if (in.width() > width || in.height() > height) {
-        in = in.crop(0, 0, std::min(in.width(), width), std::min(in.height(), height));
-    }
-    if (in.width() < width || in.height() < height) {
-        in = in.embed(0, 0, width, height, VImage::option()->set("extend", VIPS_EXTEND_COPY));
-    }
-    return in;
-}
+  private:
+    std::unique_ptr<PageSource> source_;
+};
 
 class VipsImage final : public Image {
   public:
-    VipsImage(VSource source, std::string loader, int storedWidth, int storedHeight,
-              int orientation, Resolution dpi, const FileIdentity& identity)
-        : source_(std::move(source)),
+    // Takes ownership of fd.
+    VipsImage(int fd, std::string loader, int storedWidth, int storedHeight, int orientation,
+              Resolution dpi, const FileIdentity& identity)
+        : fd_(fd),
           loader_(std::move(loader)),
           storedWidth_(storedWidth),
           storedHeight_(storedHeight),
@@ -301,117 +219,47 @@ class VipsImage final : public Image {
     int YDpi() const override { return SwapsAxes() ? dpi_.X : dpi_.Y; }
     const FileIdentity& Identity() const override { return identity_; }
 
-    // Decodes the file again from its own descriptor on every call, so it
-    // may be called more than once.
-    Result<PageImage> Render(int width, int height) override {
+    // Opens the file again from its own descriptor on every call, so it may
+    // be called more than once; each writer decodes it once.
+    Result<std::unique_ptr<PageWriter>> Page(int width, int height) override {
         if (width <= 0 || height <= 0) {
-            return {
-                {},
-                Status::Failure(HF_ERR_DAMAGED, "no page can be made of " + std::to_string(width) +
-                                                    " x " + std::to_string(height) + " pixels")};
+            return {nullptr, Status::Failure(HF_ERR_DAMAGED,
+                                             "no page can be made of " + std::to_string(width) +
+                                                 " x " + std::to_string(height) + " pixels")};
         }
         if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
             VipsImageLoader::kMaxPixels) {
-            return {{},
+            return {nullptr,
                     Status::Failure(HF_ERR_TOO_LARGE, "a page of " + PixelCount(width, height) +
                                                           " is larger than the loader accepts")};
         }
-        try {
-            return RenderOrThrow(width, height);
-        } catch (const VError&) {
-            return {{}, VipsFailure(HF_ERR_DAMAGED, "libvips cannot decode the picture")};
-        } catch (const std::exception& e) {
-            vips_error_clear();
-            return {{}, Status::Failure(HF_ERR_DAMAGED, e.what())};
+        // Every duplicate shares the file offset, which Load's reads moved:
+        // the decoder must start from the first byte.
+        if (::lseek(fd_.get(), 0, SEEK_SET) != 0) {
+            return {nullptr, Status::Failure(HF_ERR_DAMAGED, std::string("cannot read again: ") +
+                                                                 std::strerror(errno))};
         }
+        Result<std::unique_ptr<PageSource>> source = PageSource::Open(fd_.get(), width, height);
+        if (!source.Ok()) {
+            // The header read fine at Load: whatever fails now is the file
+            // gone bad since, not a file of another kind.
+            Status why = std::move(source.Error);
+            if (why.Code == HF_ERR_NOT_IMAGE) why.Code = HF_ERR_DAMAGED;
+            return {nullptr, std::move(why)};
+        }
+        const PageSource& s = *source.Value;
+        if (s.StoredWidth() != storedWidth_ || s.StoredHeight() != storedHeight_ ||
+            s.Loader() != loader_) {
+            return {nullptr,
+                    Status::Failure(HF_ERR_DAMAGED, "the file changed since it was opened")};
+        }
+        return {std::make_unique<VipsPageWriter>(std::move(source.Value)), {}};
     }
 
   private:
     bool SwapsAxes() const { return orientation_ >= 5 && orientation_ <= 8; }
 
-    Result<PageImage> RenderOrThrow(int width, int height) {
-        VImage in = OpenFromSource(source_);
-        if (in.width() != storedWidth_ || in.height() != storedHeight_ ||
-            LoaderName(in) != loader_) {
-            return {{}, Status::Failure(HF_ERR_DAMAGED, "the file changed since it was opened")};
-        }
-        in = ToOpaqueRgb(std::move(in));
-
-        // Resample in the stored orientation, then turn the (small) result
-        // upright: rotating needs random access, which the sequential
-        // decoder cannot give, so the turn works on a copy in memory.
-        const int storedTargetW = SwapsAxes() ? height : width;
-        const int storedTargetH = SwapsAxes() ? width : height;
-        const double hscale = static_cast<double>(storedTargetW) / storedWidth_;
-        const double vscale = static_cast<double>(storedTargetH) / storedHeight_;
-        if (hscale != 1.0 || vscale != 1.0) {
-            in = in.resize(
-                hscale, VImage::option()->set("vscale", vscale)->set("kernel", VIPS_KERNEL_LINEAR));
-        }
-        in = ToExactSize(std::move(in), storedTargetW, storedTargetH);
-        if (orientation_ >= 2 && orientation_ <= 8) {
-            in = in.copy_memory();
-            in.set(VIPS_META_ORIENTATION, orientation_);
-            in = in.autorot();
-        }
-        if (in.width() != width || in.height() != height) {
-            return {
-                {},
-                Status::Failure(HF_ERR_DAMAGED, "libvips made a page of " +
-                                                    PixelCount(in.width(), in.height()) +
-                                                    " instead of " + PixelCount(width, height))};
-        }
-        if (loader_.starts_with("jpegload")) return {EncodeJpeg(in), {}};
-        return EncodeBgrx(in);
-    }
-
-    // Baseline JPEG, quality 95 (libvips then keeps full-resolution chroma),
-    // no metadata.
-    static PageImage EncodeJpeg(const VImage& in) {
-        VipsBlob* blob = in.jpegsave_buffer(VImage::option()
-                                                ->set("Q", 95)
-                                                ->set("strip", true)
-                                                ->set("interlace", false)
-                                                ->set("optimize_coding", false));
-        std::size_t size = 0;
-        const void* bytes = vips_blob_get(blob, &size);
-        PageImage page;
-        page.Format = PageImage::Encoding::Jpeg;
-        page.Width = in.width();
-        page.Height = in.height();
-        page.Stride = 0;
-        page.Data = std::shared_ptr<const std::uint8_t>(
-            static_cast<const std::uint8_t*>(bytes),
-            [blob](const std::uint8_t*) { vips_area_unref(VIPS_AREA(blob)); });
-        page.Size = size;
-        return page;
-    }
-
-    // B, G, R, 255 per pixel, rows packed: what cairo calls RGB24 on a
-    // little-endian machine.
-    static Result<PageImage> EncodeBgrx(const VImage& in) {
-        const VImage bgrx =
-            VImage::bandjoin({in.extract_band(2), in.extract_band(1), in.extract_band(0)})
-                .bandjoin_const({255});
-        std::size_t size = 0;
-        void* bytes = bgrx.write_to_memory(&size);
-        PageImage page;
-        page.Format = PageImage::Encoding::Bgrx;
-        page.Width = bgrx.width();
-        page.Height = bgrx.height();
-        page.Stride = 4 * bgrx.width();
-        page.Data = std::shared_ptr<const std::uint8_t>(
-            static_cast<const std::uint8_t*>(bytes),
-            [](const std::uint8_t* p) { g_free(const_cast<std::uint8_t*>(p)); });
-        page.Size = size;
-        if (size != static_cast<std::size_t>(page.Stride) * static_cast<std::size_t>(page.Height)) {
-            return {{},
-                    Status::Failure(HF_ERR_DAMAGED, "libvips wrote rows of an unexpected size")};
-        }
-        return {std::move(page), {}};
-    }
-
-    const VSource source_;  // holds its own duplicate of the file's descriptor
+    const UniqueFd fd_;  // our own duplicate of the file's descriptor
     const std::string loader_;
     const int storedWidth_;
     const int storedHeight_;
@@ -464,8 +312,8 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
     identity.ModifiedNs =
         static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
 
-    // The source keeps its own duplicate of the descriptor; ours closes when
-    // Load returns.
+    // The image keeps a duplicate of the descriptor for its pages; ours
+    // closes when Load returns.
     VSource source = VSource::new_from_descriptor(fd.get());
     // A format no trusted loader claims is not a picture we print; a format
     // one claims but cannot read the header of is a damaged picture.
@@ -495,11 +343,13 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
                                                       " pixels the loader accepts")};
     }
     std::string loader = LoaderName(header);
+    const int kept = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0);
+    if (kept < 0) return {nullptr, FromErrno("cannot keep the file open")};
     const Resolution dpi = ReadResolution(header, loader, fd.get());
     int orientation = vips_image_get_orientation(header.get_image());
     if (orientation < 1 || orientation > 8) orientation = 1;
-    return {std::make_unique<VipsImage>(std::move(source), std::move(loader), width, height,
-                                        orientation, dpi, identity),
+    return {std::make_unique<VipsImage>(kept, std::move(loader), width, height, orientation, dpi,
+                                        identity),
             {}};
 }
 
@@ -507,7 +357,7 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
 
 Result<std::unique_ptr<Image>> VipsImageLoader::Load(const std::string& path) {
     if (path.empty()) return {nullptr, NotImage("no file name")};
-    if (!InitVips()) return {nullptr, NotImage("libvips did not start")};
+    if (!InitVipsOnce()) return {nullptr, NotImage("libvips did not start")};
     try {
         return LoadOrThrow(path);
     } catch (const VError&) {

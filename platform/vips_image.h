@@ -28,17 +28,17 @@
 // The returned Image keeps its own duplicate of the file descriptor open
 // until it is destroyed; it does not need the loader to outlive it.
 //
-// Image::Render decodes the file again from that descriptor on every call,
-// streaming it top to bottom. Every loader runs with fail_on=error, so a
-// truncated file (any format, GIF and its later frames included) or damaged
-// pixel data fails with HF_ERR_DAMAGED instead of printing a picture padded
-// out with grey; so does a file whose content changed its size or format
-// since Load, and a width or height that is not positive. A page over
-// kMaxPixels fails with HF_ERR_TOO_LARGE. A JPEG file gives a
-// PageImage::Encoding::Jpeg page (baseline, quality 95, full chroma
-// resolution, no metadata); any other format a Bgrx page whose Data owns a
-// buffer that libvips allocated. The page owns its bytes and may outlive the
-// Image and the loader.
+// Image::Page opens the file again from that descriptor on every call and
+// checks that its header still gives the loader and the size Load saw, else
+// it fails with HF_ERR_DAMAGED; a page over kMaxPixels fails with
+// HF_ERR_TOO_LARGE, a width or height that is not positive with
+// HF_ERR_DAMAGED. The PageWriter it returns streams the page (StreamPage):
+// the file is decoded top to bottom as the document is written, JPEG files
+// as a JPEG page, any other format lossless. Every loader runs with
+// fail_on=error, so a truncated file (any format, GIF and its later frames
+// included) or damaged pixel data fails the writer's Write with
+// HF_ERR_DAMAGED instead of printing a picture padded out with grey. A
+// writer holds its own descriptor and may outlive the Image and the loader.
 //
 // Thread-safety: Load may be called from several threads at once (libvips
 // is initialised once per process, on the first Load). One Image must be

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -97,29 +99,67 @@ class FakeLister final : public FolderLister {
     int listCalls_ = 0;
 };
 
+// A page of a given size on paper whose Write gives a chosen status, as a
+// file found damaged while it streams does, after sending its head: just
+// enough of a document for a printer to read the image's size from.
+class FakePageWriter final : public PageWriter {
+  public:
+    FakePageWriter(int width, int height, Status writes)
+        : width_(width), height_(height), writes_(std::move(writes)) {}
+    Status Write(const PageGeometry&, const PageSink& sink, const StopSignal&) override {
+        const std::string head = "%PDF-1.4\n<< /Type /XObject /Subtype /Image /Width " +
+                                 std::to_string(width_) + " /Height " + std::to_string(height_) +
+                                 " >>\n";
+        if (sink && !sink(reinterpret_cast<const unsigned char*>(head.data()), head.size())) {
+            return Status::Failure(HF_ERR_JOB_FAILED, "the sink refused");
+        }
+        return writes_;
+    }
+
+  private:
+    int width_, height_;
+    Status writes_;
+};
+
+// The image's size as a page document's image dictionary gives it; 0 x 0
+// when the document holds none.
+inline std::pair<int, int> ImageSizeOf(const std::string& head) {
+    const std::size_t dict = head.find("/Subtype /Image");
+    const auto number = [&](const std::string& key) {
+        const std::size_t at = head.find(key, dict);
+        return dict == std::string::npos || at == std::string::npos
+                   ? 0
+                   : std::atoi(head.c_str() + at + key.size());
+    };
+    return {number("/Width "), number("/Height ")};
+}
+
 // An image of a given size and resolution that never touches a disk.
 class FakeImage final : public Image {
   public:
-    FakeImage(int w, int h, int dx, int dy, Status renders = {}, FileIdentity identity = {})
-        : w_(w), h_(h), dx_(dx), dy_(dy), renders_(std::move(renders)), identity_(identity) {}
+    FakeImage(int w, int h, int dx, int dy, Status renders = {}, FileIdentity identity = {},
+              Status writes = {})
+        : w_(w),
+          h_(h),
+          dx_(dx),
+          dy_(dy),
+          renders_(std::move(renders)),
+          writes_(std::move(writes)),
+          identity_(identity) {}
     int Width() const override { return w_; }
     int Height() const override { return h_; }
     int XDpi() const override { return dx_; }
     int YDpi() const override { return dy_; }
     const FileIdentity& Identity() const override { return identity_; }
-    Result<PageImage> Render(int width, int height) override {
-        if (!renders_.Ok()) return {{}, renders_};
-        PageImage p;
-        p.Format = PageImage::Encoding::Bgrx;
-        p.Width = width;
-        p.Height = height;
-        p.Stride = 4 * width;
-        return {p, {}};
+    Result<std::unique_ptr<PageWriter>> Page(int width, int height) override {
+        if (!renders_.Ok()) return {nullptr, renders_};
+        return {std::make_unique<FakePageWriter>(width, height, writes_), {}};
     }
 
   private:
     int w_, h_, dx_, dy_;
     Status renders_;
+    Status writes_;
     FileIdentity identity_;
 };
 
@@ -130,7 +170,8 @@ class FakeImageLoader final : public ImageLoader {
     struct Entry {
         int w = 100, h = 100, dx = 0, dy = 0;
         Status load;    // a failure here fails Load
-        Status render;  // a failure here fails Render
+        Status render;  // a failure here fails Page
+        Status write;   // a failure here fails the page's Write (inside Print)
         FileIdentity identity;
     };
     void Set(const std::string& path, Entry entry) {
@@ -149,7 +190,8 @@ class FakeImageLoader final : public ImageLoader {
         if (it == images_.end()) return {nullptr, Status::Failure(HF_ERR_NOT_IMAGE, "no image")};
         const Entry& e = it->second;
         if (!e.load.Ok()) return {nullptr, e.load};
-        return {std::make_unique<FakeImage>(e.w, e.h, e.dx, e.dy, e.render, e.identity), {}};
+        return {std::make_unique<FakeImage>(e.w, e.h, e.dx, e.dy, e.render, e.identity, e.write),
+                {}};
     }
 
   private:
@@ -218,11 +260,24 @@ class RecordingPrinter final : public Printer {
     RecordingPrinter(RecordingSpooler& spooler, std::string name)
         : spooler_(spooler), name_(std::move(name)) {}
     const PageGeometry& Geometry() const override { return spooler_.geometry; }
-    Result<int> Print(const std::string& docName, const PageImage& image,
-                      const StopSignal&) override {
-        RecordingSpooler::Job job{name_, docName, image.Width, image.Height, -1, 0};
+    Result<int> Print(const std::string& docName, PageWriter& page,
+                      const StopSignal& stop) override {
+        RecordingSpooler::Job job{name_, docName, 0, 0, -1, 0};
         if (spooler_.stateProbe) job.stateWhilePrinting = spooler_.stateProbe();
         if (!spooler_.printFailure.Ok()) return {0, spooler_.printFailure};
+        // The page is written into the job, as the real adapter does; its
+        // failure cancels the job and comes back as it is. Only the head is
+        // kept: it gives the image's size.
+        std::string head;
+        const Status written = page.Write(
+            spooler_.geometry,
+            [&head](const unsigned char* data, std::size_t size) {
+                if (head.size() < 4096) head.append(reinterpret_cast<const char*>(data), size);
+                return true;
+            },
+            stop);
+        if (!written.Ok()) return {0, written};
+        std::tie(job.width, job.height) = ImageSizeOf(head);
         {
             std::lock_guard g(spooler_.m_);
             job.id = static_cast<int>(spooler_.jobs_.size()) + 1;

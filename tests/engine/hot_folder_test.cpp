@@ -262,9 +262,23 @@ TEST(HotFolderPrint, FailureKeepsTheFileWithItsReasonAndRecoversOnce) {
         {"damaged header",
          [&](Rig& r, bool fail) { r.images.Set("/hf/a", Image(r, fail ? damaged : Status{})); },
          HF_ERR_DAMAGED, false},
-        {"damaged pixels",
+        {"changed since it was loaded",
          [&](Rig& r, bool fail) { r.images.Set("/hf/a", Image(r, {}, fail ? damaged : Status{})); },
          HF_ERR_DAMAGED, false},
+        {"damaged pixels found while the page streams",
+         [&](Rig& r, bool fail) {
+             FakeImageLoader::Entry e = Image(r, {});
+             e.write = fail ? damaged : Status{};
+             r.images.Set("/hf/a", e);
+         },
+         HF_ERR_DAMAGED, false},
+        {"scheduler gone while the page streams",
+         [](Rig& r, bool fail) {
+             FakeImageLoader::Entry e = Image(r, {});
+             e.write = fail ? Status::Failure(HF_ERR_UNREACHABLE, "broken pipe") : Status{};
+             r.images.Set("/hf/a", e);
+         },
+         HF_ERR_UNREACHABLE, true},
         {"too large",
          [](Rig& r, bool fail) {
              r.images.Set(

@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/pdf_page.h"
 #include "tests/support/images.h"
+#include "tests/support/pdf_page.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/stop_flag.h"
 #include "tests/support/temp_dir.h"
@@ -79,6 +79,33 @@ PageImage JpegImage(const TempDir& dir, int w, int h) {
     image.Data = Share(std::move(bytes));
     return image;
 }
+
+// The page of a whole image in memory, laid out by cairo; or, given a
+// failure, a page that fails part way as a file found damaged does.
+class ImagePage final : public PageWriter {
+  public:
+    explicit ImagePage(PageImage image, Status failsPartWay = {})
+        : image_(std::move(image)), fails_(std::move(failsPartWay)) {}
+    Status Write(const PageGeometry& g, const PageSink& sink, const StopSignal& stop) override {
+        std::size_t sent = 0;
+        const bool whole = WritePdfPage(g, image_, [&](const unsigned char* data, std::size_t n) {
+            if (stop.Requested()) return false;
+            // A failing page stops after its first bytes, so the scheduler
+            // has a document cut short.
+            if (!fails_.Ok() && sent > 0) return false;
+            sent += n;
+            return sink(data, n);
+        });
+        if (!fails_.Ok()) return fails_;
+        if (stop.Requested()) return Status::Failure(HF_ERR_UNREACHABLE, "stop requested");
+        return whole ? Status::Success()
+                     : Status::Failure(HF_ERR_JOB_FAILED, "the page could not be written");
+    }
+
+  private:
+    PageImage image_;
+    Status fails_;
+};
 
 std::string PdfOf(const PageGeometry& g, const PageImage& image) {
     std::string bytes;
@@ -148,7 +175,11 @@ class CupsSpoolerTest : public testing::Test {
 
     // The job id, or 0 when Print failed; a failure always says why.
     int Print(Printer& printer, const std::string& docName, const PageImage& image) {
-        const Result<int> job = printer.Print(docName, image, never_);
+        ImagePage page(image);
+        return Print(printer, docName, page);
+    }
+    int Print(Printer& printer, const std::string& docName, PageWriter& page) {
+        const Result<int> job = printer.Print(docName, page, never_);
         if (!job.Ok()) {
             EXPECT_FALSE(job.Error.Reason.empty()) << "a failure without a reason";
             return 0;
@@ -384,16 +415,32 @@ TEST_F(CupsSpoolerTest, ALongFileNameIsCutToWhatIppAllows) {
 }
 
 TEST_F(CupsSpoolerTest, AFailedDocumentCancelsItsJob) {
-    const std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
-    ASSERT_NE(printer, nullptr);
+    TempDir dir;
     // A JPEG whose header does not say the size it claims: the page cannot
     // be written, after the job was created.
-    TempDir dir;
-    PageImage image = JpegImage(dir, 64, 48);
-    image.Width = 65;
-    const std::string docName = UniqueName("broken", ".jpg");
-    EXPECT_FALSE(Print(*printer, docName, image));
-    EXPECT_EQ(JobStateOf(sandbox::kQueue600, docName), IPP_JSTATE_CANCELED);
+    PageImage wrongSize = JpegImage(dir, 64, 48);
+    wrongSize.Width = 65;
+    const struct Case {
+        const char* Name;
+        PageImage Image;
+        Status FailsPartWay;
+        HotFolderError Code;
+    } cases[] = {
+        {"page refused", wrongSize, {}, HF_ERR_JOB_FAILED},
+        {"file damaged part way", BgrxImage(64, 64),
+         Status::Failure(HF_ERR_DAMAGED, "Premature end of JPEG file"), HF_ERR_DAMAGED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
+        ASSERT_NE(printer, nullptr);
+        const std::string docName = UniqueName("broken", ".jpg");
+        ImagePage page(c.Image, c.FailsPartWay);
+        const Result<int> job = printer->Print(docName, page, never_);
+        EXPECT_EQ(job.Error.Code, c.Code) << job.Error.Reason;
+        EXPECT_EQ(job.Value, 0) << "cancelled: no job to follow";
+        EXPECT_EQ(JobStateOf(sandbox::kQueue600, docName), IPP_JSTATE_CANCELED);
+    }
 }
 
 // Runs call, requests stop from another thread 300 ms into it, and gives
@@ -431,7 +478,8 @@ TEST_F(CupsSpoolerTest, AFrozenSchedulerHoldsNothingOnceStopIsRequested) {
          [&](const StopSignal& stop) { return spooler_.Open(sandbox::kQueue600, stop).Error; }},
         {"print",
          [&](const StopSignal& stop) {
-             return printer->Print(docName, BgrxImage(64, 64), stop).Error;
+             ImagePage page(BgrxImage(64, 64));
+             return printer->Print(docName, page, stop).Error;
          }},
         {"query",
          [&](const StopSignal& stop) {

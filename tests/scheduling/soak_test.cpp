@@ -67,7 +67,7 @@ class CountingSpooler final : public Spooler {
       public:
         CountingPrinter(const PageGeometry& g, std::atomic<int>& ids) : g_(g), ids_(ids) {}
         const PageGeometry& Geometry() const override { return g_; }
-        Result<int> Print(const std::string&, const PageImage&, const StopSignal&) override {
+        Result<int> Print(const std::string&, PageWriter&, const StopSignal&) override {
             return {++ids_, {}};
         }
 

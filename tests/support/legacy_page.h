@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/platform_services.h"
-#include "platform/pdf_page.h"
+#include "tests/support/pdf_page.h"
 
 namespace legacy {
 

@@ -1,14 +1,32 @@
-// The one-page PDF document that a print job hands to the spooler.
+// The one-page PDF document the print job handed to the spooler before the
+// page was streamed: a whole image laid on the page by cairo. Kept as the
+// reference the streamed page is compared with, in tests and benchmarks.
 #pragma once
 
 #include <cstddef>
 #include <functional>
 
+#include <cstdint>
+#include <memory>
+
 #include "engine/platform_services.h"
 
-// Receives the document's bytes in order, in pieces of any size. Returns
-// false to refuse them, which ends the document.
-using PdfSink = std::function<bool(const unsigned char* data, std::size_t size)>;
+// An image scaled to its size on paper, whole in memory.
+struct PageImage {
+    enum class Encoding {
+        Jpeg,  // Data holds a JPEG file (the source was a JPEG)
+        Bgrx,  // Data holds Height rows of Stride bytes, 4 bytes a pixel: B, G, R, unused
+    };
+    Encoding Format = Encoding::Bgrx;
+    int Width = 0;
+    int Height = 0;
+    int Stride = 0;                            // Bgrx only
+    std::shared_ptr<const std::uint8_t> Data;  // owner of the bytes, whatever allocated them
+    std::size_t Size = 0;
+};
+
+// The same sink as the streamed page's.
+using PdfSink = PageSink;
 
 // Writes one PDF page of the sheet's size (g.MediaWidthPt x g.MediaHeightPt)
 // whose only content is image, its top-left corner at (g.LeftPt, g.TopPt)

@@ -1,4 +1,4 @@
-#include "platform/pdf_page.h"
+#include "tests/support/pdf_page.h"
 
 #include <cairo-pdf.h>
 #include <cairo.h>
