@@ -58,7 +58,10 @@ pid=$!
 wait_for 30 grep -q '<6>started' "$log" || { cat "$log" >&2; fail "no start"; }
 kill -STOP "$cupsd"
 make_image "$work/hot/frozen-$$.jpg"
-sleep 3  # two scans: the file settles and its job waits on the frozen scheduler
+# The file has settled and its job waits on the frozen scheduler once the
+# service holds the file open.
+holds_file() { ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "frozen-$$.jpg"; }
+wait_for 30 holds_file || { cat "$log" >&2; fail "the file was never taken up"; }
 start=$SECONDS
 kill -TERM "$pid"
 ends_within 10 || { cat "$log" >&2; fail "still running 10 s after SIGTERM with the scheduler frozen"; }
