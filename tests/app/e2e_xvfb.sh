@@ -73,7 +73,8 @@ print_one() {  # queue
     sleep 0.1
   done
   [ -n "$job" ] || fail "no job named $name was captured on $1"
-  for _ in $(seq 50); do [ -e "$hot/$name" ] || break; sleep 0.1; done
+  # Deleted at the first scan after the scheduler reports the job completed.
+  for _ in $(seq 150); do [ -e "$hot/$name" ] || break; sleep 0.1; done
   [ ! -e "$hot/$name" ] || fail "the printed file $name was not deleted"
   echo "$job"
 }
@@ -108,7 +109,10 @@ type_into "$pid" "${printer_field[@]}" "tallowin-300"
 type_into "$pid" "${path_field[@]}" "$hot"
 type_into "$pid" "${scan_field[@]}" "5"
 click "$pid" "${ok_button[@]}"
-sleep 0.5
+for _ in $(seq 50); do
+  xdotool search --onlyvisible --name '^Hot Folder properties$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
 xdotool search --onlyvisible --name '^Hot Folder properties$' >/dev/null 2>&1 &&
   fail "the properties dialog refused the entries"
 click "$wid" "${start_button[@]}"
