@@ -16,8 +16,10 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/file_identity.h"
 #include "platform/page_source.h"
 #include "platform/page_stream.h"
+#include "platform/unique_fd.h"
 #include "platform/vips_colour.h"
 
 namespace {
@@ -47,22 +49,6 @@ std::string PixelCount(std::uint64_t width, std::uint64_t height) {
 using vips::VError;
 using vips::VImage;
 using vips::VSource;
-
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
 
 // Reads exactly size bytes at offset; false on a short read or an error.
 bool ReadAt(int fd, unsigned char* buf, std::size_t size, off_t offset) {
@@ -305,12 +291,7 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
     if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
         return {nullptr, FromErrno("cannot read")};
     }
-    FileIdentity identity;
-    identity.Device = static_cast<std::uint64_t>(st.st_dev);
-    identity.Inode = static_cast<std::uint64_t>(st.st_ino);
-    identity.Size = static_cast<std::uint64_t>(st.st_size);
-    identity.ModifiedNs =
-        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    const FileIdentity identity = IdentityOf(st);
 
     // The image keeps a duplicate of the descriptor for its pages; ours
     // closes when Load returns.
