@@ -3,15 +3,6 @@
 #include <cstdio>
 #include <memory>
 
-namespace {
-
-class NeverStop final : public StopSignal {
-  public:
-    bool Requested() const override { return false; }
-};
-
-}  // namespace
-
 std::string DescribePrinter(const std::string& name, const PageGeometry* g) {
     if (g == nullptr) return name + "  cannot be printed on (no page size or resolution)";
     char text[256];

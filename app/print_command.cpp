@@ -5,12 +5,6 @@
 
 namespace {
 
-// One command, run to its end: Ctrl+C ends the process as any command's.
-class NeverStop final : public StopSignal {
-  public:
-    bool Requested() const override { return false; }
-};
-
 // A failure as one line: what is wrong, then the library's own words.
 std::string Describe(const Status& failure, const std::string& printerName) {
     switch (failure.Code) {

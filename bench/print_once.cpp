@@ -75,11 +75,6 @@ class KeepFiles final : public FileRemover {
     }
 };
 
-class NeverStop final : public StopSignal {
-  public:
-    bool Requested() const override { return false; }
-};
-
 // One run, one process: the ledger needs no file.
 class MemoryLedger final : public JobLedger {
   public:

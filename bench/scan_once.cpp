@@ -43,11 +43,6 @@ class NoLog final : public PrintLog {
   public:
     void Record(const PrintLogEntry&) override {}
 };
-class NeverStop final : public StopSignal {
-  public:
-    bool Requested() const override { return false; }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -36,6 +36,13 @@ class StopSignal {
     virtual bool Requested() const = 0;
 };
 
+// Never requested: for a call that runs to its end (a one-shot command, a
+// request made between the calls that bring their own stop signal).
+class NeverStop final : public StopSignal {
+  public:
+    bool Requested() const override { return false; }
+};
+
 // FileIdentity is declared with the file table (engine/hot_folder_types.h).
 
 // One plain file of a folder listing.

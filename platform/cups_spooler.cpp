@@ -351,13 +351,6 @@ bool Succeeded(ipp_status_t status) {
 // so it watches nothing but this limit.
 constexpr std::chrono::milliseconds kCancelSilenceLimit{3000};
 
-// Never requested: what a connection watches between the calls that bring
-// their own stop signal.
-class NeverStop final : public StopSignal {
-  public:
-    bool Requested() const override { return false; }
-};
-
 // A request failed: HF_ERR_UNREACHABLE when the scheduler could not be
 // heard (or the wait for it gave up), else code.
 Status RequestFailure(const cupsutil::RequestGuard& guard, HotFolderError code) {

@@ -34,10 +34,6 @@ namespace {
 
 using Outcome = PrintLogEntry::Outcome;
 
-struct NeverStop final : StopSignal {
-    bool Requested() const override { return false; }
-};
-
 class LogRecorder final : public PrintLog {
   public:
     void Record(const PrintLogEntry& entry) override {

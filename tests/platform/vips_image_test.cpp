@@ -60,11 +60,6 @@ struct Decoded {
     }
 };
 
-class NeverStop final : public StopSignal {
-  public:
-    bool Requested() const override { return false; }
-};
-
 // The page's document as Image::Page writes it, on a sheet the page fits.
 Result<std::string> PageDocument(Image& image, int width, int height) {
     Result<std::unique_ptr<PageWriter>> writer = image.Page(width, height);
