@@ -72,7 +72,9 @@ grep -q '^Version=1' "$profile" || fail "profile not saved: $(cat "$profile")"
 grep -qF "FolderPath=$work/hot2" "$profile" || fail "second folder not saved"
 echo "ok: SIGTERM stops, saves and exits 0"
 
-# A save that fails: the reason on stderr, a non-zero status.
+# A save that fails: the reason on stderr, a non-zero status. The last
+# run's log goes first, or its start line would be taken for this one's.
+rm -f "$log"
 "$exe" --service 2>"$log" &
 pid=$!
 wait_for 30 logged '<6>started' || { show_log; fail "no start line"; }

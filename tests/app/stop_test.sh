@@ -31,6 +31,7 @@ count=30
 for i in $(seq -w 1 $count); do make_image "$work/hot/stop-$$-$i.jpg"; done
 
 # 1. A batch: stopped after its first page, the rest stay for the next run.
+rm -f "$log"  # no line of an earlier run may count for this one
 "$exe" --service 2>"$log" &
 pid=$!
 wait_for 60 captured tallowin-600 "stop-$$-01.jpg" || { cat "$log" >&2; fail "nothing printed"; }
@@ -40,6 +41,7 @@ left=$(find "$work/hot" -name 'stop-*.jpg' | wc -l)
 [ "$left" -gt 0 ] || fail "the whole batch printed after SIGTERM"
 echo "ok: SIGTERM ends a batch after the file in progress ($left of $count stay)"
 
+rm -f "$log"  # no line of an earlier run may count for this one
 "$exe" --service 2>"$log" &
 pid=$!
 wait_for 120 eval '[ -z "$(find "$work/hot" -name "stop-*.jpg")" ]' \
@@ -53,6 +55,7 @@ done
 echo "ok: every file of the batch printed exactly once across the two runs"
 
 # 2. A frozen scheduler: the program still ends within seconds.
+rm -f "$log"  # no line of an earlier run may count for this one
 "$exe" --service 2>"$log" &
 pid=$!
 wait_for 30 grep -q '<6>started' "$log" || { cat "$log" >&2; fail "no start"; }
