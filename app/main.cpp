@@ -1,4 +1,6 @@
 // Tallowin: prints image files dropped into watched folders.
+#include <malloc.h>
+
 #include <QApplication>
 #include <QIcon>
 #include <iostream>
@@ -60,9 +62,23 @@ int RunWindow(const std::string& profilePath) {
     return app.ExitInstance();
 }
 
+// Every page is made of large buffers (strips, rows, libvips' regions) that
+// live for one page, on threads that come and go with it. By default glibc
+// gives such threads arenas of their own, up to eight per core, and keeps
+// what they free; and after the first large buffer is freed it raises its
+// mmap threshold, so the next pages' buffers come from those arenas too. A
+// service that runs for months then holds its largest burst's memory for
+// good. Two arenas (a page's two busy threads) and a fixed threshold hand
+// each page's large buffers back to the system when the page is done.
+void KeepPageBuffersShortLived() {
+    mallopt(M_ARENA_MAX, 2);
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    KeepPageBuffersShortLived();
     const CommandLine command = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     const std::string profile = command.Profile.empty() ? ProfilePath() : command.Profile;
     switch (command.Mode) {

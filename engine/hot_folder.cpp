@@ -131,8 +131,9 @@ void HotFolder::Scan(const EngineServices& services, const StopSignal& stop) {
     TableScan scan;
     scan.Now = now;
     scan.FirstRetryMs = static_cast<std::uint32_t>(std::max(ScanTime, 0)) * 1000u;
+    std::unique_ptr<Printer> printer;  // opened by the first file printed
     scan.Print = [&](const ListedFile& file) {
-        return PrintFile(services, JoinPath(FolderPath, file.Name), stop);
+        return PrintFile(services, JoinPath(FolderPath, file.Name), stop, printer);
     };
     scan.HandledBefore = [&](const ListedFile& file) {
         const JobRecord* record = FindRecord(standing, file.Name);
@@ -255,6 +256,12 @@ void HotFolder::RemovePrinted(const EngineServices& services, const JobRecord& r
 
 PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::string& path,
                                   const StopSignal& stop) {
+    std::unique_ptr<Printer> printer;
+    return PrintFile(services, path, stop, printer);
+}
+
+PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::string& path,
+                                  const StopSignal& stop, std::unique_ptr<Printer>& printer) {
     // Each stage's resources live in this scope, so one bad file releases
     // everything it took and never stops the files after it.
     const auto interrupted = [&] {
@@ -280,12 +287,14 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
     if (!loaded.Ok()) return kept(loaded.Error);
     const std::unique_ptr<Image> image = std::move(loaded.Value);
 
-    Result<std::unique_ptr<Printer>> opened = services.spooler.Open(PrinterName, stop);
-    if (!opened.Ok()) {
-        if (stop.Requested()) return interrupted();
-        return kept(opened.Error);
+    if (!printer) {
+        Result<std::unique_ptr<Printer>> opened = services.spooler.Open(PrinterName, stop);
+        if (!opened.Ok()) {
+            if (stop.Requested()) return interrupted();
+            return kept(opened.Error);
+        }
+        printer = std::move(opened.Value);
     }
-    const std::unique_ptr<Printer> printer = std::move(opened.Value);
     const std::string docName = DocumentName(path);
 
     State.store(HF_STATE_RESIZING, std::memory_order_relaxed);
@@ -320,6 +329,9 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
     State.store(HF_STATE_PRINTING, std::memory_order_relaxed);
     const Result<int> job = printer->Print(docName, *writer.Value, stop);
     State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
+    // Whatever failed (the connection, the destination, the file) the next
+    // file starts from a fresh printer rather than one in an unknown state.
+    if (!job.Ok()) printer.reset();
     if (!job.Ok() && job.Value > 0) {
         // The job exists and its cancel did not get through: it may still
         // print, so it is followed like any sent job and never sent again.

@@ -25,6 +25,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,15 @@ class HotFolder {
                            const StopSignal& stop);
 
   private:
+    // PrintFile with the printer the scan opened for its files so far (null
+    // when none is open): opened once and kept for the next file, so a burst
+    // of files does not ask the scheduler for the destination, its details
+    // and its page again for every one of them. Each file is still its own
+    // job; a printer whose job failed is dropped, and the next file opens a
+    // fresh one.
+    PrintOutcome PrintFile(const EngineServices& services, const std::string& path,
+                           const StopSignal& stop, std::unique_ptr<Printer>& printer);
+
     std::string FolderPath;
     std::int32_t ScanTime = 20;
     std::string Name = "NewHotFolder";

@@ -149,7 +149,9 @@ class Printer {
     // of it prints, and Value is 0. Should that cancel not get through (the
     // scheduler went silent), Value is the job's id despite the failure: the
     // job may still print, so the file must be followed with QueryJob, never
-    // sent again.
+    // sent again. May be called again for the next job, each its own job, on
+    // the geometry read when the printer was opened; after a failure the
+    // printer is best dropped and the destination opened again.
     virtual Result<int> Print(const std::string& docName, PageWriter& page,
                               const StopSignal& stop) = 0;
 };

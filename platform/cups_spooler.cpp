@@ -387,8 +387,11 @@ class CupsPrinter final : public Printer {
 
     Result<int> Print(const std::string& docName, PageWriter& page,
                       const StopSignal& stop) override {
-        if (used_) return {0, Status::Failure(HF_ERR_JOB_FAILED, "the printer was used already")};
-        used_ = true;
+        // A cancel dropped the connection: the destination must be opened again.
+        if (!http_.Connection) {
+            return {
+                0, Status::Failure(HF_ERR_UNREACHABLE, "the connection to the printer was closed")};
+        }
         Watching watching(*http_.Guard, stop);
         try {
             return Send(docName, page, stop);
@@ -485,7 +488,6 @@ class CupsPrinter final : public Printer {
     Dest dest_;
     DestInfo info_;
     PageGeometry geometry_;
-    bool used_ = false;
 };
 
 Result<std::unique_ptr<Printer>> OpenOrThrow(const std::string& printerName,

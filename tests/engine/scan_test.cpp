@@ -140,6 +140,33 @@ TEST(ScanOnDisk, FileStillGrowingWaitsForTwoScansWithTheSameSize) {
     EXPECT_FALSE(FileExists(path));
 }
 
+TEST(ScanOnDisk, OneScanOpensThePrinterOnceAndAFailedJobOpensItAgain) {
+    DiskRig rig;
+    for (const char* name : {"a.png", "b.png", "c.png"}) testimages::Write(rig.dir / name, {});
+    rig.Scan(2);
+    EXPECT_EQ(rig.spooler.Jobs().size(), 3u);
+    EXPECT_EQ(rig.spooler.Opened().size(), 1u);
+
+    for (const char* name : {"d.png", "e.png"}) testimages::Write(rig.dir / name, {});
+    rig.Scan();
+    int prints = 0;
+    rig.spooler.onPrint = [&](const std::string&) {
+        if (++prints == 1) rig.spooler.printFailure = Status::Failure(HF_ERR_UNREACHABLE, "gone");
+    };
+    const std::size_t openedBefore = rig.spooler.Opened().size();
+    rig.Scan();
+    rig.spooler.onPrint = nullptr;
+    // d printed; e failed and is retried later; each try after a failure
+    // starts from a printer opened anew.
+    EXPECT_EQ(rig.spooler.Jobs().size(), 4u);
+    EXPECT_EQ(rig.spooler.Opened().size(), openedBefore + 1);
+    rig.spooler.printFailure = {};
+    rig.clock.Advance(60000);
+    rig.Scan();
+    EXPECT_EQ(rig.spooler.Jobs().size(), 5u);
+    EXPECT_EQ(rig.spooler.Opened().size(), openedBefore + 2);
+}
+
 TEST(ScanOnDisk, FileThatIsNotAnImageStaysAndIsNotRetriedWhileUnchanged) {
     DiskRig rig;
     WriteFile(rig.dir / "notes.jpg", "this is text, whatever its name says");
