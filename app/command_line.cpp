@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace tallowin {
+
 namespace {
 
 CommandLine WithMode(RunMode mode) {
@@ -93,3 +95,5 @@ std::string UsageText() {
            "(~/.config/tallowin/tallowin.ini). The service saves it on SIGTERM and\n"
            "SIGINT and reads it again on SIGHUP.\n";
 }
+
+}  // namespace tallowin

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tallowin {
+
 enum class RunMode {
     Window,        // the main window (no arguments, or only --profile)
     Service,       // --service: the worker without a window
@@ -32,3 +34,5 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args);
 // The usage text, for --help (stdout) and for an invalid command line
 // (stderr).
 std::string UsageText();
+
+}  // namespace tallowin

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <memory>
 
+namespace tallowin {
+
 std::string DescribePrinter(const std::string& name, const PageGeometry* g) {
     if (g == nullptr) return name + "  cannot be printed on (no page size or resolution)";
     char text[256];
@@ -27,3 +29,5 @@ int RunListPrinters(const std::vector<std::string>& names, Spooler& spooler, std
     }
     return 0;
 }
+
+}  // namespace tallowin

@@ -8,6 +8,8 @@
 
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 // One line for a destination: its name, then its resolution, its sheet and
 // its printable area in pixels as a print job sees them (geometry), or a
 // note that it cannot be printed on (no geometry).
@@ -17,3 +19,5 @@ std::string DescribePrinter(const std::string& name, const PageGeometry* geometr
 // 0, or 1 with a line on err when there is no destination at all.
 int RunListPrinters(const std::vector<std::string>& names, Spooler& spooler, std::ostream& out,
                     std::ostream& err);
+
+}  // namespace tallowin

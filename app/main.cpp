@@ -21,6 +21,8 @@
 #include "platform/vips_image.h"
 #include "ui/message_box.h"
 
+namespace tallowin {
+
 namespace {
 
 int RunWindow(const std::string& profilePath) {
@@ -75,9 +77,7 @@ void KeepPageBuffersShortLived() {
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     KeepPageBuffersShortLived();
     const CommandLine command = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     const std::string profile = command.Profile.empty() ? ProfilePath() : command.Profile;
@@ -109,4 +109,12 @@ int main(int argc, char** argv) {
             break;
     }
     return RunWindow(profile);
+}
+
+}  // namespace
+
+}  // namespace tallowin
+
+int main(int argc, char** argv) {
+    return tallowin::Main(argc, argv);
 }

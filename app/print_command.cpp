@@ -3,6 +3,8 @@
 #include "engine/page_fit.h"
 #include "engine/paths.h"
 
+namespace tallowin {
+
 namespace {
 
 // A failure as one line: what is wrong, then the library's own words.
@@ -69,3 +71,5 @@ int RunPrintCommand(const std::string& printer, const std::vector<std::string>& 
     }
     return status;
 }
+
+}  // namespace tallowin

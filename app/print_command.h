@@ -9,6 +9,8 @@
 #include "app/print_record.h"
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 // Prints each file on printer with the hot folders' fit and placement (one
 // page, the image at its size on paper, never enlarged, at the printable
 // area's top-left corner), in the order given, and never deletes one. A
@@ -17,3 +19,5 @@
 // files still print. Returns 0 when every file was sent (or skipped), else 1.
 int RunPrintCommand(const std::string& printer, const std::vector<std::string>& files,
                     ImageLoader& images, Spooler& spooler, PrintRecord& record, std::ostream& err);
+
+}  // namespace tallowin

@@ -9,6 +9,8 @@
 
 #include "platform/atomic_file.h"
 
+namespace tallowin {
+
 namespace {
 
 std::string HomeFolder() {
@@ -64,3 +66,5 @@ bool PrintRecord::Add(const std::string& printer, const FileIdentity& file) {
     }
     return ReplaceFileAtomically(path_, bytes).ok;
 }
+
+}  // namespace tallowin

@@ -8,6 +8,8 @@
 
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 // $XDG_STATE_HOME/tallowin/printed when that variable holds an absolute
 // path, else $HOME/.local/state/tallowin/printed.
 std::string PrintRecordPath();
@@ -41,3 +43,5 @@ class PrintRecord {
     std::size_t maxEntries_;
     std::deque<Entry> entries_;
 };
+
+}  // namespace tallowin

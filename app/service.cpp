@@ -4,6 +4,8 @@
 #include "platform/instance_lock.h"
 #include "platform/service_notify.h"
 
+namespace tallowin {
+
 HotFolderService::HotFolderService(std::string profilePath, ServiceLog& log)
     : profilePath_(std::move(profilePath)), log_(log) {}
 
@@ -109,3 +111,5 @@ int RunService(const std::string& profilePath) {
     HotFolderService service(profilePath, log);
     return service.Run(received);
 }
+
+}  // namespace tallowin

@@ -17,6 +17,8 @@
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/hot_folder_thread.h"
 
+namespace tallowin {
+
 // Loads the profile and runs the worker at once until SIGTERM or SIGINT,
 // then stops and joins it and saves the profile; SIGHUP reads the profile
 // again (stop, reload, start). A profile that cannot be read is never saved
@@ -61,3 +63,5 @@ class HotFolderService {
 // profile's instance lock (refused: a line naming the holder, status 1),
 // then HotFolderService::Run.
 int RunService(const std::string& profilePath);
+
+}  // namespace tallowin

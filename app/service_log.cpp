@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+namespace tallowin {
+
 ServiceLog::ServiceLog(int fd) : fd_(fd) {}
 
 void ServiceLog::Write(int priority, const std::string& message) {
@@ -19,3 +21,5 @@ void ServiceLog::Write(int priority, const std::string& message) {
         done += static_cast<std::size_t>(n);
     }
 }
+
+}  // namespace tallowin

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace tallowin {
+
 class ServiceLog {
   public:
     // fd: where the lines go; stderr unless a test says otherwise. Not owned.
@@ -21,3 +23,5 @@ class ServiceLog {
   private:
     int fd_;
 };
+
+}  // namespace tallowin

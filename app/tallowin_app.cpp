@@ -10,6 +10,8 @@
 #include "ui/message_box.h"
 #include "ui/tallowin_dlg.h"
 
+namespace tallowin {
+
 namespace {
 
 constexpr int kSocketsFailedString = 103;
@@ -81,3 +83,5 @@ int CTallowinApp::ExitInstance() {
     }
     return 0;
 }
+
+}  // namespace tallowin

@@ -22,6 +22,8 @@
 #include "scheduling/hot_folder_thread.h"
 #include "scheduling/recent_print_log.h"
 
+namespace tallowin {
+
 class CTallowinApp {
   public:
     // profilePath: the INI file the hot folders live in.
@@ -69,3 +71,5 @@ class CTallowinApp {
     bool m_loaded = false;
     bool m_endedBySignal = false;
 };
+
+}  // namespace tallowin

@@ -5,6 +5,8 @@
 #include <QSocketNotifier>
 #include <csignal>
 
+namespace tallowin {
+
 namespace {
 
 int g_pipe[2] = {-1, -1};
@@ -44,3 +46,5 @@ TerminationSignals::~TerminationSignals() {
         fd = -1;
     }
 }
+
+}  // namespace tallowin

@@ -11,6 +11,8 @@
 
 class QSocketNotifier;
 
+namespace tallowin {
+
 class TerminationSignals : public QObject {
     Q_OBJECT
   public:
@@ -23,3 +25,5 @@ class TerminationSignals : public QObject {
   private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
+
+}  // namespace tallowin

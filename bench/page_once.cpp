@@ -29,6 +29,8 @@
 #include "tests/support/legacy_page.h"
 #endif
 
+using namespace tallowin;
+
 namespace {
 
 struct FileCloser {

@@ -20,6 +20,8 @@
 #include "platform/tick.h"
 #include "platform/vips_image.h"
 
+using namespace tallowin;
+
 namespace {
 
 class FilePrinter final : public Printer {

@@ -7,6 +7,8 @@
 #include "platform/folder_listing.h"
 #include "platform/tick.h"
 
+using namespace tallowin;
+
 namespace {
 
 // Nothing is printed by a first scan; these are never called, but for the

@@ -9,6 +9,8 @@
 
 #include "scheduling/hot_folder_list.h"
 
+using namespace tallowin;
+
 namespace {
 
 class StillClock final : public Clock {

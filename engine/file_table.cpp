@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace tallowin {
+
 namespace {
 
 FileEntry Fresh(const ListedFile& file, const TableScan& scan) {
@@ -76,3 +78,5 @@ FileTable UpdateFileTable(const FileTable& previous, const Listing& listing,
     }
     return next;
 }
+
+}  // namespace tallowin

@@ -10,6 +10,8 @@
 #include "engine/hot_folder_types.h"
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 // What became of a file handed to the print job.
 enum class PrintOutcome {
     Handled,     // sent, or kept because of the file itself: not again while unchanged
@@ -48,3 +50,5 @@ struct TableScan {
 // The result holds exactly the listed files, in the listing's order.
 // previous and listing must both be sorted by name in unsigned byte order.
 FileTable UpdateFileTable(const FileTable& previous, const Listing& listing, const TableScan& scan);
+
+}  // namespace tallowin

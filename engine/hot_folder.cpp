@@ -6,6 +6,8 @@
 #include "engine/page_fit.h"
 #include "engine/paths.h"
 
+namespace tallowin {
+
 namespace {
 
 using Outcome = PrintLogEntry::Outcome;
@@ -69,7 +71,7 @@ HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
         State.store(other.GetState(), std::memory_order_relaxed);
         Error.store(other.GetError(), std::memory_order_relaxed);
         FailureNote note = other.GetLastFailure();
-        tallowin::MutexLock guard(failureLock);
+        MutexLock guard(failureLock);
         lastFailure = std::move(note);
     }
     return *this;
@@ -84,7 +86,7 @@ HotFolder& HotFolder::operator=(const HotFolder& other) {
 }
 
 FailureNote HotFolder::GetLastFailure() const {
-    tallowin::MutexLock guard(failureLock);
+    MutexLock guard(failureLock);
     return lastFailure;
 }
 
@@ -383,7 +385,7 @@ void HotFolder::Keep(const EngineServices& services, const std::string& path, co
 }
 
 void HotFolder::NoteFailure(const std::string& path, const Status& why) {
-    tallowin::MutexLock guard(failureLock);
+    MutexLock guard(failureLock);
     lastFailure = {path, std::chrono::system_clock::now(), why.Code, why.Reason};
 }
 
@@ -397,3 +399,5 @@ void HotFolder::Log(const EngineServices& services, PrintLogEntry entry) const {
     entry.HotFolder = Name;
     services.log.Record(entry);
 }
+
+}  // namespace tallowin

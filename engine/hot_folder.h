@@ -34,6 +34,8 @@
 #include "engine/platform_services.h"
 #include "engine/thread_annotations.h"
 
+namespace tallowin {
+
 // Why the last file that was not printed stayed.
 struct FailureNote {
     std::string File;  // the full path; empty when nothing failed yet
@@ -122,7 +124,7 @@ class HotFolder {
     std::atomic<std::uint32_t> LastScanTick{0};
     std::atomic<std::int32_t> State{HF_STATE_WAITING};
     std::atomic<std::int32_t> Error{HF_ERR_NONE};
-    mutable tallowin::Mutex failureLock;
+    mutable Mutex failureLock;
     FailureNote lastFailure GUARDED_BY(failureLock);
 
     // The folder's job records that still stand after asking the spooler,
@@ -139,3 +141,5 @@ class HotFolder {
     void ClearFileError();
     void Log(const EngineServices& services, PrintLogEntry entry) const;
 };
+
+}  // namespace tallowin

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace tallowin {
+
 enum HotFolderState : std::int32_t {
     HF_STATE_WAITING = 0,   // service not started for this folder
     HF_STATE_ERROR = 1,     // the folder path was not a folder; checked at its interval until back
@@ -65,3 +67,5 @@ struct FileEntry {
 // order that file names must be visited in); names are unique. A vector, so
 // that a scan merges it with the sorted listing in one linear pass.
 using FileTable = std::vector<FileEntry>;
+
+}  // namespace tallowin

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace tallowin {
+
 FitResult FitToPage(const FitInput& in) {
     float dx = static_cast<float>(in.Dx);
     float dy = static_cast<float>(in.Dy);
@@ -24,3 +26,5 @@ FitResult FitToPage(const FitInput& in) {
     out.Th = static_cast<int>(std::floor(nh * out.f + 0.5));
     return out;
 }
+
+}  // namespace tallowin

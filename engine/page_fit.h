@@ -1,6 +1,8 @@
 // The fit of an image onto the printable area: pure arithmetic.
 #pragma once
 
+namespace tallowin {
+
 struct FitInput {
     int W = 0, H = 0;    // image size in pixels
     int Dx = 0, Dy = 0;  // image resolution in dots per inch; 0 in either means 72 x 72
@@ -19,3 +21,5 @@ struct FitResult {
 // never enlarged. The resolutions and the factor are single precision, the
 // rest double; a half pixel rounds up.
 FitResult FitToPage(const FitInput& in);
+
+}  // namespace tallowin

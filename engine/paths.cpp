@@ -1,5 +1,7 @@
 #include "engine/paths.h"
 
+namespace tallowin {
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
@@ -14,3 +16,5 @@ std::string DocumentName(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+}  // namespace tallowin

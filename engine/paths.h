@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace tallowin {
+
 // folder + "/" + name, with the folder used exactly as stored.
 std::string JoinPath(const std::string& folder, const std::string& name);
 
@@ -13,3 +15,5 @@ std::string FolderOf(const std::string& path);
 // The part of path after its last "/" (the whole path when it has none):
 // the name of the print job.
 std::string DocumentName(const std::string& path);
+
+}  // namespace tallowin

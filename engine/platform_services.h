@@ -20,6 +20,8 @@
 #include "engine/hot_folder_types.h"
 #include "engine/status.h"
 
+namespace tallowin {
+
 // The 32-bit millisecond tick: wraps to 0 after 2^32 - 1.
 class Clock {
   public:
@@ -261,3 +263,5 @@ struct EngineServices {
     JobLedger& ledger;
     PrintLog& log;
 };
+
+}  // namespace tallowin

@@ -5,6 +5,8 @@
 
 #include "engine/units.h"
 
+namespace tallowin {
+
 namespace {
 
 std::int64_t PrintableWidth(const PrinterSheet& s) {
@@ -67,3 +69,5 @@ std::optional<PageGeometry> PoolPage(const std::vector<PrinterSheet>& members) {
     if (g->Pw <= 0 || g->Ph <= 0) return std::nullopt;
     return g;
 }
+
+}  // namespace tallowin

@@ -7,6 +7,8 @@
 
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 // A sheet as a printer prints on it, turned the way the page lies: its size
 // and margins in 1/100 mm (as IPP gives them) and the printer's resolution
 // in dots per inch across and down the page.
@@ -31,3 +33,5 @@ std::optional<PageGeometry> PageOf(const PrinterSheet& sheet);
 // printable area. Nullopt for no members, or when any member has no page of
 // its own: a job sent there could not be placed.
 std::optional<PageGeometry> PoolPage(const std::vector<PrinterSheet>& members);
+
+}  // namespace tallowin

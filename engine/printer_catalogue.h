@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+namespace tallowin {
+
 // One setting of a printer that the user may choose.
 struct PrinterChoice {
     // The option's name, as the print system stores it: "media",
@@ -48,3 +50,5 @@ class PrinterCatalogue {
     // stored or the defaults cannot be written.
     virtual bool StoreUserDefaults(const std::string& printer, const PrinterOptions& options) = 0;
 };
+
+}  // namespace tallowin

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace tallowin {
+
 class Profile {
   public:
     virtual ~Profile() = default;
@@ -34,3 +36,5 @@ class Profile {
     // the old one or the new one, never a mix. False when it could not.
     virtual bool Commit() = 0;
 };
+
+}  // namespace tallowin

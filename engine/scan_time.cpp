@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace tallowin {
+
 std::int32_t ParseScanTime(std::string_view text) {
     std::size_t at = 0;
     // The C locale's white space.
@@ -19,3 +21,5 @@ std::int32_t ParseScanTime(std::string_view text) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(
         value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
+
+}  // namespace tallowin

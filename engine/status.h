@@ -8,6 +8,8 @@
 
 #include "engine/hot_folder_types.h"
 
+namespace tallowin {
+
 struct Status {
     HotFolderError Code = HF_ERR_NONE;
     std::string Reason;  // empty on success; never empty on failure
@@ -28,3 +30,5 @@ struct Result {
 
     bool Ok() const { return Error.Ok(); }
 };
+
+}  // namespace tallowin

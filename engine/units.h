@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace tallowin {
+
 inline constexpr double kHundredthsMmPerInch = 2540.0;
 inline constexpr double kPointsPerInch = 72.0;
 
@@ -25,3 +27,5 @@ constexpr double PointsToHundredthsMm(double points) {
 constexpr int HundredthsMmToPixels(std::int64_t hundredthsMm, int dpi) {
     return static_cast<int>(hundredthsMm * dpi / static_cast<std::int64_t>(kHundredthsMmPerInch));
 }
+
+}  // namespace tallowin

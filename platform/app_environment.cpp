@@ -14,6 +14,8 @@
 #include "engine/paths.h"
 #include "platform/unique_fd.h"
 
+namespace tallowin {
+
 namespace {
 
 // $XDG_<name> when it is an absolute path, else $HOME/<fallback>.
@@ -75,3 +77,5 @@ bool SocketsAvailable() {
     const UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     return static_cast<bool>(fd);
 }
+
+}  // namespace tallowin

@@ -5,6 +5,8 @@
 
 #include "engine/status.h"
 
+namespace tallowin {
+
 // The folder that holds the running executable (/proc/self/exe), without a
 // trailing "/": "" for an executable in the root folder, so that appending
 // "/readme.htm" names the file beside it. Empty when it cannot be read.
@@ -34,3 +36,5 @@ Status MakePrivateFolder(const std::string& folder);
 // True when the process can create a network socket; a process that cannot
 // (a sandbox without network access, descriptors exhausted) must not run.
 bool SocketsAvailable();
+
+}  // namespace tallowin

@@ -12,6 +12,8 @@
 #include "engine/paths.h"
 #include "platform/unique_fd.h"
 
+namespace tallowin {
+
 int FileOps::MakeTemp(std::string& pathTemplate) {
     return mkostemp(pathTemplate.data(), O_CLOEXEC);
 }
@@ -137,3 +139,5 @@ ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& 
     FileOps ops;
     return ReplaceFileAtomically(path, bytes, ops);
 }
+
+}  // namespace tallowin

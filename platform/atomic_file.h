@@ -5,6 +5,8 @@
 #include <sys/types.h>
 #include <string>
 
+namespace tallowin {
+
 // The system calls the replacement makes, behind an interface so that tests
 // can make any one of them fail. Each returns what the system call returns.
 class FileOps {
@@ -38,3 +40,5 @@ struct ReplaceResult {
 ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes,
                                     FileOps& ops);
 ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes);
+
+}  // namespace tallowin

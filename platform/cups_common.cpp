@@ -11,6 +11,8 @@
 #include <thread>
 #include <utility>
 
+namespace tallowin {
+
 namespace cupsutil {
 
 namespace {
@@ -290,3 +292,5 @@ std::optional<Size> MediaColSize(ipp_t* mediaCol) {
 }
 
 }  // namespace cupsutil
+
+}  // namespace tallowin

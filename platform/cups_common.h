@@ -18,6 +18,8 @@
 
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 namespace cupsutil {
 
 // How long opening or reopening a connection to the scheduler may take.
@@ -205,3 +207,5 @@ ipp_t* DefaultMediaCol(const DestContext& c);
 std::optional<Size> MediaColSize(ipp_t* mediaCol);
 
 }  // namespace cupsutil
+
+}  // namespace tallowin

@@ -9,6 +9,8 @@
 
 #include "platform/cups_common.h"
 
+namespace tallowin {
+
 namespace {
 
 using cupsutil::DestContext;
@@ -468,3 +470,5 @@ bool CupsPrinterCatalogue::StoreUserDefaults(const std::string& printer,
         return false;  // std::bad_alloc
     }
 }
+
+}  // namespace tallowin

@@ -8,6 +8,8 @@
 
 #include "engine/printer_catalogue.h"
 
+namespace tallowin {
+
 // Stateless: every call connects to the scheduler anew, so the answers
 // follow queues that come and go. Never throws; may be called from any
 // thread.
@@ -81,3 +83,5 @@ class CupsPrinterCatalogue final : public PrinterCatalogue {
     // lose one another's change, as two lpoptions commands may.
     bool StoreUserDefaults(const std::string& printer, const PrinterOptions& options) override;
 };
+
+}  // namespace tallowin

@@ -19,6 +19,8 @@
 #include "engine/units.h"
 #include "platform/cups_common.h"
 
+namespace tallowin {
+
 namespace {
 
 using cupsutil::Dest;
@@ -677,3 +679,5 @@ std::string ToJobName(const std::string& fileName) {
     }
     return name;
 }
+
+}  // namespace tallowin

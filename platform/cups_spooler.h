@@ -6,6 +6,8 @@
 
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 // Opens CUPS destinations with their default options, the user's lpoptions
 // included, and reads from them the page a print job sees.
 //
@@ -92,3 +94,5 @@ class CupsSpooler final : public Spooler {
 // sequences) becomes U+FFFD too. The result is cut, at a character boundary,
 // to the 255 bytes IPP allows in a name. Thread-safe.
 std::string ToJobName(const std::string& fileName);
+
+}  // namespace tallowin

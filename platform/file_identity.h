@@ -9,8 +9,12 @@
 
 #include "engine/hot_folder_types.h"
 
+namespace tallowin {
+
 inline FileIdentity IdentityOf(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
             static_cast<std::uint64_t>(st.st_size),
             static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
+
+}  // namespace tallowin

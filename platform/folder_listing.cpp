@@ -15,6 +15,8 @@
 #include "platform/file_identity.h"
 #include "platform/unique_fd.h"
 
+namespace tallowin {
+
 namespace {
 
 struct DirCloser {
@@ -103,3 +105,5 @@ Status PosixFileRemover::RemoveIfSame(const std::string& path, const FileIdentit
     }
     return Status::Success();
 }
+
+}  // namespace tallowin

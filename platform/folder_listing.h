@@ -3,6 +3,8 @@
 
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 // Lists a folder with opendir/readdir and fstatat without following links.
 // Only regular files count: links, fifos, sockets, devices and sub-folders
 // are skipped, so nothing listed can hang the worker or print a file through
@@ -34,3 +36,5 @@ class PosixFileRemover final : public FileRemover {
   public:
     Status RemoveIfSame(const std::string& path, const FileIdentity& identity) override;
 };
+
+}  // namespace tallowin

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace tallowin {
+
 namespace {
 
 constexpr std::string_view kSpace = " \t\r\n\v\f";
@@ -163,3 +165,5 @@ std::string IniDocument::Text() const {
     for (const Line& line : lines_) text += line.text + line.end;
     return text;
 }
+
+}  // namespace tallowin

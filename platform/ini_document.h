@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tallowin {
+
 // Sections are "[name]" lines; keys are "key=value" lines in the section
 // above them; lines starting with ';' or '#' are comments. Names match
 // without regard to ASCII case and are trimmed, as are values. When a name
@@ -41,3 +43,5 @@ class IniDocument {
     std::vector<Line> lines_;
     std::string lineEnd_ = "\n";  // the first line end of the text
 };
+
+}  // namespace tallowin

@@ -9,6 +9,8 @@
 
 #include "platform/unique_fd.h"
 
+namespace tallowin {
+
 IniProfile::IniProfile(std::string path) : IniProfile(std::move(path), defaultOps_) {}
 
 IniProfile::IniProfile(std::string path, FileOps& ops) : path_(std::move(path)), ops_(ops) {
@@ -107,3 +109,5 @@ bool IniProfile::Commit() {
     error_.clear();
     return true;
 }
+
+}  // namespace tallowin

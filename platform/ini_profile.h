@@ -8,6 +8,8 @@
 #include "platform/ini_document.h"
 #include "platform/profile_text.h"
 
+namespace tallowin {
+
 // Section and key names match without regard to case; values are trimmed;
 // strings are stored as they are (backslashes, quotes, commas and non-ASCII
 // bytes survive); integers are read like the classic profile reader does:
@@ -59,3 +61,5 @@ class IniProfile final : public Profile {
 
 // The integer of a profile value, as described above.
 std::int32_t ParseProfileInt(const std::string& text);
+
+}  // namespace tallowin

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace tallowin {
+
 namespace {
 
 // The pid the holder wrote, or 0 when the file holds none (yet).
@@ -74,3 +76,5 @@ InstanceLock::~InstanceLock() {
     // closes after it, releasing the lock.
     [[maybe_unused]] const int truncated = ftruncate(fd_.get(), 0);
 }
+
+}  // namespace tallowin

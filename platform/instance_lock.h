@@ -7,6 +7,8 @@
 
 #include "platform/unique_fd.h"
 
+namespace tallowin {
+
 // "<profilePath>.lock".
 std::string LockPathFor(const std::string& profilePath);
 
@@ -36,3 +38,5 @@ class InstanceLock {
     UniqueFd fd_;
     InstanceLockResult result_;
 };
+
+}  // namespace tallowin

@@ -12,6 +12,8 @@
 #include "platform/app_environment.h"
 #include "platform/atomic_file.h"
 
+namespace tallowin {
+
 namespace {
 
 constexpr std::string_view kHeader = "tallowin-jobs\t1";
@@ -256,3 +258,5 @@ Status FileJobLedger::Store() const {
     }
     return Status::Success();
 }
+
+}  // namespace tallowin

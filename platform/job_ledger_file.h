@@ -8,6 +8,8 @@
 
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 // The file ($XDG_STATE_HOME/tallowin/jobs.tsv as the application uses it)
 // is read once, at construction, and rewritten whole and atomically
 // (ReplaceFileAtomically) by every Put and Erase before it returns, so a
@@ -58,3 +60,5 @@ class FileJobLedger final : public JobLedger {
 // it cannot be parsed). Exposed for the tests.
 std::string FormatJobLedger(const std::vector<JobRecord>& records);
 std::optional<std::vector<JobRecord>> ParseJobLedger(const std::string& text);
+
+}  // namespace tallowin

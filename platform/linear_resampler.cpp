@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace tallowin {
+
 bool LinearResampler::Handles(int sw, int sh, int dw, int dh) {
     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return false;
     // Growing in both directions (or keeping one): vips_resize's affine.
@@ -153,3 +155,5 @@ bool LinearResampler::Push(int y, const unsigned char* row, const RowSink& emit)
     }
     return true;
 }
+
+}  // namespace tallowin

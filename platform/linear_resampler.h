@@ -19,6 +19,8 @@
 #include <functional>
 #include <vector>
 
+namespace tallowin {
+
 class LinearResampler {
   public:
     // Takes one output row (dw * 3 bytes, valid during the call); false
@@ -67,3 +69,5 @@ class LinearResampler {
     std::vector<unsigned char> out_;
     int next_ = 0;  // next output row
 };
+
+}  // namespace tallowin

@@ -7,5 +7,9 @@
 // engine's, so that the printer and the page writer share it.
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 // Asked between strips: true once the page should be abandoned.
 using StopQuery = std::function<bool()>;
+
+}  // namespace tallowin

@@ -11,6 +11,8 @@
 #include "platform/linear_resampler.h"
 #include "platform/vips_colour.h"
 
+namespace tallowin {
+
 namespace {
 
 using vips::VError;
@@ -263,3 +265,5 @@ Result<std::unique_ptr<PageSource>> PageSource::Open(int fd, int width, int heig
     result.Error = Status::Failure(HF_ERR_DAMAGED, TakeVipsError("the image header is damaged"));
     return result;
 }
+
+}  // namespace tallowin

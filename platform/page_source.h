@@ -19,6 +19,8 @@
 #include "engine/status.h"
 #include "platform/streamed_pdf.h"
 
+namespace tallowin {
+
 class PageSource {
   public:
     // Opens the image on a duplicate of fd (the caller keeps its own) and
@@ -62,3 +64,5 @@ class PageSource {
     PageCodec codec_ = PageCodec::FlateUp;
     std::string loader_;
 };
+
+}  // namespace tallowin

@@ -10,6 +10,8 @@
 #include "platform/strip_encoders.h"
 #include "platform/strip_ring.h"
 
+namespace tallowin {
+
 namespace {
 
 // Fills strips with the source's rows until the page is done, the source
@@ -120,3 +122,5 @@ Status StreamPage(PageSource& source, const PageGeometry& g, const PageSink& sin
         return Status::Failure(HF_ERR_JOB_FAILED, "the page could not be written");
     }
 }
+
+}  // namespace tallowin

@@ -12,6 +12,8 @@
 #include "platform/page_sink.h"
 #include "platform/page_source.h"
 
+namespace tallowin {
+
 struct PageStreamOptions {
     int StripRows = 32;         // rows handed over at a time
     std::size_t RingSlots = 4;  // strips in flight between the threads
@@ -35,3 +37,5 @@ struct PageStreamOptions {
 // thread only; both threads have ended when this returns. Never throws.
 Status StreamPage(PageSource& source, const PageGeometry& g, const PageSink& sink,
                   const StopQuery& stop = {}, const PageStreamOptions& options = {});
+
+}  // namespace tallowin

@@ -13,6 +13,8 @@
 #include "engine/paths.h"
 #include "platform/app_environment.h"
 
+namespace tallowin {
+
 namespace {
 
 void AppendField(std::string& line, std::string_view field) {
@@ -142,3 +144,5 @@ void SpdlogPrintLog::Record(const PrintLogEntry& entry) {
         // A log that cannot be written must not stop a print job.
     }
 }
+
+}  // namespace tallowin

@@ -13,6 +13,8 @@ namespace spdlog {
 class logger;
 }
 
+namespace tallowin {
+
 // Each entry becomes one line of tab-separated fields, in this order:
 //
 //   time       ISO-8601 local time with milliseconds and offset,
@@ -69,3 +71,5 @@ class SpdlogPrintLog final : public PrintLog {
 
 // The line for entry as described above, without the newline.
 std::string FormatPrintLogLine(const PrintLogEntry& entry);
+
+}  // namespace tallowin

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace tallowin {
+
 namespace {
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
@@ -157,3 +159,5 @@ EncodedText EncodeProfileText(const std::string& text, TextEncoding encoding) {
     result.ok = true;
     return result;
 }
+
+}  // namespace tallowin

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace tallowin {
+
 enum class TextEncoding {
     Bytes,    // no BOM: the bytes as they are (UTF-8, Latin-1, ...)
     Utf8Bom,  // EF BB BF, then UTF-8
@@ -31,3 +33,5 @@ struct EncodedText {
 };
 
 EncodedText EncodeProfileText(const std::string& text, TextEncoding encoding);
+
+}  // namespace tallowin

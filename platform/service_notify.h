@@ -3,6 +3,10 @@
 // does nothing.
 #pragma once
 
+namespace tallowin {
+
 // state: "READY=1", "RELOADING=1", "STOPPING=1", "STATUS=...", several
 // separated by newlines.
 void NotifyServiceManager(const char* state);
+
+}  // namespace tallowin

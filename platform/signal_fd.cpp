@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <initializer_list>
 
+namespace tallowin {
+
 SignalFd::SignalFd() {
     sigset_t set;
     sigemptyset(&set);
@@ -29,3 +31,5 @@ int SignalFd::Next() {
         return -1;
     }
 }
+
+}  // namespace tallowin

@@ -6,6 +6,8 @@
 
 #include "platform/unique_fd.h"
 
+namespace tallowin {
+
 class SignalFd {
   public:
     // Blocks the three signals in the calling thread, and so in every thread
@@ -25,3 +27,5 @@ class SignalFd {
     UniqueFd fd_;
     sigset_t previous_{};
 };
+
+}  // namespace tallowin

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace tallowin {
+
 namespace {
 
 // The objects, in the order they are written.
@@ -116,3 +118,5 @@ bool StreamedPdfPage::Finish() {
              " /Root 1 0 R /Info 5 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
     return Put(table);
 }
+
+}  // namespace tallowin

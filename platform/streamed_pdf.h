@@ -16,6 +16,8 @@
 #include "engine/platform_services.h"
 #include "platform/page_sink.h"
 
+namespace tallowin {
+
 enum class PageCodec {
     Dct,     // the image bytes are a baseline JPEG, RGB, Width x Height
     FlateUp  // zlib stream of rows, each led by PNG filter byte 2 (Up), RGB
@@ -52,3 +54,5 @@ class StreamedPdfPage {
     std::uint64_t streamStart_ = 0;
     std::vector<std::uint64_t> objectOffsets_;  // index = object number - 1
 };
+
+}  // namespace tallowin

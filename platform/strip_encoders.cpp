@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace tallowin {
+
 namespace {
 
 constexpr std::size_t kOutChunk = 64 * 1024;
@@ -268,3 +270,5 @@ std::unique_ptr<StripEncoder> MakeFlateUpEncoder(int width, int height, int leve
     if (width <= 0 || height <= 0 || level < 0 || level > 3) return nullptr;
     return std::make_unique<FlateUpEncoder>(width, level, std::move(sink));
 }
+
+}  // namespace tallowin

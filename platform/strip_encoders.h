@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+namespace tallowin {
+
 // Takes encoded bytes; false stops the encoder.
 using EncodedSink = std::function<bool(const unsigned char* data, std::size_t size)>;
 
@@ -31,3 +33,5 @@ std::unique_ptr<StripEncoder> MakeJpegEncoder(int width, int height, EncodedSink
 // to 3 (smallest).
 std::unique_ptr<StripEncoder> MakeFlateUpEncoder(int width, int height, int level,
                                                  EncodedSink sink);
+
+}  // namespace tallowin

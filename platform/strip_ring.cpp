@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace tallowin {
+
 StripRing::StripRing(std::size_t slots, std::size_t stripBytes) : slots_(slots ? slots : 1) {
     for (Strip& s : slots_) s.Bytes.resize(stripBytes);
 }
@@ -73,3 +75,5 @@ Status StripRing::Failure() const {
     const std::lock_guard lock(mutex_);
     return failure_;
 }
+
+}  // namespace tallowin

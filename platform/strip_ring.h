@@ -15,6 +15,8 @@
 
 #include "engine/status.h"
 
+namespace tallowin {
+
 struct Strip {
     std::vector<unsigned char> Bytes;
     int Rows = 0;  // rows filled, at the start of Bytes
@@ -52,3 +54,5 @@ class StripRing {
     State state_ = State::Running;
     Status failure_;
 };
+
+}  // namespace tallowin

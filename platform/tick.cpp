@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+namespace tallowin {
+
 std::uint32_t MonotonicClock::Now() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -9,3 +11,5 @@ std::uint32_t MonotonicClock::Now() {
                              static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<std::uint32_t>(ms);
 }
+
+}  // namespace tallowin

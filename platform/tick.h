@@ -3,6 +3,8 @@
 
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 // CLOCK_MONOTONIC in milliseconds, truncated to 32 bits: wraps to 0 about
 // every 49.7 days, which the schedule's unsigned arithmetic expects.
 // Thread-safe.
@@ -10,3 +12,5 @@ class MonotonicClock final : public Clock {
   public:
     std::uint32_t Now() override;
 };
+
+}  // namespace tallowin

@@ -6,6 +6,8 @@
 
 #include <utility>
 
+namespace tallowin {
+
 class UniqueFd {
   public:
     UniqueFd() = default;
@@ -34,3 +36,5 @@ class UniqueFd {
   private:
     int fd_ = -1;
 };
+
+}  // namespace tallowin

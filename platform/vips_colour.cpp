@@ -4,6 +4,8 @@
 #include <optional>
 #include <utility>
 
+namespace tallowin {
+
 namespace {
 
 using vips::VError;
@@ -102,3 +104,5 @@ bool InitVipsOnce() {
     });
     return ok;
 }
+
+}  // namespace tallowin

@@ -6,6 +6,8 @@
 
 #include <vips/vips8>
 
+namespace tallowin {
+
 // Exactly three 8-bit sRGB bands, alpha flattened on white. An embedded ICC
 // profile is honoured when usable; CMYK without one goes through libvips'
 // built-in CMYK profile; grey is repeated into three bands. Throws
@@ -15,3 +17,5 @@ vips::VImage ToOpaqueRgb(vips::VImage in);
 // Starts libvips once per process, as the image adapter does: untrusted
 // loaders blocked, operation cache off. False when libvips cannot start.
 bool InitVipsOnce();
+
+}  // namespace tallowin

@@ -22,6 +22,8 @@
 #include "platform/unique_fd.h"
 #include "platform/vips_colour.h"
 
+namespace tallowin {
+
 namespace {
 
 // libvips' own words for the last failure, taken out of its per-thread
@@ -348,3 +350,5 @@ Result<std::unique_ptr<Image>> VipsImageLoader::Load(const std::string& path) {
         return {nullptr, NotImage(e.what())};
     }
 }
+
+}  // namespace tallowin

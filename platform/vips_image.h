@@ -11,6 +11,8 @@
 
 #include "engine/platform_services.h"
 
+namespace tallowin {
+
 // Loads one image file.
 //
 // Load opens the file itself, without following a final symbolic link and
@@ -52,3 +54,5 @@ class VipsImageLoader : public ImageLoader {
 
     Result<std::unique_ptr<Image>> Load(const std::string& path) override;
 };
+
+}  // namespace tallowin

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+namespace tallowin {
+
 namespace {
 
 struct StringEntry {
@@ -60,3 +62,5 @@ QString FormatString(int id, const QString& arg) {
     if (at >= 0) text.replace(at, 2, arg);
     return text;
 }
+
+}  // namespace tallowin

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+namespace tallowin {
+
 // The text of string `id` (101, and 103 to 129), exactly as the program
 // shows it; a text with "%s" takes one argument, substituted by the caller.
 // Returns an empty string for an id the table does not hold. Thread-safe:
@@ -13,3 +15,5 @@ QString LoadString(int id);
 // The text of string `id` with its "%s" replaced by arg (the whole of arg,
 // whatever it holds: a "%" in a folder's name is not a pattern).
 QString FormatString(int id, const QString& arg);
+
+}  // namespace tallowin

@@ -1,5 +1,7 @@
 #include "scheduling/hot_folder_list.h"
 
+namespace tallowin {
+
 namespace {
 
 // The longest the worker sleeps, so it never sleeps past a folder that
@@ -107,3 +109,5 @@ void HotFolderList::ScanDue(const EngineServices& services,
         }
     }
 }
+
+}  // namespace tallowin

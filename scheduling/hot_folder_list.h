@@ -30,6 +30,8 @@
 #include "engine/profile.h"
 #include "engine/thread_annotations.h"
 
+namespace tallowin {
+
 class HotFolderList {
   public:
     HotFolderList() = default;
@@ -92,15 +94,17 @@ class HotFolderList {
     bool Save(Profile& profile) EXCLUDES(lock);
 
   private:
-    using Guard = tallowin::RecursiveLock;
+    using Guard = RecursiveLock;
     // Add's work, for Load, which holds the lock already: the analysis does
     // not follow a re-entrant lock taken twice, so no method takes it again.
     int AddLocked(const HotFolder& folder) REQUIRES(lock);
 
-    mutable tallowin::RecursiveMutex lock;
+    mutable RecursiveMutex lock;
     // Set and the worker's passes read and write it without the lock; see
     // above.
     std::map<int, HotFolder> folders GUARDED_BY(lock);
     bool loaded GUARDED_BY(lock) = false;
     std::map<int, SkippedSection> skipped GUARDED_BY(lock);  // by section number
 };
+
+}  // namespace tallowin

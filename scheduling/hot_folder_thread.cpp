@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace tallowin {
+
 HotFolderThread::HotFolderThread(const EngineServices& services) : services(services) {}
 
 HotFolderThread::~HotFolderThread() {
@@ -84,3 +86,5 @@ void HotFolderThread::ThreadProc() {
     }
     folders.StopAll();
 }
+
+}  // namespace tallowin

@@ -21,6 +21,8 @@
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/manual_reset_event.h"
 
+namespace tallowin {
+
 class HotFolderThread {
   public:
     // services is used by the worker only; it must outlive this object.
@@ -83,3 +85,5 @@ class HotFolderThread {
     ManualResetEvent quitEvent{hub, false};
     EventStop stopSignal{stopEvent, quitEvent};
 };
+
+}  // namespace tallowin

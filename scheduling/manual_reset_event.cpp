@@ -2,12 +2,14 @@
 
 #include <cassert>
 
+namespace tallowin {
+
 ManualResetEvent::ManualResetEvent(EventHub& hub, bool signalled)
     : hub_(hub), signalled_(signalled) {}
 
 void ManualResetEvent::Set() {
     {
-        tallowin::MutexLock lock(hub_.mutex_);
+        MutexLock lock(hub_.mutex_);
         signalled_ = true;
     }
     // After the unlock, so that the woken waiters do not block on it at once.
@@ -15,26 +17,25 @@ void ManualResetEvent::Set() {
 }
 
 void ManualResetEvent::Reset() {
-    tallowin::MutexLock lock(hub_.mutex_);
+    MutexLock lock(hub_.mutex_);
     signalled_ = false;
 }
 
 bool ManualResetEvent::Poll() const {
-    tallowin::MutexLock lock(hub_.mutex_);
+    MutexLock lock(hub_.mutex_);
     return signalled_;
 }
 
 void ManualResetEvent::Wait() {
-    tallowin::MutexLock lock(hub_.mutex_);
-    tallowin::WaitWhileHeld(hub_.changed_, hub_.mutex_,
-                            [&]() REQUIRES(hub_.mutex_) { return signalled_; });
+    MutexLock lock(hub_.mutex_);
+    WaitWhileHeld(hub_.changed_, hub_.mutex_, [&]() REQUIRES(hub_.mutex_) { return signalled_; });
 }
 
 int WaitAny(ManualResetEvent& first, ManualResetEvent& second,
             std::optional<std::chrono::milliseconds> timeout) {
     assert(&first.hub_ == &second.hub_);
     EventHub& hub = first.hub_;
-    tallowin::MutexLock lock(first.hub_.mutex_);
+    MutexLock lock(first.hub_.mutex_);
     // One hub, so the lock just taken is second's too.
     second.hub_.mutex_.AssertHeld();
     const auto either = [&]() REQUIRES(first.hub_.mutex_, second.hub_.mutex_) {
@@ -42,11 +43,13 @@ int WaitAny(ManualResetEvent& first, ManualResetEvent& second,
     };
     if (timeout) {
         // steady_clock: a change of the wall clock must not stretch a sleep.
-        if (!tallowin::WaitForWhileHeld(hub.changed_, first.hub_.mutex_, *timeout, either)) {
+        if (!WaitForWhileHeld(hub.changed_, first.hub_.mutex_, *timeout, either)) {
             return kWaitTimeout;
         }
     } else {
-        tallowin::WaitWhileHeld(hub.changed_, first.hub_.mutex_, either);
+        WaitWhileHeld(hub.changed_, first.hub_.mutex_, either);
     }
     return first.signalled_ ? 0 : 1;
 }
+
+}  // namespace tallowin

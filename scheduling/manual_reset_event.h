@@ -12,6 +12,8 @@
 
 #include "engine/thread_annotations.h"
 
+namespace tallowin {
+
 class EventHub {
   public:
     EventHub() = default;
@@ -22,7 +24,7 @@ class EventHub {
     friend class ManualResetEvent;
     friend int WaitAny(class ManualResetEvent&, class ManualResetEvent&,
                        std::optional<std::chrono::milliseconds>);
-    tallowin::Mutex mutex_;
+    Mutex mutex_;
     // Waited on with mutex_ held; notified after each Set.
     std::condition_variable changed_;
 };
@@ -55,3 +57,5 @@ inline constexpr int kWaitTimeout = -1;
 // are set, or kWaitTimeout.
 int WaitAny(ManualResetEvent& first, ManualResetEvent& second,
             std::optional<std::chrono::milliseconds> timeout);
+
+}  // namespace tallowin

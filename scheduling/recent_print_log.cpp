@@ -2,10 +2,12 @@
 
 #include <utility>
 
+namespace tallowin {
+
 RecentPrintLog::RecentPrintLog(std::size_t capacity) : capacity(capacity) {}
 
 void RecentPrintLog::Record(const PrintLogEntry& entry) {
-    tallowin::MutexLock guard(lock);
+    MutexLock guard(lock);
     ++recorded;
     if (capacity == 0) return;
     if (entries.size() == capacity) entries.pop_front();
@@ -14,7 +16,7 @@ void RecentPrintLog::Record(const PrintLogEntry& entry) {
 
 std::vector<PrintLogEntry> RecentPrintLog::Recent(
     const std::optional<std::string>& hotFolder) const {
-    tallowin::MutexLock guard(lock);
+    MutexLock guard(lock);
     std::vector<PrintLogEntry> out;
     out.reserve(entries.size());
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
@@ -24,7 +26,7 @@ std::vector<PrintLogEntry> RecentPrintLog::Recent(
 }
 
 std::uint64_t RecentPrintLog::Count() const {
-    tallowin::MutexLock guard(lock);
+    MutexLock guard(lock);
     return recorded;
 }
 
@@ -33,3 +35,5 @@ TeePrintLog::TeePrintLog(std::vector<PrintLog*> logs) : logs(std::move(logs)) {}
 void TeePrintLog::Record(const PrintLogEntry& entry) {
     for (PrintLog* log : logs) log->Record(entry);
 }
+
+}  // namespace tallowin

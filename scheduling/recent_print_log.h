@@ -13,6 +13,8 @@
 #include "engine/platform_services.h"
 #include "engine/thread_annotations.h"
 
+namespace tallowin {
+
 // The last `capacity` entries; older ones are dropped as new ones come.
 // Thread-safe: the worker records while the window reads.
 class RecentPrintLog final : public PrintLog {
@@ -30,7 +32,7 @@ class RecentPrintLog final : public PrintLog {
 
   private:
     const std::size_t capacity;
-    mutable tallowin::Mutex lock;
+    mutable Mutex lock;
     std::deque<PrintLogEntry> entries GUARDED_BY(lock);  // oldest first
     std::uint64_t recorded GUARDED_BY(lock) = 0;
 };
@@ -45,3 +47,5 @@ class TeePrintLog final : public PrintLog {
   private:
     std::vector<PrintLog*> logs;
 };
+
+}  // namespace tallowin

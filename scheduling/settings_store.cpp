@@ -8,6 +8,8 @@
 #include "engine/scan_time.h"
 #include "scheduling/hot_folder_list.h"
 
+namespace tallowin {
+
 namespace {
 
 // Section and key names, shared by Load and Save.
@@ -126,3 +128,5 @@ bool HotFolderList::Save(Profile& profile) {
     }
     return profile.Commit();
 }
+
+}  // namespace tallowin

@@ -7,6 +7,8 @@
 #include <QString>
 #include <string>
 
+namespace tallowin {
+
 inline QString FromBytes(const std::string& bytes) {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
@@ -15,3 +17,5 @@ inline std::string ToBytes(const QString& text) {
     const QByteArray bytes = text.toUtf8();
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
+
+}  // namespace tallowin

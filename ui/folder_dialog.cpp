@@ -13,6 +13,8 @@
 
 #include "ui/message_box.h"
 
+namespace tallowin {
+
 namespace {
 
 // The picker's name field, as Qt's own file dialog names it.
@@ -155,3 +157,5 @@ void CFolderDialog::SetStatusText(const QString& text) {
     if (m_hBrowseWnd == nullptr) return;
     if (auto* status = m_hBrowseWnd->findChild<QLabel*>(kStatusLineName)) status->setText(text);
 }
+
+}  // namespace tallowin

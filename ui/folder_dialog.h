@@ -21,6 +21,8 @@
 class QFileDialog;
 class QWidget;
 
+namespace tallowin {
+
 // The browse flags callers pass, with the values they have always had.
 // Honoured: BIF_STATUSTEXT (a status line under the picker's name field that
 // the default OnSelChanged fills with the selected folder's path) and
@@ -115,3 +117,5 @@ class CFolderDialog {
     QWidget* m_parent;
     unsigned m_flags;
 };
+
+}  // namespace tallowin

@@ -10,6 +10,8 @@
 #include "ui/tallowin_dlg.h"
 #include "ui_main_dialog.h"
 
+namespace tallowin {
+
 namespace {
 
 constexpr int kNoSelectionString = 104;
@@ -98,3 +100,5 @@ void CTallowinDlg::OnDelete() {
         m_hotFolderList.Remove(id);
     }
 }
+
+}  // namespace tallowin

@@ -13,6 +13,8 @@
 #include "ui/message_box.h"
 #include "ui_hot_folder_prop_dialog.h"
 
+namespace tallowin {
+
 namespace {
 
 constexpr int kPrinterNotValidString = 107;
@@ -141,3 +143,5 @@ void CHotFolderPropDlg::OnBrowse() {
 int CHotFolderPropDlg::RunFolderDialog(CFolderDialog& chooser) {
     return chooser.DoModal();
 }
+
+}  // namespace tallowin

@@ -16,12 +16,15 @@
 #include <string>
 #include <vector>
 
-class CFolderDialog;
-class HotFolder;
 class QComboBox;
 namespace Ui {
 class HotFolderPropDialog;
 }  // namespace Ui
+
+namespace tallowin {
+
+class CFolderDialog;
+class HotFolder;
 
 class CHotFolderPropDlg : public QDialog {
     Q_OBJECT
@@ -81,3 +84,5 @@ class CHotFolderPropDlg : public QDialog {
   private:
     std::unique_ptr<Ui::HotFolderPropDialog> ui;
 };
+
+}  // namespace tallowin

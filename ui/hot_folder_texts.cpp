@@ -3,6 +3,8 @@
 #include "engine/hot_folder_types.h"
 #include "res/string_table.h"
 
+namespace tallowin {
+
 namespace {
 
 constexpr int kFirstStateString = 109;
@@ -25,3 +27,5 @@ QString ErrorText(int error) {
     if (error == HF_ERR_STATE) return QStringLiteral("Job records or print log cannot be stored");
     return TextFrom(kFirstErrorString, error);
 }
+
+}  // namespace tallowin

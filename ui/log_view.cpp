@@ -17,6 +17,8 @@
 #include "ui/bytes_text.h"
 #include "ui/hot_folder_texts.h"
 
+namespace tallowin {
+
 namespace {
 
 enum Column { kTime = 0, kFolder, kFile, kOutcome, kPrinter, kJob, kSize, kReason, kColumns };
@@ -157,3 +159,5 @@ QString LogView::OutcomeText(PrintLogEntry::Outcome outcome) {
 void LogView::OnOpenLogFile() {
     if (!logFilePath.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(logFilePath));
 }
+
+}  // namespace tallowin

@@ -19,6 +19,9 @@
 class QComboBox;
 class QPushButton;
 class QTreeWidget;
+
+namespace tallowin {
+
 class RecentPrintLog;
 
 class LogView : public QDialog {
@@ -50,3 +53,5 @@ class LogView : public QDialog {
     QPushButton* openFile = nullptr;  // owned by the dialog
     std::uint64_t shownCount = 0;     // the log's Count at the last refresh
 };
+
+}  // namespace tallowin

@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+namespace tallowin {
+
 namespace {
 
 MessageBoxHandler& Handler() {
@@ -41,3 +43,5 @@ int ShowMessageBox(QWidget* parent, const QString& text, const QString& caption,
     }
     return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
 }
+
+}  // namespace tallowin

@@ -7,6 +7,8 @@
 
 class QWidget;
 
+namespace tallowin {
+
 // Buttons and icons, as the classic flags combine them.
 enum MessageBoxFlags : unsigned {
     MB_OK = 0x0,
@@ -28,3 +30,5 @@ int ShowMessageBox(QWidget* parent, const QString& text, const QString& caption,
 using MessageBoxHandler =
     std::function<int(const QString& text, const QString& caption, unsigned flags)>;
 void SetMessageBoxHandler(MessageBoxHandler handler);
+
+}  // namespace tallowin

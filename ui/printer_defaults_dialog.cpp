@@ -8,6 +8,8 @@
 
 #include "ui/bytes_text.h"
 
+namespace tallowin {
+
 PrinterDefaultsDialog::PrinterDefaultsDialog(const std::string& printer,
                                              std::vector<PrinterChoice> choices, QWidget* parent)
     : QDialog(parent), printer_(printer), choices_(std::move(choices)) {
@@ -47,3 +49,5 @@ std::vector<std::pair<std::string, std::string>> PrinterDefaultsDialog::Chosen()
     }
     return chosen;
 }
+
+}  // namespace tallowin

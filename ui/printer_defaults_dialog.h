@@ -11,6 +11,8 @@
 
 class QComboBox;
 
+namespace tallowin {
+
 // A modal dialog titled "Printing defaults - <printer>" with one combo box
 // per choice (in the order given, preselected on the choice's Current
 // value) and OK and Cancel. Each combo box's objectName is its option
@@ -40,3 +42,5 @@ class PrinterDefaultsDialog : public QDialog {
     std::vector<PrinterChoice> choices_;
     std::vector<QComboBox*> combos_;  // one per choice, owned by the dialog
 };
+
+}  // namespace tallowin

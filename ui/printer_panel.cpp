@@ -9,6 +9,8 @@
 #include "ui/bytes_text.h"
 #include "ui/printer_defaults_dialog.h"
 
+namespace tallowin {
+
 namespace {
 
 constexpr int kIndexRole = Qt::UserRole;  // an item's position in the printer-name list
@@ -72,3 +74,5 @@ void PrinterPanel::OpenDefaultsDialog(QWidget* parent) {
         printers_.StoreUserDefaults(*printer, chosen);
     }
 }
+
+}  // namespace tallowin

@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
-class PrinterCatalogue;
-class PrinterDefaultsDialog;
 class QIcon;
 class QListWidget;
 class QWidget;
+
+namespace tallowin {
+
+class PrinterCatalogue;
+class PrinterDefaultsDialog;
 
 // Fills and reads the main window's printer panel, a QListWidget (icon
 // mode, 48 x 48 icons, extended selection) that the window owns and that
@@ -58,3 +61,5 @@ class PrinterPanel {
     DialogRunner runDialog_;
     std::vector<std::string> names_;
 };
+
+}  // namespace tallowin

@@ -21,6 +21,8 @@
 #include "ui_about_dialog.h"
 #include "ui_main_dialog.h"
 
+namespace tallowin {
+
 namespace {
 
 enum Column { kName = 0, kState, kPrinter, kPath, kScanTime, kError, kColumns };
@@ -275,3 +277,5 @@ std::unique_ptr<QMenu> CTallowinDlg::CreateWindowMenu() {
 void CTallowinDlg::contextMenuEvent(QContextMenuEvent* event) {
     CreateWindowMenu()->exec(event->globalPos());
 }
+
+}  // namespace tallowin

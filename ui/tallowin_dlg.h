@@ -19,17 +19,20 @@
 
 #include "ui/printer_panel.h"
 
-class HotFolderList;
-class HotFolderThread;
-class LogView;
-class PrinterCatalogue;
 class QMenu;
-class RecentPrintLog;
 class QTreeWidgetItem;
 namespace Ui {
 class MainDialog;
 class AboutDialog;
 }  // namespace Ui
+
+namespace tallowin {
+
+class HotFolderList;
+class HotFolderThread;
+class LogView;
+class PrinterCatalogue;
+class RecentPrintLog;
 
 class CAboutDlg : public QDialog {
     Q_OBJECT
@@ -133,3 +136,5 @@ class CTallowinDlg : public QDialog {
     std::optional<int> m_closeWith;  // the result to close with once idle
     LogView* m_logView = nullptr;    // owned by the window as its child
 };
+
+}  // namespace tallowin

@@ -6,6 +6,8 @@
 
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 // A pid that names no process: a child that has ended and been reaped.

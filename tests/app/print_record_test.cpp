@@ -5,6 +5,8 @@
 
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 const FileIdentity kFile{2049, 1234567, 4096, 1700000000123456789};

@@ -30,6 +30,8 @@
 #include "tests/support/sandbox.h"
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 using Outcome = PrintLogEntry::Outcome;

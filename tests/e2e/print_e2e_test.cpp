@@ -24,6 +24,8 @@
 #include "tests/support/sandbox.h"
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 struct PdfImage {

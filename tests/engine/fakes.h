@@ -22,6 +22,8 @@
 #include "engine/platform_services.h"
 #include "tests/support/stop_flag.h"
 
+using namespace tallowin;
+
 // A clock the test moves by hand; wrap-around included.
 class FakeClock final : public Clock {
   public:

@@ -6,6 +6,8 @@
 
 #include "tests/engine/fakes.h"
 
+using namespace tallowin;
+
 namespace {
 
 // A table update whose call-outs are played by the test: every print gives

@@ -5,6 +5,8 @@
 #include "engine/paths.h"
 #include "tests/engine/fakes.h"
 
+using namespace tallowin;
+
 namespace {
 
 using Outcome = PrintLogEntry::Outcome;

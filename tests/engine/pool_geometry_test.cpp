@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace tallowin;
+
 namespace {
 
 // 1/100 mm of a quarter inch, and sheets in inches.

@@ -19,6 +19,8 @@
 #include "tests/support/images.h"
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 struct DiskRig {

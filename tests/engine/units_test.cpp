@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+using namespace tallowin;
+
 namespace {
 
 struct LengthCase {

@@ -19,6 +19,8 @@
 #include "tests/support/stop_flag.h"
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 using Names = std::vector<std::string>;

@@ -25,6 +25,8 @@
 #include "tests/support/stop_flag.h"
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 void SetLpoptions(const std::string& content) {

@@ -14,6 +14,8 @@
 
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 FileIdentity IdentityOf(const std::string& path) {

@@ -11,12 +11,17 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace {
+using namespace tallowin;
 
-bool operator==(const JobRecord& a, const JobRecord& b) {
+// In the record's own namespace, where the assertions look for it.
+namespace tallowin {
+static bool operator==(const JobRecord& a, const JobRecord& b) {
     return a.FolderPath == b.FolderPath && a.FileName == b.FileName && a.Identity == b.Identity &&
            a.PrinterName == b.PrinterName && a.JobId == b.JobId && a.State == b.State;
 }
+}  // namespace tallowin
+
+namespace {
 
 JobRecord Record(std::string folder, std::string file, int job,
                  JobRecord::Stage stage = JobRecord::Stage::Sent) {

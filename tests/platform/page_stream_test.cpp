@@ -24,6 +24,8 @@
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 using vips::VImage;

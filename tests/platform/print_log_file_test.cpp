@@ -9,6 +9,8 @@
 
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 PrintLogEntry Entry(PrintLogEntry::Outcome outcome, std::string reason = {}) {

@@ -25,6 +25,8 @@
 #include "tests/support/pdf_page.h"
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 using testimages::Recipe;

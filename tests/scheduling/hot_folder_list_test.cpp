@@ -4,6 +4,8 @@
 
 #include "tests/engine/fakes.h"
 
+using namespace tallowin;
+
 namespace {
 
 HotFolder Folder(const std::string& name, std::int32_t scanTime = 5,

@@ -13,6 +13,8 @@
 #include "platform/tick.h"
 #include "tests/engine/fakes.h"
 
+using namespace tallowin;
+
 namespace {
 
 using namespace std::chrono_literals;

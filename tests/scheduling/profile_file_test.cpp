@@ -11,6 +11,8 @@
 #include "scheduling/hot_folder_list.h"
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 // One profile in any of the string types: P is the literal's prefix.

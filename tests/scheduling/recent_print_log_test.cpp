@@ -6,6 +6,8 @@
 
 #include "tests/engine/fakes.h"
 
+using namespace tallowin;
+
 namespace {
 
 PrintLogEntry Entry(const std::string& folder, const std::string& file) {

@@ -10,6 +10,8 @@
 #include "scheduling/hot_folder_list.h"
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 struct Loaded {

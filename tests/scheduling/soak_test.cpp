@@ -21,6 +21,8 @@
 #include "tests/engine/fakes.h"
 #include "tests/support/temp_dir.h"
 
+using namespace tallowin;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -8,6 +8,8 @@
 
 #include "platform/vips_colour.h"
 
+using namespace tallowin;
+
 namespace legacy {
 namespace {
 

@@ -10,6 +10,8 @@
 #include "engine/platform_services.h"
 #include "tests/support/pdf_page.h"
 
+using namespace tallowin;
+
 namespace legacy {
 
 // Writes the page of the image file at path, width x height printer pixels

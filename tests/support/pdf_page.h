@@ -11,6 +11,8 @@
 
 #include "engine/platform_services.h"
 
+using namespace tallowin;
+
 // An image scaled to its size on paper, whole in memory.
 struct PageImage {
     enum class Encoding {

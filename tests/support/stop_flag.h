@@ -5,6 +5,8 @@
 
 #include "engine/platform_services.h"
 
+using namespace tallowin;
+
 class StopFlag final : public StopSignal {
   public:
     bool Requested() const override { return set_.load(); }

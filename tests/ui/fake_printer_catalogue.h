@@ -9,6 +9,8 @@
 
 #include "engine/printer_catalogue.h"
 
+using namespace tallowin;
+
 struct FakePrinterCatalogue final : PrinterCatalogue {
     std::vector<std::string> names;                             // in enumeration order
     std::map<std::string, std::vector<PrinterChoice>> choices;  // printers not here: unreadable

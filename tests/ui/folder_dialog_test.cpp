@@ -23,6 +23,8 @@
 #include "tests/support/temp_dir.h"
 #include "ui/message_box.h"
 
+using namespace tallowin;
+
 namespace {
 
 QString Q(const std::string& text) {

@@ -16,6 +16,8 @@
 #include "ui/message_box.h"
 #include "ui/tallowin_dlg.h"
 
+using namespace tallowin;
+
 namespace {
 
 struct Message {

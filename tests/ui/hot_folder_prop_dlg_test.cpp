@@ -21,6 +21,8 @@
 #include "ui/folder_dialog.h"
 #include "ui/message_box.h"
 
+using namespace tallowin;
+
 namespace {
 
 std::vector<std::string> Bytes(const QStringList& texts) {

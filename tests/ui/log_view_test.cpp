@@ -11,6 +11,8 @@
 
 #include "scheduling/recent_print_log.h"
 
+using namespace tallowin;
+
 namespace {
 
 // Receives the URLs the view asks the desktop to open.

@@ -21,6 +21,8 @@
 #include "ui/log_view.h"
 #include "ui/tallowin_dlg.h"
 
+using namespace tallowin;
+
 namespace {
 
 // Receives the URLs the window asks the desktop to open.

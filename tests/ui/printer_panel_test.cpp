@@ -20,6 +20,8 @@
 #include "tests/ui/fake_printer_catalogue.h"
 #include "ui/printer_defaults_dialog.h"
 
+using namespace tallowin;
+
 namespace {
 
 using Names = std::vector<std::string>;

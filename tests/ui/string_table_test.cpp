@@ -4,6 +4,8 @@
 
 #include <limits>
 
+using namespace tallowin;
+
 // Every id of the table with its exact text, byte for byte, and the ids
 // around and between them that the table does not hold.
 class StringTableTest : public QObject {

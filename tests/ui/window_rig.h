@@ -19,6 +19,8 @@
 #include "tests/ui/fake_printer_catalogue.h"
 #include "ui/tallowin_dlg.h"
 
+using namespace tallowin;
+
 struct WindowRig {
     TempDir dir;
     MonotonicClock clock;
