@@ -64,7 +64,7 @@ bool PrintRecord::Add(const std::string& printer, const FileIdentity& file) {
                  std::to_string(e.File.Size) + ' ' + std::to_string(e.File.ModifiedNs) + ' ' +
                  e.Printer + '\n';
     }
-    return ReplaceFileAtomically(path_, bytes).ok;
+    return ReplaceFileAtomically(path_, bytes).Ok;
 }
 
 }  // namespace tallowin

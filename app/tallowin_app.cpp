@@ -42,7 +42,7 @@ bool CTallowinApp::InitInstance() {
     // One message for all of them; they stay in the file as they are.
     QString skipped;
     for (const auto& s : m_hotFolderList.GetSkipped())
-        skipped += QString("\n[%1]: %2").arg(FromBytes(s.section), FromBytes(s.reason));
+        skipped += QString("\n[%1]: %2").arg(FromBytes(s.Section), FromBytes(s.Reason));
     if (!skipped.isEmpty()) {
         ShowMessageBox(nullptr,
                        QString("These hot folders in %1 could not be loaded and were skipped; "

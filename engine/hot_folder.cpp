@@ -58,7 +58,7 @@ HotFolder::HotFolder(const HotFolder& other)
       LastScanTick(other.GetLastScanTick()),
       State(other.GetState()),
       Error(other.GetError()),
-      lastFailure(other.GetLastFailure()) {}
+      lastFailure_(other.GetLastFailure()) {}
 
 HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
     if (this != &other) {
@@ -71,8 +71,8 @@ HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
         State.store(other.GetState(), std::memory_order_relaxed);
         Error.store(other.GetError(), std::memory_order_relaxed);
         FailureNote note = other.GetLastFailure();
-        MutexLock guard(failureLock);
-        lastFailure = std::move(note);
+        MutexLock guard(failureLock_);
+        lastFailure_ = std::move(note);
     }
     return *this;
 }
@@ -86,8 +86,8 @@ HotFolder& HotFolder::operator=(const HotFolder& other) {
 }
 
 FailureNote HotFolder::GetLastFailure() const {
-    MutexLock guard(failureLock);
-    return lastFailure;
+    MutexLock guard(failureLock_);
+    return lastFailure_;
 }
 
 void HotFolder::Reset(Clock& clock) {
@@ -385,8 +385,8 @@ void HotFolder::Keep(const EngineServices& services, const std::string& path, co
 }
 
 void HotFolder::NoteFailure(const std::string& path, const Status& why) {
-    MutexLock guard(failureLock);
-    lastFailure = {path, std::chrono::system_clock::now(), why.Code, why.Reason};
+    MutexLock guard(failureLock_);
+    lastFailure_ = {path, std::chrono::system_clock::now(), why.Code, why.Reason};
 }
 
 void HotFolder::ClearFileError() {

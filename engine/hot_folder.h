@@ -69,7 +69,7 @@ class HotFolder {
     std::uint32_t GetLastScanTick() const { return LastScanTick.load(std::memory_order_relaxed); }
     const FileTable& GetFiles() const { return Files; }
     // A copy of the last failure; thread-safe.
-    FailureNote GetLastFailure() const EXCLUDES(failureLock);
+    FailureNote GetLastFailure() const EXCLUDES(failureLock_);
 
     // Each replaces one setting and touches nothing else; nothing is checked.
     void SetName(std::string name) { Name = std::move(name); }
@@ -124,8 +124,8 @@ class HotFolder {
     std::atomic<std::uint32_t> LastScanTick{0};
     std::atomic<std::int32_t> State{HF_STATE_WAITING};
     std::atomic<std::int32_t> Error{HF_ERR_NONE};
-    mutable Mutex failureLock;
-    FailureNote lastFailure GUARDED_BY(failureLock);
+    mutable Mutex failureLock_;
+    FailureNote lastFailure_ GUARDED_BY(failureLock_);
 
     // The folder's job records that still stand after asking the spooler,
     // sorted by file name.
@@ -137,7 +137,7 @@ class HotFolder {
     // Sets Error, notes the failure and logs the file as kept.
     void Keep(const EngineServices& services, const std::string& path, const Status& why,
               int jobId = 0);
-    void NoteFailure(const std::string& path, const Status& why) EXCLUDES(failureLock);
+    void NoteFailure(const std::string& path, const Status& why) EXCLUDES(failureLock_);
     void ClearFileError();
     void Log(const EngineServices& services, PrintLogEntry entry) const;
 };

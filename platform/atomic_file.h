@@ -20,8 +20,8 @@ class FileOps {
 };
 
 struct ReplaceResult {
-    bool ok = false;
-    std::string error;  // what went wrong, for the user, when !ok
+    bool Ok = false;
+    std::string Error;  // what went wrong, for the user, when !Ok
 };
 
 // Writes bytes to a new file beside path, flushes it to the disk, and renames

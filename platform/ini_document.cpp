@@ -61,14 +61,14 @@ IniDocument::IniDocument(std::string_view text) {
         // CRLF, LF, or the old Macintosh CR alone.
         const size_t at = text.find_first_of("\r\n");
         Line line;
-        line.text = std::string(text.substr(0, at));
+        line.Text = std::string(text.substr(0, at));
         if (at == std::string_view::npos) {
             text = {};
         } else {
             const bool crlf = text.substr(at, 2) == "\r\n";
-            line.end = crlf ? "\r\n" : std::string(1, text[at]);
-            text.remove_prefix(at + line.end.size());
-            if (!endSeen) lineEnd_ = line.end;
+            line.End = crlf ? "\r\n" : std::string(1, text[at]);
+            text.remove_prefix(at + line.End.size());
+            if (!endSeen) lineEnd_ = line.End;
             endSeen = true;
         }
         lines_.push_back(std::move(line));
@@ -81,7 +81,7 @@ std::vector<std::pair<size_t, size_t>> IniDocument::Sections(std::string_view se
     bool inside = section.empty();
     if (inside) ranges.emplace_back(0, lines_.size());
     for (size_t i = 0; i < lines_.size(); ++i) {
-        const auto name = SectionOf(lines_[i].text);
+        const auto name = SectionOf(lines_[i].Text);
         if (!name) continue;
         if (inside) ranges.back().second = i;
         inside = SameName(*name, section);
@@ -93,7 +93,7 @@ std::vector<std::pair<size_t, size_t>> IniDocument::Sections(std::string_view se
 std::optional<std::string> IniDocument::Get(std::string_view section, std::string_view key) const {
     for (const auto& [begin, end] : Sections(section)) {
         for (size_t i = begin; i < end; ++i) {
-            const std::string_view text = lines_[i].text;
+            const std::string_view text = lines_[i].Text;
             const auto found = KeyOf(text);
             if (found && SameName(found->key, key))
                 return std::string(Trim(text.substr(found->valueAt)));
@@ -103,14 +103,14 @@ std::optional<std::string> IniDocument::Get(std::string_view section, std::strin
 }
 
 void IniDocument::EndLine(size_t at) {
-    if (lines_[at].end.empty()) lines_[at].end = lineEnd_;
+    if (lines_[at].End.empty()) lines_[at].End = lineEnd_;
 }
 
 void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
     const auto ranges = Sections(section);
     for (const auto& [begin, end] : ranges) {
         for (size_t i = begin; i < end; ++i) {
-            std::string& text = lines_[i].text;
+            std::string& text = lines_[i].Text;
             const auto found = KeyOf(text);
             if (!found || !SameName(found->key, key)) continue;
             if (Trim(std::string_view(text).substr(found->valueAt)) == value) return;
@@ -128,7 +128,7 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
     // After the section's last non-blank line, so that the blank lines
     // between it and the next section stay between them.
     size_t at = ranges.front().second;
-    while (at > ranges.front().first + 1 && IsBlank(lines_[at - 1].text)) --at;
+    while (at > ranges.front().first + 1 && IsBlank(lines_[at - 1].Text)) --at;
     if (at > 0) EndLine(at - 1);
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(added));
 }
@@ -141,7 +141,7 @@ void IniDocument::RemoveSection(std::string_view section) {
         // A section at the very end takes the blank lines above it along,
         // so that removing it leaves no trailing blank lines behind.
         if (it->second == lines_.size()) {
-            while (begin > 0 && IsBlank(lines_[begin - 1].text)) --begin;
+            while (begin > 0 && IsBlank(lines_[begin - 1].Text)) --begin;
         }
         lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(begin),
                      lines_.begin() + static_cast<std::ptrdiff_t>(it->second));
@@ -151,7 +151,7 @@ void IniDocument::RemoveSection(std::string_view section) {
 std::vector<std::string> IniDocument::SectionNames() const {
     std::vector<std::string> names;
     for (const Line& line : lines_) {
-        const auto name = SectionOf(line.text);
+        const auto name = SectionOf(line.Text);
         if (!name) continue;
         const bool seen = std::any_of(names.begin(), names.end(),
                                       [&](const std::string& n) { return SameName(n, *name); });
@@ -162,7 +162,7 @@ std::vector<std::string> IniDocument::SectionNames() const {
 
 std::string IniDocument::Text() const {
     std::string text;
-    for (const Line& line : lines_) text += line.text + line.end;
+    for (const Line& line : lines_) text += line.Text + line.End;
     return text;
 }
 

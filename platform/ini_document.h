@@ -33,8 +33,8 @@ class IniDocument {
 
   private:
     struct Line {
-        std::string text;  // without the line end
-        std::string end;   // "\r\n", "\n", "\r" or "" for a last line without one
+        std::string Text;  // without the line end
+        std::string End;   // "\r\n", "\n", "\r" or "" for a last line without one
     };
     // [begin, end) line ranges of the sections of that name, header included.
     std::vector<std::pair<size_t, size_t>> Sections(std::string_view section) const;

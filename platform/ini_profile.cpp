@@ -44,12 +44,12 @@ void IniProfile::Read() {
         stored_.append(buffer, static_cast<size_t>(n));
     }
     DecodedText decoded = DecodeProfileText(stored_);
-    if (!decoded.ok) {
-        error_ = decoded.error;
+    if (!decoded.Ok) {
+        error_ = decoded.Error;
         return;
     }
-    encoding_ = decoded.encoding;
-    doc_ = IniDocument(decoded.text);
+    encoding_ = decoded.Encoding;
+    doc_ = IniDocument(decoded.Text);
     readable_ = true;
 }
 
@@ -93,18 +93,18 @@ void IniProfile::DeleteSection(const std::string& section) {
 bool IniProfile::Commit() {
     if (!readable_) return false;  // error_ already says why
     const EncodedText encoded = EncodeProfileText(doc_.Text(), encoding_);
-    if (!encoded.ok) {
-        error_ = encoded.error;
+    if (!encoded.Ok) {
+        error_ = encoded.Error;
         return false;
     }
     // Unchanged: the file stays untouched, a read-only one included.
-    if (exists_ && encoded.bytes == stored_) return true;
-    const ReplaceResult replaced = ReplaceFileAtomically(path_, encoded.bytes, ops_);
-    if (!replaced.ok) {
-        error_ = replaced.error;
+    if (exists_ && encoded.Bytes == stored_) return true;
+    const ReplaceResult replaced = ReplaceFileAtomically(path_, encoded.Bytes, ops_);
+    if (!replaced.Ok) {
+        error_ = replaced.Error;
         return false;
     }
-    stored_ = encoded.bytes;
+    stored_ = encoded.Bytes;
     exists_ = true;
     error_.clear();
     return true;

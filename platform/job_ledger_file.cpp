@@ -253,8 +253,8 @@ Status FileJobLedger::Store() const {
     for (const auto& [key, record] : records_) all.push_back(record);
     if (Status folder = MakePrivateFolder(FolderOf(path_)); !folder.Ok()) return folder;
     if (const ReplaceResult stored = ReplaceFileAtomically(path_, FormatJobLedger(all));
-        !stored.ok) {
-        return LedgerFailure("cannot store the job ledger " + path_ + ": " + stored.error);
+        !stored.Ok) {
+        return LedgerFailure("cannot store the job ledger " + path_ + ": " + stored.Error);
     }
     return Status::Success();
 }

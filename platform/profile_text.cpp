@@ -113,25 +113,25 @@ DecodedText DecodeProfileText(const std::string& bytes) {
     DecodedText result;
     if (StartsWith(bytes, kUtf16LeBom) || StartsWith(bytes, kUtf16BeBom)) {
         const bool bigEndian = StartsWith(bytes, kUtf16BeBom);
-        result.encoding = bigEndian ? TextEncoding::Utf16Be : TextEncoding::Utf16Le;
+        result.Encoding = bigEndian ? TextEncoding::Utf16Be : TextEncoding::Utf16Le;
         auto text = Utf16ToUtf8(bytes, 2, bigEndian);
         if (!text) {
-            result.error = "it starts as UTF-16 but is not valid UTF-16";
+            result.Error = "it starts as UTF-16 but is not valid UTF-16";
             return result;
         }
-        result.text = std::move(*text);
+        result.Text = std::move(*text);
     } else if (StartsWith(bytes, kUtf8Bom)) {
-        result.encoding = TextEncoding::Utf8Bom;
-        result.text = bytes.substr(3);
+        result.Encoding = TextEncoding::Utf8Bom;
+        result.Text = bytes.substr(3);
     } else {
-        result.text = bytes;
+        result.Text = bytes;
     }
-    if (auto problem = ControlCharacterProblem(result.text)) {
-        result.error = std::move(*problem);
-        result.text.clear();
+    if (auto problem = ControlCharacterProblem(result.Text)) {
+        result.Error = std::move(*problem);
+        result.Text.clear();
         return result;
     }
-    result.ok = true;
+    result.Ok = true;
     return result;
 }
 
@@ -139,24 +139,24 @@ EncodedText EncodeProfileText(const std::string& text, TextEncoding encoding) {
     EncodedText result;
     switch (encoding) {
         case TextEncoding::Bytes:
-            result.bytes = text;
+            result.Bytes = text;
             break;
         case TextEncoding::Utf8Bom:
-            result.bytes = kUtf8Bom + text;
+            result.Bytes = kUtf8Bom + text;
             break;
         case TextEncoding::Utf16Le:
         case TextEncoding::Utf16Be: {
             const bool bigEndian = encoding == TextEncoding::Utf16Be;
             auto units = Utf8ToUtf16(text, bigEndian);
             if (!units) {
-                result.error = "a value is not valid UTF-8, so it cannot be written as UTF-16";
+                result.Error = "a value is not valid UTF-8, so it cannot be written as UTF-16";
                 return result;
             }
-            result.bytes = (bigEndian ? kUtf16BeBom : kUtf16LeBom) + *units;
+            result.Bytes = (bigEndian ? kUtf16BeBom : kUtf16LeBom) + *units;
             break;
         }
     }
-    result.ok = true;
+    result.Ok = true;
     return result;
 }
 

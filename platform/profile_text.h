@@ -16,10 +16,10 @@ enum class TextEncoding {
 };
 
 struct DecodedText {
-    bool ok = false;
-    TextEncoding encoding = TextEncoding::Bytes;
-    std::string text;   // without the BOM; UTF-8 when the file was UTF-16
-    std::string error;  // why the bytes are not a text, when !ok
+    bool Ok = false;
+    TextEncoding Encoding = TextEncoding::Bytes;
+    std::string Text;   // without the BOM; UTF-8 when the file was UTF-16
+    std::string Error;  // why the bytes are not a text, when !Ok
 };
 
 // Text with a NUL or another control character (other than tab, line ends,
@@ -27,9 +27,9 @@ struct DecodedText {
 DecodedText DecodeProfileText(const std::string& bytes);
 
 struct EncodedText {
-    bool ok = false;
-    std::string bytes;  // with the BOM of the encoding
-    std::string error;  // when !ok: the text cannot be written in that encoding
+    bool Ok = false;
+    std::string Bytes;  // with the BOM of the encoding
+    std::string Error;  // when !Ok: the text cannot be written in that encoding
 };
 
 EncodedText EncodeProfileText(const std::string& text, TextEncoding encoding);

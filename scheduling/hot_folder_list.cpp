@@ -23,67 +23,67 @@ std::uint32_t ScanIntervalMs(const HotFolder& folder) {
 }  // namespace
 
 int HotFolderList::Add(const HotFolder& folder) {
-    Guard guard(lock);
+    Guard guard(lock_);
     return AddLocked(folder);
 }
 
 int HotFolderList::AddLocked(const HotFolder& folder) {
     int candidate = 0;
     // Of the ids 0 .. n, one at least is free.
-    while (folders.count(candidate) != 0) ++candidate;
-    folders.emplace(candidate, folder);
+    while (folders_.count(candidate) != 0) ++candidate;
+    folders_.emplace(candidate, folder);
     return candidate;
 }
 
 bool HotFolderList::Remove(int id) {
-    Guard guard(lock);
-    return folders.erase(id) != 0;
+    Guard guard(lock_);
+    return folders_.erase(id) != 0;
 }
 
 bool HotFolderList::Get(int id, HotFolder& out) const {
-    Guard guard(lock);
-    const auto it = folders.find(id);
-    if (it == folders.end()) return false;
+    Guard guard(lock_);
+    const auto it = folders_.find(id);
+    if (it == folders_.end()) return false;
     out.AssignWithoutFiles(it->second);
     return true;
 }
 
 // Lock-free by design: only while the worker is between runs (see the header).
 bool HotFolderList::Set(int id, const HotFolder& folder) NO_THREAD_SAFETY_ANALYSIS {
-    folders.insert_or_assign(id, folder);
+    folders_.insert_or_assign(id, folder);
     return true;
 }
 
 unsigned HotFolderList::GetCount() const {
-    Guard guard(lock);
-    return static_cast<unsigned>(folders.size());
+    Guard guard(lock_);
+    return static_cast<unsigned>(folders_.size());
 }
 
 void HotFolderList::GetNames(std::vector<std::string>& out) const {
-    Guard guard(lock);
-    for (const auto& [id, folder] : folders) out.push_back(folder.GetName());
+    Guard guard(lock_);
+    for (const auto& [id, folder] : folders_) out.push_back(folder.GetName());
 }
 
 void HotFolderList::ResetAll(Clock& clock) {
-    Guard guard(lock);
-    for (auto& [id, folder] : folders) folder.Reset(clock);
+    Guard guard(lock_);
+    for (auto& [id, folder] : folders_) folder.Reset(clock);
 }
 
 // Lock-free by design: the worker's pass, while membership cannot change.
 void HotFolderList::StartAll() NO_THREAD_SAFETY_ANALYSIS {
-    for (auto& [id, folder] : folders) folder.SetRunning();
+    for (auto& [id, folder] : folders_) folder.SetRunning();
 }
 
 // Lock-free by design: the worker's pass, while membership cannot change.
 void HotFolderList::StopAll() NO_THREAD_SAFETY_ANALYSIS {
-    for (auto& [id, folder] : folders) folder.SetWaiting();
+    for (auto& [id, folder] : folders_) folder.SetWaiting();
 }
 
 std::uint32_t HotFolderList::GetTimeToNextScan(Clock& clock) const {
-    Guard guard(lock);
+    Guard guard(lock_);
     const std::uint32_t now = clock.Now();
     std::uint32_t result = kLongestSleepMs;
-    for (const auto& [id, folder] : folders) {
+    for (const auto& [id, folder] : folders_) {
         if (!Scheduled(folder)) continue;
         // Measured as time elapsed since the last scan, which stays right
         // across the tick's wrap; comparing the due tick with now directly
@@ -102,7 +102,7 @@ std::uint32_t HotFolderList::GetTimeToNextScan(Clock& clock) const {
 void HotFolderList::ScanDue(const EngineServices& services,
                             const StopSignal& stop) NO_THREAD_SAFETY_ANALYSIS {
     const std::uint32_t now = services.clock.Now();
-    for (auto& [id, folder] : folders) {
+    for (auto& [id, folder] : folders_) {
         if (stop.Requested()) return;
         if (Scheduled(folder) && now - folder.GetLastScanTick() > ScanIntervalMs(folder)) {
             folder.Scan(services, stop);

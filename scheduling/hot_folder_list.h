@@ -40,28 +40,28 @@ class HotFolderList {
     virtual ~HotFolderList() = default;
 
     // Stores a copy under the smallest id not in use and returns that id.
-    int Add(const HotFolder& folder) EXCLUDES(lock);
+    int Add(const HotFolder& folder) EXCLUDES(lock_);
     // False when no folder has that id.
-    bool Remove(int id) EXCLUDES(lock);
+    bool Remove(int id) EXCLUDES(lock_);
     // Copies the folder, without its file table, into out; false (and out
     // untouched) when no folder has that id.
-    bool Get(int id, HotFolder& out) const EXCLUDES(lock);
+    bool Get(int id, HotFolder& out) const EXCLUDES(lock_);
     // Replaces (or makes) the folder under id. Only while the worker is
     // between runs. Always true.
     bool Set(int id, const HotFolder& folder);
-    unsigned GetCount() const EXCLUDES(lock);
+    unsigned GetCount() const EXCLUDES(lock_);
     // Appends every folder's name, in ascending id order.
-    void GetNames(std::vector<std::string>& out) const EXCLUDES(lock);
+    void GetNames(std::vector<std::string>& out) const EXCLUDES(lock_);
 
     // The worker's passes, in ascending id order.
-    void ResetAll(Clock& clock) EXCLUDES(lock);
+    void ResetAll(Clock& clock) EXCLUDES(lock_);
     void StartAll();
     void StopAll();
     // Milliseconds until some running folder (or one in error, which is
     // checked at its interval until its path is back) is due: at most 20000,
     // 0 when one is overdue. Unsigned 32-bit tick arithmetic, wrap-around
     // included.
-    std::uint32_t GetTimeToNextScan(Clock& clock) const EXCLUDES(lock);
+    std::uint32_t GetTimeToNextScan(Clock& clock) const EXCLUDES(lock_);
     // Scans every running or erring folder whose time since its last scan is
     // strictly greater than its scan time, reading the tick once for the
     // whole pass. Once stop is requested no further folder is scanned; the
@@ -71,17 +71,17 @@ class HotFolderList {
     // A section of the profile that names a hot folder but could not be
     // loaded as one.
     struct SkippedSection {
-        std::string section;  // e.g. "HotFolder1"
-        std::string reason;   // e.g. "it has no Name"
+        std::string Section;  // e.g. "HotFolder1"
+        std::string Reason;   // e.g. "it has no Name"
     };
 
     // Fills the (empty) list from the profile. False, loading nothing, when
     // the profile could not be read. A section that cannot be loaded is
     // skipped and the load goes on with the next; GetSkipped lists them.
     // Scan times below 1 second are read as 1 second.
-    bool Load(const Profile& profile) EXCLUDES(lock);
+    bool Load(const Profile& profile) EXCLUDES(lock_);
     // The sections the last Load skipped, in the order of their numbers.
-    std::vector<SkippedSection> GetSkipped() const EXCLUDES(lock);
+    std::vector<SkippedSection> GetSkipped() const EXCLUDES(lock_);
     // Writes every folder's settings to the profile and commits it. False
     // when the commit failed, or when no Load succeeded in this process (a
     // save would otherwise replace the stored folders with none).
@@ -91,20 +91,20 @@ class HotFolderList {
     // holds, and the count covers the highest number in use, so the next
     // Load finds the same folders and skips the same sections. Sections of
     // folders that are gone are removed.
-    bool Save(Profile& profile) EXCLUDES(lock);
+    bool Save(Profile& profile) EXCLUDES(lock_);
 
   private:
     using Guard = RecursiveLock;
     // Add's work, for Load, which holds the lock already: the analysis does
     // not follow a re-entrant lock taken twice, so no method takes it again.
-    int AddLocked(const HotFolder& folder) REQUIRES(lock);
+    int AddLocked(const HotFolder& folder) REQUIRES(lock_);
 
-    mutable RecursiveMutex lock;
+    mutable RecursiveMutex lock_;
     // Set and the worker's passes read and write it without the lock; see
     // above.
-    std::map<int, HotFolder> folders GUARDED_BY(lock);
-    bool loaded GUARDED_BY(lock) = false;
-    std::map<int, SkippedSection> skipped GUARDED_BY(lock);  // by section number
+    std::map<int, HotFolder> folders_ GUARDED_BY(lock_);
+    bool loaded_ GUARDED_BY(lock_) = false;
+    std::map<int, SkippedSection> skipped_ GUARDED_BY(lock_);  // by section number
 };
 
 }  // namespace tallowin

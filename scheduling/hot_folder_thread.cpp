@@ -4,7 +4,7 @@
 
 namespace tallowin {
 
-HotFolderThread::HotFolderThread(const EngineServices& services) : services(services) {}
+HotFolderThread::HotFolderThread(const EngineServices& services) : services_(services) {}
 
 HotFolderThread::~HotFolderThread() {
     Quit();
@@ -12,76 +12,76 @@ HotFolderThread::~HotFolderThread() {
 }
 
 void HotFolderThread::SetList(HotFolderList& l) {
-    list = &l;
+    list_ = &l;
 }
 
 void HotFolderThread::Create() {
-    created = true;
+    created_ = true;
 }
 
 void HotFolderThread::Start() {
-    if (!created || list == nullptr) return;
+    if (!created_ || list_ == nullptr) return;
     // The first Start lets the thread begin; later ones find it waiting.
-    if (!thread.joinable()) thread = std::thread(&HotFolderThread::ThreadProc, this);
-    stopEvent.Reset();
-    idleEvent.Reset();
-    startEvent.Set();
-    runningEvent.Wait();
+    if (!thread_.joinable()) thread_ = std::thread(&HotFolderThread::ThreadProc, this);
+    stopEvent_.Reset();
+    idleEvent_.Reset();
+    startEvent_.Set();
+    runningEvent_.Wait();
 }
 
 void HotFolderThread::RequestStop() {
-    if (!created) return;
-    startEvent.Reset();
-    stopEvent.Set();
+    if (!created_) return;
+    startEvent_.Reset();
+    stopEvent_.Set();
 }
 
 bool HotFolderThread::IsIdle() const {
-    return idleEvent.Poll();
+    return idleEvent_.Poll();
 }
 
 void HotFolderThread::Stop() {
-    if (!created) return;
+    if (!created_) return;
     RequestStop();
-    idleEvent.Wait();
+    idleEvent_.Wait();
 }
 
 void HotFolderThread::Quit() {
-    if (!created) return;
+    if (!created_) return;
     Stop();
-    quitEvent.Set();
-    idleEvent.Wait();
+    quitEvent_.Set();
+    idleEvent_.Wait();
 }
 
 void HotFolderThread::Join() {
-    if (thread.joinable()) thread.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 void HotFolderThread::ThreadProc() {
-    HotFolderList& folders = *list;
+    HotFolderList& folders = *list_;
     // Between runs.
-    while (!quitEvent.Poll()) {
-        if (WaitAny(startEvent, quitEvent, std::nullopt) != 0) {
-            startEvent.Reset();
-            idleEvent.Set();
+    while (!quitEvent_.Poll()) {
+        if (WaitAny(startEvent_, quitEvent_, std::nullopt) != 0) {
+            startEvent_.Reset();
+            idleEvent_.Set();
             continue;
         }
         // A run begins: every folder starts afresh, its first scan one full
         // scan time from now.
-        runningEvent.Set();
-        folders.ResetAll(services.clock);
+        runningEvent_.Set();
+        folders.ResetAll(services_.clock);
         folders.StartAll();
-        while (!quitEvent.Poll() && runningEvent.Poll()) {
-            const std::uint32_t sleepMs = folders.GetTimeToNextScan(services.clock);
-            const int woken = WaitAny(quitEvent, stopEvent, std::chrono::milliseconds(sleepMs));
+        while (!quitEvent_.Poll() && runningEvent_.Poll()) {
+            const std::uint32_t sleepMs = folders.GetTimeToNextScan(services_.clock);
+            const int woken = WaitAny(quitEvent_, stopEvent_, std::chrono::milliseconds(sleepMs));
             if (woken == kWaitTimeout) {
-                folders.ScanDue(services, stopSignal);
+                folders.ScanDue(services_, stopSignal_);
                 continue;
             }
             // Stop or quit: the run ends, after the scan that was in progress.
             folders.StopAll();
-            startEvent.Reset();
-            runningEvent.Reset();
-            idleEvent.Set();
+            startEvent_.Reset();
+            runningEvent_.Reset();
+            idleEvent_.Set();
         }
     }
     folders.StopAll();

@@ -58,12 +58,12 @@ class HotFolderThread {
     class EventStop final : public StopSignal {
       public:
         EventStop(const ManualResetEvent& stop, const ManualResetEvent& quit)
-            : stop(stop), quit(quit) {}
-        bool Requested() const override { return stop.Poll() || quit.Poll(); }
+            : stop_(stop), quit_(quit) {}
+        bool Requested() const override { return stop_.Poll() || quit_.Poll(); }
 
       private:
-        const ManualResetEvent& stop;
-        const ManualResetEvent& quit;
+        const ManualResetEvent& stop_;
+        const ManualResetEvent& quit_;
     };
 
     void ThreadProc();
@@ -73,17 +73,17 @@ class HotFolderThread {
     // which guards itself. list and created are written on the user
     // interface thread before the thread is made, which orders them before
     // the worker's reads; thread is the user interface thread's alone.
-    const EngineServices& services;
-    HotFolderList* list = nullptr;
-    bool created = false;
-    std::thread thread;
-    EventHub hub;
-    ManualResetEvent startEvent{hub, false};
-    ManualResetEvent stopEvent{hub, false};
-    ManualResetEvent idleEvent{hub, true};
-    ManualResetEvent runningEvent{hub, false};
-    ManualResetEvent quitEvent{hub, false};
-    EventStop stopSignal{stopEvent, quitEvent};
+    const EngineServices& services_;
+    HotFolderList* list_ = nullptr;
+    bool created_ = false;
+    std::thread thread_;
+    EventHub hub_;
+    ManualResetEvent startEvent_{hub_, false};
+    ManualResetEvent stopEvent_{hub_, false};
+    ManualResetEvent idleEvent_{hub_, true};
+    ManualResetEvent runningEvent_{hub_, false};
+    ManualResetEvent quitEvent_{hub_, false};
+    EventStop stopSignal_{stopEvent_, quitEvent_};
 };
 
 }  // namespace tallowin

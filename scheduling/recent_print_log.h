@@ -21,20 +21,20 @@ class RecentPrintLog final : public PrintLog {
   public:
     explicit RecentPrintLog(std::size_t capacity = 1000);
 
-    void Record(const PrintLogEntry& entry) override EXCLUDES(lock);
+    void Record(const PrintLogEntry& entry) override EXCLUDES(lock_);
     // Copies of the kept entries, newest first; with a hot folder name, only
     // that folder's.
     std::vector<PrintLogEntry> Recent(const std::optional<std::string>& hotFolder = {}) const
-        EXCLUDES(lock);
+        EXCLUDES(lock_);
     // How many entries were ever recorded: a reader refreshes only when it
     // changed.
-    std::uint64_t Count() const EXCLUDES(lock);
+    std::uint64_t Count() const EXCLUDES(lock_);
 
   private:
-    const std::size_t capacity;
-    mutable Mutex lock;
-    std::deque<PrintLogEntry> entries GUARDED_BY(lock);  // oldest first
-    std::uint64_t recorded GUARDED_BY(lock) = 0;
+    const std::size_t capacity_;
+    mutable Mutex lock_;
+    std::deque<PrintLogEntry> entries_ GUARDED_BY(lock_);  // oldest first
+    std::uint64_t recorded_ GUARDED_BY(lock_) = 0;
 };
 
 // Forwards every entry to each of its logs, in order. The logs are not
@@ -45,7 +45,7 @@ class TeePrintLog final : public PrintLog {
     void Record(const PrintLogEntry& entry) override;
 
   private:
-    std::vector<PrintLog*> logs;
+    std::vector<PrintLog*> logs_;
 };
 
 }  // namespace tallowin

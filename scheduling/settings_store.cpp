@@ -63,16 +63,16 @@ std::set<int> FolderNumbers(const Profile& profile, std::int32_t count) {
 }  // namespace
 
 bool HotFolderList::Load(const Profile& profile) {
-    Guard guard(lock);
+    Guard guard(lock_);
     if (!profile.IsReadable()) return false;
-    skipped.clear();
+    skipped_.clear();
     const std::int32_t count = profile.GetInt(kSectionInit, kKeyCount, 0);
     for (const int number : FolderNumbers(profile, count)) {
         const std::string section = FolderSection(number);
         const std::string name = profile.GetString(section, kKeyName, "");
         if (name.empty()) {
             // Kept for Save to leave as it is; the folders after it load.
-            skipped.emplace(number, SkippedSection{section, "it has no Name"});
+            skipped_.emplace(number, SkippedSection{section, "it has no Name"});
             continue;
         }
         const std::string path = profile.GetString(section, kKeyFolderPath, "");
@@ -81,35 +81,35 @@ bool HotFolderList::Load(const Profile& profile) {
             kShortestScanTime, ParseScanTime(profile.GetString(section, kKeyScanTime, "")));
         AddLocked(HotFolder(name, path, printer, scanTime));
     }
-    loaded = true;
+    loaded_ = true;
     return true;
 }
 
 std::vector<HotFolderList::SkippedSection> HotFolderList::GetSkipped() const {
-    Guard guard(lock);
+    Guard guard(lock_);
     std::vector<SkippedSection> out;
-    for (const auto& [number, section] : skipped) out.push_back(section);
+    for (const auto& [number, section] : skipped_) out.push_back(section);
     return out;
 }
 
 bool HotFolderList::Save(Profile& profile) {
-    Guard guard(lock);
-    if (!loaded) return false;
+    Guard guard(lock_);
+    if (!loaded_) return false;
     // Each folder, in id order, takes the lowest number no skipped section
     // holds.
     std::vector<int> numbers;
-    for (int next = 0; numbers.size() < folders.size(); ++next) {
-        if (skipped.count(next) == 0) numbers.push_back(next);
+    for (int next = 0; numbers.size() < folders_.size(); ++next) {
+        if (skipped_.count(next) == 0) numbers.push_back(next);
     }
     int count = numbers.empty() ? 0 : numbers.back() + 1;
-    if (!skipped.empty()) count = std::max(count, skipped.rbegin()->first + 1);
+    if (!skipped_.empty()) count = std::max(count, skipped_.rbegin()->first + 1);
 
     // Sections below the old or the new count that are neither written now
     // nor skipped belonged to folders that are gone.
     const std::int32_t oldCount = profile.GetInt(kSectionInit, kKeyCount, 0);
     const std::set<int> used(numbers.begin(), numbers.end());
     for (const int number : FolderNumbers(profile, std::max(oldCount, count))) {
-        if (used.count(number) == 0 && skipped.count(number) == 0) {
+        if (used.count(number) == 0 && skipped_.count(number) == 0) {
             profile.DeleteSection(FolderSection(number));
         }
     }
@@ -119,7 +119,7 @@ bool HotFolderList::Save(Profile& profile) {
     auto number = numbers.begin();
     // Only the four settings are read: no file table is copied, so a scan
     // still running at exit is never raced.
-    for (const auto& [id, folder] : folders) {
+    for (const auto& [id, folder] : folders_) {
         const std::string section = FolderSection(*number++);
         profile.WriteString(section, kKeyFolderPath, folder.GetFolderPath());
         profile.WriteString(section, kKeyPrinterName, folder.GetPrinterName());

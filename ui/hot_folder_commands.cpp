@@ -21,7 +21,7 @@ constexpr int kConfirmDeleteString = 106;
 }  // namespace
 
 int CTallowinDlg::SelectedRow() const {
-    for (int row = 0; row < ui->hotFolderTable->topLevelItemCount(); ++row) {
+    for (int row = 0; row < m_ui->hotFolderTable->topLevelItemCount(); ++row) {
         if (Row(row)->isSelected()) return row;
     }
     return -1;

@@ -32,18 +32,18 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
 }  // namespace
 
 CHotFolderPropDlg::CHotFolderPropDlg(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::HotFolderPropDialog>()) {
-    ui->setupUi(this);
+    : QDialog(parent), m_ui(std::make_unique<Ui::HotFolderPropDialog>()) {
+    m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    m_printerCombo = ui->printerCombo;
+    m_printerCombo = m_ui->printerCombo;
     // A typed printer name stays exactly as typed and never joins the list.
     m_printerCombo->setInsertPolicy(QComboBox::NoInsert);
     m_printerCombo->setCompleter(nullptr);
     // OK checks before it accepts. It is the default button, so Enter in a
     // field clicks it too.
-    connect(ui->okButton, &QPushButton::clicked, this, &CHotFolderPropDlg::OnOK);
-    connect(ui->browseButton, &QPushButton::clicked, this, &CHotFolderPropDlg::OnBrowse);
+    connect(m_ui->okButton, &QPushButton::clicked, this, &CHotFolderPropDlg::OnOK);
+    connect(m_ui->browseButton, &QPushButton::clicked, this, &CHotFolderPropDlg::OnBrowse);
 }
 
 CHotFolderPropDlg::~CHotFolderPropDlg() = default;
@@ -79,21 +79,21 @@ bool CHotFolderPropDlg::OnInitDialog() {
 
     m_printerName = FromBytes(m_pHotFolder->GetPrinterName());
     UpdateData(false);
-    ui->okButton->setFocus();
+    m_ui->okButton->setFocus();
     return true;
 }
 
 bool CHotFolderPropDlg::UpdateData(bool saveAndValidate) {
     if (saveAndValidate) {
-        m_name = ui->nameEdit->text();
-        m_path = ui->folderPathEdit->text();
-        m_scanTime = ui->scanTimeEdit->text();
+        m_name = m_ui->nameEdit->text();
+        m_path = m_ui->folderPathEdit->text();
+        m_scanTime = m_ui->scanTimeEdit->text();
         m_printerName = m_printerCombo->currentText();
         return true;
     }
-    ui->nameEdit->setText(m_name);
-    ui->folderPathEdit->setText(m_path);
-    ui->scanTimeEdit->setText(m_scanTime);
+    m_ui->nameEdit->setText(m_name);
+    m_ui->folderPathEdit->setText(m_path);
+    m_ui->scanTimeEdit->setText(m_scanTime);
     for (int i = 0; i < m_printerCombo->count(); ++i) {
         if (m_printerCombo->itemText(i).startsWith(m_printerName, Qt::CaseInsensitive)) {
             m_printerCombo->setCurrentIndex(i);

@@ -82,7 +82,7 @@ class CHotFolderPropDlg : public QDialog {
     std::vector<std::string> m_takenNames;
 
   private:
-    std::unique_ptr<Ui::HotFolderPropDialog> ui;
+    std::unique_ptr<Ui::HotFolderPropDialog> m_ui;
 };
 
 }  // namespace tallowin

@@ -46,45 +46,45 @@ QString ReasonText(const PrintLogEntry& e) {
 }  // namespace
 
 LogView::LogView(const RecentPrintLog& log, QString logFilePath, QWidget* parent)
-    : QDialog(parent), log(log), logFilePath(std::move(logFilePath)) {
+    : QDialog(parent), log_(log), logFilePath_(std::move(logFilePath)) {
     setWindowTitle("Tallowin log");
     setModal(false);
     resize(900, 400);
 
-    filter = new QComboBox(this);
-    filter->setObjectName("logFilter");
-    filter->addItem("All");
-    openFile = new QPushButton("&Open log file", this);
-    openFile->setObjectName("openLogFileButton");
-    openFile->setEnabled(!this->logFilePath.isEmpty());
+    filter_ = new QComboBox(this);
+    filter_->setObjectName("logFilter");
+    filter_->addItem("All");
+    openFile_ = new QPushButton("&Open log file", this);
+    openFile_->setObjectName("openLogFileButton");
+    openFile_->setEnabled(!this->logFilePath_.isEmpty());
     auto* close = new QPushButton("&Close", this);
 
-    entries = new QTreeWidget(this);
-    entries->setObjectName("logEntries");
-    entries->setColumnCount(kColumns);
-    entries->setHeaderLabels(
+    entries_ = new QTreeWidget(this);
+    entries_->setObjectName("logEntries");
+    entries_->setColumnCount(kColumns);
+    entries_->setHeaderLabels(
         {"Time", "Hot folder", "File", "Outcome", "Printer", "Job", "Size on paper", "Reason"});
-    entries->setRootIsDecorated(false);
-    entries->setUniformRowHeights(true);
-    entries->setSortingEnabled(false);
-    entries->header()->setStretchLastSection(true);
+    entries_->setRootIsDecorated(false);
+    entries_->setUniformRowHeights(true);
+    entries_->setSortingEnabled(false);
+    entries_->header()->setStretchLastSection(true);
     const int widths[kColumns - 1] = {130, 100, 200, 80, 100, 40, 90};
-    for (int c = 0; c < kColumns - 1; ++c) entries->setColumnWidth(c, widths[c]);
+    for (int c = 0; c < kColumns - 1; ++c) entries_->setColumnWidth(c, widths[c]);
 
     auto* filterLabel = new QLabel("&Hot folder:", this);
-    filterLabel->setBuddy(filter);
+    filterLabel->setBuddy(filter_);
     auto* top = new QHBoxLayout;
     top->addWidget(filterLabel);
-    top->addWidget(filter, 1);
+    top->addWidget(filter_, 1);
     top->addStretch(2);
-    top->addWidget(openFile);
+    top->addWidget(openFile_);
     top->addWidget(close);
     auto* layout = new QVBoxLayout(this);  // owned by the dialog
     layout->addLayout(top);
-    layout->addWidget(entries);
+    layout->addWidget(entries_);
 
-    connect(filter, &QComboBox::currentIndexChanged, this, &LogView::Refresh);
-    connect(openFile, &QPushButton::clicked, this, &LogView::OnOpenLogFile);
+    connect(filter_, &QComboBox::currentIndexChanged, this, &LogView::Refresh);
+    connect(openFile_, &QPushButton::clicked, this, &LogView::OnOpenLogFile);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     auto* timer = new QTimer(this);  // owned by the dialog, ends with it
     connect(timer, &QTimer::timeout, this, &LogView::OnTimer);
@@ -96,30 +96,30 @@ LogView::~LogView() = default;
 
 void LogView::SetHotFolders(const std::vector<std::string>& names) {
     const std::optional<std::string> chosen = ChosenFolder();
-    const QSignalBlocker quiet(filter);  // one refresh at the end, not one per item
-    while (filter->count() > 1) filter->removeItem(filter->count() - 1);
+    const QSignalBlocker quiet(filter_);  // one refresh at the end, not one per item
+    while (filter_->count() > 1) filter_->removeItem(filter_->count() - 1);
     int keep = kAllIndex;
     for (const std::string& name : names) {
-        filter->addItem(FromBytes(name), QByteArray::fromStdString(name));
-        if (chosen && *chosen == name) keep = filter->count() - 1;
+        filter_->addItem(FromBytes(name), QByteArray::fromStdString(name));
+        if (chosen && *chosen == name) keep = filter_->count() - 1;
     }
-    filter->setCurrentIndex(keep);
+    filter_->setCurrentIndex(keep);
     Refresh();
 }
 
 std::optional<std::string> LogView::ChosenFolder() const {
-    if (filter->currentIndex() <= kAllIndex) return std::nullopt;
-    return filter->currentData(kNameRole).toByteArray().toStdString();
+    if (filter_->currentIndex() <= kAllIndex) return std::nullopt;
+    return filter_->currentData(kNameRole).toByteArray().toStdString();
 }
 
 void LogView::OnTimer() {
-    if (log.Count() != shownCount) Refresh();
+    if (log_.Count() != shownCount_) Refresh();
 }
 
 void LogView::Refresh() {
-    shownCount = log.Count();
-    const std::vector<PrintLogEntry> recent = log.Recent(ChosenFolder());
-    entries->clear();
+    shownCount_ = log_.Count();
+    const std::vector<PrintLogEntry> recent = log_.Recent(ChosenFolder());
+    entries_->clear();
     QList<QTreeWidgetItem*> rows;
     rows.reserve(static_cast<qsizetype>(recent.size()));
     for (const PrintLogEntry& e : recent) {
@@ -137,7 +137,7 @@ void LogView::Refresh() {
         row->setToolTip(kReason, ReasonText(e));
         rows.push_back(row);
     }
-    entries->addTopLevelItems(rows);
+    entries_->addTopLevelItems(rows);
 }
 
 QString LogView::OutcomeText(PrintLogEntry::Outcome outcome) {
@@ -157,7 +157,7 @@ QString LogView::OutcomeText(PrintLogEntry::Outcome outcome) {
 }
 
 void LogView::OnOpenLogFile() {
-    if (!logFilePath.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(logFilePath));
+    if (!logFilePath_.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(logFilePath_));
 }
 
 }  // namespace tallowin

@@ -46,12 +46,12 @@ class LogView : public QDialog {
     void OnOpenLogFile();
     std::optional<std::string> ChosenFolder() const;
 
-    const RecentPrintLog& log;
-    QString logFilePath;
-    QComboBox* filter = nullptr;      // owned by the dialog
-    QTreeWidget* entries = nullptr;   // owned by the dialog
-    QPushButton* openFile = nullptr;  // owned by the dialog
-    std::uint64_t shownCount = 0;     // the log's Count at the last refresh
+    const RecentPrintLog& log_;
+    QString logFilePath_;
+    QComboBox* filter_ = nullptr;      // owned by the dialog
+    QTreeWidget* entries_ = nullptr;   // owned by the dialog
+    QPushButton* openFile_ = nullptr;  // owned by the dialog
+    std::uint64_t shownCount_ = 0;     // the log's Count at the last refresh
 };
 
 }  // namespace tallowin

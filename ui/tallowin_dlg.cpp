@@ -44,8 +44,8 @@ QString FailureTip(const FailureNote& note) {
 
 }  // namespace
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::AboutDialog>()) {
-    ui->setupUi(this);
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::AboutDialog>()) {
+    m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(size());
@@ -57,7 +57,7 @@ CTallowinDlg::CTallowinDlg(HotFolderList& list, HotFolderThread& worker, const R
                            QString logFilePath, QString applicationFolder,
                            PrinterCatalogue& printers, QWidget* parent)
     : QDialog(parent),
-      ui(std::make_unique<Ui::MainDialog>()),
+      m_ui(std::make_unique<Ui::MainDialog>()),
       m_hotFolderList(list),
       m_hotFolderThread(worker),
       m_log(log),
@@ -65,7 +65,7 @@ CTallowinDlg::CTallowinDlg(HotFolderList& list, HotFolderThread& worker, const R
       m_applicationFolder(std::move(applicationFolder)),
       m_printers(printers),
       m_printerNames(printers.PrinterNames()) {
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     OnInitDialog();
 }
 
@@ -83,12 +83,12 @@ void CTallowinDlg::OnInitDialog() {
     }
     setWindowIcon(icon);
 
-    m_printerPanel = std::make_unique<PrinterPanel>(ui->printerPanel, m_printers);
+    m_printerPanel = std::make_unique<PrinterPanel>(m_ui->printerPanel, m_printers);
     m_printerPanel->Fill(m_printerNames, QIcon(":/res/printer.png"));
-    connect(ui->printerPanel, &QListWidget::itemDoubleClicked, this,
+    connect(m_ui->printerPanel, &QListWidget::itemDoubleClicked, this,
             [this] { m_printerPanel->OpenDefaultsDialog(this); });
 
-    QTreeWidget* table = ui->hotFolderTable;
+    QTreeWidget* table = m_ui->hotFolderTable;
     table->setColumnCount(kColumns);
     table->setHeaderLabels({"Name", "State", "Printer", "Path", "ScanTime", "Error description"});
     // Narrow enough that the error column keeps a readable width inside the
@@ -103,18 +103,18 @@ void CTallowinDlg::OnInitDialog() {
     // Folder ids are 0 .. count-1 after the start-up load.
     for (int id = 0; id < static_cast<int>(m_hotFolderList.GetCount()); ++id) AddRow(id);
 
-    connect(ui->startStopButton, &QPushButton::clicked, this, &CTallowinDlg::OnStartStop);
-    connect(ui->helpButton, &QPushButton::clicked, this, &CTallowinDlg::OnHelp);
-    connect(ui->logButton, &QPushButton::clicked, this, &CTallowinDlg::OnLog);
-    connect(ui->exitButton, &QPushButton::clicked, this, &QDialog::accept);
-    connect(ui->newButton, &QPushButton::clicked, this, &CTallowinDlg::OnNew);
-    connect(ui->configureButton, &QPushButton::clicked, this, &CTallowinDlg::OnConfigure);
-    connect(ui->deleteButton, &QPushButton::clicked, this, &CTallowinDlg::OnDelete);
-    connect(ui->hotFolderTable, &QTreeWidget::itemDoubleClicked, this,
+    connect(m_ui->startStopButton, &QPushButton::clicked, this, &CTallowinDlg::OnStartStop);
+    connect(m_ui->helpButton, &QPushButton::clicked, this, &CTallowinDlg::OnHelp);
+    connect(m_ui->logButton, &QPushButton::clicked, this, &CTallowinDlg::OnLog);
+    connect(m_ui->exitButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_ui->newButton, &QPushButton::clicked, this, &CTallowinDlg::OnNew);
+    connect(m_ui->configureButton, &QPushButton::clicked, this, &CTallowinDlg::OnConfigure);
+    connect(m_ui->deleteButton, &QPushButton::clicked, this, &CTallowinDlg::OnDelete);
+    connect(m_ui->hotFolderTable, &QTreeWidget::itemDoubleClicked, this,
             &CTallowinDlg::OnTableDoubleClick);
 
     // The first tab stop has the focus, not the default button.
-    ui->startStopButton->setFocus();
+    m_ui->startStopButton->setFocus();
 
     auto* timer = new QTimer(this);  // owned by the window, ends with it
     connect(timer, &QTimer::timeout, this, &CTallowinDlg::OnTimer);
@@ -126,7 +126,7 @@ const std::vector<std::string>& CTallowinDlg::PrinterNames() const {
 }
 
 QTreeWidgetItem* CTallowinDlg::Row(int row) const {
-    return ui->hotFolderTable->topLevelItem(row);
+    return m_ui->hotFolderTable->topLevelItem(row);
 }
 
 int CTallowinDlg::AddRow(int folderId) {
@@ -135,7 +135,7 @@ int CTallowinDlg::AddRow(int folderId) {
     const QByteArray name = QByteArray::fromStdString(folder.GetName());
     // Sorted into place by name, in byte order, on insertion only: a row
     // whose folder is renamed later keeps its place.
-    QTreeWidget* table = ui->hotFolderTable;
+    QTreeWidget* table = m_ui->hotFolderTable;
     int position = table->topLevelItemCount();
     for (int row = 0; row < table->topLevelItemCount(); ++row) {
         if (name < Row(row)->data(kName, kNameBytesRole).toByteArray()) {
@@ -174,22 +174,22 @@ int CTallowinDlg::FolderIdOf(int row) const {
 }
 
 void CTallowinDlg::UpdateAllRows() {
-    for (int row = 0; row < ui->hotFolderTable->topLevelItemCount(); ++row) {
+    for (int row = 0; row < m_ui->hotFolderTable->topLevelItemCount(); ++row) {
         UpdateRow(FolderIdOf(row), row, true);
     }
 }
 
 void CTallowinDlg::DeleteRow(int row) {
-    delete ui->hotFolderTable->takeTopLevelItem(row);
+    delete m_ui->hotFolderTable->takeTopLevelItem(row);
 }
 
 void CTallowinDlg::OnStartStop() {
     switch (m_run) {
         case Run::Stopped:
-            ui->configureButton->setEnabled(false);
-            ui->deleteButton->setEnabled(false);
-            ui->newButton->setEnabled(false);
-            ui->startStopButton->setText("Stop");
+            m_ui->configureButton->setEnabled(false);
+            m_ui->deleteButton->setEnabled(false);
+            m_ui->newButton->setEnabled(false);
+            m_ui->startStopButton->setText("Stop");
             m_hotFolderThread.Start();
             m_run = Run::Running;
             break;
@@ -206,20 +206,20 @@ void CTallowinDlg::RequestStop() {
     // responsive and the timer notices when the worker is idle.
     m_hotFolderThread.RequestStop();
     m_run = Run::Stopping;
-    ui->startStopButton->setText(QString::fromUtf8("Stopping\u2026"));
-    ui->startStopButton->setEnabled(false);
-    ui->exitButton->setEnabled(false);
+    m_ui->startStopButton->setText(QString::fromUtf8("Stopping\u2026"));
+    m_ui->startStopButton->setEnabled(false);
+    m_ui->exitButton->setEnabled(false);
     if (m_hotFolderThread.IsIdle()) FinishStop();
 }
 
 void CTallowinDlg::FinishStop() {
     m_run = Run::Stopped;
-    ui->configureButton->setEnabled(true);
-    ui->deleteButton->setEnabled(true);
-    ui->newButton->setEnabled(true);
-    ui->startStopButton->setText("Start");
-    ui->startStopButton->setEnabled(true);
-    ui->exitButton->setEnabled(true);
+    m_ui->configureButton->setEnabled(true);
+    m_ui->deleteButton->setEnabled(true);
+    m_ui->newButton->setEnabled(true);
+    m_ui->startStopButton->setText("Start");
+    m_ui->startStopButton->setEnabled(true);
+    m_ui->exitButton->setEnabled(true);
     UpdateAllRows();
     if (m_closeWith) {
         const int result = *m_closeWith;

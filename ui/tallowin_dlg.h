@@ -41,7 +41,7 @@ class CAboutDlg : public QDialog {
     ~CAboutDlg() override;
 
   private:
-    std::unique_ptr<Ui::AboutDialog> ui;
+    std::unique_ptr<Ui::AboutDialog> m_ui;
 };
 
 class CTallowinDlg : public QDialog {
@@ -123,7 +123,7 @@ class CTallowinDlg : public QDialog {
     int SelectedRow() const;
     int FolderIdOf(int row) const;
 
-    std::unique_ptr<Ui::MainDialog> ui;
+    std::unique_ptr<Ui::MainDialog> m_ui;
     HotFolderList& m_hotFolderList;
     HotFolderThread& m_hotFolderThread;
     const RecentPrintLog& m_log;

@@ -179,8 +179,8 @@ TEST_P(ProfileFileSkipped, BadSectionIsKeptAndTheFoldersAfterItLoad) {
     EXPECT_EQ(Names(list), GetParam().names);
     const auto skipped = list.GetSkipped();
     ASSERT_EQ(skipped.size(), 1u);
-    EXPECT_EQ(skipped[0].section, "HotFolder1");
-    EXPECT_EQ(skipped[0].reason, "it has no Name");
+    EXPECT_EQ(skipped[0].Section, "HotFolder1");
+    EXPECT_EQ(skipped[0].Reason, "it has no Name");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ProfileFileSkipped,
