@@ -30,8 +30,8 @@ std::optional<std::string_view> SectionOf(std::string_view line) {
 }
 
 struct KeyLine {
-    std::string_view key;
-    size_t valueAt;  // where the value starts, after '=' and the blanks after it
+    std::string_view Key;
+    size_t ValueAt;  // where the value starts, after '=' and the blanks after it
 };
 
 std::optional<KeyLine> KeyOf(std::string_view line) {
@@ -95,8 +95,8 @@ std::optional<std::string> IniDocument::Get(std::string_view section, std::strin
         for (size_t i = begin; i < end; ++i) {
             const std::string_view text = lines_[i].Text;
             const auto found = KeyOf(text);
-            if (found && SameName(found->key, key))
-                return std::string(Trim(text.substr(found->valueAt)));
+            if (found && SameName(found->Key, key))
+                return std::string(Trim(text.substr(found->ValueAt)));
         }
     }
     return std::nullopt;
@@ -112,9 +112,9 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
         for (size_t i = begin; i < end; ++i) {
             std::string& text = lines_[i].Text;
             const auto found = KeyOf(text);
-            if (!found || !SameName(found->key, key)) continue;
-            if (Trim(std::string_view(text).substr(found->valueAt)) == value) return;
-            text = text.substr(0, found->valueAt) + std::string(value);
+            if (!found || !SameName(found->Key, key)) continue;
+            if (Trim(std::string_view(text).substr(found->ValueAt)) == value) return;
+            text = text.substr(0, found->ValueAt) + std::string(value);
             return;
         }
     }

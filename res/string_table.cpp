@@ -8,8 +8,8 @@ namespace tallowin {
 namespace {
 
 struct StringEntry {
-    int id;
-    const char* text;
+    int Id;
+    const char* Text;
 };
 
 // Sorted by id. 109 + state and 119 + error code give the texts of the hot
@@ -46,14 +46,14 @@ constexpr std::array kStrings{
     StringEntry{129, "Scan time should be at least 5 seconds!"},
 };
 
-static_assert(std::ranges::is_sorted(kStrings, {}, &StringEntry::id));
+static_assert(std::ranges::is_sorted(kStrings, {}, &StringEntry::Id));
 
 }  // namespace
 
 QString LoadString(int id) {
-    const auto entry = std::ranges::lower_bound(kStrings, id, {}, &StringEntry::id);
-    if (entry == kStrings.end() || entry->id != id) return {};
-    return QString::fromUtf8(entry->text);
+    const auto entry = std::ranges::lower_bound(kStrings, id, {}, &StringEntry::Id);
+    if (entry == kStrings.end() || entry->Id != id) return {};
+    return QString::fromUtf8(entry->Text);
 }
 
 QString FormatString(int id, const QString& arg) {
