@@ -16,16 +16,7 @@ mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME"
 unset DISPLAY WAYLAND_DISPLAY
 profile=$XDG_CONFIG_HOME/tallowin/tallowin.ini
 
-# wait_for SECONDS COMMAND...: true as soon as COMMAND succeeds, false when
-# it still fails after SECONDS.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.1
-  done
-}
+. "$(dirname "${BASH_SOURCE[0]}")/wait_for.sh"
 
 # make_image PATH: a small JPEG, written beside PATH and moved in whole.
 make_image() {

@@ -18,17 +18,7 @@ profile=$HOME/.config/tallowin/tallowin.ini
 mkdir -p "$(dirname "$profile")" "$work/hot"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# wait_for SECONDS COMMAND...: true as soon as COMMAND succeeds, false when
-# SECONDS pass first. (tests/app/lib.sh has the same, but needs the print
-# sandbox, which this test does not use.)
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.1
-  done
-}
+. "$(dirname "$0")/wait_for.sh"
 
 # What the application is doing, seen from outside on the offscreen
 # platform, where it has no window to look for: Qt's event loop sleeps in
