@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole print job (load, fit, resample, PDF written to a file) for 12, 24
-# and 48 megapixel JPEGs and a 12 megapixel PNG onto the 600 and 300 dpi test
-# printers, beside the same decode + linear resample + encode done by the
-# vips command line (the floor), in the same run. Needs CUPS_SERVER (the
+# and 48 megapixel JPEGs (the 48 also tagged 3000 dpi, printed small) and a
+# 12 megapixel PNG onto the 600 and 300 dpi test printers, beside the same
+# decode + linear resample + encode done by the vips command line (the
+# floor), in the same run. Needs CUPS_SERVER (the
 # sandbox) for the printers' page geometry. Target: at most 1.3 x the floor in
 # time and 2 x its peak memory.
 source "$(dirname "$0")/lib.sh"
@@ -27,12 +28,17 @@ make_image 12mp.jpg 4000 3000
 make_image 24mp.jpg 6000 4000
 make_image 48mp.jpg 8000 6000
 make_image 12mp.png 4000 3000
+# The 48 MP photo tagged 3000 dpi: 2.7 x 2 in on paper, so the 300 dpi
+# printer reduces it by 10 (a JPEG decoded shrunk on load), the 600 dpi one
+# by 5 (decoded in full).
+[ -f "$work/48mp-3000dpi.jpg" ] ||
+  vips copy "$work/48mp.jpg" "$work/48mp-3000dpi.jpg" --xres 118.110236 --yres 118.110236
 
 printf '| image | printer | size on paper | floor encodes | tallowin (s) | vips floor (s) | time ratio | tallowin RSS (MiB) | floor RSS (MiB) | RSS ratio |\n'
 printf '|---|---|---|---|---:|---:|---:|---:|---:|---:|\n'
 # The PNG is compared twice: with the JPEG-encoding floor, and with a
 # lossless floor (PNG, the same deflate the lossless page uses).
-for run in 12mp.jpg:jpg 24mp.jpg:jpg 48mp.jpg:jpg 12mp.png:jpg 12mp.png:png; do
+for run in 12mp.jpg:jpg 24mp.jpg:jpg 48mp.jpg:jpg 48mp-3000dpi.jpg:jpg 12mp.png:jpg 12mp.png:png; do
   img=${run%%:*} floor_ext=${run##*:}
   for queue in tallowin-600 tallowin-300; do
     read -r tw th w h < <("$once" "$work/$img" "$queue" --size)

@@ -6,7 +6,11 @@
 // computes the strips, so its buffers are reused from strip to strip.
 // Resampling is LinearResampler, which gives what libvips' linear resize
 // (the image adapter's) gives at a fraction of the cost, or libvips' resize
-// itself for reductions by 2 or more. An image stored turned (EXIF orientation 2..8) is resampled
+// itself for reductions by 2 or more. A JPEG reduced by 10 or more is
+// decoded already shrunk by 2, 4 or 8 (libjpeg's DCT scaling), which saves
+// most of the decoding; milder reductions decode in full, as the scaled
+// decode's pixels would stray too far from the page a full decode gives.
+// An image stored turned (EXIF orientation 2..8) is resampled
 // in its stored orientation, kept whole at its size on paper, and turned in memory: a sequential
 // decoder cannot give rows in any other order.
 #pragma once

@@ -286,6 +286,17 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"PngReduceLossless", "a.png", Kind::Rgb, 1, 700, 500, 480, 343, PageCodec::FlateUp},
         // Beyond the resampler: left to libvips' resize.
         Case{"PngReduceByThree", "a.png", Kind::Rgb, 1, 1440, 1080, 480, 360, PageCodec::FlateUp},
+        // Milder reductions decode in full; from a reduction of 10 the
+        // JPEG is decoded shrunk by 4, from 16 by 8 (upright or turned,
+        // any colour), and the rest reduced linearly.
+        Case{"JpegReduceBy2_5", "a.jpg", Kind::Rgb, 1, 1200, 900, 480, 360, PageCodec::Dct},
+        Case{"JpegReduceBy3_3", "a.jpg", Kind::Rgb, 1, 1600, 1200, 480, 360, PageCodec::Dct},
+        Case{"JpegReduceBy9_9", "a.jpg", Kind::Rgb, 1, 1984, 1488, 200, 150, PageCodec::Dct},
+        Case{"JpegShrinkBy4", "a.jpg", Kind::Rgb, 1, 2000, 1500, 200, 150, PageCodec::Dct},
+        Case{"JpegShrinkBy8", "a.jpg", Kind::Rgb, 1, 3200, 2400, 200, 150, PageCodec::Dct},
+        Case{"JpegShrinkTurned", "a.jpg", Kind::Rgb, 6, 2400, 1600, 160, 240, PageCodec::Dct},
+        Case{"JpegShrinkCmyk", "a.jpg", Kind::Cmyk, 1, 2000, 1500, 200, 150, PageCodec::Dct},
+        Case{"JpegShrinkGrey", "a.jpg", Kind::Grey, 1, 2000, 1500, 200, 150, PageCodec::Dct},
         Case{"JpegStretched", "a.jpg", Kind::Rgb, 1, 400, 300, 480, 250, PageCodec::Dct},
         Case{"ExifRotated", "a.jpg", Kind::Rgb, 6, 400, 300, 270, 360, PageCodec::Dct},
         Case{"ExifRotatedEnlarged", "a.jpg", Kind::Rgb, 6, 300, 200, 240, 360, PageCodec::Dct},
