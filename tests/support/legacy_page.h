@@ -1,8 +1,8 @@
 // Today's page, built the way the print job builds it now: the whole image
 // resampled by libvips (linear kernel), encoded whole (JPEG quality 95 for
 // JPEG files, BGRX rows otherwise), then laid on the page by cairo
-// (WritePdfPage). The reference the streamed page is compared with, in the
-// tests and in the benchmarks.
+// (WritePdfPage). The reference the streamed page is compared with in the
+// tests.
 #pragma once
 
 #include <string>

@@ -1,6 +1,6 @@
 // The one-page PDF document the print job handed to the spooler before the
 // page was streamed: a whole image laid on the page by cairo. Kept as the
-// reference the streamed page is compared with, in tests and benchmarks.
+// reference the streamed page is compared with in the tests.
 #pragma once
 
 #include <cstddef>
