@@ -6,8 +6,13 @@
 //   tallowin-print-once FILE QUEUE --pdf OUT  writes the document to OUT instead,
 //                                             with QUEUE's page geometry
 //   tallowin-print-once FILE QUEUE --size     prints the size on paper "Tw Th" only
+//   tallowin-print-once --serve QUEUE         a process that stays, as the
+//                                             application does: prints each
+//                                             file named on a line of stdin on
+//                                             QUEUE, answering "ok" or "failed"
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <string>
@@ -113,13 +118,38 @@ class NoLog final : public PrintLog {
 
 }  // namespace
 
+// One whole print job of file on spooler's queue, with nothing kept from an
+// earlier one but the process: true when the job was sent.
+bool PrintOnce(const std::string& file, const std::string& queue, ImageLoader& images,
+               Spooler& spooler) {
+    MonotonicClock clock;
+    PosixFolderLister lister;
+    KeepFiles remover;
+    MemoryLedger ledger;
+    NoLog log;
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
+    HotFolder folder("bench", "", queue, 5);
+    folder.SetRunning();
+    NeverStop stop;
+    folder.PrintFile(services, file, stop);
+    return folder.GetError() == HF_ERR_NONE;
+}
+
 int main(int argc, char** argv) {
+    const char* usage = "usage: %s FILE QUEUE [--pdf OUT | --size] | --serve QUEUE\n";
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s FILE QUEUE [--pdf OUT | --size]\n", argv[0]);
+        std::fprintf(stderr, usage, argv[0]);
         return 2;
     }
-    const std::string file = argv[1], queue = argv[2];
     VipsImageLoader images;
+    if (argc == 3 && std::strcmp(argv[1], "--serve") == 0) {
+        CupsSpooler spooler;
+        for (std::string file; std::getline(std::cin, file);) {
+            std::cout << (PrintOnce(file, argv[2], images, spooler) ? "ok" : "failed") << std::endl;
+        }
+        return 0;
+    }
+    const std::string file = argv[1], queue = argv[2];
     if (argc == 4 && std::strcmp(argv[3], "--size") == 0) {
         const Result<std::unique_ptr<Image>> loaded = images.Load(file);
         const Result<std::unique_ptr<Printer>> opened = CupsSpooler().Open(queue, NeverStop());
@@ -142,20 +172,10 @@ int main(int argc, char** argv) {
     } else if (argc == 3) {
         spooler = std::make_unique<CupsSpooler>();
     } else {
-        std::fprintf(stderr, "usage: %s FILE QUEUE [--pdf OUT | --size]\n", argv[0]);
+        std::fprintf(stderr, usage, argv[0]);
         return 2;
     }
-    MonotonicClock clock;
-    PosixFolderLister lister;
-    KeepFiles remover;
-    MemoryLedger ledger;
-    NoLog log;
-    EngineServices services{clock, lister, images, *spooler, remover, ledger, log};
-    HotFolder folder("bench", "", queue, 5);
-    folder.SetRunning();
-    NeverStop stop;
-    folder.PrintFile(services, file, stop);
-    if (folder.GetError() != HF_ERR_NONE) {
+    if (!PrintOnce(file, queue, images, *spooler)) {
         std::fprintf(stderr, "printer failed\n");
         return 1;
     }
