@@ -82,7 +82,10 @@ LinearResampler::Taps LinearResampler::AxisTaps(int from, int to, bool enlarging
 
 // The two passes are the resampler's whole cost; where the processor has
 // AVX2 the compiler's vectorised copy of each runs instead of the SSE2 one.
-#if defined(__x86_64__) && defined(__GNUC__)
+// Not under ThreadSanitizer: the clones are chosen by an ifunc resolver that
+// the dynamic loader runs before the sanitizer's runtime has started, and
+// the instrumented resolver crashes the program at load.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_THREAD__)
 #define TALLOWIN_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define TALLOWIN_VECTOR_CLONES

@@ -78,7 +78,7 @@ int DpiFromPerMm(double perMm) {
     return static_cast<int>(dpi);
 }
 
-struct Resolution {
+struct StoredDpi {
     int X = 0;
     int Y = 0;
 };
@@ -88,7 +88,7 @@ struct Resolution {
 // only) pHYs into a density. So for PNG the pHYs chunk is read here, from
 // the same descriptor: it must come before the first IDAT chunk.
 // Returns nullopt when the file has no pHYs chunk there.
-std::optional<Resolution> ReadPngPhys(int fd) {
+std::optional<StoredDpi> ReadPngPhys(int fd) {
     static constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     unsigned char head[8];
     if (!ReadAt(fd, head, sizeof head, 0) || std::memcmp(head, kSignature, 8) != 0) {
@@ -104,7 +104,7 @@ std::optional<Resolution> ReadPngPhys(int fd) {
         if (type == "pHYs") {
             unsigned char body[9];
             if (length != 9 || !ReadAt(fd, body, sizeof body, offset + 8)) return std::nullopt;
-            Resolution r;
+            StoredDpi r;
             if (body[8] == 1) {  // unit: metre; 0 means the values are an aspect ratio only
                 r.X = DpiFromPerMm(BigEndian32(body) / 1000.0);
                 r.Y = DpiFromPerMm(BigEndian32(body + 4) / 1000.0);
@@ -144,7 +144,7 @@ std::string StringField(const VImage& image, const char* name) {
 //  - PNG: see ReadPngPhys; a file without pHYs falls back to the rule above
 //    (a resolution from EXIF data).
 // Everything else follows the same "resolution-unit" rule.
-Resolution ReadResolution(const VImage& image, std::string_view loader, int fd) {
+StoredDpi ReadResolution(const VImage& image, std::string_view loader, int fd) {
     if (loader.starts_with("pngload")) {
         if (auto phys = ReadPngPhys(fd)) return *phys;
     }
@@ -192,7 +192,7 @@ class VipsImage final : public Image {
   public:
     // Takes ownership of fd.
     VipsImage(int fd, std::string loader, int storedWidth, int storedHeight, int orientation,
-              Resolution dpi, const FileIdentity& identity)
+              StoredDpi dpi, const FileIdentity& identity)
         : fd_(fd),
           loader_(std::move(loader)),
           storedWidth_(storedWidth),
@@ -252,7 +252,7 @@ class VipsImage final : public Image {
     const int storedWidth_;
     const int storedHeight_;
     const int orientation_;  // EXIF orientation 1..8
-    const Resolution dpi_;   // of the stored image, before any turn
+    const StoredDpi dpi_;    // of the stored image, before any turn
     const FileIdentity identity_;
 };
 
@@ -328,7 +328,7 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
     std::string loader = LoaderName(header);
     const int kept = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0);
     if (kept < 0) return {nullptr, FromErrno("cannot keep the file open")};
-    const Resolution dpi = ReadResolution(header, loader, fd.get());
+    const StoredDpi dpi = ReadResolution(header, loader, fd.get());
     int orientation = vips_image_get_orientation(header.get_image());
     if (orientation < 1 || orientation > 8) orientation = 1;
     return {std::make_unique<VipsImage>(kept, std::move(loader), width, height, orientation, dpi,

@@ -5,7 +5,7 @@
 set -euo pipefail
 exe=$1
 . "$(dirname "$0")/lib.sh"
-trap 'rm -rf "$work"' EXIT
+trap 'stop_own_scheduler; rm -rf "$work"' EXIT
 out=$work/out err=$work/err
 passed=0
 

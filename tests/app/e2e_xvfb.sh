@@ -7,16 +7,17 @@
 #  2. No profile: a hot folder made with New, typed into the properties
 #     dialog; Start, an image printed, Exit, and the profile on disk holds
 #     the new hot folder.
-# Needs CUPS_SERVER (the sandbox).
+# Prints on a scheduler of its own.
 #   e2e_xvfb.sh TALLOWIN
 set -euo pipefail
 exe=$1
-: "${CUPS_SERVER:?needs the CUPS sandbox}"
+. "$(dirname "$0")/own_scheduler.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallowin-e2e.XXXXXX")
 xvfb_pid= app_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  stop_own_scheduler
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -1,13 +1,14 @@
 # Shared by the application's shell tests: a scratch HOME and XDG folders,
 # waiting on conditions, test images and the sandbox's captured jobs.
-# Sourced after `set -euo pipefail`; needs CUPS_SERVER (scripts/cups-sandbox).
+# Sourced after `set -euo pipefail`; each test gets a scheduler of its own,
+# which its EXIT trap stops with stop_own_scheduler.
 
 fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
 
-[ -n "${CUPS_SERVER:-}" ] || fail "CUPS_SERVER is not set: start scripts/cups-sandbox first"
+. "$(dirname "${BASH_SOURCE[0]}")/own_scheduler.sh"
 sandbox_output=$(dirname "$CUPS_SERVER")/output
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallowin-app.XXXXXX")

@@ -10,8 +10,9 @@
 #   process_test.sh TALLOWIN FAIL_SOCKET_LIBRARY
 set -euo pipefail
 exe=$1 fail_socket=$2
+. "$(dirname "$0")/own_scheduler.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallowin-process.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap 'stop_own_scheduler; rm -rf "$work"' EXIT
 export HOME=$work/home QT_QPA_PLATFORM=offscreen
 unset XDG_CONFIG_HOME
 profile=$HOME/.config/tallowin/tallowin.ini

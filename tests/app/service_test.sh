@@ -9,6 +9,7 @@ exe=$1
 pid=
 cleanup() {
   [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
+  stop_own_scheduler
   rm -rf "$work"
 }
 trap cleanup EXIT

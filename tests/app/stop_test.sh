@@ -11,6 +11,7 @@ pid=
 cleanup() {
   kill -CONT "$cupsd" 2>/dev/null || true
   [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
+  stop_own_scheduler
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -27,7 +28,7 @@ ends_within() {
 
 mkdir -p "$work/hot"
 write_profile "$work/hot" tallowin-600
-count=30
+count=12
 for i in $(seq -w 1 $count); do make_image "$work/hot/stop-$$-$i.jpg"; done
 
 # 1. A batch: stopped after its first page, the rest stay for the next run.

@@ -7,7 +7,7 @@
 set -euo pipefail
 src=$1
 . "$src/tests/app/lib.sh"
-trap 'rm -rf "$work"' EXIT
+trap 'stop_own_scheduler; rm -rf "$work"' EXIT
 
 deb=${TALLOWIN_DEB:-}
 if [ -z "$deb" ]; then

@@ -25,14 +25,6 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-void SetLpoptions(const std::string& content) {
-    if (content.empty()) {
-        unlink(sandbox::Home().Lpoptions().c_str());
-    } else {
-        WriteFile(sandbox::Home().Lpoptions(), content);
-    }
-}
-
 std::string Lpoptions() {
     return FileExists(sandbox::Home().Lpoptions()) ? ReadFile(sandbox::Home().Lpoptions()) : "";
 }
@@ -100,9 +92,9 @@ class CupsPrintersTest : public testing::Test {
 
     void SetUp() override {
         ASSERT_FALSE(sandbox::Server().empty());
-        SetLpoptions("");
+        sandbox::SetLpoptions("");
     }
-    void TearDown() override { SetLpoptions(""); }
+    void TearDown() override { sandbox::SetLpoptions(""); }
 
     CupsPrinterCatalogue printers;
 };
@@ -158,7 +150,7 @@ TEST_F(CupsPrintersTest, ListsTheUsersInstancesAfterTheirQueue) {
     };
     for (const EnumerationCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        SetLpoptions(c.Lpoptions);
+        sandbox::SetLpoptions(c.Lpoptions);
         EXPECT_EQ(printers.PrinterNames(), c.Expected);
     }
 }
@@ -169,7 +161,7 @@ TEST_F(CupsPrintersTest, AnUnreachableSchedulerGivesNothing) {
     Names names{"untouched"};
     std::vector<PrinterChoice> choices(1);
     bool stored = true;
-    SetLpoptions("Dest tallowin-600 copies=2\n");
+    sandbox::SetLpoptions("Dest tallowin-600 copies=2\n");
     std::thread([&] {
         cupsSetServer((nowhere / "no-scheduler.sock").c_str());
         names = printers.PrinterNames();
@@ -260,7 +252,8 @@ TEST_F(CupsPrintersTest, EveryOfferedSizeAndResolutionOpens) {
             if (c.Option != "media" && c.Option != "printer-resolution") continue;
             for (const auto& [value, label] : c.Values) {
                 SCOPED_TRACE(std::string(queue) + " " + c.Option + "=" + value);
-                SetLpoptions(std::string("Dest ") + queue + " " + c.Option + "=" + value + "\n");
+                sandbox::SetLpoptions(std::string("Dest ") + queue + " " + c.Option + "=" + value +
+                                      "\n");
                 EXPECT_NE(GeometryOf(queue), "none");
             }
         }
@@ -327,7 +320,7 @@ TEST_F(CupsPrintersTest, TheCurrentValueIsTheUsersElseThePrintersDefault) {
     };
     for (const CurrentCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        SetLpoptions(c.Lpoptions);
+        sandbox::SetLpoptions(c.Lpoptions);
         const std::vector<PrinterChoice> choices = printers.Choices(c.Printer);
         const PrinterChoice* choice = Find(choices, c.Option);
         ASSERT_NE(choice, nullptr);
@@ -348,7 +341,7 @@ TEST_F(CupsPrintersTest, NamesThatAreNoPrinterGiveNoChoices) {
 // --- StoreUserDefaults --------------------------------------------------------
 
 TEST_F(CupsPrintersTest, StoresAsLpoptionsDoesAndKeepsEverythingElse) {
-    SetLpoptions(
+    sandbox::SetLpoptions(
         "Dest tallowin-300 media=A4\n"
         "Dest tallowin-600 number-up=2\n"
         "Dest tallowin-600/tall media=Tallowin85x13\n");
@@ -373,7 +366,7 @@ TEST_F(CupsPrintersTest, StoresAsLpoptionsDoesAndKeepsEverythingElse) {
 }
 
 TEST_F(CupsPrintersTest, StoresSeveralOptionsAndDropsTheirOlderSpellings) {
-    SetLpoptions("Dest tallowin-600 PageSize=Tallowin85x13 landscape copies=2\n");
+    sandbox::SetLpoptions("Dest tallowin-600 PageSize=Tallowin85x13 landscape copies=2\n");
     ASSERT_EQ(GeometryOf("tallowin-600"), "7500x4800");
 
     ASSERT_TRUE(printers.StoreUserDefaults(
@@ -389,7 +382,7 @@ TEST_F(CupsPrintersTest, StoresSeveralOptionsAndDropsTheirOlderSpellings) {
 }
 
 TEST_F(CupsPrintersTest, TheResolutionReplacesTheOlderSpelling) {
-    SetLpoptions("Dest tallowin-600 Resolution=300dpi\n");
+    sandbox::SetLpoptions("Dest tallowin-600 Resolution=300dpi\n");
     ASSERT_EQ(GeometryOf("tallowin-600"), "2400x3300");
     ASSERT_TRUE(printers.StoreUserDefaults("tallowin-600", {{"printer-resolution", "600dpi"}}));
     EXPECT_FALSE(HasOptionNamed(LpoptionsOf("tallowin-600"), "Resolution"));
@@ -397,7 +390,7 @@ TEST_F(CupsPrintersTest, TheResolutionReplacesTheOlderSpelling) {
 }
 
 TEST_F(CupsPrintersTest, TheSchedulersOwnDefaultFallsBackToIt) {
-    SetLpoptions("Dest tallowin-600 print-color-mode=monochrome\n");
+    sandbox::SetLpoptions("Dest tallowin-600 print-color-mode=monochrome\n");
     ASSERT_TRUE(printers.StoreUserDefaults("tallowin-600", {{"print-color-mode", "color"}}));
     EXPECT_EQ(Lpoptions().find("print-color-mode"), std::string::npos) << Lpoptions();
     const std::vector<PrinterChoice> choices = printers.Choices("tallowin-600");
@@ -421,7 +414,7 @@ TEST_F(CupsPrintersTest, AStoredChoiceIsCurrentAfterwards) {
     };
     for (const StoredCase& c : cases) {
         SCOPED_TRACE(c.Option);
-        SetLpoptions("");
+        sandbox::SetLpoptions("");
         ASSERT_TRUE(printers.StoreUserDefaults("tallowin-600", {{c.Option, c.Value}}));
         const std::vector<PrinterChoice> choices = printers.Choices("tallowin-600");
         const PrinterChoice* choice = Find(choices, c.Option);
@@ -432,7 +425,7 @@ TEST_F(CupsPrintersTest, AStoredChoiceIsCurrentAfterwards) {
 }
 
 TEST_F(CupsPrintersTest, StoringOnANewInstanceCreatesIt) {
-    SetLpoptions("Dest tallowin-600 number-up=2\n");
+    sandbox::SetLpoptions("Dest tallowin-600 number-up=2\n");
     ASSERT_TRUE(
         printers.StoreUserDefaults("tallowin-600/tall", {{"media", "na_foolscap_8.5x13in"}}));
 
@@ -470,7 +463,7 @@ TEST_F(CupsPrintersTest, RefusesWhatLpoptionsWouldRefuseAndWritesNothing) {
     const std::string before = "Dest tallowin-300 media=A4\n";
     for (const RefusedCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        SetLpoptions(before);
+        sandbox::SetLpoptions(before);
         EXPECT_FALSE(printers.StoreUserDefaults(c.Printer, c.Options));
         EXPECT_EQ(Lpoptions(), before);
     }

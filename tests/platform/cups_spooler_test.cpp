@@ -29,14 +29,6 @@ using namespace tallowin;
 
 namespace {
 
-void SetLpoptions(const std::string& content) {
-    if (content.empty()) {
-        unlink(sandbox::Home().Lpoptions().c_str());
-    } else {
-        WriteFile(sandbox::Home().Lpoptions(), content);
-    }
-}
-
 // A name no other test program prints under, so that captured jobs can be
 // told apart while other programs print on the same queues.
 std::string UniqueName(const std::string& stem, const std::string& suffix) {
@@ -160,9 +152,9 @@ class CupsSpoolerTest : public testing::Test {
 
     void SetUp() override {
         ASSERT_FALSE(sandbox::Server().empty());
-        SetLpoptions("");
+        sandbox::SetLpoptions("");
     }
-    void TearDown() override { SetLpoptions(""); }
+    void TearDown() override { sandbox::SetLpoptions(""); }
 
     // The printer, or null when Open failed; a failure always says why.
     std::unique_ptr<Printer> Open(const std::string& name) {
@@ -277,7 +269,7 @@ const GeometryCase kGeometryCases[] = {
 TEST_F(CupsSpoolerTest, ReadsThePageFromTheDestinationAndTheUsersOptions) {
     for (const GeometryCase& c : kGeometryCases) {
         SCOPED_TRACE(c.Name);
-        SetLpoptions(c.Lpoptions);
+        sandbox::SetLpoptions(c.Lpoptions);
         const std::unique_ptr<Printer> printer = Open(c.Queue);
         ASSERT_NE(printer, nullptr);
         const PageGeometry& g = printer->Geometry();
@@ -315,7 +307,7 @@ TEST_F(CupsSpoolerTest, RefusesWhatItCannotPrintOn) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        SetLpoptions(c.Lpoptions);
+        sandbox::SetLpoptions(c.Lpoptions);
         const Result<std::unique_ptr<Printer>> printer = spooler_.Open(c.Queue, never_);
         EXPECT_EQ(printer.Value, nullptr);
         EXPECT_EQ(printer.Error.Code, c.Code) << printer.Error.Reason;
@@ -384,7 +376,7 @@ TEST_F(CupsSpoolerTest, PrintsOneStreamedUnscaledJobNamedAfterTheFile) {
 }
 
 TEST_F(CupsSpoolerTest, PassesTheUsersDefaultOptionsWithTheJob) {
-    SetLpoptions("Dest tallowin-600 print-color-mode=monochrome\n");
+    sandbox::SetLpoptions("Dest tallowin-600 print-color-mode=monochrome\n");
     const std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
     ASSERT_NE(printer, nullptr);
     const std::string docName = UniqueName("mono", ".png");

@@ -17,14 +17,14 @@
 
 namespace {
 
-struct Rgb {
+struct Colour {
     int R, G, B;
 };
 
 // The four quadrants of every test image, so that a flipped, mirrored or
 // shifted image shows.
-Rgb QuadrantColour(int quadrant, bool grey) {
-    static constexpr Rgb kColours[4] = {
+Colour QuadrantColour(int quadrant, bool grey) {
+    static constexpr Colour kColours[4] = {
         {220, 30, 30}, {30, 200, 40}, {30, 40, 210}, {230, 220, 30}};
     static constexpr int kGreys[4] = {40, 100, 160, 220};
     if (grey) return {kGreys[quadrant], kGreys[quadrant], kGreys[quadrant]};
@@ -44,7 +44,7 @@ PageImage BgrxImage(int w, int h, int stride, bool grey = false) {
     std::vector<std::uint8_t> rows(static_cast<std::size_t>(stride) * (h - 1) + w * 4, 0x5a);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const Rgb c = QuadrantColour(QuadrantAt(x, y, w, h), grey);
+            const Colour c = QuadrantColour(QuadrantAt(x, y, w, h), grey);
             std::uint8_t* px = rows.data() + static_cast<std::size_t>(stride) * y + x * 4;
             px[0] = static_cast<std::uint8_t>(c.B);
             px[1] = static_cast<std::uint8_t>(c.G);
@@ -78,7 +78,7 @@ std::vector<std::uint8_t> JpegBytes(int w, int h, int bands, int orientation = 0
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(w) * h * bands);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const Rgb c = QuadrantColour(QuadrantAt(x, y, w, h), bands == 1);
+            const Colour c = QuadrantColour(QuadrantAt(x, y, w, h), bands == 1);
             std::uint8_t* px = pixels.data() + (static_cast<std::size_t>(y) * w + x) * bands;
             const int values[4] = {c.R, c.G, c.B, 0};
             for (int b = 0; b < bands; ++b) px[b] = static_cast<std::uint8_t>(values[b]);
@@ -169,7 +169,7 @@ vips::VImage Render(const std::string& pdf, int dpi, const std::string& prefix) 
     return vips::VImage::new_from_file((prefix + ".png").c_str());
 }
 
-testing::AssertionResult ColourNear(const vips::VImage& page, int x, int y, Rgb want,
+testing::AssertionResult ColourNear(const vips::VImage& page, int x, int y, Colour want,
                                     int tolerance) {
     if (x < 0 || y < 0 || x >= page.width() || y >= page.height()) {
         return testing::AssertionFailure() << "(" << x << "," << y << ") is off the page";
@@ -259,7 +259,7 @@ TEST_F(PdfPageTest, PlacesTheImageUnscaledAtTheTopLeftOfThePrintableArea) {
         const int h = static_cast<int>(std::lround(c.Height * 72.0 / c.G.Ry * s));
         const bool grey = c.Bands == 1;
         const int tolerance = jpeg ? 24 : 2;
-        const Rgb white{255, 255, 255};
+        const Colour white{255, 255, 255};
         // The first rendered pixel of the image is its top-left pixel.
         EXPECT_TRUE(ColourNear(page, x0, y0, QuadrantColour(0, grey), tolerance));
         EXPECT_TRUE(ColourNear(page, x0 + w - 1, y0 + h - 1, QuadrantColour(3, grey), tolerance));

@@ -23,14 +23,14 @@ std::vector<std::string> Files(const std::vector<PrintLogEntry>& entries) {
     return out;
 }
 
-using Names = std::vector<std::string>;
+using FileNames = std::vector<std::string>;
 
 TEST(RecentPrintLog, KeepsTheLastEntriesNewestFirstAndFiltersByFolder) {
     struct Case {
         const char* name;
         std::size_t capacity;
         std::optional<std::string> filter;
-        Names expected;
+        FileNames expected;
     };
     const Case cases[] = {
         {"all", 10, std::nullopt, {"4", "3", "2", "1"}},
@@ -71,8 +71,8 @@ TEST(TeePrintLog, HandsEveryEntryToEachLogInOrder) {
     TeePrintLog tee({&first, &second});
     tee.Record(Entry("A", "1"));
     tee.Record(Entry("A", "2"));
-    EXPECT_EQ(Files(first.Entries()), (Names{"1", "2"}));
-    EXPECT_EQ(Files(second.Recent()), (Names{"2", "1"}));
+    EXPECT_EQ(Files(first.Entries()), (FileNames{"1", "2"}));
+    EXPECT_EQ(Files(second.Recent()), (FileNames{"2", "1"}));
 }
 
 }  // namespace

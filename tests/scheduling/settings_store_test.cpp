@@ -32,7 +32,7 @@ Loaded LoadFrom(const std::string& path) {
     return result;
 }
 
-std::vector<std::string> Names(const Loaded& l) {
+std::vector<std::string> SectionNames(const Loaded& l) {
     std::vector<std::string> names;
     for (const HotFolder& f : l.folders) names.push_back(f.GetName());
     return names;
@@ -97,7 +97,7 @@ TEST_P(LoadProfile, LoadsTheExpectedFolders) {
     WriteFile(dir / "t.ini", GetParam().ini);
     const Loaded loaded = LoadFrom(dir / "t.ini");
     EXPECT_TRUE(loaded.ok);
-    EXPECT_EQ(Names(loaded), GetParam().names) << GetParam().name;
+    EXPECT_EQ(SectionNames(loaded), GetParam().names) << GetParam().name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -191,7 +191,7 @@ TEST(SettingsStore, SaveKeepsWhatItDoesNotOwnAndRemovesFoldersThatAreGone) {
     EXPECT_EQ(back.GetString("Other", "Key", ""), "Value");
     EXPECT_EQ(back.GetSectionNames(),
               (std::vector<std::string>{"Init", "HotFolder0", "HotFolder1", "Other"}));
-    EXPECT_EQ(Names(LoadFrom(path)), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(SectionNames(LoadFrom(path)), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(SettingsStore, EleventhFolderIsHotFolder10) {

@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -189,6 +190,14 @@ const std::string& PrivateHome::Path() const {
 PrivateHome& Home() {
     static PrivateHome home;
     return home;
+}
+
+void SetLpoptions(const std::string& content) {
+    if (content.empty()) {
+        unlink(Home().Lpoptions().c_str());
+    } else {
+        WriteFile(Home().Lpoptions(), content);
+    }
 }
 
 }  // namespace sandbox

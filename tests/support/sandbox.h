@@ -79,4 +79,7 @@ class PrivateHome {
 };
 PrivateHome& Home();
 
+// Writes content as the private home's lpoptions file; empty removes it.
+void SetLpoptions(const std::string& content);
+
 }  // namespace sandbox
