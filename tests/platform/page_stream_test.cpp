@@ -23,26 +23,13 @@
 #include "tests/support/legacy_page.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_page.h"
 
 using namespace tallowin;
 
 namespace {
 
 using vips::VImage;
-
-// 150 dpi, a 4 x 3.5 in sheet, the printable area 30 px from the left and
-// 60 px from the top: whole printer pixels, so placement compares exactly.
-PageGeometry TestGeometry() {
-    PageGeometry g;
-    g.Rx = g.Ry = 150;
-    g.MediaWidthPt = 288;
-    g.MediaHeightPt = 252;
-    g.LeftPt = 14.4;
-    g.TopPt = 28.8;
-    g.Pw = 540;
-    g.Ph = 420;
-    return g;
-}
 
 // Smooth gradients, a fine wave pattern and a little grain: detail that a
 // half-pixel error in resampling would show, yet no colour near white.
@@ -211,7 +198,7 @@ class PageStreamTest : public testing::TestWithParam<Case> {
 
 TEST_P(PageStreamTest, MatchesTodaysPage) {
     const Case& c = GetParam();
-    const PageGeometry g = TestGeometry();
+    const PageGeometry g = TestPageGeometry();
     const std::string image = dir_ / c.File;
     WriteImage(c, image);
 
@@ -390,7 +377,7 @@ TEST_P(TruncatedTest, FailsBeforeTheDocumentEnds) {
     std::filesystem::resize_file(cut, std::filesystem::file_size(whole) * 6 / 10);
 
     std::string bytes;
-    const Status s = StreamFile(cut, TestGeometry(), 960, 720, bytes);
+    const Status s = StreamFile(cut, TestPageGeometry(), 960, 720, bytes);
     EXPECT_FALSE(s.Ok());
     EXPECT_EQ(s.Code, HF_ERR_DAMAGED) << s.Reason;
     EXPECT_FALSE(s.Reason.empty());
@@ -415,7 +402,7 @@ TEST(PageStreamEndTest, RefusalAndStopEndThePage) {
     ASSERT_TRUE(source.Ok());
     std::size_t seen = 0;
     const Status refused =
-        StreamPage(*source.Value, TestGeometry(), [&](const unsigned char*, std::size_t n) {
+        StreamPage(*source.Value, TestPageGeometry(), [&](const unsigned char*, std::size_t n) {
             seen += n;
             return seen < 4096;
         });
@@ -426,7 +413,7 @@ TEST(PageStreamEndTest, RefusalAndStopEndThePage) {
     int asked = 0;
     std::string bytes;
     const Status stopped = StreamPage(
-        *source.Value, TestGeometry(),
+        *source.Value, TestPageGeometry(),
         [&](const unsigned char* d, std::size_t n) {
             bytes.append(reinterpret_cast<const char*>(d), n);
             return true;

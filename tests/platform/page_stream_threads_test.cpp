@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/page_stream.h"
+#include "tests/support/test_page.h"
 
 namespace tallowin {
 namespace {
@@ -59,17 +60,11 @@ class PageStreamThreadsTest : public testing::TestWithParam<Case> {};
 
 TEST_P(PageStreamThreadsTest, EndsAsTheSourceSinkAndStopSay) {
     const Case& c = GetParam();
-    PageGeometry g;
-    g.Rx = g.Ry = 150;
-    g.Pw = 540;
-    g.Ph = 420;
-    g.MediaWidthPt = 288;
-    g.MediaHeightPt = 252;
     MadeSource source(96, 200, c.Codec, c.End);
     std::string document;
     int queries = 0;
     const Status s = StreamPage(
-        source, g,
+        source, TestPageGeometry(),
         [&](const unsigned char* d, std::size_t n) {
             if (c.SinkTakes != 0 && document.size() + n > c.SinkTakes) return false;
             document.append(reinterpret_cast<const char*>(d), n);
