@@ -23,11 +23,15 @@ using namespace tallowin;
 
 namespace {
 
-struct DiskRig {
+// A hot folder on a real folder, scanned with the real lister and remover;
+// Loader reads the images (the real one, or a fake where decoding tests
+// nothing).
+template <class Loader>
+struct DiskRigWith {
     TempDir dir;
     FakeClock clock;
     PosixFolderLister lister;
-    VipsImageLoader images;
+    Loader images;
     RecordingSpooler spooler;
     PosixFileRemover remover;
     FakeLedger ledger;
@@ -36,7 +40,7 @@ struct DiskRig {
     EngineServices services{clock, lister, images, spooler, remover, ledger, log};
     HotFolder folder;
 
-    explicit DiskRig(const std::string& path = {}) : folder("Test", path, "printer", 5) {
+    explicit DiskRigWith(const std::string& path = {}) : folder("Test", path, "printer", 5) {
         if (path.empty()) folder.SetFolderPath(dir.Path());
         folder.Reset(clock);
         folder.SetRunning();
@@ -54,6 +58,7 @@ struct DiskRig {
         return nullptr;
     }
 };
+using DiskRig = DiskRigWith<VipsImageLoader>;
 
 TEST(ScanOnDisk, PathsThatAreNotFoldersAreAPathError) {
     TempDir other;
@@ -261,48 +266,30 @@ TEST(ScanOnDisk, SizeGrowingByExactly4GiBIsStillAChange) {
     // the image loader is a fake, because the real one would read all 4 GiB
     // only to refuse a file that is no image, which tests nothing here and
     // took most of this suite's time.
-    TempDir dir;
-    FakeClock clock;
-    PosixFolderLister lister;
-    FakeImageLoader images;
-    RecordingSpooler spooler;
-    PosixFileRemover remover;
-    FakeLedger ledger;
-    RecordingLog log;
-    StopFlag stop;
-    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
-    HotFolder folder("Test", dir.Path(), "printer", 5);
-    folder.Reset(clock);
-    folder.SetRunning();
-    const auto scan = [&] {
-        clock.Advance(5001);
-        folder.Scan(services, stop);
-    };
+    DiskRigWith<FakeImageLoader> rig;
     const auto mark = [&]() -> std::optional<FileMark> {
-        for (const FileEntry& e : folder.GetFiles()) {
-            if (e.Name == "sparse.bin") return e.Mark;
-        }
-        return std::nullopt;
+        const FileEntry* e = rig.File("sparse.bin");
+        return e ? std::optional<FileMark>(e->Mark) : std::nullopt;
     };
 
-    const std::string path = dir / "sparse.bin";
+    const std::string path = rig.dir / "sparse.bin";
     WriteFile(path, "0123456789");
-    scan();
+    rig.Scan();
     ASSERT_EQ(truncate(path.c_str(), (off_t{1} << 32) + 10), 0);
-    const Listing listing = lister.List(dir.Path());
+    const Listing listing = rig.lister.List(rig.dir.Path());
     ASSERT_EQ(listing.size(), 1u);
     EXPECT_EQ(listing[0].Size, 10u);
     EXPECT_EQ(listing[0].Identity.Size, (std::uint64_t{1} << 32) + 10);
 
-    scan();
+    rig.Scan();
     EXPECT_EQ(mark(), FileMark::Waiting);
-    EXPECT_TRUE(images.Loaded().empty());
-    scan();
+    EXPECT_TRUE(rig.images.Loaded().empty());
+    rig.Scan();
     // Settled now: handed to the print job (which refuses it: it is no
     // image) and kept.
     EXPECT_EQ(mark(), FileMark::Handled);
-    EXPECT_EQ(images.Loaded(), std::vector<std::string>{path});
-    EXPECT_TRUE(spooler.Jobs().empty());
+    EXPECT_EQ(rig.images.Loaded(), std::vector<std::string>{path});
+    EXPECT_TRUE(rig.spooler.Jobs().empty());
     EXPECT_TRUE(FileExists(path));
 }
 
