@@ -86,7 +86,7 @@ class RowDriver {
 };
 
 // vips_resize rounds its output size itself: trim, or repeat the edge
-// pixels, to the exact size (as the image adapter does).
+// pixels, to the exact size.
 VImage ToExactSize(VImage in, int width, int height) {
     if (in.width() > width || in.height() > height) {
         in = in.crop(0, 0, std::min(in.width(), width), std::min(in.height(), height));
