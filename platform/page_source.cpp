@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/jpeg_rows.h"
 #include "platform/linear_resampler.h"
 #include "platform/vips_colour.h"
 
@@ -244,6 +245,52 @@ class VipsPageSource final : public PageSource {
     VImage rgb_;  // the decoded image, three 8-bit sRGB bands
 };
 
+// An upright JPEG without a colour profile: libjpeg's rows go straight into
+// LinearResampler, with no libvips in between (see JpegRows). The pixels
+// are the libvips path's, bit for bit, so only sizes LinearResampler
+// handles come here: where libvips' resize would shrink first, a page
+// resampled any other way strays from today's beyond what its JPEG
+// re-encoding leaves room for.
+class JpegPageSource final : public PageSource {
+  public:
+    JpegPageSource(std::unique_ptr<JpegRows> rows, std::string loader, int storedW, int storedH,
+                   int width, int height)
+        : rows_(std::move(rows)) {
+        loader_ = std::move(loader);
+        storedWidth_ = storedW;
+        storedHeight_ = storedH;
+        width_ = width;
+        height_ = height;
+        codec_ = PageCodec::Dct;
+    }
+
+    Status Pump(const RowSink& row) override {
+        try {
+            const int w = rows_->Width(), h = rows_->Height();
+            if (w == width_ && h == height_) return rows_->Read(row);
+            LinearResampler resampler(w, h, width_, height_);
+            int y = 0;
+            Status s =
+                rows_->Read([&](const unsigned char* r) { return resampler.Push(y++, r, row); });
+            if (s.Ok() && resampler.RowsOut() != height_) {
+                return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
+            }
+            return s;
+        } catch (...) {
+            return Status::Failure(HF_ERR_JOB_FAILED, "the page's rows could not be taken");
+        }
+    }
+
+  private:
+    std::unique_ptr<JpegRows> rows_;
+};
+
+// True when libvips found an ICC profile in the file: its colours are then
+// converted to sRGB, which only the libvips path does.
+bool HasProfile(const VImage& in) {
+    return vips_image_get_typeof(in.get_image(), VIPS_META_ICC_NAME) != 0;
+}
+
 Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
     Result<std::unique_ptr<PageSource>> result;
     VSource source = VSource::new_from_descriptor(fd);
@@ -277,6 +324,15 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
         // The shrink applies to the stored image, before it is turned.
         const int shrink = SwapsAxes(orientation) ? JpegShrink(storedW, storedH, height, width)
                                                   : JpegShrink(storedW, storedH, width, height);
+        if (orientation == 1 && !HasProfile(in) &&
+            LinearResampler::Handles(storedW / shrink, storedH / shrink, width, height)) {
+            if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink);
+                rows && rows->Width() * shrink == storedW && rows->Height() * shrink == storedH) {
+                result.Value = std::make_unique<JpegPageSource>(
+                    std::move(rows), std::move(loaderName), storedW, storedH, width, height);
+                return result;
+            }
+        }
         if (shrink > 1) {
             in = VImage::jpegload_source(source, VImage::option()
                                                      ->set("shrink", shrink)

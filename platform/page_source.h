@@ -3,7 +3,10 @@
 //
 // Decoding streams: libvips reads the file sequentially and only the rows a
 // strip needs are held, plus the resampler's few rows. libvips' thread pool
-// computes the strips, so its buffers are reused from strip to strip.
+// computes the strips, so its buffers are reused from strip to strip. An
+// upright JPEG without a colour profile that LinearResampler can take to
+// its size is decoded by libjpeg straight into the resampler instead (see
+// JpegRows): the same pixels, without libvips' copies.
 // Resampling is LinearResampler, which gives what libvips' linear resize
 // (the image adapter's) gives at a fraction of the cost, or libvips' resize
 // itself for reductions by 2 or more. A JPEG reduced by 10 or more is
@@ -54,9 +57,9 @@ class PageSource {
     using RowSink = std::function<bool(const unsigned char* row)>;
 
     // Decodes and resamples the page, giving its rows to row in order, top
-    // to bottom, from one libvips thread at a time (not necessarily the
-    // caller's). Fails with HF_ERR_DAMAGED, libvips' words as reason, when
-    // the pixels turn out damaged or truncated, and with HF_ERR_UNREACHABLE
+    // to bottom, from one thread at a time (the caller's, or libvips').
+    // Fails with HF_ERR_DAMAGED, the decoder's words as reason, when the
+    // pixels turn out damaged or truncated, and with HF_ERR_UNREACHABLE
     // when row stopped it. Call once.
     virtual Status Pump(const RowSink& row) = 0;
 

@@ -54,6 +54,7 @@ struct Case {
     int StoredW, StoredH;  // as written
     int Tw, Th;            // upright size on paper
     PageCodec Codec;
+    const char* SaveOptions = "";  // libvips' save options, "[Q=95]"
 };
 
 void WriteImage(const Case& c, const std::string& path) {
@@ -90,7 +91,7 @@ void WriteImage(const Case& c, const std::string& path) {
         img = img.copy();
         img.set(VIPS_META_ORIENTATION, c.Orientation);
     }
-    img.write_to_file(path.c_str());
+    img.write_to_file((path + c.SaveOptions).c_str());
 }
 
 std::string RunTool(const std::string& command) {
@@ -269,6 +270,13 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"JpegReduce", "a.jpg", Kind::Rgb, 1, 640, 480, 480, 360, PageCodec::Dct},
         Case{"JpegSameSize", "a.jpg", Kind::Rgb, 1, 480, 360, 480, 360, PageCodec::Dct},
         Case{"JpegGrey", "a.jpg", Kind::Grey, 1, 400, 300, 480, 360, PageCodec::Dct},
+        // libjpeg decodes these straight into the resampler: progressive,
+        // no chroma subsampling (quality 90 and up), restart markers.
+        Case{"JpegProgressive", "a.jpg", Kind::Rgb, 1, 400, 300, 480, 360, PageCodec::Dct,
+             "[interlace]"},
+        Case{"JpegFullChroma", "a.jpg", Kind::Rgb, 1, 401, 299, 481, 359, PageCodec::Dct, "[Q=95]"},
+        Case{"JpegRestarts", "a.jpg", Kind::Rgb, 1, 640, 480, 520, 390, PageCodec::Dct,
+             "[subsample-mode=on,restart-interval=2]"},
         Case{"PngEnlargeLossless", "a.png", Kind::Rgb, 1, 400, 300, 480, 360, PageCodec::FlateUp},
         Case{"PngReduceLossless", "a.png", Kind::Rgb, 1, 700, 500, 480, 343, PageCodec::FlateUp},
         // Beyond the resampler: left to libvips' resize.

@@ -1,0 +1,52 @@
+// A JPEG file's rows decoded by libjpeg-turbo straight into the caller's
+// hands, top to bottom, 8-bit RGB. libvips' loader gives the same pixels
+// (it calls the same library with the same settings) but passes every row
+// through its caches and worker threads, which for a large photo costs
+// half as much again as the decoding itself; a page that takes each row
+// once needs none of that.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "engine/status.h"
+
+namespace tallowin {
+
+class JpegRows {
+  public:
+    // Takes one decoded row (Width() * 3 bytes, valid during the call);
+    // false stops the decoding.
+    using RowSink = std::function<bool(const unsigned char* row)>;
+
+    // Reads the header of the JPEG on a duplicate of fd, from the file's
+    // start whatever fd's offset (the caller keeps fd). shrink: 1, 2, 4 or
+    // 8, libjpeg's DCT scaling. Null for what this reader leaves to
+    // libvips: a header it cannot read, CMYK or YCCK colour, a size that
+    // does not divide by shrink.
+    static std::unique_ptr<JpegRows> Open(int fd, int shrink);
+
+    ~JpegRows();
+    JpegRows(const JpegRows&) = delete;
+    JpegRows& operator=(const JpegRows&) = delete;
+
+    // The decoded size, shrink applied.
+    int Width() const;
+    int Height() const;
+
+    // Decodes the rows in order into row. As libvips' loader does when
+    // told to fail on errors: a file that ends early, or that libjpeg
+    // cannot decode at all, fails with HF_ERR_DAMAGED and libjpeg's words;
+    // data libjpeg reports as corrupt but decodes is printed as decoded.
+    // HF_ERR_UNREACHABLE when row stopped it. Call once.
+    Status Read(const RowSink& row);
+
+    struct Decoder;  // libjpeg's state, in the source file
+
+  private:
+    explicit JpegRows(std::unique_ptr<Decoder> decoder);
+
+    std::unique_ptr<Decoder> decoder_;
+};
+
+}  // namespace tallowin
