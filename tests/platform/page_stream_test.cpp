@@ -4,6 +4,7 @@
 // gives a failure and never a complete document.
 #include "platform/page_stream.h"
 
+#include "platform/jpeg_rows.h"
 #include "platform/linear_resampler.h"
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -286,6 +288,7 @@ INSTANTIATE_TEST_SUITE_P(
         // any colour), and the rest reduced linearly.
         Case{"JpegReduceBy2_5", "a.jpg", Kind::Rgb, 1, 1200, 900, 480, 360, PageCodec::Dct},
         Case{"JpegReduceBy3_3", "a.jpg", Kind::Rgb, 1, 1600, 1200, 480, 360, PageCodec::Dct},
+        Case{"JpegReduceBy5", "a.jpg", Kind::Rgb, 1, 2400, 1800, 480, 360, PageCodec::Dct},
         Case{"JpegReduceBy9_9", "a.jpg", Kind::Rgb, 1, 1984, 1488, 200, 150, PageCodec::Dct},
         Case{"JpegShrinkBy4", "a.jpg", Kind::Rgb, 1, 2000, 1500, 200, 150, PageCodec::Dct},
         Case{"JpegShrinkBy8", "a.jpg", Kind::Rgb, 1, 3200, 2400, 200, 150, PageCodec::Dct},
@@ -430,6 +433,50 @@ TEST(PageStreamEndTest, RefusalAndStopEndThePage) {
     EXPECT_EQ(stopped.Code, HF_ERR_UNREACHABLE);
     EXPECT_EQ(bytes.find("%%EOF"), std::string::npos);
     ::close(fd);
+}
+
+// The JPEG reader on its own: libvips' loader's pixels bit for bit, a cut
+// file failing as damaged, and what it leaves to libvips.
+TEST(JpegRowsTest, GivesTheLoadersPixelsAndFailsCutFiles) {
+    ASSERT_EQ(VIPS_INIT("page_stream_test"), 0);
+    TempDir dir;
+    const std::string path = dir / "a.jpg", cut = dir / "cut.jpg", cmyk = dir / "cmyk.jpg";
+    Photo(640, 45).write_to_file(path.c_str());
+    Photo(64, 48)
+        .bandjoin_const({0})
+        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_CMYK))
+        .write_to_file(cmyk.c_str());
+    std::filesystem::copy_file(path, cut);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(path) / 2);
+    const auto open = [](const std::string& file, int shrink = 1) {
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink);
+        ::close(fd);  // the reader keeps its own descriptor
+        return rows;
+    };
+
+    std::vector<unsigned char> mine;
+    ASSERT_TRUE(open(path)
+                    ->Read([&](const unsigned char* r) {
+                        mine.insert(mine.end(), r, r + 640 * 3);
+                        return true;
+                    })
+                    .Ok());
+    std::size_t size = 0;
+    const VImage loaded = VImage::new_from_file(path.c_str());
+    const std::unique_ptr<unsigned char, decltype(&g_free)> theirs(
+        static_cast<unsigned char*>(loaded.write_to_memory(&size)), &g_free);
+    ASSERT_EQ(mine.size(), size);
+    EXPECT_EQ(std::memcmp(mine.data(), theirs.get(), size), 0);
+
+    int rows = 0;
+    const Status cutShort = open(cut)->Read([&](const unsigned char*) { return ++rows > 0; });
+    EXPECT_EQ(cutShort.Code, HF_ERR_DAMAGED);
+    EXPECT_LT(rows, 45);
+
+    EXPECT_EQ(open(cmyk), nullptr);
+    EXPECT_EQ(open(path, 3), nullptr);  // no DCT scaling libvips offers
+    EXPECT_EQ(open(path, 2), nullptr);  // 45 rows do not halve
 }
 
 TEST(PageSourceTest, RefusesWhatIsNoImage) {
