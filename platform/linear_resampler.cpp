@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/vector_clones.h"
+
 namespace tallowin {
 
 bool LinearResampler::Handles(int sw, int sh, int dw, int dh) {
@@ -79,17 +81,6 @@ LinearResampler::Taps LinearResampler::AxisTaps(int from, int to, bool enlarging
     }
     return taps;
 }
-
-// The two passes are the resampler's whole cost; where the processor has
-// AVX2 the compiler's vectorised copy of each runs instead of the SSE2 one.
-// Not under ThreadSanitizer: the clones are chosen by an ifunc resolver that
-// the dynamic loader runs before the sanitizer's runtime has started, and
-// the instrumented resolver crashes the program at load.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_THREAD__)
-#define TALLOWIN_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TALLOWIN_VECTOR_CLONES
-#endif
 
 // Each source pixel is spread into one 64-bit word, R, G, B in 16-bit
 // lanes, so one multiply-add weighs all three channels: the weights sum to

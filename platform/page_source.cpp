@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/jpeg_rows.h"
+#include "platform/linear_reducer.h"
 #include "platform/linear_resampler.h"
 #include "platform/vips_colour.h"
 
@@ -246,11 +247,10 @@ class VipsPageSource final : public PageSource {
 };
 
 // An upright JPEG without a colour profile: libjpeg's rows go straight into
-// LinearResampler, with no libvips in between (see JpegRows). The pixels
-// are the libvips path's, bit for bit, so only sizes LinearResampler
-// handles come here: where libvips' resize would shrink first, a page
-// resampled any other way strays from today's beyond what its JPEG
-// re-encoding leaves room for.
+// LinearResampler, or for reductions by 2 or more into LinearReducer, with no
+// libvips in between (see JpegRows). The rows are the libvips path's
+// (LinearReducer's bit for bit), so only the sizes these two take come
+// here.
 class JpegPageSource final : public PageSource {
   public:
     JpegPageSource(std::unique_ptr<JpegRows> rows, std::string loader, int storedW, int storedH,
@@ -264,24 +264,39 @@ class JpegPageSource final : public PageSource {
         codec_ = PageCodec::Dct;
     }
 
+    // True when the decoded rows (decodedW x decodedH) can be brought to
+    // the page's size here.
+    static bool Takes(int decodedW, int decodedH, int width, int height) {
+        return LinearResampler::Handles(decodedW, decodedH, width, height) ||
+               LinearReducer::Handles(decodedW, decodedH, width, height);
+    }
+
     Status Pump(const RowSink& row) override {
         try {
             const int w = rows_->Width(), h = rows_->Height();
             if (w == width_ && h == height_) return rows_->Read(row);
-            LinearResampler resampler(w, h, width_, height_);
-            int y = 0;
-            Status s =
-                rows_->Read([&](const unsigned char* r) { return resampler.Push(y++, r, row); });
-            if (s.Ok() && resampler.RowsOut() != height_) {
-                return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
+            if (LinearResampler::Handles(w, h, width_, height_)) {
+                LinearResampler resampler(w, h, width_, height_);
+                return Through(resampler, row);
             }
-            return s;
+            LinearReducer reducer(w, h, width_, height_);
+            return Through(reducer, row);
         } catch (...) {
             return Status::Failure(HF_ERR_JOB_FAILED, "the page's rows could not be taken");
         }
     }
 
   private:
+    template <typename Resampler>
+    Status Through(Resampler& resampler, const RowSink& row) {
+        int y = 0;
+        Status s = rows_->Read([&](const unsigned char* r) { return resampler.Push(y++, r, row); });
+        if (s.Ok() && resampler.RowsOut() != height_) {
+            return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
+        }
+        return s;
+    }
+
     std::unique_ptr<JpegRows> rows_;
 };
 
@@ -325,7 +340,7 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
         const int shrink = SwapsAxes(orientation) ? JpegShrink(storedW, storedH, height, width)
                                                   : JpegShrink(storedW, storedH, width, height);
         if (orientation == 1 && !HasProfile(in) &&
-            LinearResampler::Handles(storedW / shrink, storedH / shrink, width, height)) {
+            JpegPageSource::Takes(storedW / shrink, storedH / shrink, width, height)) {
             if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink);
                 rows && rows->Width() * shrink == storedW && rows->Height() * shrink == storedH) {
                 result.Value = std::make_unique<JpegPageSource>(

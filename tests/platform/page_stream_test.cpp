@@ -5,6 +5,7 @@
 #include "platform/page_stream.h"
 
 #include "platform/jpeg_rows.h"
+#include "platform/linear_reducer.h"
 #include "platform/linear_resampler.h"
 
 #include <fcntl.h>
@@ -357,6 +358,52 @@ INSTANTIATE_TEST_SUITE_P(
                     ResampleCase{401, 299, 402, 300}, ResampleCase{640, 480, 480, 360},
                     ResampleCase{700, 500, 351, 251}, ResampleCase{400, 300, 400, 200},
                     ResampleCase{300, 400, 450, 400}, ResampleCase{333, 222, 200, 130}));
+
+// The reducer against vips_resize with the linear kernel: the same bytes,
+// for reductions by 2 to 16 (a box first from 4, a box alone at exactly
+// 4), one axis kept, odd sizes, factors apart.
+TEST(LinearReducerTest, GivesVipsResizesBytes) {
+    ASSERT_EQ(VIPS_INIT("page_stream_test"), 0);
+    for (const ResampleCase c :
+         {ResampleCase{1200, 900, 480, 360}, ResampleCase{1600, 1200, 480, 360},
+          ResampleCase{1000, 1000, 300, 280}, ResampleCase{640, 480, 200, 480},
+          ResampleCase{701, 503, 190, 170}, ResampleCase{640, 480, 400, 200},
+          ResampleCase{999, 777, 251, 259}, ResampleCase{2400, 1800, 480, 360},
+          ResampleCase{2001, 1503, 200, 150}, ResampleCase{1603, 1201, 100, 300},
+          ResampleCase{1000, 800, 250, 200}}) {
+        ASSERT_TRUE(LinearReducer::Handles(c.Sw, c.Sh, c.Dw, c.Dh));
+        const VImage source = Photo(c.Sw, c.Sh).copy_memory();
+        std::size_t size = 0;
+        const std::unique_ptr<unsigned char, decltype(&g_free)> pixels(
+            static_cast<unsigned char*>(source.write_to_memory(&size)), &g_free);
+        std::vector<unsigned char> mine;
+        LinearReducer reducer(c.Sw, c.Sh, c.Dw, c.Dh);
+        for (int y = 0; y < c.Sh; ++y) {
+            ASSERT_TRUE(reducer.Push(y, pixels.get() + static_cast<std::size_t>(y) * c.Sw * 3,
+                                     [&](const unsigned char* row) {
+                                         mine.insert(mine.end(), row, row + c.Dw * 3);
+                                         return true;
+                                     }));
+        }
+        ASSERT_EQ(reducer.RowsOut(), c.Dh);
+        const VImage want = source.resize(static_cast<double>(c.Dw) / c.Sw,
+                                          VImage::option()
+                                              ->set("vscale", static_cast<double>(c.Dh) / c.Sh)
+                                              ->set("kernel", VIPS_KERNEL_LINEAR));
+        std::size_t wantSize = 0;
+        const std::unique_ptr<unsigned char, decltype(&g_free)> theirs(
+            static_cast<unsigned char*>(
+                want.crop(0, 0, std::min(want.width(), c.Dw), std::min(want.height(), c.Dh))
+                    .write_to_memory(&wantSize)),
+            &g_free);
+        ASSERT_EQ(want.width(), c.Dw);
+        ASSERT_EQ(want.height(), c.Dh);
+        ASSERT_EQ(wantSize, mine.size());
+        std::size_t differ = 0;
+        for (std::size_t i = 0; i < wantSize; ++i) differ += mine[i] != theirs.get()[i];
+        EXPECT_EQ(differ, 0u) << c.Sw << "x" << c.Sh << " to " << c.Dw << "x" << c.Dh;
+    }
+}
 
 TEST(LinearResamplerHandlesTest, LeavesToLibvipsWhatItDoesNotCopy) {
     struct Row {
