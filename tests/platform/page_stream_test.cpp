@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -430,6 +432,44 @@ TEST_P(TruncatedTest, FailsBeforeTheDocumentEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, TruncatedTest, testing::Values("jpg", "png"));
+
+// Damage anywhere in a JPEG, bytes changed or the file cut short, in its
+// header or its data, as libjpeg meets it straight or through libvips: the
+// page either completes or fails as damaged or as no image, never
+// complete after a failure, and nothing crashes or hangs. Deterministic, so
+// a failure repeats.
+TEST(DamagedJpegTest, EveryDamageEndsInAPageOrADamagedFile) {
+    ASSERT_EQ(VIPS_INIT("page_stream_test"), 0);
+    TempDir dir;
+    const std::string whole = dir / "whole.jpg", hurt = dir / "hurt.jpg";
+    Photo(320, 240).write_to_file(whole.c_str());
+    std::string bytes;
+    {
+        std::ifstream in(whole, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    for (int round = 0; round < 40; ++round) {
+        std::string damaged = bytes;
+        if (round % 3 == 2) {
+            damaged.resize(next() % damaged.size());  // cut short anywhere
+        } else {
+            for (int k = 0; k < 1 + round % 4; ++k) {
+                damaged[next() % damaged.size()] = static_cast<char>(next() >> 24);
+            }
+        }
+        Save(hurt, damaged);
+        std::string page;
+        const Status s = StreamFile(hurt, TestPageGeometry(), 400, 300, page);
+        EXPECT_TRUE(s.Ok() || s.Code == HF_ERR_DAMAGED || s.Code == HF_ERR_NOT_IMAGE ||
+                    s.Code == HF_ERR_TOO_LARGE)
+            << "round " << round << ": " << s.Code << " " << s.Reason;
+        if (!s.Ok()) {
+            EXPECT_EQ(page.find("%%EOF"), std::string::npos) << "round " << round;
+        }
+    }
+}
 
 // A sink that refuses, or a stop, ends the page with a failure and both
 // threads ended.
