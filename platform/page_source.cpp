@@ -131,6 +131,136 @@ int JpegShrink(int storedW, int storedH, int targetW, int targetH) {
     return 1;
 }
 
+// Gives the rows of a stored image (w x h, three bytes a pixel) as it is
+// seen upright under EXIF orientation 1..8, as libvips' autorot turns it,
+// one row at a time: upright pixel (x, y) is stored pixel Base + x * Dx +
+// y * Dy.
+class UprightRows {
+  public:
+    UprightRows(const std::vector<unsigned char>& stored, int w, int h, int orientation)
+        : stored_(stored),
+          width_(SwapsAxes(orientation) ? h : w),
+          height_(SwapsAxes(orientation) ? w : h),
+          block_(static_cast<std::size_t>(width_) * 3 * kBlock) {
+        const Walk& walk = kWalks[orientation >= 1 && orientation <= 8 ? orientation : 1];
+        base_ = walk.Right * (w - 1) + walk.Bottom * static_cast<std::ptrdiff_t>(h - 1) * w;
+        dx_ = walk.AcrossX + static_cast<std::ptrdiff_t>(walk.AcrossY) * w;
+        dy_ = walk.DownX + static_cast<std::ptrdiff_t>(walk.DownY) * w;
+    }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+
+    // Row y of the upright image (Width() * 3 bytes), valid until the next
+    // call.
+    const unsigned char* Row(int y) {
+        const unsigned char* stored = stored_.data();
+        if (dx_ == 1 || dx_ == -1) {  // a stored row, read as it lies
+            std::ptrdiff_t at = base_ + dy_ * y;
+            for (int x = 0; x < width_; ++x, at += dx_) {
+                std::memcpy(&block_[static_cast<std::size_t>(x) * 3], stored + at * 3, 3);
+            }
+            return block_.data();
+        }
+        // Turned a quarter, an upright row is a stored column: kBlock of
+        // them are made at once, so that the stored rows are read in runs
+        // rather than a pixel a row.
+        if (y < first_ || y >= first_ + kBlock) {
+            first_ = y;
+            const int rows = std::min(kBlock, height_ - y);
+            for (int x = 0; x < width_; ++x) {
+                const std::ptrdiff_t at = base_ + dx_ * x + dy_ * y;
+                for (int k = 0; k < rows; ++k) {
+                    std::memcpy(&block_[(static_cast<std::size_t>(k) * width_ + x) * 3],
+                                stored + (at + dy_ * k) * 3, 3);
+                }
+            }
+        }
+        return &block_[static_cast<std::size_t>(y - first_) * width_ * 3];
+    }
+
+  private:
+    // Per orientation: whether upright (0, 0) is stored at the right and at
+    // the bottom, and the stored step (pixels across, rows down) for one
+    // upright pixel across and for one upright row down.
+    struct Walk {
+        int Right, Bottom, AcrossX, AcrossY, DownX, DownY;
+    };
+    static constexpr Walk kWalks[9] = {{},
+                                       {0, 0, 1, 0, 0, 1},
+                                       {1, 0, -1, 0, 0, 1},
+                                       {1, 1, -1, 0, 0, -1},
+                                       {0, 1, 1, 0, 0, -1},
+                                       {0, 0, 0, 1, 1, 0},
+                                       {0, 1, 0, -1, 1, 0},
+                                       {1, 1, 0, -1, -1, 0},
+                                       {1, 0, 0, 1, -1, 0}};
+
+    static constexpr int kBlock = 16;
+
+    const std::vector<unsigned char>& stored_;
+    const int width_, height_;
+    std::ptrdiff_t base_ = 0, dx_ = 1, dy_ = 1;
+    std::vector<unsigned char> block_;  // kBlock upright rows from first_
+    int first_ = -kBlock;
+};
+
+// How a page source gives rows: all of them to the sink, or a failure.
+using RowPump = std::function<Status(const PageSource::RowSink&)>;
+
+// Reads w x h rows into one buffer, all of them or a failure.
+Status Gather(const RowPump& pump, int w, int h, std::vector<unsigned char>& into) {
+    const std::size_t rowBytes = static_cast<std::size_t>(w) * 3;
+    into.resize(rowBytes * static_cast<std::size_t>(h));
+    std::size_t filled = 0;
+    Status s = pump([&](const unsigned char* r) {
+        if (filled + rowBytes > into.size()) return false;
+        std::memcpy(into.data() + filled, r, rowBytes);
+        filled += rowBytes;
+        return true;
+    });
+    if (s.Ok() && filled != into.size()) {
+        return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
+    }
+    return s;
+}
+
+Status Stopped() {
+    return Status::Failure(HF_ERR_UNREACHABLE, "the page was stopped");
+}
+
+// An image stored turned and enlarged: the whole source (w x h, from
+// source) held, turned upright and enlarged from there to pw x ph, as if
+// enlarged in the stored orientation and then turned: on an upright axis
+// that runs against its stored one, the resampler samples mirrored.
+Status PumpTurnedSource(const RowPump& source, int w, int h, int orientation, int pw, int ph,
+                        const PageSource::RowSink& row) {
+    std::vector<unsigned char> stored;
+    if (Status s = Gather(source, w, h, stored); !s.Ok()) return s;
+    UprightRows upright(stored, w, h, orientation);
+    const int o = orientation;
+    const bool mirrorX = o == 2 || o == 3 || o == 6 || o == 7;
+    const bool mirrorY = o == 3 || o == 4 || o == 7 || o == 8;
+    LinearResampler resampler(upright.Width(), upright.Height(), pw, ph, mirrorX, mirrorY);
+    for (int y = 0; y < upright.Height(); ++y) {
+        if (!resampler.Push(y, upright.Row(y), row)) return Stopped();
+    }
+    if (resampler.RowsOut() != ph) return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
+    return Status::Success();
+}
+
+// An image stored turned otherwise: its page made in the stored
+// orientation (w x h, from stage) into memory, then given turned.
+Status PumpTurnedPage(const RowPump& stage, int w, int h, int orientation,
+                      const PageSource::RowSink& row) {
+    std::vector<unsigned char> page;
+    if (Status s = Gather(stage, w, h, page); !s.Ok()) return s;
+    UprightRows upright(page, w, h, orientation);
+    for (int y = 0; y < upright.Height(); ++y) {
+        if (!row(upright.Row(y))) return Stopped();
+    }
+    return Status::Success();
+}
+
 class VipsPageSource final : public PageSource {
   public:
     // decoded may be shrunk on load; storedW x storedH is the file's own size.
@@ -151,7 +281,22 @@ class VipsPageSource final : public PageSource {
     Status Pump(const RowSink& row) override {
         try {
             if (orientation_ == 1) return Stage(row);
-            return EnlargesTurned() ? PumpTurnedSource(row) : PumpTurned(row);
+            // Once its rows are held, the decoder and its buffers are done.
+            const RowPump stage = [this](const RowSink& r) {
+                Status s = Stage(r);
+                rgb_ = VImage();
+                return s;
+            };
+            if (!EnlargesTurned()) {
+                return PumpTurnedPage(stage, storedTargetW_, storedTargetH_, orientation_, row);
+            }
+            const RowPump decoded = [this](const RowSink& r) {
+                Status s = RowDriver(r, nullptr).Run(rgb_);
+                rgb_ = VImage();
+                return s;
+            };
+            return PumpTurnedSource(decoded, rgb_.width(), rgb_.height(), orientation_, width_,
+                                    height_, row);
         } catch (const VError&) {
         } catch (const std::exception&) {
         }
@@ -190,114 +335,83 @@ class VipsPageSource final : public PageSource {
                                         storedTargetH_);
     }
 
-    // Decodes the whole source into memory, turns it upright and enlarges
-    // it from there, giving the rows as they are made. The page is as if
-    // enlarged in the stored orientation and then turned (today's order):
-    // on an upright axis that runs against its stored one, the resampler
-    // samples mirrored.
-    Status PumpTurnedSource(const RowSink& row) {
-        VImage stored = rgb_.copy_memory();
-        rgb_ = VImage();  // the decoder and its buffers are done
-        stored.set(VIPS_META_ORIENTATION, orientation_);
-        const VImage upright = stored.autorot();
-        // Orientations 2, 3, 6 and 7 run the upright x axis backwards
-        // through the stored image; 3, 4, 7 and 8 the upright y axis.
-        const bool mirrorX =
-            orientation_ == 2 || orientation_ == 3 || orientation_ == 6 || orientation_ == 7;
-        const bool mirrorY =
-            orientation_ == 3 || orientation_ == 4 || orientation_ == 7 || orientation_ == 8;
-        LinearResampler resampler(upright.width(), upright.height(), width_, height_, mirrorX,
-                                  mirrorY);
-        Status s = RowDriver(row, &resampler).Run(upright);
-        if (s.Ok() && resampler.RowsOut() != height_) {
-            return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
-        }
-        return s;
-    }
-
-    // Resamples the whole page in its stored orientation into memory, then
-    // gives the turned rows.
-    Status PumpTurned(const RowSink& row) {
-        const std::size_t rowBytes = static_cast<std::size_t>(storedTargetW_) * 3;
-        std::vector<unsigned char> page(rowBytes * static_cast<std::size_t>(storedTargetH_));
-        std::size_t filled = 0;
-        Status s = Stage([&](const unsigned char* r) {
-            if (filled + rowBytes > page.size()) return false;
-            std::memcpy(page.data() + filled, r, rowBytes);
-            filled += rowBytes;
-            return true;
-        });
-        if (!s.Ok()) return s;
-        if (filled != page.size()) return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
-        rgb_ = VImage();  // the decoder and its buffers are done
-        VImage stored = VImage::new_from_memory(page.data(), page.size(), storedTargetW_,
-                                                storedTargetH_, 3, VIPS_FORMAT_UCHAR);
-        stored.set(VIPS_META_ORIENTATION, orientation_);
-        const VImage upright = stored.autorot();
-        if (upright.width() != width_ || upright.height() != height_) {
-            return Status::Failure(HF_ERR_DAMAGED, "the image could not be turned");
-        }
-        return RowDriver(row, nullptr).Run(upright);
-    }
-
     VSource source_;  // holds the duplicate descriptor the decoder reads
     const int orientation_;
     int storedTargetW_ = 0, storedTargetH_ = 0;
     VImage rgb_;  // the decoded image, three 8-bit sRGB bands
 };
 
-// An upright JPEG without a colour profile: libjpeg's rows go straight into
-// LinearResampler, or for reductions by 2 or more into LinearReducer, with no
-// libvips in between (see JpegRows). The rows are the libvips path's
+// A JPEG without a colour profile: libjpeg's rows go straight into
+// LinearResampler, or for reductions by 2 or more into LinearReducer, with
+// no libvips in between (see JpegRows). The rows are the libvips path's
 // (LinearReducer's bit for bit), so only the sizes these two take come
-// here.
+// here. A JPEG stored turned is turned in memory as on the libvips path:
+// its source held whole when it is enlarged, else its page.
 class JpegPageSource final : public PageSource {
   public:
     JpegPageSource(std::unique_ptr<JpegRows> rows, std::string loader, int storedW, int storedH,
-                   int width, int height)
-        : rows_(std::move(rows)) {
+                   int width, int height, int orientation)
+        : rows_(std::move(rows)), orientation_(orientation) {
         loader_ = std::move(loader);
         storedWidth_ = storedW;
         storedHeight_ = storedH;
         width_ = width;
         height_ = height;
         codec_ = PageCodec::Dct;
+        storedTargetW_ = SwapsAxes(orientation) ? height : width;
+        storedTargetH_ = SwapsAxes(orientation) ? width : height;
     }
 
-    // True when the decoded rows (decodedW x decodedH) can be brought to
-    // the page's size here.
-    static bool Takes(int decodedW, int decodedH, int width, int height) {
-        return LinearResampler::Handles(decodedW, decodedH, width, height) ||
-               LinearReducer::Handles(decodedW, decodedH, width, height);
+    // True when the decoded rows (decodedW x decodedH, stored orientation)
+    // can be brought to the page's size in the stored orientation
+    // (targetW x targetH) here.
+    static bool Takes(int decodedW, int decodedH, int targetW, int targetH) {
+        return LinearResampler::Handles(decodedW, decodedH, targetW, targetH) ||
+               LinearReducer::Handles(decodedW, decodedH, targetW, targetH);
     }
 
     Status Pump(const RowSink& row) override {
         try {
+            if (orientation_ == 1) return Stage(row);
             const int w = rows_->Width(), h = rows_->Height();
-            if (w == width_ && h == height_) return rows_->Read(row);
-            if (LinearResampler::Handles(w, h, width_, height_)) {
-                LinearResampler resampler(w, h, width_, height_);
-                return Through(resampler, row);
+            if (storedTargetW_ >= w && storedTargetH_ >= h &&
+                LinearResampler::Handles(w, h, storedTargetW_, storedTargetH_)) {
+                return PumpTurnedSource([this](const RowSink& r) { return rows_->Read(r); }, w, h,
+                                        orientation_, width_, height_, row);
             }
-            LinearReducer reducer(w, h, width_, height_);
-            return Through(reducer, row);
+            return PumpTurnedPage([this](const RowSink& r) { return Stage(r); }, storedTargetW_,
+                                  storedTargetH_, orientation_, row);
         } catch (...) {
             return Status::Failure(HF_ERR_JOB_FAILED, "the page's rows could not be taken");
         }
     }
 
   private:
+    // The rows at the size on paper in the stored orientation.
+    Status Stage(const RowSink& row) {
+        const int w = rows_->Width(), h = rows_->Height();
+        if (w == storedTargetW_ && h == storedTargetH_) return rows_->Read(row);
+        if (LinearResampler::Handles(w, h, storedTargetW_, storedTargetH_)) {
+            LinearResampler resampler(w, h, storedTargetW_, storedTargetH_);
+            return Through(resampler, row);
+        }
+        LinearReducer reducer(w, h, storedTargetW_, storedTargetH_);
+        return Through(reducer, row);
+    }
+
     template <typename Resampler>
     Status Through(Resampler& resampler, const RowSink& row) {
         int y = 0;
         Status s = rows_->Read([&](const unsigned char* r) { return resampler.Push(y++, r, row); });
-        if (s.Ok() && resampler.RowsOut() != height_) {
+        if (s.Ok() && resampler.RowsOut() != storedTargetH_) {
             return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
         }
         return s;
     }
 
     std::unique_ptr<JpegRows> rows_;
+    const int orientation_;
+    int storedTargetW_ = 0, storedTargetH_ = 0;
 };
 
 // True when libvips found an ICC profile in the file: its colours are then
@@ -337,14 +451,16 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
     const int storedW = in.width(), storedH = in.height();
     if (loaderName.starts_with("jpegload")) {
         // The shrink applies to the stored image, before it is turned.
-        const int shrink = SwapsAxes(orientation) ? JpegShrink(storedW, storedH, height, width)
-                                                  : JpegShrink(storedW, storedH, width, height);
-        if (orientation == 1 && !HasProfile(in) &&
-            JpegPageSource::Takes(storedW / shrink, storedH / shrink, width, height)) {
+        const int targetW = SwapsAxes(orientation) ? height : width;
+        const int targetH = SwapsAxes(orientation) ? width : height;
+        const int shrink = JpegShrink(storedW, storedH, targetW, targetH);
+        if (!HasProfile(in) &&
+            JpegPageSource::Takes(storedW / shrink, storedH / shrink, targetW, targetH)) {
             if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink);
                 rows && rows->Width() * shrink == storedW && rows->Height() * shrink == storedH) {
-                result.Value = std::make_unique<JpegPageSource>(
-                    std::move(rows), std::move(loaderName), storedW, storedH, width, height);
+                result.Value =
+                    std::make_unique<JpegPageSource>(std::move(rows), std::move(loaderName),
+                                                     storedW, storedH, width, height, orientation);
                 return result;
             }
         }

@@ -308,6 +308,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Exif7Enlarged", "a.jpg", Kind::Rgb, 7, 300, 200, 240, 360, PageCodec::Dct},
         Case{"Exif8Enlarged", "a.jpg", Kind::Rgb, 8, 300, 200, 240, 360, PageCodec::Dct},
         Case{"ExifFlipped", "a.jpg", Kind::Rgb, 3, 400, 300, 480, 360, PageCodec::Dct},
+        // Turned on the libvips path (CMYK), the source held or the page.
+        Case{"Exif6CmykEnlarged", "a.jpg", Kind::Cmyk, 6, 300, 200, 240, 360, PageCodec::Dct},
+        Case{"Exif7CmykReduced", "a.jpg", Kind::Cmyk, 7, 400, 300, 270, 360, PageCodec::Dct},
         Case{"AlphaOnWhite", "a.png", Kind::Alpha, 1, 400, 300, 480, 360, PageCodec::FlateUp},
         Case{"Cmyk", "a.jpg", Kind::Cmyk, 1, 400, 300, 480, 360, PageCodec::Dct},
         Case{"SixteenBit", "a.png", Kind::Sixteen, 1, 400, 300, 480, 360, PageCodec::FlateUp}),
