@@ -264,15 +264,12 @@ Status PumpTurnedPage(const RowPump& stage, int w, int h, int orientation,
 class VipsPageSource final : public PageSource {
   public:
     // decoded may be shrunk on load; storedW x storedH is the file's own size.
-    VipsPageSource(VSource source, VImage decoded, std::string loader, int storedW, int storedH,
-                   int width, int height, int orientation)
-        : source_(std::move(source)), orientation_(orientation) {
-        loader_ = std::move(loader);
-        storedWidth_ = storedW;
-        storedHeight_ = storedH;
-        width_ = width;
-        height_ = height;
-        codec_ = loader_.starts_with("jpegload") ? PageCodec::Dct : PageCodec::FlateUp;
+    VipsPageSource(VSource source, VImage decoded, const std::string& loader, int storedW,
+                   int storedH, int width, int height, int orientation)
+        : PageSource(loader, storedW, storedH, width, height,
+                     loader.starts_with("jpegload") ? PageCodec::Dct : PageCodec::FlateUp),
+          source_(std::move(source)),
+          orientation_(orientation) {
         storedTargetW_ = Turns() ? height : width;
         storedTargetH_ = Turns() ? width : height;
         rgb_ = ToOpaqueRgb(std::move(decoded));
@@ -349,15 +346,11 @@ class VipsPageSource final : public PageSource {
 // its source held whole when it is enlarged, else its page.
 class JpegPageSource final : public PageSource {
   public:
-    JpegPageSource(std::unique_ptr<JpegRows> rows, std::string loader, int storedW, int storedH,
-                   int width, int height, int orientation)
-        : rows_(std::move(rows)), orientation_(orientation) {
-        loader_ = std::move(loader);
-        storedWidth_ = storedW;
-        storedHeight_ = storedH;
-        width_ = width;
-        height_ = height;
-        codec_ = PageCodec::Dct;
+    JpegPageSource(std::unique_ptr<JpegRows> rows, const std::string& loader, int storedW,
+                   int storedH, int width, int height, int orientation)
+        : PageSource(loader, storedW, storedH, width, height, PageCodec::Dct),
+          rows_(std::move(rows)),
+          orientation_(orientation) {
         storedTargetW_ = SwapsAxes(orientation) ? height : width;
         storedTargetH_ = SwapsAxes(orientation) ? width : height;
     }
@@ -458,9 +451,8 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
             JpegPageSource::Takes(storedW / shrink, storedH / shrink, targetW, targetH)) {
             if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink);
                 rows && rows->Width() * shrink == storedW && rows->Height() * shrink == storedH) {
-                result.Value =
-                    std::make_unique<JpegPageSource>(std::move(rows), std::move(loaderName),
-                                                     storedW, storedH, width, height, orientation);
+                result.Value = std::make_unique<JpegPageSource>(
+                    std::move(rows), loaderName, storedW, storedH, width, height, orientation);
                 return result;
             }
         }
@@ -475,9 +467,8 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
             }
         }
     }
-    result.Value =
-        std::make_unique<VipsPageSource>(std::move(source), std::move(in), std::move(loaderName),
-                                         storedW, storedH, width, height, orientation);
+    result.Value = std::make_unique<VipsPageSource>(std::move(source), std::move(in), loaderName,
+                                                    storedW, storedH, width, height, orientation);
     return result;
 }
 

@@ -65,12 +65,19 @@ class PageSource {
     virtual Status Pump(const RowSink& row) = 0;
 
   protected:
-    PageSource() = default;
+    PageSource(const std::string& loader, int storedW, int storedH, int width, int height,
+               PageCodec codec)
+        : width_(width),
+          height_(height),
+          storedWidth_(storedW),
+          storedHeight_(storedH),
+          codec_(codec),
+          loader_(loader) {}
 
-    int width_ = 0, height_ = 0;
-    int storedWidth_ = 0, storedHeight_ = 0;
-    PageCodec codec_ = PageCodec::FlateUp;
-    std::string loader_;
+    const int width_, height_;
+    const int storedWidth_, storedHeight_;
+    const PageCodec codec_;
+    const std::string loader_;
 };
 
 }  // namespace tallowin

@@ -19,11 +19,8 @@ enum class Ending { Whole, FailsHalfway, OneRowTooMany, ThrowsHalfway };
 
 class MadeSource final : public PageSource {
   public:
-    MadeSource(int width, int height, PageCodec codec, Ending ending) : ending_(ending) {
-        width_ = storedWidth_ = width;
-        height_ = storedHeight_ = height;
-        codec_ = codec;
-    }
+    MadeSource(int width, int height, PageCodec codec, Ending ending)
+        : PageSource("made", width, height, width, height, codec), ending_(ending) {}
 
     Status Pump(const RowSink& row) override {
         std::vector<unsigned char> bytes(static_cast<std::size_t>(width_) * 3);
