@@ -34,13 +34,11 @@ Status Damaged() {
 }
 
 // Computes image (three 8-bit bands) strip by strip in libvips' thread pool
-// and gives its rows in order to row, through resampler first when there is
-// one. vips_sink_disc hands the strips over in order from one thread at a
-// time.
+// and gives its rows in order to row. vips_sink_disc hands the strips over
+// in order from one thread at a time.
 class RowDriver {
   public:
-    RowDriver(const PageSource::RowSink& row, LinearResampler* resampler)
-        : row_(row), resampler_(resampler) {}
+    explicit RowDriver(const PageSource::RowSink& row) : row_(row) {}
 
     Status Run(const VImage& image) {
         if (vips_sink_disc(image.get_image(), &RowDriver::Write, this) == 0 && !stopped_) {
@@ -67,8 +65,7 @@ class RowDriver {
             for (int y = area->top; y < area->top + area->height; ++y) {
                 const auto* p =
                     reinterpret_cast<const unsigned char*>(VIPS_REGION_ADDR(region, area->left, y));
-                const bool ok = resampler_ ? resampler_->Push(y, p, row_) : row_(p);
-                if (!ok) {
+                if (!row_(p)) {
                     stopped_ = true;
                     return false;
                 }
@@ -81,7 +78,6 @@ class RowDriver {
     }
 
     const PageSource::RowSink& row_;
-    LinearResampler* const resampler_;
     // Set on libvips' writing thread; read after vips_sink_disc has joined it.
     bool stopped_ = false;
     bool threw_ = false;
@@ -261,6 +257,36 @@ Status PumpTurnedPage(const RowPump& stage, int w, int h, int orientation,
     return Status::Success();
 }
 
+template <typename Resampler>
+Status Through(const RowPump& pump, Resampler& resampler, int h, const PageSource::RowSink& row) {
+    int y = 0;
+    Status s = pump([&](const unsigned char* r) { return resampler.Push(y++, r, row); });
+    if (s.Ok() && resampler.RowsOut() != h) {
+        return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
+    }
+    return s;
+}
+
+// True when Resample takes sw x sh to w x h: kept, or both axes enlarged or
+// kept, or both reduced or kept.
+bool Resamples(int sw, int sh, int w, int h) {
+    return (sw == w && sh == h) || LinearResampler::Handles(sw, sh, w, h) ||
+           LinearReducer::Handles(sw, sh, w, h);
+}
+
+// pump's rows (sw x sh) brought to w x h: through LinearResampler where it
+// copies libvips' resize closely and cheaply, else through LinearReducer,
+// libvips' resize to the byte. Resamples(sw, sh, w, h) must hold.
+Status Resample(const RowPump& pump, int sw, int sh, int w, int h, const PageSource::RowSink& row) {
+    if (sw == w && sh == h) return pump(row);
+    if (LinearResampler::Handles(sw, sh, w, h)) {
+        LinearResampler resampler(sw, sh, w, h);
+        return Through(pump, resampler, h, row);
+    }
+    LinearReducer reducer(sw, sh, w, h);
+    return Through(pump, reducer, h, row);
+}
+
 class VipsPageSource final : public PageSource {
   public:
     // decoded may be shrunk on load; storedW x storedH is the file's own size.
@@ -288,7 +314,7 @@ class VipsPageSource final : public PageSource {
                 return PumpTurnedPage(stage, storedTargetW_, storedTargetH_, orientation_, row);
             }
             const RowPump decoded = [this](const RowSink& r) {
-                Status s = RowDriver(r, nullptr).Run(rgb_);
+                Status s = RowDriver(r).Run(rgb_);
                 rgb_ = VImage();
                 return s;
             };
@@ -304,24 +330,19 @@ class VipsPageSource final : public PageSource {
     bool Turns() const { return SwapsAxes(orientation_); }
 
     // The rows at the size on paper in the stored orientation: through
-    // LinearResampler, which computes what libvips' linear resize does for
-    // factors it handles at a fraction of the cost, else libvips' resize.
+    // Resample, or libvips' resize for the sizes that grow one way and
+    // shrink the other.
     Status Stage(const RowSink& row) {
         const int w = storedTargetW_, h = storedTargetH_;
-        if (w == rgb_.width() && h == rgb_.height()) return RowDriver(row, nullptr).Run(rgb_);
-        if (LinearResampler::Handles(rgb_.width(), rgb_.height(), w, h)) {
-            LinearResampler resampler(rgb_.width(), rgb_.height(), w, h);
-            Status s = RowDriver(row, &resampler).Run(rgb_);
-            if (s.Ok() && resampler.RowsOut() != h) {
-                return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
-            }
-            return s;
+        if (Resamples(rgb_.width(), rgb_.height(), w, h)) {
+            return Resample([this](const RowSink& r) { return RowDriver(r).Run(rgb_); },
+                            rgb_.width(), rgb_.height(), w, h, row);
         }
         const double hscale = static_cast<double>(w) / rgb_.width();
         const double vscale = static_cast<double>(h) / rgb_.height();
         VImage resized = rgb_.resize(
             hscale, VImage::option()->set("vscale", vscale)->set("kernel", VIPS_KERNEL_LINEAR));
-        return RowDriver(row, nullptr).Run(ToExactSize(std::move(resized), w, h));
+        return RowDriver(row).Run(ToExactSize(std::move(resized), w, h));
     }
 
     // Enlarging a turned image with LinearResampler: then the source is the
@@ -355,14 +376,6 @@ class JpegPageSource final : public PageSource {
         storedTargetH_ = SwapsAxes(orientation) ? width : height;
     }
 
-    // True when the decoded rows (decodedW x decodedH, stored orientation)
-    // can be brought to the page's size in the stored orientation
-    // (targetW x targetH) here.
-    static bool Takes(int decodedW, int decodedH, int targetW, int targetH) {
-        return LinearResampler::Handles(decodedW, decodedH, targetW, targetH) ||
-               LinearReducer::Handles(decodedW, decodedH, targetW, targetH);
-    }
-
     Status Pump(const RowSink& row) override {
         try {
             if (orientation_ == 1) return Stage(row);
@@ -382,24 +395,8 @@ class JpegPageSource final : public PageSource {
   private:
     // The rows at the size on paper in the stored orientation.
     Status Stage(const RowSink& row) {
-        const int w = rows_->Width(), h = rows_->Height();
-        if (w == storedTargetW_ && h == storedTargetH_) return rows_->Read(row);
-        if (LinearResampler::Handles(w, h, storedTargetW_, storedTargetH_)) {
-            LinearResampler resampler(w, h, storedTargetW_, storedTargetH_);
-            return Through(resampler, row);
-        }
-        LinearReducer reducer(w, h, storedTargetW_, storedTargetH_);
-        return Through(reducer, row);
-    }
-
-    template <typename Resampler>
-    Status Through(Resampler& resampler, const RowSink& row) {
-        int y = 0;
-        Status s = rows_->Read([&](const unsigned char* r) { return resampler.Push(y++, r, row); });
-        if (s.Ok() && resampler.RowsOut() != storedTargetH_) {
-            return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
-        }
-        return s;
+        return Resample([this](const RowSink& r) { return rows_->Read(r); }, rows_->Width(),
+                        rows_->Height(), storedTargetW_, storedTargetH_, row);
     }
 
     std::unique_ptr<JpegRows> rows_;
@@ -447,8 +444,7 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
         const int targetW = SwapsAxes(orientation) ? height : width;
         const int targetH = SwapsAxes(orientation) ? width : height;
         const int shrink = JpegShrink(storedW, storedH, targetW, targetH);
-        if (!HasProfile(in) &&
-            JpegPageSource::Takes(storedW / shrink, storedH / shrink, targetW, targetH)) {
+        if (!HasProfile(in) && Resamples(storedW / shrink, storedH / shrink, targetW, targetH)) {
             if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink);
                 rows && rows->Width() * shrink == storedW && rows->Height() * shrink == storedH) {
                 result.Value = std::make_unique<JpegPageSource>(

@@ -9,8 +9,8 @@
 // JpegRows): the same pixels, without libvips' copies.
 // Resampling is LinearResampler, which gives what libvips' linear resize
 // (the image adapter's) gives at a fraction of the cost, or for reductions
-// by 2 or more LinearReducer on those JPEGs (libvips' resize to the byte)
-// and libvips' resize itself on the rest. A JPEG reduced by 10 or more is
+// by 2 or more LinearReducer, libvips' resize to the byte; libvips' resize
+// itself only grows one axis while it shrinks the other. A JPEG reduced by 10 or more is
 // decoded already shrunk by 2, 4 or 8 (libjpeg's DCT scaling), which saves
 // most of the decoding; milder reductions decode in full, as the scaled
 // decode's pixels would stray too far from the page a full decode gives.
