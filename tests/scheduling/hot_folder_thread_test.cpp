@@ -106,6 +106,10 @@ TEST(HotFolderThread, StartThenStopLeavesEveryFolderWaitingWithoutError) {
     EXPECT_EQ(rig.Get(1).GetState(), HF_STATE_WAITING);
     EXPECT_EQ(rig.Get(1).GetError(), HF_ERR_PATH);
 
+    // The folder is there now, so that the next run finds nothing wrong
+    // whether or not it scans before the stop: only a start that kept the
+    // old error would leave one.
+    rig.lister.AddFolder("/missing");
     rig.worker.Start();
     rig.worker.Stop();  // at once: the run still does ResetAll, StartAll, StopAll
     for (int id : {0, 1}) {
