@@ -18,8 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -189,13 +187,6 @@ Status StreamFile(const std::string& path, const PageGeometry& g, int tw, int th
         stop);
 }
 
-void Save(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 class PageStreamTest : public testing::TestWithParam<Case> {
   protected:
     static void SetUpTestSuite() { ASSERT_EQ(VIPS_INIT("page_stream_test"), 0); }
@@ -212,7 +203,7 @@ TEST_P(PageStreamTest, MatchesTodaysPage) {
     const Status s = StreamFile(image, g, c.Tw, c.Th, bytes);
     ASSERT_TRUE(s.Ok()) << s.Reason;
     const std::string streamed = dir_ / "streamed.pdf", today = dir_ / "today.pdf";
-    Save(streamed, bytes);
+    WriteFile(streamed, bytes);
     std::FILE* f = std::fopen(today.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     const bool legacyOk = legacy::WritePage(
@@ -446,11 +437,7 @@ TEST(DamagedJpegTest, EveryDamageEndsInAPageOrADamagedFile) {
     TempDir dir;
     const std::string whole = dir / "whole.jpg", hurt = dir / "hurt.jpg";
     Photo(320, 240).write_to_file(whole.c_str());
-    std::string bytes;
-    {
-        std::ifstream in(whole, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    const std::string bytes = ReadFile(whole);
     std::uint32_t seed = 12345;
     const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
     for (int round = 0; round < 40; ++round) {
@@ -462,7 +449,7 @@ TEST(DamagedJpegTest, EveryDamageEndsInAPageOrADamagedFile) {
                 damaged[next() % damaged.size()] = static_cast<char>(next() >> 24);
             }
         }
-        Save(hurt, damaged);
+        WriteFile(hurt, damaged);
         std::string page;
         const Status s = StreamFile(hurt, TestPageGeometry(), 400, 300, page);
         EXPECT_TRUE(s.Ok() || s.Code == HF_ERR_DAMAGED || s.Code == HF_ERR_NOT_IMAGE ||
