@@ -287,6 +287,19 @@ Status Resample(const RowPump& pump, int sw, int sh, int w, int h, const PageSou
     return Through(pump, reducer, h, row);
 }
 
+// The page's rows upright. stage gives them at the size on paper in the
+// stored orientation (tw x th); source gives the decoded image (sw x sh).
+// Turned, the smaller of the two is held: the source when it is enlarged
+// (then the source is turned and enlarged upright), else the page.
+Status PumpUpright(const RowPump& source, int sw, int sh, const RowPump& stage, int tw, int th,
+                   int orientation, int width, int height, const PageSource::RowSink& row) {
+    if (orientation == 1) return stage(row);
+    if (tw >= sw && th >= sh && LinearResampler::Handles(sw, sh, tw, th)) {
+        return PumpTurnedSource(source, sw, sh, orientation, width, height, row);
+    }
+    return PumpTurnedPage(stage, tw, th, orientation, row);
+}
+
 class VipsPageSource final : public PageSource {
   public:
     // decoded may be shrunk on load; storedW x storedH is the file's own size.
@@ -303,23 +316,20 @@ class VipsPageSource final : public PageSource {
 
     Status Pump(const RowSink& row) override {
         try {
-            if (orientation_ == 1) return Stage(row);
-            // Once its rows are held, the decoder and its buffers are done.
+            // Once a turned image's rows are held, the decoder and its
+            // buffers are done.
             const RowPump stage = [this](const RowSink& r) {
                 Status s = Stage(r);
-                rgb_ = VImage();
+                if (orientation_ != 1) rgb_ = VImage();
                 return s;
             };
-            if (!EnlargesTurned()) {
-                return PumpTurnedPage(stage, storedTargetW_, storedTargetH_, orientation_, row);
-            }
             const RowPump decoded = [this](const RowSink& r) {
                 Status s = RowDriver(r).Run(rgb_);
                 rgb_ = VImage();
                 return s;
             };
-            return PumpTurnedSource(decoded, rgb_.width(), rgb_.height(), orientation_, width_,
-                                    height_, row);
+            return PumpUpright(decoded, rgb_.width(), rgb_.height(), stage, storedTargetW_,
+                               storedTargetH_, orientation_, width_, height_, row);
         } catch (const VError&) {
         } catch (const std::exception&) {
         }
@@ -343,14 +353,6 @@ class VipsPageSource final : public PageSource {
         VImage resized = rgb_.resize(
             hscale, VImage::option()->set("vscale", vscale)->set("kernel", VIPS_KERNEL_LINEAR));
         return RowDriver(row).Run(ToExactSize(std::move(resized), w, h));
-    }
-
-    // Enlarging a turned image with LinearResampler: then the source is the
-    // smaller one to hold.
-    bool EnlargesTurned() const {
-        return storedTargetW_ >= rgb_.width() && storedTargetH_ >= rgb_.height() &&
-               LinearResampler::Handles(rgb_.width(), rgb_.height(), storedTargetW_,
-                                        storedTargetH_);
     }
 
     VSource source_;  // holds the duplicate descriptor the decoder reads
@@ -378,15 +380,9 @@ class JpegPageSource final : public PageSource {
 
     Status Pump(const RowSink& row) override {
         try {
-            if (orientation_ == 1) return Stage(row);
-            const int w = rows_->Width(), h = rows_->Height();
-            if (storedTargetW_ >= w && storedTargetH_ >= h &&
-                LinearResampler::Handles(w, h, storedTargetW_, storedTargetH_)) {
-                return PumpTurnedSource([this](const RowSink& r) { return rows_->Read(r); }, w, h,
-                                        orientation_, width_, height_, row);
-            }
-            return PumpTurnedPage([this](const RowSink& r) { return Stage(r); }, storedTargetW_,
-                                  storedTargetH_, orientation_, row);
+            return PumpUpright([this](const RowSink& r) { return rows_->Read(r); }, rows_->Width(),
+                               rows_->Height(), [this](const RowSink& r) { return Stage(r); },
+                               storedTargetW_, storedTargetH_, orientation_, width_, height_, row);
         } catch (...) {
             return Status::Failure(HF_ERR_JOB_FAILED, "the page's rows could not be taken");
         }

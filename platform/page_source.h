@@ -3,20 +3,21 @@
 //
 // Decoding streams: libvips reads the file sequentially and only the rows a
 // strip needs are held, plus the resampler's few rows. libvips' thread pool
-// computes the strips, so its buffers are reused from strip to strip. An
-// upright JPEG without a colour profile, reduced or enlarged on both axes,
-// is decoded by libjpeg straight into the resampler instead (see
-// JpegRows): the same pixels, without libvips' copies.
+// computes the strips, so its buffers are reused from strip to strip. A
+// JPEG without a colour profile, reduced or enlarged on both axes, is
+// decoded by libjpeg straight into the resampler instead (see JpegRows):
+// the same pixels, without libvips' copies.
 // Resampling is LinearResampler, which gives what libvips' linear resize
 // (the image adapter's) gives at a fraction of the cost, or for reductions
 // by 2 or more LinearReducer, libvips' resize to the byte; libvips' resize
-// itself only grows one axis while it shrinks the other. A JPEG reduced by 10 or more is
-// decoded already shrunk by 2, 4 or 8 (libjpeg's DCT scaling), which saves
-// most of the decoding; milder reductions decode in full, as the scaled
-// decode's pixels would stray too far from the page a full decode gives.
-// An image stored turned (EXIF orientation 2..8) is resampled in its
-// stored orientation, kept whole at its size on paper, and turned in
-// memory: a sequential decoder cannot give rows in any other order.
+// itself only grows one axis while it shrinks the other. A JPEG reduced by
+// 10 or more is decoded already shrunk by 2, 4 or 8 (libjpeg's DCT
+// scaling), which saves most of the decoding; milder reductions decode in
+// full, as the scaled decode's pixels would stray too far from the page a
+// full decode gives.
+// An image stored turned (EXIF orientation 2..8) cannot be decoded in the
+// order it is printed: the smaller of its source and its page is held
+// whole and turned in memory.
 #pragma once
 
 #include <cstdint>
