@@ -88,13 +88,6 @@ LinearReducer::Axis LinearReducer::MakeAxis(int from, int to, int weightScale) {
     Axis axis;
     axis.First.resize(static_cast<std::size_t>(to));
     double shrink = 1.0 / (static_cast<double>(to) / from);
-    if (shrink == 1.0) {  // libvips leaves the axis alone
-        axis.Boxed = from;
-        axis.Count = 1;
-        axis.Weights.assign(static_cast<std::size_t>(to), weightScale);
-        for (int i = 0; i < to; ++i) axis.First[static_cast<std::size_t>(i)] = i;
-        return axis;
-    }
     const int size = ReducedSize(from, shrink);
     double extra = size * shrink - from;
     // The whole part of a reduction by 4 or more is a box average first,
@@ -106,7 +99,9 @@ LinearReducer::Axis LinearReducer::MakeAxis(int from, int to, int weightScale) {
         shrink /= axis.Box;
         extra /= axis.Box;
     }
-    if (shrink == 1.0) {  // the box was the whole reduction
+    // An axis kept at its size libvips leaves alone, and after a box that
+    // was the whole reduction there is nothing left to do either.
+    if (shrink == 1.0) {
         axis.Count = 1;
         axis.Weights.assign(static_cast<std::size_t>(to), weightScale);
         for (int i = 0; i < to; ++i) {
