@@ -8,8 +8,10 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <string>
 
+#include "app/profile_sync.h"
 #include "platform/app_environment.h"
 #include "platform/cups_printers.h"
 #include "platform/cups_spooler.h"
@@ -68,7 +70,7 @@ class CTallowinApp {
 
   private:
     QString m_applicationFolder;
-    bool m_loaded = false;
+    std::unique_ptr<DiskProfileSync> m_profile;  // made by InitInstance
     bool m_endedBySignal = false;
 };
 
