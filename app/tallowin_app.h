@@ -40,7 +40,10 @@ class CTallowinApp {
     bool InitInstance();
     // Saves the hot folders (not when nothing was loaded) and returns the
     // exit code. A save that fails is told to the user, in a message box
-    // after the window's own Exit, on stderr after a termination signal.
+    // after the window's own Exit, on stderr after a termination signal. A
+    // hand edit of the file that the window has not taken in yet is never
+    // written over (DiskProfileSync::Save): the print log and stderr say
+    // so, and the exit code is 0.
     int ExitInstance();
     // A termination signal is ending the run: nobody may be there to answer
     // a message box (a logout, a service manager).

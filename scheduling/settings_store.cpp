@@ -141,7 +141,7 @@ bool HotFolderList::HasOwnChangesLocked() const {
 
 bool HotFolderList::HasOwnChanges() const {
     Guard guard(lock_);
-    return loaded_ && HasOwnChangesLocked();
+    return HasOwnChangesLocked();
 }
 
 bool HotFolderList::ChangedOnDisk(const Profile& profile) const {
@@ -153,7 +153,7 @@ bool HotFolderList::ChangedOnDisk(const Profile& profile) const {
 
 HotFolderList::TakeInResult HotFolderList::TakeInLocked(std::vector<FolderSettings> folders,
                                                         std::map<int, SkippedSection> skipped) {
-    TakeInResult result{.Ok = true, .KeptOwnChanges = loaded_ && HasOwnChangesLocked()};
+    TakeInResult result{.Ok = true, .KeptOwnChanges = HasOwnChangesLocked()};
     const std::vector<FolderSettings> merged =
         result.KeptOwnChanges ? MergeFolderEdits(baselineFolders_, SettingsLocked(), folders)
                               : folders;
