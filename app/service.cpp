@@ -6,13 +6,21 @@
 
 namespace tallowin {
 
+namespace {
+
+// How often the profile file is looked at (one stat); an edit is taken in
+// at the second look that finds it unchanged since the first.
+constexpr int kProfileCheckMs = 1000;
+
+}  // namespace
+
 HotFolderService::HotFolderService(std::string profilePath, ServiceLog& log)
     : profilePath_(std::move(profilePath)), log_(log) {}
 
 void HotFolderService::Load() {
     const IniProfile profile(profilePath_);
-    loaded_ = list_.Load(profile);
-    if (!loaded_) {
+    sync_ = std::make_unique<DiskProfileSync>(profile, list_, printLog_);
+    if (!list_.Load(profile)) {
         log_.Error("the hot folders could not be read from " + profilePath_ +
                    "; running without them, and that file will not be saved over");
         return;
@@ -34,27 +42,37 @@ void HotFolderService::LogFolders() {
 }
 
 void HotFolderService::Reload() {
-    const IniProfile profile(profilePath_);
-    if (!profile.IsReadable()) {
-        log_.Warning("the hot folders could not be read again from " + profilePath_ +
-                     "; the running ones stay");
-        return;
+    NotifyServiceManager("RELOADING=1");
+    // The worker is between runs while membership changes.
+    thread_.Stop();
+    if (sync_->TakeIn()) {
+        LogFolders();
+    } else {
+        log_.Warning("the hot folders could not be read again from " + profilePath_ + " (" +
+                     sync_->Error() + "); the running ones stay");
     }
-    // The worker is between runs: membership may change.
-    for (int id = 0; list_.GetCount() > 0; ++id) list_.Remove(id);
-    loaded_ = list_.Load(profile);
-    LogFolders();
+    thread_.Start();
+    NotifyServiceManager("READY=1");
 }
 
 int HotFolderService::Save() {
-    if (!loaded_) {
+    if (!list_.IsLoaded()) {
         log_.Warning("not saved: the hot folders were never read from " + profilePath_);
         return 0;
     }
-    IniProfile profile(profilePath_);
-    if (!list_.Save(profile)) {
-        log_.Error("the hot folders could not be saved to " + profilePath_);
-        return 1;
+    const DiskProfileSync::Saved saved = sync_->Save();
+    switch (saved.Outcome) {
+        case HotFolderList::SaveOutcome::Failed:
+            log_.Error("the hot folders could not be saved to " + profilePath_ + ": " +
+                       saved.Error);
+            return 1;
+        case HotFolderList::SaveOutcome::KeptEdit:
+            // The print log has said why, on stderr as well.
+            log_.Info("not saved: " + profilePath_ + " was edited since it was read");
+            return 0;
+        case HotFolderList::SaveOutcome::Saved:
+        case HotFolderList::SaveOutcome::Merged:
+            break;
     }
     log_.Info("saved " + std::to_string(list_.GetCount()) + " hot folder(s) to " + profilePath_);
     return 0;
@@ -70,14 +88,17 @@ int HotFolderService::Run(SignalFd& received) {
 
     int status = 0;
     for (;;) {
-        const int number = received.Next();
+        const int number = received.Next(kProfileCheckMs);
+        if (number == 0) {
+            if (sync_->Changed()) {
+                log_.Info("the hot folders changed in " + profilePath_ + ": reading them again");
+                Reload();
+            }
+            continue;
+        }
         if (number == SIGHUP) {
-            NotifyServiceManager("RELOADING=1");
             log_.Info("SIGHUP: reading the hot folders again");
-            thread_.Stop();
             Reload();
-            thread_.Start();
-            NotifyServiceManager("READY=1");
             continue;
         }
         if (number < 0) {

@@ -5,6 +5,9 @@
 #include <iostream>
 #include <string>
 
+#include <memory>
+
+#include "app/profile_sync.h"
 #include "app/service_log.h"
 #include "platform/app_environment.h"
 #include "platform/cups_spooler.h"
@@ -21,9 +24,12 @@ namespace tallowin {
 
 // Loads the profile and runs the worker at once until SIGTERM or SIGINT,
 // then stops and joins it and saves the profile; SIGHUP reads the profile
-// again (stop, reload, start). A profile that cannot be read is never saved
-// over: at start the service runs without folders, on SIGHUP it keeps the
-// folders it runs. Every event is a line on log. Main thread only.
+// again (stop, reload, start), and so does an edit of its hot folders on
+// disk, noticed within two seconds. A profile that cannot be read is never
+// saved over: at start the service runs without folders, on SIGHUP it keeps
+// the folders it runs. An edit on disk not yet read at exit is kept, not
+// saved over, and the print log says so. Every event is a line on log.
+// Main thread only.
 class HotFolderService {
   public:
     HotFolderService(std::string profilePath, ServiceLog& log);
@@ -55,8 +61,8 @@ class HotFolderService {
                              SpdlogPrintLog::Options{.Console = &std::cerr}};
     EngineServices services_{clock_, lister_, images_, spooler_, remover_, ledger_, printLog_};
     HotFolderList list_;
-    HotFolderThread thread_{services_};  // last: joined before the list goes
-    bool loaded_ = false;
+    std::unique_ptr<DiskProfileSync> sync_;  // made by Load
+    HotFolderThread thread_{services_};      // last: joined before the list goes
 };
 
 // The whole service mode: the signals blocked before any thread starts, the

@@ -29,8 +29,8 @@ bool CTallowinApp::InitInstance() {
     m_applicationFolder = FromBytes(HelpFolder());
 
     const IniProfile profile(m_profilePath);
-    m_loaded = m_hotFolderList.Load(profile);
-    if (!m_loaded) {
+    m_profile = std::make_unique<DiskProfileSync>(profile, m_hotFolderList, m_log);
+    if (!m_hotFolderList.Load(profile)) {
         // Starting with no folders is safe; saving that over the user's
         // profile would not be, so nothing is saved at exit either.
         ShowMessageBox(nullptr,
@@ -62,26 +62,40 @@ bool CTallowinApp::InitInstance() {
 
     CTallowinDlg dlg(m_hotFolderList, m_hotFolderThread, m_recentLog, FromBytes(m_fileLog.Path()),
                      m_applicationFolder, m_printers);
+    dlg.FollowProfile(*m_profile);
     dlg.exec();
     return false;
 }
 
 int CTallowinApp::ExitInstance() {
-    if (!m_loaded) return 0;
-    IniProfile profile(m_profilePath);
-    if (!m_hotFolderList.Save(profile)) {
-        if (m_endedBySignal) {
-            std::cerr << "tallowin: the hot folders could not be saved to " << m_profilePath << ": "
-                      << profile.GetError() << "\n";
-            return 1;
-        }
-        ShowMessageBox(nullptr,
-                       QString("The hot folders could not be saved to %1: %2")
-                           .arg(FromBytes(m_profilePath), FromBytes(profile.GetError())),
-                       QApplication::applicationName(), MB_OK | MB_ICONEXCLAMATION);
+    if (!m_profile || !m_hotFolderList.IsLoaded()) return 0;
+    const DiskProfileSync::Saved saved = m_profile->Save();
+    switch (saved.Outcome) {
+        case HotFolderList::SaveOutcome::Saved:
+            return 0;
+        case HotFolderList::SaveOutcome::KeptEdit:
+        case HotFolderList::SaveOutcome::Merged:
+            // Nothing is lost, and the print log says so; no window remains to
+            // show it in.
+            std::cerr
+                << "tallowin: " << m_profilePath << " was edited on disk while Tallowin ran; "
+                << (saved.Outcome == HotFolderList::SaveOutcome::KeptEdit
+                        ? "that edit is kept and nothing was written over it\n"
+                        : "that edit is kept and the window's changes were saved beside it\n");
+            return 0;
+        case HotFolderList::SaveOutcome::Failed:
+            break;
+    }
+    if (m_endedBySignal) {
+        std::cerr << "tallowin: the hot folders could not be saved to " << m_profilePath << ": "
+                  << saved.Error << "\n";
         return 1;
     }
-    return 0;
+    ShowMessageBox(nullptr,
+                   QString("The hot folders could not be saved to %1: %2")
+                       .arg(FromBytes(m_profilePath), FromBytes(saved.Error)),
+                   QApplication::applicationName(), MB_OK | MB_ICONEXCLAMATION);
+    return 1;
 }
 
 }  // namespace tallowin

@@ -8,8 +8,10 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <string>
 
+#include "app/profile_sync.h"
 #include "platform/app_environment.h"
 #include "platform/cups_printers.h"
 #include "platform/cups_spooler.h"
@@ -38,7 +40,10 @@ class CTallowinApp {
     bool InitInstance();
     // Saves the hot folders (not when nothing was loaded) and returns the
     // exit code. A save that fails is told to the user, in a message box
-    // after the window's own Exit, on stderr after a termination signal.
+    // after the window's own Exit, on stderr after a termination signal. A
+    // hand edit of the file that the window has not taken in yet is never
+    // written over (DiskProfileSync::Save): the print log and stderr say
+    // so, and the exit code is 0.
     int ExitInstance();
     // A termination signal is ending the run: nobody may be there to answer
     // a message box (a logout, a service manager).
@@ -68,7 +73,7 @@ class CTallowinApp {
 
   private:
     QString m_applicationFolder;
-    bool m_loaded = false;
+    std::unique_ptr<DiskProfileSync> m_profile;  // made by InitInstance
     bool m_endedBySignal = false;
 };
 

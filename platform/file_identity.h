@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "engine/hot_folder_types.h"
 
@@ -15,6 +17,14 @@ inline FileIdentity IdentityOf(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
             static_cast<std::uint64_t>(st.st_size),
             static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+// The identity of the file at path, a symbolic link followed; nullopt when
+// stat fails (most often: there is no such file).
+inline std::optional<FileIdentity> IdentityOfPath(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return IdentityOf(st);
 }
 
 }  // namespace tallowin

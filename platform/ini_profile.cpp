@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_identity.h"
 #include "platform/unique_fd.h"
 
 namespace tallowin {
@@ -32,6 +33,7 @@ void IniProfile::Read() {
         error_ = "it is not a regular file";
         return;
     }
+    readIdentity_ = IdentityOf(st);
     for (;;) {
         char buffer[8192];
         const ssize_t n = read(fd.get(), buffer, sizeof buffer);
@@ -99,6 +101,12 @@ bool IniProfile::Commit() {
     }
     // Unchanged: the file stays untouched, a read-only one included.
     if (exists_ && encoded.Bytes == stored_) return true;
+    if (IdentityOfPath(path_) != readIdentity_) {
+        error_ =
+            "it was changed on disk since it was read; that edit is kept and nothing was "
+            "written over it";
+        return false;
+    }
     const ReplaceResult replaced = ReplaceFileAtomically(path_, encoded.Bytes, ops_);
     if (!replaced.Ok) {
         error_ = replaced.Error;
@@ -106,6 +114,7 @@ bool IniProfile::Commit() {
     }
     stored_ = encoded.Bytes;
     exists_ = true;
+    readIdentity_ = IdentityOfPath(path_);
     error_.clear();
     return true;
 }

@@ -1,8 +1,10 @@
 // The application profile as an INI file, read once and committed whole.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "engine/hot_folder_types.h"
 #include "engine/profile.h"
 #include "platform/atomic_file.h"
 #include "platform/ini_document.h"
@@ -42,8 +44,13 @@ class IniProfile final : public Profile {
     void DeleteSection(const std::string& section) override;
     // False, leaving the stored file as it was and the reason in GetError,
     // when the profile is not readable or the file could not be replaced.
-    // Nothing is written when nothing changed.
+    // Nothing is written when nothing changed. A file that changed on disk
+    // since it was read here (or appeared, or went) is not replaced either:
+    // that is somebody's edit, and the error says so. The check comes just
+    // before the replacement; an edit in the instant between is not seen.
     bool Commit() override;
+    // The identity of the file as it was read; nullopt when there was none.
+    std::optional<FileIdentity> ReadIdentity() const { return readIdentity_; }
 
   private:
     void Read();
@@ -55,6 +62,7 @@ class IniProfile final : public Profile {
     TextEncoding encoding_ = TextEncoding::Bytes;
     std::string stored_;  // the bytes as read, to tell whether anything changed
     bool exists_ = false;
+    std::optional<FileIdentity> readIdentity_;  // set when exists_
     bool readable_ = false;
     std::string error_;
 };

@@ -1,5 +1,6 @@
 #include "platform/signal_fd.h"
 
+#include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -29,6 +30,18 @@ int SignalFd::Next() {
         if (n == static_cast<ssize_t>(sizeof info)) return static_cast<int>(info.ssi_signo);
         if (n < 0 && errno == EINTR) continue;
         return -1;
+    }
+}
+
+int SignalFd::Next(int timeoutMs) {
+    pollfd ready{.fd = fd_.get(), .events = POLLIN, .revents = 0};
+    for (;;) {
+        const int n = poll(&ready, 1, timeoutMs);
+        if (n == 0) return 0;
+        if (n > 0) return Next();
+        if (errno != EINTR) return -1;
+        // A stopped and continued process (SIGSTOP, SIGCONT) lands here;
+        // waiting the whole time again is harmless for a periodic check.
     }
 }
 

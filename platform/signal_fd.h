@@ -22,6 +22,8 @@ class SignalFd {
     bool Valid() const { return static_cast<bool>(fd_); }
     // Waits for the next of the signals; its number, or -1 on an error.
     int Next();
+    // The same, but 0 when none arrived within timeoutMs milliseconds.
+    int Next(int timeoutMs);
 
   private:
     UniqueFd fd_;

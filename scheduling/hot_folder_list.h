@@ -29,6 +29,7 @@
 #include "engine/hot_folder.h"
 #include "engine/profile.h"
 #include "engine/thread_annotations.h"
+#include "scheduling/folder_merge.h"
 
 namespace tallowin {
 
@@ -80,24 +81,68 @@ class HotFolderList {
     // skipped and the load goes on with the next; GetSkipped lists them.
     // Scan times below 1 second are read as 1 second.
     bool Load(const Profile& profile) EXCLUDES(lock_);
+    // Whether a Load or TakeIn succeeded: only then may Save write.
+    bool IsLoaded() const EXCLUDES(lock_);
     // The sections the last Load skipped, in the order of their numbers.
     std::vector<SkippedSection> GetSkipped() const EXCLUDES(lock_);
-    // Writes every folder's settings to the profile and commits it. False
-    // when the commit failed, or when no Load succeeded in this process (a
-    // save would otherwise replace the stored folders with none).
+
+    // The profile file can be edited by hand while this list runs, so the
+    // list remembers the hot folders (and skipped sections) the profile held
+    // when it last loaded, took in or saved them: the baseline.
+    //
+    // Whether the profile's hot folders or skipped sections, as Load would
+    // read them, differ from the baseline: an edit made since that this list
+    // has not taken in. Other sections, comments and Init keys do not count;
+    // Save keeps them as they are. False for an unreadable profile.
+    bool ChangedOnDisk(const Profile& profile) const EXCLUDES(lock_);
+    // Whether folders were added, removed or changed here since the baseline.
+    bool HasOwnChanges() const EXCLUDES(lock_);
+
+    struct TakeInResult {
+        bool Ok = false;              // false: unreadable, the list is as it was
+        bool KeptOwnChanges = false;  // this list's own changes were merged in
+    };
+    // Makes the profile's hot folders the list's, as Load does, but keeps this
+    // list's own changes on top (MergeFolderEdits with the baseline as
+    // ancestor); the profile becomes the baseline. Folders get new ids
+    // 0 .. n-1, in order. Only while the worker is between runs.
+    TakeInResult TakeIn(const Profile& profile) EXCLUDES(lock_);
+
+    enum class SaveOutcome {
+        Failed,    // not loaded, unreadable, or the commit failed
+        Saved,     // the folders were written (or were there already)
+        KeptEdit,  // the file was edited since the baseline and this list has
+                   // no changes of its own: nothing was written over the edit
+        Merged,    // the file was edited and so was this list: both are kept,
+                   // merged as TakeIn does, and written
+    };
+    struct SaveResult {
+        SaveOutcome Outcome = SaveOutcome::Failed;
+        explicit operator bool() const { return Outcome != SaveOutcome::Failed; }
+    };
+    // Writes every folder's settings to the profile and commits it; the
+    // profile is the file as it is now, read just before. Failed when the
+    // commit failed, or when no Load succeeded in this process (a save would
+    // otherwise replace the stored folders with none). An edit of the file
+    // since the baseline is never written over: see SaveOutcome.
     //
     // The skipped sections are left in the profile as they are, under their
     // numbers: the folders take the lowest numbers that no skipped section
     // holds, and the count covers the highest number in use, so the next
     // Load finds the same folders and skips the same sections. Sections of
     // folders that are gone are removed.
-    bool Save(Profile& profile) EXCLUDES(lock_);
+    SaveResult Save(Profile& profile) EXCLUDES(lock_);
 
   private:
     using Guard = RecursiveLock;
     // Add's work, for Load, which holds the lock already: the analysis does
     // not follow a re-entrant lock taken twice, so no method takes it again.
     int AddLocked(const HotFolder& folder) REQUIRES(lock_);
+    std::vector<FolderSettings> SettingsLocked() const REQUIRES(lock_);
+    bool HasOwnChangesLocked() const REQUIRES(lock_);
+    // TakeIn's work on what was read from the profile.
+    TakeInResult TakeInLocked(std::vector<FolderSettings> folders,
+                              std::map<int, SkippedSection> skipped) REQUIRES(lock_);
 
     mutable RecursiveMutex lock_;
     // Set and the worker's passes read and write it without the lock; see
@@ -105,6 +150,9 @@ class HotFolderList {
     std::map<int, HotFolder> folders_ GUARDED_BY(lock_);
     bool loaded_ GUARDED_BY(lock_) = false;
     std::map<int, SkippedSection> skipped_ GUARDED_BY(lock_);  // by section number
+    // What the profile held at the last Load, TakeIn or Save.
+    std::vector<FolderSettings> baselineFolders_ GUARDED_BY(lock_);
+    std::vector<std::string> baselineSkipped_ GUARDED_BY(lock_);  // their section names
 };
 
 }  // namespace tallowin

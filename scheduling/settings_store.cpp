@@ -1,9 +1,11 @@
 // HotFolderList::Load and Save: the hot folders' settings in the profile.
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "engine/scan_time.h"
 #include "scheduling/hot_folder_list.h"
@@ -60,29 +62,57 @@ std::set<int> FolderNumbers(const Profile& profile, std::int32_t count) {
     return numbers;
 }
 
-}  // namespace
+// What Load reads from a readable profile.
+struct ProfileFolders {
+    std::vector<FolderSettings> Folders;  // in section order
+    std::map<int, HotFolderList::SkippedSection> Skipped;
 
-bool HotFolderList::Load(const Profile& profile) {
-    Guard guard(lock_);
-    if (!profile.IsReadable()) return false;
-    skipped_.clear();
+    std::vector<std::string> SkippedNames() const {
+        std::vector<std::string> names;
+        for (const auto& [number, section] : Skipped) names.push_back(section.Section);
+        return names;
+    }
+};
+
+ProfileFolders ReadFolders(const Profile& profile) {
+    ProfileFolders read;
     const std::int32_t count = profile.GetInt(kSectionInit, kKeyCount, 0);
     for (const int number : FolderNumbers(profile, count)) {
         const std::string section = FolderSection(number);
         const std::string name = profile.GetString(section, kKeyName, "");
         if (name.empty()) {
             // Kept for Save to leave as it is; the folders after it load.
-            skipped_.emplace(number, SkippedSection{section, "it has no Name"});
+            read.Skipped.emplace(number, HotFolderList::SkippedSection{section, "it has no Name"});
             continue;
         }
-        const std::string path = profile.GetString(section, kKeyFolderPath, "");
-        const std::string printer = profile.GetString(section, kKeyPrinterName, "");
-        const std::int32_t scanTime = std::max(
-            kShortestScanTime, ParseScanTime(profile.GetString(section, kKeyScanTime, "")));
-        AddLocked(HotFolder(name, path, printer, scanTime));
+        read.Folders.push_back(
+            FolderSettings{name, profile.GetString(section, kKeyFolderPath, ""),
+                           profile.GetString(section, kKeyPrinterName, ""),
+                           std::max(kShortestScanTime,
+                                    ParseScanTime(profile.GetString(section, kKeyScanTime, "")))});
     }
+    return read;
+}
+
+}  // namespace
+
+bool HotFolderList::Load(const Profile& profile) {
+    Guard guard(lock_);
+    if (!profile.IsReadable()) return false;
+    ProfileFolders read = ReadFolders(profile);
+    for (const FolderSettings& f : read.Folders) {
+        AddLocked(HotFolder(f.Name, f.FolderPath, f.PrinterName, f.ScanTime));
+    }
+    baselineFolders_ = std::move(read.Folders);
+    baselineSkipped_ = read.SkippedNames();
+    skipped_ = std::move(read.Skipped);
     loaded_ = true;
     return true;
+}
+
+bool HotFolderList::IsLoaded() const {
+    Guard guard(lock_);
+    return loaded_;
 }
 
 std::vector<HotFolderList::SkippedSection> HotFolderList::GetSkipped() const {
@@ -92,9 +122,72 @@ std::vector<HotFolderList::SkippedSection> HotFolderList::GetSkipped() const {
     return out;
 }
 
-bool HotFolderList::Save(Profile& profile) {
+std::vector<FolderSettings> HotFolderList::SettingsLocked() const {
+    std::vector<FolderSettings> out;
+    for (const auto& [id, f] : folders_) {
+        out.push_back({f.GetName(), f.GetFolderPath(), f.GetPrinterName(), f.GetScanTime()});
+    }
+    return out;
+}
+
+bool HotFolderList::HasOwnChangesLocked() const {
+    // Ids follow section order after a load, and a folder added here takes
+    // the lowest free id, so order alone may differ without a change.
+    std::vector<FolderSettings> now = SettingsLocked(), then = baselineFolders_;
+    std::sort(now.begin(), now.end());
+    std::sort(then.begin(), then.end());
+    return now != then;
+}
+
+bool HotFolderList::HasOwnChanges() const {
     Guard guard(lock_);
-    if (!loaded_) return false;
+    return HasOwnChangesLocked();
+}
+
+bool HotFolderList::ChangedOnDisk(const Profile& profile) const {
+    if (!profile.IsReadable()) return false;
+    const ProfileFolders read = ReadFolders(profile);
+    Guard guard(lock_);
+    return read.Folders != baselineFolders_ || read.SkippedNames() != baselineSkipped_;
+}
+
+HotFolderList::TakeInResult HotFolderList::TakeInLocked(std::vector<FolderSettings> folders,
+                                                        std::map<int, SkippedSection> skipped) {
+    TakeInResult result{.Ok = true, .KeptOwnChanges = HasOwnChangesLocked()};
+    const std::vector<FolderSettings> merged =
+        result.KeptOwnChanges ? MergeFolderEdits(baselineFolders_, SettingsLocked(), folders)
+                              : folders;
+    folders_.clear();
+    for (const FolderSettings& f : merged) {
+        AddLocked(HotFolder(f.Name, f.FolderPath, f.PrinterName, f.ScanTime));
+    }
+    skipped_ = std::move(skipped);
+    baselineFolders_ = std::move(folders);
+    baselineSkipped_.clear();
+    for (const auto& [number, section] : skipped_) baselineSkipped_.push_back(section.Section);
+    loaded_ = true;
+    return result;
+}
+
+HotFolderList::TakeInResult HotFolderList::TakeIn(const Profile& profile) {
+    if (!profile.IsReadable()) return {};
+    ProfileFolders read = ReadFolders(profile);
+    Guard guard(lock_);
+    return TakeInLocked(std::move(read.Folders), std::move(read.Skipped));
+}
+
+HotFolderList::SaveResult HotFolderList::Save(Profile& profile) {
+    Guard guard(lock_);
+    if (!loaded_ || !profile.IsReadable()) return {};
+    SaveOutcome outcome = SaveOutcome::Saved;
+    ProfileFolders read = ReadFolders(profile);
+    if (read.Folders != baselineFolders_ || read.SkippedNames() != baselineSkipped_) {
+        // Somebody edited the file since it was read. With nothing of our own
+        // to add, the file already says all there is; otherwise both go in.
+        if (!HasOwnChangesLocked()) return {SaveOutcome::KeptEdit};
+        TakeInLocked(std::move(read.Folders), std::move(read.Skipped));
+        outcome = SaveOutcome::Merged;
+    }
     // Each folder, in id order, takes the lowest number no skipped section
     // holds.
     std::vector<int> numbers;
@@ -126,7 +219,9 @@ bool HotFolderList::Save(Profile& profile) {
         profile.WriteString(section, kKeyName, folder.GetName());
         profile.WriteInt(section, kKeyScanTime, folder.GetScanTime());
     }
-    return profile.Commit();
+    if (!profile.Commit()) return {};
+    baselineFolders_ = SettingsLocked();
+    return {outcome};
 }
 
 }  // namespace tallowin

@@ -1,5 +1,6 @@
 #include "ui/tallowin_dlg.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -14,6 +15,7 @@
 #include "res/string_table.h"
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/hot_folder_thread.h"
+#include "scheduling/profile_sync.h"
 #include "scheduling/recent_print_log.h"
 #include "ui/bytes_text.h"
 #include "ui/hot_folder_texts.h"
@@ -222,15 +224,52 @@ void CTallowinDlg::FinishStop() {
     m_ui->exitButton->setEnabled(true);
     UpdateAllRows();
     if (m_closeWith) {
+        // The save at exit takes in what is still pending.
+        m_restartAfterTakeIn = false;
         const int result = *m_closeWith;
         m_closeWith.reset();
         done(result);
+        return;
+    }
+    if (m_restartAfterTakeIn) {
+        m_restartAfterTakeIn = false;
+        TakeInProfile();
+        OnStartStop();
     }
 }
 
 void CTallowinDlg::OnTimer() {
     UpdateAllRows();
     if (m_run == Run::Stopping && m_hotFolderThread.IsIdle()) FinishStop();
+    CheckProfile();
+}
+
+void CTallowinDlg::CheckProfile() {
+    if (m_profile == nullptr || m_closeWith) return;
+    if (!m_takeInPending) m_takeInPending = m_profile->Changed();
+    if (!m_takeInPending) return;
+    // A folder dialog edits a folder by its id, which a take-in renumbers.
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal != this) return;
+    switch (m_run) {
+        case Run::Stopped:
+            TakeInProfile();
+            break;
+        case Run::Running:
+            m_restartAfterTakeIn = true;
+            RequestStop();
+            break;
+        case Run::Stopping:
+            break;  // FinishStop, or the next tick once stopped
+    }
+}
+
+void CTallowinDlg::TakeInProfile() {
+    m_takeInPending = false;
+    if (!m_profile->TakeIn()) return;  // the folders stay; the print log says why
+    // The folders have new ids, 0 .. count-1.
+    m_ui->hotFolderTable->clear();
+    for (int id = 0; id < static_cast<int>(m_hotFolderList.GetCount()); ++id) AddRow(id);
 }
 
 void CTallowinDlg::done(int result) {

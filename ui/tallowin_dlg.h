@@ -8,6 +8,12 @@
 // while the window polls. It never waits for the worker: Stop only asks the
 // worker to stop, and the refresh timer sees when it has; a request to close
 // the window while the worker runs stops it first and closes once it is idle.
+//
+// A hand edit of the profile's hot folders, noticed by the refresh timer,
+// shows in the table: the window takes it in while the worker is stopped
+// (stopping it for that, and starting it again, when it runs), never under
+// an open dialog. Changes made in the window and not saved yet are kept on
+// top of the edit (HotFolderList::TakeIn).
 #pragma once
 
 #include <QDialog>
@@ -32,6 +38,7 @@ class HotFolderList;
 class HotFolderThread;
 class LogView;
 class PrinterCatalogue;
+class ProfileSync;
 class RecentPrintLog;
 
 class CAboutDlg : public QDialog {
@@ -57,6 +64,9 @@ class CTallowinDlg : public QDialog {
                  QString logFilePath, QString applicationFolder, PrinterCatalogue& printers,
                  QWidget* parent = nullptr);
     ~CTallowinDlg() override;
+
+    // Follows the profile file from now on; profile must outlive the window.
+    void FollowProfile(ProfileSync& profile) { m_profile = &profile; }
 
     // Inserts a row for the folder with this id, in name order, and returns
     // its position.
@@ -118,6 +128,9 @@ class CTallowinDlg : public QDialog {
     void RequestStop();
     // The worker is idle: editing comes back, and a pending close happens.
     void FinishStop();
+    // A hand edit of the profile waits to be taken in; see above.
+    void CheckProfile();
+    void TakeInProfile();
     QTreeWidgetItem* Row(int row) const;
     // The first selected row in the table's order, or -1.
     int SelectedRow() const;
@@ -135,6 +148,9 @@ class CTallowinDlg : public QDialog {
     Run m_run = Run::Stopped;
     std::optional<int> m_closeWith;  // the result to close with once idle
     LogView* m_logView = nullptr;    // owned by the window as its child
+    ProfileSync* m_profile = nullptr;
+    bool m_takeInPending = false;
+    bool m_restartAfterTakeIn = false;  // the worker was stopped for a take-in
 };
 
 }  // namespace tallowin

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tallowin --service as a process under the sandbox, with no display: it
 # prints what lands in its folders, reads the profile again on SIGHUP,
-# refuses a second instance on the same profile, and saves on SIGTERM.
+# and when its hot folders are edited by hand, refuses a second instance on
+# the same profile, and saves on SIGTERM without writing over a hand edit.
 #   service_test.sh TALLOWIN
 set -euo pipefail
 exe=$1
@@ -14,7 +15,7 @@ cleanup() {
 }
 trap cleanup EXIT
 log=$work/service.log
-logged() { grep -qF -- "$1" "$log"; }
+logged() { grep -qsF -- "$1" "$log"; }
 show_log() { cat "$log" >&2; }
 
 mkdir -p "$work/hot1" "$work/hot2"
@@ -63,15 +64,53 @@ make_image "$work/hot2/$name2"
 wait_for 30 captured tallowin-300 "$name2" || { show_log; fail "$name2 not printed after SIGHUP"; }
 echo "ok: SIGHUP reads the profile again, and keeps the folders when it cannot"
 
+# An edit by hand while it runs, with no signal: a folder added and a
+# printer changed, written in place. It is read, and the new folder prints.
+mkdir -p "$work/hot3"
+write_profile "$work/hot1" tallowin-300 "$work/hot2" tallowin-300 "$work/hot3" tallowin-600
+wait_for 30 logged '<6>read 3 hot folder(s)' || { show_log; fail "the edit was not read"; }
+logged "<6>hot folder \"folder0\": $work/hot1 on tallowin-300" || { show_log; fail "printer"; }
+name3=service-$$-three.jpg
+make_image "$work/hot3/$name3"
+wait_for 30 captured tallowin-600 "$name3" || { show_log; fail "$name3 not printed after the edit"; }
+echo "ok: an edit of the profile while it runs is read, and its new folder prints"
+
+# printer_of FOLDER: the PrinterName under that FolderPath in the profile.
+printer_of() { grep -A1 -xF "FolderPath=$1" "$profile" | sed -n 's/^PrinterName=//p'; }
+
+# An edit saved the way editors save (a new file renamed over the old one)
+# just before SIGTERM, most likely before it is read: it is kept either way.
+(
+  profile=$work/edited.ini
+  write_profile "$work/hot1" tallowin-300 "$work/hot2" tallowin-600 "$work/hot3" tallowin-600
+)
+mv "$work/edited.ini" "$profile"
 kill -TERM "$pid"
 status=0
 wait "$pid" || status=$?
 pid=
 [ "$status" = 0 ] || { show_log; fail "exit status $status after SIGTERM"; }
-logged '<6>saved 2 hot folder(s)' || { show_log; fail "no save line"; }
+logged '<6>saved 3 hot folder(s)' || logged 'was edited since it was read' ||
+  { show_log; fail "neither saved nor kept"; }
+[ "$(printer_of "$work/hot2")" = tallowin-600 ] || fail "the changed printer was reverted: $(cat "$profile")"
+[ "$(printer_of "$work/hot3")" = tallowin-600 ] || fail "the added folder was lost: $(cat "$profile")"
+[ "$(printer_of "$work/hot1")" = tallowin-300 ] || fail "the first edit was lost: $(cat "$profile")"
+echo "ok: SIGTERM stops and exits 0, and the edits on disk survive it"
+
+# A saved profile: the last run read it whole, so it is written.
+rm -f "$log"
+"$exe" --service 2>"$log" &
+pid=$!
+wait_for 30 logged '<6>started' || { show_log; fail "no start line"; }
+kill -TERM "$pid"
+status=0
+wait "$pid" || status=$?
+pid=
+[ "$status" = 0 ] || { show_log; fail "exit status $status after SIGTERM"; }
+logged '<6>saved 3 hot folder(s)' || { show_log; fail "no save line"; }
 grep -q '^Version=1' "$profile" || fail "profile not saved: $(cat "$profile")"
-grep -qF "FolderPath=$work/hot2" "$profile" || fail "second folder not saved"
-echo "ok: SIGTERM stops, saves and exits 0"
+[ "$(printer_of "$work/hot2")" = tallowin-600 ] || fail "saved over the edit: $(cat "$profile")"
+echo "ok: SIGTERM saves a profile read whole"
 
 # A save that fails: the reason on stderr, a non-zero status. The last
 # run's log goes first, or its start line would be taken for this one's.
@@ -88,4 +127,4 @@ pid=
 [ "$status" != 0 ] || { show_log; fail "exit status 0 although the save failed"; }
 logged '<3>the hot folders could not be saved' || { show_log; fail "no error line"; }
 echo "ok: a failed save is reported and ends non-zero"
-echo "7 passed, 0 failed"
+echo "9 passed, 0 failed"

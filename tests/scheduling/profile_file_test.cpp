@@ -7,6 +7,7 @@
 #include <climits>
 #include <filesystem>
 
+#include "platform/file_watch.h"
 #include "platform/ini_profile.h"
 #include "scheduling/hot_folder_list.h"
 #include "tests/support/temp_dir.h"
@@ -225,6 +226,43 @@ TEST(ProfileFile, ReadOnlyProfileIsNotReplaced) {
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0444u);
+}
+
+// Replaces path the way most editors save: a new file renamed over it.
+void SaveLikeAnEditor(const std::string& path, const std::string& text) {
+    WriteFile(path + ".new", text);
+    ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);
+}
+
+TEST(ProfileFile, CommitDoesNotReplaceAFileChangedSinceItWasRead) {
+    TempDir dir;
+    const std::string path = dir / "t.ini";
+    WriteFile(path, "[Init]\nFHNumber=0\n");
+    IniProfile profile(path);
+    const std::string edit = "[Init]\nFHNumber=0\n; edited by hand\n";
+    SaveLikeAnEditor(path, edit);
+    profile.WriteString("Init", "Version", "1");
+    EXPECT_FALSE(profile.Commit());
+    EXPECT_NE(profile.GetError().find("changed on disk"), std::string::npos) << profile.GetError();
+    EXPECT_EQ(ReadFile(path), edit);
+}
+
+TEST(ProfileFile, WatchReportsAChangeOnceItHoldsStill) {
+    TempDir dir;
+    const std::string path = dir / "t.ini";
+    WriteFile(path, "[Init]\n");
+    FileWatch watch(path, IniProfile(path).ReadIdentity());
+    EXPECT_FALSE(watch.Poll());
+    SaveLikeAnEditor(path, "[Init]\nFHNumber=0\n");
+    EXPECT_FALSE(watch.Poll()) << "seen once: it may still be being written";
+    EXPECT_TRUE(watch.Poll());
+    EXPECT_FALSE(watch.Poll()) << "reported once";
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    EXPECT_FALSE(watch.Poll());
+    EXPECT_FALSE(watch.Poll()) << "a missing file is no change";
+    WriteFile(path, "[Init]\n");
+    EXPECT_FALSE(watch.Poll());
+    EXPECT_TRUE(watch.Poll());
 }
 
 TEST(ProfileFile, ScanTimeIsAtLeastOneSecondAndSaturates) {

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 
 #include "scheduling/hot_folder_list.h"
 #include "tests/support/temp_dir.h"
@@ -155,6 +157,150 @@ TEST(SettingsStore, ReadsAProfileWrittenByTheClassicWriter) {
     EXPECT_EQ(f.GetPrinterName(), "Office Printer");
     EXPECT_EQ(f.GetFolderPath(), "C:\\Scans\\In");
     EXPECT_EQ(f.GetScanTime(), 12);
+}
+
+// A profile of folders given as {name, path, printer}, scanned every 5 s.
+std::string Ini(const std::vector<std::array<const char*, 3>>& folders) {
+    std::string text = "[Init]\nFHNumber=" + std::to_string(folders.size()) + "\nVersion=1\n";
+    for (size_t i = 0; i < folders.size(); ++i) {
+        text += "[HotFolder" + std::to_string(i) + "]\nName=" + folders[i][0] +
+                "\nFolderPath=" + folders[i][1] + "\nPrinterName=" + folders[i][2] +
+                "\nScanTime=5\n";
+    }
+    return text;
+}
+
+// Each folder as "name path printer", in profile order.
+std::vector<std::string> Folders(const std::string& path) {
+    std::vector<std::string> out;
+    for (const HotFolder& f : LoadFrom(path).folders) {
+        out.push_back(f.GetName() + " " + f.GetFolderPath() + " " + f.GetPrinterName());
+    }
+    return out;
+}
+
+const std::string kBase = Ini({{"a", "/a", "p"}, {"b", "/b", "p"}});
+
+// The profile edited by hand after the list read it, and the window's own
+// changes (made on folder ids 0 = a, 1 = b), then a save over the file as it
+// is now.
+struct EditCase {
+    const char* name;
+    std::string edit;  // the file written over kBase; empty: none
+    std::function<void(HotFolderList&)> window;
+    HotFolderList::SaveOutcome outcome;
+    std::vector<std::string> saved;  // the folders in the file afterwards
+};
+
+class SaveAfterAnEdit : public ::testing::TestWithParam<EditCase> {};
+
+TEST_P(SaveAfterAnEdit, NeverWritesOverTheEdit) {
+    const EditCase& c = GetParam();
+    TempDir dir;
+    const std::string path = dir / "t.ini";
+    WriteFile(path, kBase);
+    HotFolderList list;
+    ASSERT_TRUE(list.Load(IniProfile(path)));
+    c.window(list);
+    if (!c.edit.empty()) WriteFile(path, c.edit);
+    IniProfile now(path);
+    EXPECT_EQ(list.Save(now).Outcome, c.outcome) << now.GetError();
+    EXPECT_EQ(Folders(path), c.saved);
+    if (c.outcome == HotFolderList::SaveOutcome::Saved && !c.edit.empty()) {
+        EXPECT_NE(ReadFile(path).find("; a note"), std::string::npos) << "the edit is kept";
+    }
+    if (c.outcome == HotFolderList::SaveOutcome::KeptEdit) {
+        EXPECT_EQ(ReadFile(path), c.edit) << "not a byte written";
+    } else {
+        EXPECT_FALSE(list.ChangedOnDisk(IniProfile(path))) << "the list and the file agree";
+    }
+}
+
+const auto kNothing = [](HotFolderList&) {};
+const auto kAddC = [](HotFolderList& l) { l.Add(HotFolder("c", "/c", "p", 5)); };
+using Outcome = HotFolderList::SaveOutcome;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SaveAfterAnEdit,
+    ::testing::Values(
+        EditCase{"no_edit", "", kAddC, Outcome::Saved, {"a /a p", "b /b p", "c /c p"}},
+        EditCase{"edit_with_nothing_of_ours",
+                 Ini({{"a", "/a", "q"}, {"b", "/b", "p"}, {"d", "/d", "p"}}),
+                 kNothing,
+                 Outcome::KeptEdit,
+                 {"a /a q", "b /b p", "d /d p"}},
+        EditCase{"edit_outside_the_folders",
+                 kBase + "; a note\n[Other]\nKey=Value\n",
+                 kAddC,
+                 Outcome::Saved,
+                 {"a /a p", "b /b p", "c /c p"}},
+        EditCase{"printer_changed_and_a_folder_added_here",
+                 Ini({{"a", "/a", "q"}, {"b", "/b", "p"}}),
+                 kAddC,
+                 Outcome::Merged,
+                 {"a /a q", "b /b p", "c /c p"}},
+        EditCase{"both_changed_one_folder",
+                 Ini({{"a", "/a", "q"}, {"b", "/b", "p"}}),
+                 [](HotFolderList& l) { l.Set(0, HotFolder("a", "/a", "r", 5)); },
+                 Outcome::Merged,
+                 {"a /a q", "b /b p", "a /a r"}},
+        EditCase{"deleted_here_and_another_changed_there",
+                 Ini({{"a", "/a", "p"}, {"b", "/b", "q"}}),
+                 [](HotFolderList& l) { l.Remove(0); },
+                 Outcome::Merged,
+                 {"b /b q"}},
+        EditCase{"deleted_there_and_changed_here",
+                 Ini({{"a", "/a", "p"}}),
+                 [](HotFolderList& l) { l.Set(1, HotFolder("b", "/b", "r", 5)); },
+                 Outcome::Merged,
+                 {"a /a p", "b /b r"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SettingsStore, TakeInShowsTheEditAndKeepsTheWindowsChanges) {
+    TempDir dir;
+    const std::string path = dir / "t.ini";
+    WriteFile(path, kBase);
+    HotFolderList list;
+    ASSERT_TRUE(list.Load(IniProfile(path)));
+    EXPECT_FALSE(list.HasOwnChanges());
+    list.Add(HotFolder("c", "/c", "p", 5));
+    EXPECT_TRUE(list.HasOwnChanges());
+    EXPECT_FALSE(list.ChangedOnDisk(IniProfile(path)));
+
+    WriteFile(path, Ini({{"a", "/a", "q"}, {"b", "/b", "p"}, {"d", "/d", "p"}}));
+    const IniProfile edited(path);
+    EXPECT_TRUE(list.ChangedOnDisk(edited));
+    const auto taken = list.TakeIn(edited);
+    EXPECT_TRUE(taken.Ok);
+    EXPECT_TRUE(taken.KeptOwnChanges);
+    std::vector<std::string> names;
+    list.GetNames(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "d", "c"}));
+    EXPECT_FALSE(list.ChangedOnDisk(edited));
+    EXPECT_TRUE(list.HasOwnChanges()) << "c is still to be saved";
+
+    IniProfile now(path);
+    EXPECT_EQ(list.Save(now).Outcome, HotFolderList::SaveOutcome::Saved) << now.GetError();
+    EXPECT_EQ(Folders(path), (std::vector<std::string>{"a /a q", "b /b p", "d /d p", "c /c p"}));
+    EXPECT_FALSE(list.HasOwnChanges());
+}
+
+TEST(SettingsStore, AnUnreadableEditIsNeitherTakenInNorSavedOver) {
+    TempDir dir;
+    const std::string path = dir / "t.ini";
+    WriteFile(path, kBase);
+    HotFolderList list;
+    ASSERT_TRUE(list.Load(IniProfile(path)));
+    list.Add(HotFolder("c", "/c", "p", 5));
+    std::string damaged = "[Init]\nFHNumber=0\n";
+    damaged += '\0';
+    WriteFile(path, damaged);
+    const IniProfile profile(path);
+    EXPECT_FALSE(list.TakeIn(profile).Ok);
+    EXPECT_EQ(list.GetCount(), 3u);
+    IniProfile now(path);
+    EXPECT_FALSE(list.Save(now));
+    EXPECT_EQ(ReadFile(path), damaged);
 }
 
 TEST(SettingsStore, IntegersAreReadLikeTheClassicReader) {

@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QtTest>
 
+#include "app/profile_sync.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/window_rig.h"
 #include "ui/hot_folder_texts.h"
@@ -202,6 +203,63 @@ class MainWindowTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(rig.Cell(0, 1), QString("Running"), 5000);
         rig.list.StopAll();
         QTRY_COMPARE_WITH_TIMEOUT(rig.Cell(0, 1), QString("Waiting"), 5000);
+    }
+
+    // A hand edit of the profile: a new file renamed over it, as editors do.
+    static void EditProfile(const Rig& rig, const std::string& text) {
+        const std::string path = rig.dir / "tallowin.ini";
+        WriteFile(path + ".new", text);
+        QCOMPARE(rename((path + ".new").c_str(), path.c_str()), 0);
+    }
+    static std::string TwoFolders(const std::string& path, const char* printer) {
+        return "[Init]\nFHNumber=2\n[HotFolder0]\nName=fast\nFolderPath=" + path +
+               "\nPrinterName=" + printer +
+               "\nScanTime=1\n[HotFolder1]\nName=added\nFolderPath=" + path +
+               "\nPrinterName=P9\nScanTime=1\n";
+    }
+
+    void handEditShowsInTheTableWhileStopped() {
+        TempDir hot;
+        Rig rig(OneFolder(hot.Path()));
+        DiskProfileSync sync(IniProfile(rig.dir / "tallowin.ini"), rig.list, rig.log);
+        rig.dlg->FollowProfile(sync);
+        EditProfile(rig, TwoFolders(hot.Path(), "changed"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Table()->topLevelItemCount(), 2, 5000);
+        QCOMPARE(rig.Cell(0, 0), QString("added"));
+        QCOMPARE(rig.Cell(1, 0), QString("fast"));
+        QCOMPARE(rig.Cell(1, 2), QString("changed"));
+        QVERIFY(!rig.list.HasOwnChanges());
+    }
+
+    void handEditStopsAndRestartsARunningWorker() {
+        TempDir hot;
+        Rig rig(OneFolder(hot.Path()));
+        DiskProfileSync sync(IniProfile(rig.dir / "tallowin.ini"), rig.list, rig.log);
+        rig.dlg->FollowProfile(sync);
+        QTest::mouseClick(rig.Button("startStopButton"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Cell(0, 1), QString("Running"), 5000);
+        EditProfile(rig, TwoFolders(hot.Path(), "changed"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Table()->topLevelItemCount(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Cell(0, 1), QString("Running"), 5000);
+        QCOMPARE(rig.Cell(1, 2), QString("changed"));
+        QVERIFY(rig.dlg->IsRunning());
+        QCOMPARE(rig.Button("startStopButton")->text(), QString("Stop"));
+        QTest::mouseClick(rig.Button("startStopButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.dlg->IsStopping(), 5000);
+    }
+
+    void handEditKeepsTheWindowsOwnChanges() {
+        TempDir hot;
+        Rig rig(OneFolder(hot.Path()));
+        DiskProfileSync sync(IniProfile(rig.dir / "tallowin.ini"), rig.list, rig.log);
+        rig.dlg->FollowProfile(sync);
+        rig.dlg->AddRow(rig.list.Add(HotFolder("mine", hot.Path(), "P1", 5)));
+        EditProfile(rig, TwoFolders(hot.Path(), "changed"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Table()->topLevelItemCount(), 3, 5000);
+        QCOMPARE(rig.Cell(0, 0), QString("added"));
+        QCOMPARE(rig.Cell(2, 0), QString("mine"));
+        QVERIFY(rig.list.HasOwnChanges());
+        QCOMPARE(rig.log.Count(), std::uint64_t{1});  // the print log says it kept them
     }
 
     void startStopTogglesCaptionsCommandsAndWorker() {
