@@ -1,5 +1,6 @@
 #include "platform/signal_fd.h"
 
+#include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -30,6 +31,13 @@ int SignalFd::Next() {
         if (n < 0 && errno == EINTR) continue;
         return -1;
     }
+}
+
+int SignalFd::WaitFor(int timeoutMs) {
+    pollfd ready{fd_.get(), POLLIN, 0};
+    const int n = poll(&ready, 1, timeoutMs);
+    if (n < 0) return errno == EINTR ? 0 : -1;
+    return n == 0 ? 0 : Next();
 }
 
 }  // namespace tallowin

@@ -22,6 +22,9 @@ class SignalFd {
     bool Valid() const { return static_cast<bool>(fd_); }
     // Waits for the next of the signals; its number, or -1 on an error.
     int Next();
+    // As Next, but waits at most timeoutMs (0: only looks): 0 when no signal
+    // came in that time.
+    int WaitFor(int timeoutMs);
 
   private:
     UniqueFd fd_;
