@@ -79,7 +79,7 @@ class PrintRun {
     // A record that could not be stored does not change what was printed;
     // it only makes the next run of the command decide without it.
     void Stored(bool stored, const std::string& path) {
-        if (stored) return;
+        if (stored || !s_.record.ReadError().empty()) return;  // said once, at the start
         Line(path, "the record of printed files (" + s_.record.Path() + ") could not be written");
     }
 
@@ -109,8 +109,8 @@ class PrintRun {
         switch (status.State) {
             case JobState::Completed:
                 Stored(s_.record.MarkPrinted(request_.Printer, file), path);
-                Line(path, "already printed on " + request_.Printer + " (" + OnPrinter(mark.JobId) +
-                               ") unchanged; not printed again");
+                Line(path, "already printed on " + request_.Printer + " as job " +
+                               std::to_string(mark.JobId) + ", unchanged; not printed again");
                 return true;
             case JobState::Failed:
                 Line(path, "its earlier " + OnPrinter(mark.JobId) + " did not print (" +
@@ -120,7 +120,7 @@ class PrintRun {
             case JobState::Pending:
                 Line(path, "sent earlier as " + OnPrinter(mark.JobId) +
                                ", not finished yet; not sent again");
-                if (request_.Wait) sent_.push_back(earlier);
+                sent_.push_back(earlier);
                 return true;
             case JobState::Unknown:
                 break;
@@ -146,7 +146,7 @@ class PrintRun {
         if (job.Value > 0) {
             const SentJob sent{path, image.Identity(), job.Value};
             Stored(s_.record.MarkSent(request_.Printer, sent.File, sent.JobId), path);
-            if (request_.Wait) sent_.push_back(sent);
+            sent_.push_back(sent);
         }
         if (job.Ok()) return;
         if (job.Value <= 0) return Fail(path, NotSent(job.Error));
@@ -192,8 +192,8 @@ class PrintRun {
         // Still recorded as sent: the next run asks about it again.
         std::string why = OnPrinter(job.JobId) + " not finished ";
         why += end == WaitEnd::Interrupted ? std::string("when interrupted")
-                                           : "after " + std::to_string(limits.QuietLimitMs / 1000) +
-                                                 " s in which no job ended";
+                                           : "when no job had ended for " +
+                                                 std::to_string(limits.QuietLimitMs / 1000) + " s";
         if (status.State == JobState::Unknown && !status.Reason.empty()) {
             why += " (the scheduler cannot tell: " + status.Reason + ")";
         }
@@ -204,7 +204,7 @@ class PrintRun {
 
     const PrintRequest& request_;
     PrintServices& s_;
-    std::vector<SentJob> sent_;  // waited for, in the order sent
+    std::vector<SentJob> sent_;  // in the order sent; waited for with Wait
     bool notPrinted_ = false;
     bool unconfirmed_ = false;
 };

@@ -89,7 +89,7 @@ TEST(PrintCommand, ExitsAndRecordsByTheJobsOutcome) {
          true,
          3,
          "sent 1",
-         "a.jpg: job 1 on printer not finished after 600 s in which no job ended"},
+         "a.jpg: job 1 on printer not finished when no job had ended for 600 s"},
         {"scheduler_cannot_be_asked", JobState::Unknown,
          JobStatus{JobState::Unknown, "connection refused"}, 0, true, 3, "sent 1",
          "(the scheduler cannot tell: connection refused)"},
