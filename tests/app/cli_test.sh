@@ -120,7 +120,12 @@ make_image "$work/$held"
 cupsdisable tallowin-300
 "$exe" print -d tallowin-300 "$work/$held" 2>"$err" &
 pid=$!
-wait_for 30 eval '[ "$(jobs_on tallowin-300)" = 1 ]' || fail "no job on the stopped queue"
+# Once the scheduler has the whole document, print is waiting (before,
+# the interrupt cancels the job it is sending).
+sent_whole() {
+  [ "$(jobs_on tallowin-300)" = 1 ] && ! lpstat -l -o tallowin-300 | grep -q job-incoming
+}
+wait_for 30 sent_whole || fail "no whole job on the stopped queue"
 kill -INT "$pid"
 status=0
 wait "$pid" || status=$?
