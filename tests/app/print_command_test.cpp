@@ -67,61 +67,41 @@ struct PrintFixture {
 TEST(PrintCommand, ExitsAndRecordsByTheJobsOutcome) {
     struct Case {
         const char* Name;
-        JobState AtSend;                    // the job's state once it is sent
-        std::optional<JobStatus> AtPause1;  // then, after the first pause
-        int InterruptAtPause = 0;           // 0: never
-        bool Wait = true;
+        JobStatus Later;  // job 1 after the first pause; pending until then
+        bool Interrupt;   // at the second pause
+        bool Wait;
         int Exit;
         std::string Seen;  // a.jpg in the record afterwards
         std::string Line;  // a part of the error output; empty: none at all
     };
+    const JobStatus pending{JobState::Pending, {}};
+    // clang-format off
     const Case cases[] = {
-        {"completed_at_once", JobState::Completed, {}, 0, true, 0, "printed", ""},
-        {"completed_later", JobState::Pending, JobStatus{JobState::Completed, {}}, 0, true, 0,
-         "printed", ""},
-        {"aborted", JobState::Pending,
-         JobStatus{JobState::Failed, "aborted-by-system: backend failed"}, 0, true, 1, "-",
-         "a.jpg: job 1 on printer did not print: aborted-by-system: backend failed"},
-        {"pending_for_good",
-         JobState::Pending,
-         {},
-         0,
-         true,
-         3,
-         "sent 1",
+        {"completed", {JobState::Completed, {}}, false, true, 0, "printed", ""},
+        {"aborted", {JobState::Failed, "aborted-by-system: jam"}, false, true, 1, "-",
+         "a.jpg: job 1 on printer did not print: aborted-by-system: jam"},
+        {"pending_for_good", pending, false, true, 3, "sent 1",
          "a.jpg: job 1 on printer not finished when no job had ended for 600 s"},
-        {"scheduler_cannot_be_asked", JobState::Unknown,
-         JobStatus{JobState::Unknown, "connection refused"}, 0, true, 3, "sent 1",
-         "(the scheduler cannot tell: connection refused)"},
-        {"interrupted",
-         JobState::Pending,
-         {},
-         2,
-         true,
-         3,
-         "sent 1",
+        {"scheduler_cannot_be_asked", {JobState::Unknown, "refused"}, false, true, 3, "sent 1",
+         "(the scheduler cannot tell: refused)"},
+        {"interrupted", pending, true, true, 3, "sent 1",
          "a.jpg: job 1 on printer not finished when interrupted"},
-        {"not_waiting", JobState::Pending, {}, 0, false, 0, "sent 1", ""},
+        {"not_waiting", pending, false, false, 0, "sent 1", ""},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         PrintFixture f;
-        f.spooler.newJobState = c.AtSend;
+        f.spooler.newJobState = JobState::Pending;
         f.interrupt.onPause = [&](int pause) {
-            if (pause == 1 && c.AtPause1)
-                f.spooler.SetJob(1, c.AtPause1->State, c.AtPause1->Reason);
-            if (pause == c.InterruptAtPause) f.interrupt.Interrupt();
+            if (pause == 1) f.spooler.SetJob(1, c.Later.State, c.Later.Reason);
+            if (pause == 2 && c.Interrupt) f.interrupt.Interrupt();
         };
         EXPECT_EQ(f.Run({"a.jpg"}, c.Wait), c.Exit);
         EXPECT_EQ(f.Seen(kA), c.Seen);
-        if (c.Line.empty()) {
-            EXPECT_EQ(f.err.str(), "");
-        } else {
-            EXPECT_NE(f.err.str().find(c.Line), std::string::npos) << f.err.str();
-        }
-        if (!c.Wait) {
-            EXPECT_EQ(f.spooler.Queries(), 0);
-        }
+        const std::string err = f.err.str();
+        EXPECT_TRUE(c.Line.empty() ? err.empty() : err.find(c.Line) != std::string::npos) << err;
+        EXPECT_EQ(f.spooler.Queries() > 0, c.Wait);
     }
 }
 
