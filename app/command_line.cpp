@@ -19,7 +19,7 @@ CommandLine Invalid(std::string error) {
     return c;
 }
 
-// print -d PRINTER [--] FILE...
+// print -d PRINTER [--no-wait] [--] FILE...
 CommandLine ParsePrint(const std::vector<std::string>& args) {
     CommandLine c;
     c.Mode = RunMode::Print;
@@ -30,11 +30,18 @@ CommandLine ParsePrint(const std::vector<std::string>& args) {
             c.Files.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
-        } else if (arg == "-d") {
-            if (i + 1 == args.size()) return Invalid("print: -d needs a printer name");
-            c.Printer = args[++i];
+        } else if (arg == "--no-wait") {
+            c.Wait = false;
         } else if (arg.starts_with("-d")) {
-            c.Printer = arg.substr(2);
+            if (!c.Printer.empty()) return Invalid("print: -d given twice");
+            if (arg != "-d") {
+                c.Printer = arg.substr(2);
+            } else if (i + 1 < args.size() && !args[i + 1].starts_with("-")) {
+                // A name that looks like an option is one left out.
+                c.Printer = args[++i];
+            } else {
+                return Invalid("print: -d needs a printer name");
+            }
         } else {
             return Invalid("print: unknown option " + arg);
         }
@@ -47,12 +54,15 @@ CommandLine ParsePrint(const std::vector<std::string>& args) {
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    const bool print = !args.empty() && args[0] == "print";
+    // What follows print's "--" is files, whatever they are called.
+    const auto optionsEnd = print ? std::find(args.begin(), args.end(), "--") : args.end();
     const auto has = [&](const char* option) {
-        return std::find(args.begin(), args.end(), option) != args.end();
+        return std::find(args.begin(), optionsEnd, option) != optionsEnd;
     };
     if (has("--help") || has("-h")) return WithMode(RunMode::Help);
     if (has("--version")) return WithMode(RunMode::Version);
-    if (!args.empty() && args[0] == "print") return ParsePrint(args);
+    if (print) return ParsePrint(args);
 
     CommandLine c;
     bool service = false, list = false;
@@ -63,6 +73,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else if (arg == "--list-printers") {
             list = true;
         } else if (arg == "--profile" || arg.starts_with("--profile=")) {
+            if (!c.Profile.empty()) return Invalid("--profile given twice");
             if (arg == "--profile" && i + 1 < args.size()) {
                 c.Profile = args[++i];
             } else {
@@ -87,13 +98,23 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string UsageText() {
     return "Usage: tallowin [--profile FILE]            the window\n"
            "       tallowin --service [--profile FILE]  the hot folders without a window\n"
-           "       tallowin print -d PRINTER FILE...    prints files once, keeps them\n"
+           "       tallowin print -d PRINTER [--no-wait] [--] FILE...\n"
+           "                                            prints files once, keeps them\n"
            "       tallowin --list-printers             printers and their pages\n"
            "       tallowin --help | --version\n"
            "\n"
+           "print waits until the printer has printed or refused each job; with\n"
+           "--no-wait it ends once the scheduler has taken them. A file printed\n"
+           "before is not printed again unless it changed; one whose job failed is.\n"
+           "\n"
            "The profile defaults to $XDG_CONFIG_HOME/tallowin/tallowin.ini\n"
            "(~/.config/tallowin/tallowin.ini). The service saves it on SIGTERM and\n"
-           "SIGINT and reads it again on SIGHUP.\n";
+           "SIGINT and reads it again on SIGHUP.\n"
+           "\n"
+           "Exit status: 0 success (print: every job printed, or taken with --no-wait);\n"
+           "1 a failure (print: a file not sent, or its job aborted or cancelled);\n"
+           "2 an invalid command line; 3 print: no failure, but a job not seen to\n"
+           "finish (interrupted, or no job ended for 10 minutes).\n";
 }
 
 }  // namespace tallowin

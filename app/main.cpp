@@ -12,12 +12,15 @@
 #include "app/print_command.h"
 #include "app/print_record.h"
 #include "app/service.h"
+#include "app/signal_interrupt.h"
 #include "app/tallowin_app.h"
 #include "app/termination_signals.h"
 #include "platform/app_environment.h"
 #include "platform/cups_printers.h"
 #include "platform/cups_spooler.h"
 #include "platform/instance_lock.h"
+#include "platform/signal_fd.h"
+#include "platform/tick.h"
 #include "platform/vips_image.h"
 #include "ui/message_box.h"
 
@@ -77,6 +80,25 @@ void KeepPageBuffersShortLived() {
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 }
 
+// Ctrl+C ends the sending and the wait through the command's own exit, so
+// the record is never left half-written and every pending job is named. The
+// signals are blocked before the first thread starts, so none of the
+// library's threads takes one.
+int RunPrint(const CommandLine& command) {
+    SignalFd received;
+    if (!received.Valid()) {
+        std::cerr << "tallowin: the interrupt signals cannot be read; not printing\n";
+        return kPrintNotPrinted;
+    }
+    SignalInterrupt interrupt(received);
+    MonotonicClock clock;
+    VipsImageLoader images;
+    CupsSpooler spooler;
+    PrintRecord record(PrintRecordPath());
+    PrintServices services{images, spooler, record, clock, interrupt, std::cerr};
+    return RunPrintCommand({command.Printer, command.Files, command.Wait}, services);
+}
+
 int Main(int argc, char** argv) {
     KeepPageBuffersShortLived();
     const CommandLine command = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -96,13 +118,8 @@ int Main(int argc, char** argv) {
             CupsPrinterCatalogue printers;
             return RunListPrinters(printers.PrinterNames(), spooler, std::cout, std::cerr);
         }
-        case RunMode::Print: {
-            VipsImageLoader images;
-            CupsSpooler spooler;
-            PrintRecord record(PrintRecordPath());
-            return RunPrintCommand(command.Printer, command.Files, images, spooler, record,
-                                   std::cerr);
-        }
+        case RunMode::Print:
+            return RunPrint(command);
         case RunMode::Service:
             return RunService(profile);
         case RunMode::Window:

@@ -1,5 +1,7 @@
 #include "app/print_command.h"
 
+#include <algorithm>
+
 #include "engine/page_fit.h"
 #include "engine/paths.h"
 
@@ -26,50 +28,192 @@ std::string Describe(const Status& failure, const std::string& printerName) {
     }
 }
 
-// Why path was not sent, or empty when it was.
-std::string PrintOne(const std::string& printerName, const std::string& path, ImageLoader& images,
-                     Spooler& spooler, PrintRecord& record, std::ostream& err) {
-    const NeverStop stop;
-    Result<std::unique_ptr<Image>> loaded = images.Load(path);
-    if (!loaded.Ok()) return Describe(loaded.Error, printerName);
-    const std::unique_ptr<Image> image = std::move(loaded.Value);
-    if (record.Contains(printerName, image->Identity())) {
-        err << "tallowin: " << path << ": already sent to " << printerName
-            << " unchanged; not printed again\n";
-        return {};
-    }
-    Result<std::unique_ptr<Printer>> opened = spooler.Open(printerName, stop);
-    if (!opened.Ok()) return Describe(opened.Error, printerName);
-    const std::unique_ptr<Printer> printer = std::move(opened.Value);
+// A job this run waits for: one it sent, or one an earlier run sent whose
+// outcome was not seen then.
+struct SentJob {
+    std::string Path;
+    FileIdentity File;
+    int JobId = 0;
+};
 
-    const PageGeometry& page = printer->Geometry();
-    const FitResult fit = FitToPage({image->Width(), image->Height(), image->XDpi(), image->YDpi(),
-                                     page.Rx, page.Ry, page.Pw, page.Ph});
-    if (fit.Tw <= 0 || fit.Th <= 0) return "the image is less than a pixel on paper";
-    const Result<std::unique_ptr<PageWriter>> writer = image->Page(fit.Tw, fit.Th);
-    if (!writer.Ok()) return Describe(writer.Error, printerName);
-    const Result<int> job = printer->Print(DocumentName(path), *writer.Value, stop);
-    if (!job.Ok()) return Describe(job.Error, printerName);
-    if (!record.Add(printerName, image->Identity())) {
-        // Printed all the same; only a retry could print it twice.
-        err << "tallowin: " << path << ": printed, but the record of printed files ("
-            << record.Path() << ") could not be written\n";
-    }
-    return {};
+// The one place that asks the scheduler about a job.
+JobStatus AskAbout(Spooler& spooler, const std::string& printer, const SentJob& job,
+                   const StopSignal& stop) {
+    return spooler.QueryJob(printer, job.JobId, stop);
 }
+
+// One run of the command: sends every file, then waits for the jobs.
+class PrintRun {
+  public:
+    PrintRun(const PrintRequest& request, PrintServices& services)
+        : request_(request), s_(services) {}
+
+    int Run(const WaitLimits& limits) {
+        if (!s_.record.ReadError().empty()) {
+            s_.err << "tallowin: the record of printed files (" << s_.record.Path()
+                   << ") cannot be read: " << s_.record.ReadError()
+                   << "; printing without it, and leaving it as it is\n";
+        }
+        for (const std::string& path : request_.Files) Take(path);
+        // Not waiting, a job the scheduler took is done.
+        if (request_.Wait) Await(limits);
+        if (notPrinted_) return kPrintNotPrinted;
+        return unconfirmed_ ? kPrintUnconfirmed : kPrintAllDone;
+    }
+
+  private:
+    void Line(const std::string& path, const std::string& text) {
+        s_.err << "tallowin: " << path << ": " << text << "\n";
+    }
+    void Fail(const std::string& path, const std::string& why) {
+        Line(path, why);
+        notPrinted_ = true;
+    }
+    void Unconfirmed(const std::string& path, const std::string& why) {
+        Line(path, why);
+        unconfirmed_ = true;
+    }
+    std::string OnPrinter(int jobId) const {
+        return "job " + std::to_string(jobId) + " on " + request_.Printer;
+    }
+    // A record that could not be stored does not change what was printed;
+    // it only makes the next run of the command decide without it.
+    void Stored(bool stored, const std::string& path) {
+        if (stored || !s_.record.ReadError().empty()) return;  // said once, at the start
+        Line(path, "the record of printed files (" + s_.record.Path() + ") could not be written");
+    }
+
+    void Take(const std::string& path) {
+        if (s_.interrupt.Requested()) return Fail(path, "not sent: interrupted");
+        Result<std::unique_ptr<Image>> loaded = s_.images.Load(path);
+        if (!loaded.Ok()) return Fail(path, Describe(loaded.Error, request_.Printer));
+        Image& image = *loaded.Value;
+        if (const auto mark = s_.record.Find(request_.Printer, image.Identity())) {
+            if (Settled(path, image.Identity(), *mark)) return;
+        }
+        Send(path, image);
+    }
+
+    // True when the record's word on the file means it is not sent now.
+    bool Settled(const std::string& path, const FileIdentity& file, const PrintRecord::Mark& mark) {
+        if (mark.State == PrintRecord::Mark::Stage::Printed) {
+            Line(path, "already printed on " + request_.Printer + " unchanged; not printed again");
+            return true;
+        }
+        const SentJob earlier{path, file, mark.JobId};
+        if (std::ranges::any_of(sent_, [&](const SentJob& j) { return j.JobId == mark.JobId; })) {
+            Line(path, "given twice; sent once");
+            return true;
+        }
+        const JobStatus status = AskAbout(s_.spooler, request_.Printer, earlier, s_.interrupt);
+        switch (status.State) {
+            case JobState::Completed:
+                Stored(s_.record.MarkPrinted(request_.Printer, file), path);
+                Line(path, "already printed on " + request_.Printer + " as job " +
+                               std::to_string(mark.JobId) + ", unchanged; not printed again");
+                return true;
+            case JobState::Failed:
+                Line(path, "its earlier " + OnPrinter(mark.JobId) + " did not print (" +
+                               status.Reason + "); sending it again");
+                Stored(s_.record.Forget(request_.Printer, file), path);
+                return false;
+            case JobState::Pending:
+                Line(path, "sent earlier as " + OnPrinter(mark.JobId) +
+                               ", not finished yet; not sent again");
+                sent_.push_back(earlier);
+                return true;
+            case JobState::Unknown:
+                break;
+        }
+        Unconfirmed(path, "sent earlier as " + OnPrinter(mark.JobId) +
+                              ", whose outcome the scheduler cannot tell (" + status.Reason +
+                              "); not sent again: change the file to print it again");
+        return true;
+    }
+
+    void Send(const std::string& path, Image& image) {
+        Result<std::unique_ptr<Printer>> opened = s_.spooler.Open(request_.Printer, s_.interrupt);
+        if (!opened.Ok()) return Fail(path, NotSent(opened.Error));
+        Printer& printer = *opened.Value;
+        const PageGeometry& page = printer.Geometry();
+        const FitResult fit = FitToPage({image.Width(), image.Height(), image.XDpi(), image.YDpi(),
+                                         page.Rx, page.Ry, page.Pw, page.Ph});
+        if (fit.Tw <= 0 || fit.Th <= 0)
+            return Fail(path, "the image is less than a pixel on paper");
+        const Result<std::unique_ptr<PageWriter>> writer = image.Page(fit.Tw, fit.Th);
+        if (!writer.Ok()) return Fail(path, Describe(writer.Error, request_.Printer));
+        const Result<int> job = printer.Print(DocumentName(path), *writer.Value, s_.interrupt);
+        if (job.Value > 0) {
+            const SentJob sent{path, image.Identity(), job.Value};
+            Stored(s_.record.MarkSent(request_.Printer, sent.File, sent.JobId), path);
+            sent_.push_back(sent);
+        }
+        if (job.Ok()) return;
+        if (job.Value <= 0) return Fail(path, NotSent(job.Error));
+        // Its cancel did not get through: the job may print all the same.
+        const std::string why = "sending failed (" + Describe(job.Error, request_.Printer) +
+                                "), yet " + OnPrinter(job.Value) + " may print";
+        if (request_.Wait) {
+            Line(path, why + "; waiting for it");
+        } else {
+            Unconfirmed(path, why);
+        }
+    }
+
+    std::string NotSent(const Status& failure) const {
+        if (s_.interrupt.Requested()) return "not sent: interrupted";
+        return Describe(failure, request_.Printer);
+    }
+
+    void Await(const WaitLimits& limits) {
+        if (sent_.empty()) return;
+        std::vector<JobStatus> states(sent_.size());
+        const WaitEnd end = AwaitJobs(
+            [this](std::size_t i) {
+                return AskAbout(s_.spooler, request_.Printer, sent_[i], s_.interrupt);
+            },
+            states, s_.clock, s_.interrupt, limits);
+        for (std::size_t i = 0; i < sent_.size(); ++i) Conclude(sent_[i], states[i], end, limits);
+    }
+
+    void Conclude(const SentJob& job, const JobStatus& status, WaitEnd end,
+                  const WaitLimits& limits) {
+        switch (status.State) {
+            case JobState::Completed:
+                Stored(s_.record.MarkPrinted(request_.Printer, job.File), job.Path);
+                return;
+            case JobState::Failed:
+                Stored(s_.record.Forget(request_.Printer, job.File), job.Path);
+                return Fail(job.Path, OnPrinter(job.JobId) + " did not print: " + status.Reason);
+            case JobState::Pending:
+            case JobState::Unknown:
+                break;
+        }
+        // Still recorded as sent: the next run asks about it again.
+        std::string why = OnPrinter(job.JobId) + " not finished ";
+        why += end == WaitEnd::Interrupted ? std::string("when interrupted")
+                                           : "when no job had ended for " +
+                                                 std::to_string(limits.QuietLimitMs / 1000) + " s";
+        if (status.State == JobState::Unknown && !status.Reason.empty()) {
+            why += " (the scheduler cannot tell: " + status.Reason + ")";
+        }
+        Unconfirmed(job.Path, why +
+                                  "; it may still print, and running the command again asks "
+                                  "about it rather than sending it again");
+    }
+
+    const PrintRequest& request_;
+    PrintServices& s_;
+    std::vector<SentJob> sent_;  // in the order sent; waited for with Wait
+    bool notPrinted_ = false;
+    bool unconfirmed_ = false;
+};
 
 }  // namespace
 
-int RunPrintCommand(const std::string& printer, const std::vector<std::string>& files,
-                    ImageLoader& images, Spooler& spooler, PrintRecord& record, std::ostream& err) {
-    int status = 0;
-    for (const std::string& path : files) {
-        const std::string failure = PrintOne(printer, path, images, spooler, record, err);
-        if (failure.empty()) continue;
-        err << "tallowin: " << path << ": " << failure << "\n";
-        status = 1;
-    }
-    return status;
+int RunPrintCommand(const PrintRequest& request, PrintServices& services,
+                    const WaitLimits& limits) {
+    return PrintRun(request, services).Run(limits);
 }
 
 }  // namespace tallowin

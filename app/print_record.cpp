@@ -1,9 +1,12 @@
 #include "app/print_record.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -20,6 +23,12 @@ std::string HomeFolder() {
     return pw != nullptr ? pw->pw_dir : "/";
 }
 
+// A printed file is "device inode size mtime-ns printer", as the first
+// versions wrote every entry, so that they still read the printed ones; a
+// sent one is "sent job-id " and the same, which they drop. The printer is
+// the rest of the line, whatever it holds.
+constexpr char kSent[] = "sent ";
+
 }  // namespace
 
 std::string PrintRecordPath() {
@@ -32,12 +41,23 @@ std::string PrintRecordPath() {
 PrintRecord::PrintRecord(std::string path, std::size_t maxEntries)
     : path_(std::move(path)), maxEntries_(maxEntries) {
     std::ifstream in(path_);
+    if (!in) {
+        const int error = errno;
+        struct stat st {};
+        if (stat(path_.c_str(), &st) == 0 || errno != ENOENT) {
+            readError_ = std::strerror(error != 0 ? error : EIO);
+        }
+        return;
+    }
     std::string line;
     while (std::getline(in, line)) {
-        // "device inode size mtime-ns printer"; the printer is the rest of
-        // the line, whatever it holds.
         std::istringstream fields(line);
         Entry e;
+        if (line.starts_with(kSent)) {
+            fields.ignore(sizeof kSent - 1);
+            if (!(fields >> e.State.JobId) || e.State.JobId <= 0) continue;
+            e.State.State = Mark::Stage::Sent;
+        }
         if (!(fields >> e.File.Device >> e.File.Inode >> e.File.Size >> e.File.ModifiedNs))
             continue;
         fields.get();  // the one space before the printer
@@ -45,21 +65,49 @@ PrintRecord::PrintRecord(std::string path, std::size_t maxEntries)
         if (e.Printer.empty()) continue;
         entries_.push_back(std::move(e));
     }
-    while (entries_.size() > maxEntries_) entries_.pop_front();
-}
-
-bool PrintRecord::Contains(const std::string& printer, const FileIdentity& file) const {
-    for (const Entry& e : entries_) {
-        if (e.File == file && e.Printer == printer) return true;
+    if (in.bad()) {
+        // Part of it unread: what was read still counts, but writing would
+        // lose the rest.
+        readError_ = "read error";
     }
-    return false;
+    while (entries_.size() > maxEntries_) entries_.pop_front();
 }
 
-bool PrintRecord::Add(const std::string& printer, const FileIdentity& file) {
-    entries_.push_back({printer, file});
+std::optional<PrintRecord::Mark> PrintRecord::Find(const std::string& printer,
+                                                   const FileIdentity& file) const {
+    for (const Entry& e : entries_) {
+        if (e.File == file && e.Printer == printer) return e.State;
+    }
+    return std::nullopt;
+}
+
+bool PrintRecord::MarkSent(const std::string& printer, const FileIdentity& file, int jobId) {
+    return Put(Entry{printer, file, {Mark::Stage::Sent, jobId}}, printer, file);
+}
+
+bool PrintRecord::MarkPrinted(const std::string& printer, const FileIdentity& file) {
+    return Put(Entry{printer, file, {Mark::Stage::Printed, 0}}, printer, file);
+}
+
+bool PrintRecord::Forget(const std::string& printer, const FileIdentity& file) {
+    return Put(std::nullopt, printer, file);
+}
+
+bool PrintRecord::Put(std::optional<Entry> entry, const std::string& printer,
+                      const FileIdentity& file) {
+    std::erase_if(entries_, [&](const Entry& e) { return e.File == file && e.Printer == printer; });
+    if (entry) entries_.push_back(std::move(*entry));
     while (entries_.size() > maxEntries_) entries_.pop_front();
+    return Store();
+}
+
+bool PrintRecord::Store() const {
+    if (!readError_.empty()) return false;
     std::string bytes;
     for (const Entry& e : entries_) {
+        if (e.State.State == Mark::Stage::Sent) {
+            bytes += kSent + std::to_string(e.State.JobId) + ' ';
+        }
         bytes += std::to_string(e.File.Device) + ' ' + std::to_string(e.File.Inode) + ' ' +
                  std::to_string(e.File.Size) + ' ' + std::to_string(e.File.ModifiedNs) + ' ' +
                  e.Printer + '\n';
