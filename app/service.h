@@ -23,7 +23,9 @@ namespace tallowin {
 // then stops and joins it and saves the profile; SIGHUP reads the profile
 // again (stop, reload, start). A profile that cannot be read is never saved
 // over: at start the service runs without folders, on SIGHUP it keeps the
-// folders it runs. Every event is a line on log. Main thread only.
+// folders it runs. Every event is a line on log; a job ledger found damaged
+// at start is said once, an error when records may be lost, else a
+// warning, and also written to the print log. Main thread only.
 class HotFolderService {
   public:
     HotFolderService(std::string profilePath, ServiceLog& log);
@@ -36,6 +38,7 @@ class HotFolderService {
     int Run(SignalFd& received);
 
   private:
+    void ReportLedger();
     void Load();
     void Reload();
     void LogFolders();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tallowin --service as a process under the sandbox, with no display: it
 # prints what lands in its folders, reads the profile again on SIGHUP,
-# refuses a second instance on the same profile, and saves on SIGTERM.
+# refuses a second instance on the same profile, saves on SIGTERM, and says
+# once when its job ledger was found damaged.
 #   service_test.sh TALLOWIN
 set -euo pipefail
 exe=$1
@@ -73,6 +74,38 @@ grep -q '^Version=1' "$profile" || fail "profile not saved: $(cat "$profile")"
 grep -qF "FolderPath=$work/hot2" "$profile" || fail "second folder not saved"
 echo "ok: SIGTERM stops, saves and exits 0"
 
+# A damaged job ledger is said once on stderr and once in the print log,
+# naming the file: a warning when its copy gives the last good state back,
+# an error when no copy can. Either way the service goes on printing.
+ledger=$XDG_STATE_HOME/tallowin/jobs.tsv
+printlog=$XDG_STATE_HOME/tallowin/print.log
+[ -s "$ledger.copy" ] || fail "the job ledger has no second copy"
+run_damaged() {  # run_damaged PRIORITY OUTCOME NAME: one start, one print, SIGTERM
+  rm -f "$log"
+  "$exe" --service 2>"$log" &
+  pid=$!
+  wait_for 30 logged '<6>started' || { show_log; fail "no start line"; }
+  [ "$(grep -c 'job ledger' "$log")" = 1 ] || { show_log; fail "the ledger is not said once"; }
+  logged "$1the job ledger $ledger could not be read" || { show_log; fail "no $1 line"; }
+  [ "$(grep -c "	$2	" "$printlog")" = 1 ] || fail "no single $2 line in the print log"
+  make_image "$work/hot1/$3"
+  wait_for 30 captured tallowin-600 "$3" || { show_log; fail "$3 not printed"; }
+  kill -TERM "$pid"
+  wait "$pid" || { show_log; fail "exit status $? after SIGTERM"; }
+  pid=
+}
+: >"$ledger"
+run_damaged '<4>' ledger-recovered "service-$$-three.jpg"
+logged "(it is empty) and was kept as $ledger.bad; its copy $ledger.copy was read instead" ||
+  { show_log; fail "the recovery is not told"; }
+echo "ok: an emptied job ledger is read back from its copy, and said so once"
+printf 'garbage' >"$ledger"
+printf 'garbage' >"$ledger.copy"
+run_damaged '<3>' ledger-lost "service-$$-four.jpg"
+logged "kept as $ledger.bad.2" || { show_log; fail "the earlier damaged file was not kept"; }
+logged 'no longer known' || { show_log; fail "the loss is not told"; }
+echo "ok: a job ledger with no good copy is said lost once, and printing goes on"
+
 # A save that fails: the reason on stderr, a non-zero status. The last
 # run's log goes first, or its start line would be taken for this one's.
 rm -f "$log"
@@ -88,4 +121,4 @@ pid=
 [ "$status" != 0 ] || { show_log; fail "exit status 0 although the save failed"; }
 logged '<3>the hot folders could not be saved' || { show_log; fail "no error line"; }
 echo "ok: a failed save is reported and ends non-zero"
-echo "7 passed, 0 failed"
+echo "9 passed, 0 failed"
