@@ -200,7 +200,13 @@ MirroredFile::Loaded MirroredFile::Load(
 
 ReplaceResult MirroredFile::Store(const std::string& body, FileOps& ops) const {
     const std::string text = FramedText(body, endWord_);
-    if (ReplaceResult copy = ReplaceFileAtomically(CopyPath(), text, ops); !copy.Ok) return copy;
+    // The copy's rename is flushed with the file's, one folder flush for
+    // both: each name points at a whole file flushed before its rename,
+    // whichever renames a crash keeps.
+    if (ReplaceResult copy = ReplaceFileAtomically(CopyPath(), text, ops, FolderFlush::Later);
+        !copy.Ok) {
+        return copy;
+    }
     return ReplaceFileAtomically(path_, text, ops);
 }
 

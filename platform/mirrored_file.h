@@ -19,13 +19,14 @@ namespace tallowin {
 // with the crc32 (zlib's) as 8 lowercase hex digits.
 //
 // Store writes the copy first and path second, each replaced atomically
-// (ReplaceFileAtomically: a new file flushed to the disk, renamed over the
-// old one, the folder flushed), and starts the second only once the first
-// is on the disk. So at any moment at most one of them is being replaced,
-// and that one atomically: a crash leaves path with the last stored state
-// (or the one being stored) and the copy with the one being stored (or the
-// last one), never both damaged. A Store that fails (a full disk) leaves
-// path as it was; the copy may hold the new state or the old one.
+// (ReplaceFileAtomically: a new file flushed to the disk, then renamed over
+// the old one), and the folder is flushed once, after both renames. Every
+// new file is whole on the disk before its name moves to it, so whichever
+// renames a crash keeps, each name holds a whole state: path the last
+// stored one or the one being stored, the copy the one being stored or the
+// last one (or, if path is a link to another folder, an older one), never
+// both damaged. A Store that fails (a full disk) leaves path as it was; the
+// copy may hold the new state or the old one.
 //
 // Load prefers path; the copy is read when path is missing or damaged, and
 // always checked, so that a damaged copy is found and reported too. A copy
