@@ -233,6 +233,22 @@ TEST(FileJobLedger, AFileItCannotReadAndNoCopyAreReportedLost) {
     }
 }
 
+TEST(FileJobLedger, ADamagedFileThatCannotBeMovedAsideIsNeverWrittenOver) {
+    TempDir dir;
+    const std::string path = dir / "jobs.tsv";
+    WriteFile(path, "garbage");
+    WriteFile(path + ".bad", "");
+    for (int n = 2; n < 100; ++n) WriteFile(path + ".bad." + std::to_string(n), "");
+    FileJobLedger ledger(path);
+    EXPECT_TRUE(ledger.RecordsLost());
+    EXPECT_NE(ledger.LoadStatus().Reason.find("nor moved aside"), std::string::npos)
+        << ledger.LoadStatus().Reason;
+    EXPECT_EQ(ledger.Put(Record("/hot", "a.jpg", 1)).Code, HF_ERR_STATE);
+    EXPECT_EQ(ledger.Erase("/hot", "a.jpg").Code, HF_ERR_STATE);
+    EXPECT_EQ(ReadFile(path), "garbage");
+    EXPECT_FALSE(FileExists(path + ".copy"));
+}
+
 TEST(FileJobLedger, AFileOnlyRootCouldReadIsRecoveredFromItsCopy) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads a file of mode 000";
     TempDir dir;
