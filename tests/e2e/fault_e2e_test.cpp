@@ -355,17 +355,12 @@ TEST_F(Faults, ALedgerDamagedWhileJobsWaitSendsNothingTwice) {
         const char* Name;
         std::function<void(const std::string& path)> Damage;
     } cases[] = {
-        {"emptied", [](const std::string& p) { WriteFile(p, ""); }},
+        // Every kind of damage is in the ledger's own tests; here a damaged
+        // file, and a folder where none can be read at all.
         {"cut in half",
          [](const std::string& p) {
              const std::string text = ReadFile(p);
              WriteFile(p, text.substr(0, text.size() / 2));
-         }},
-        {"garbage",
-         [](const std::string& p) {
-             WriteFile(p,
-                       "\x7f"
-                       "ELF garbage");
          }},
         {"a folder in its place",
          [](const std::string& p) {
