@@ -195,7 +195,7 @@ Status FileJobLedger::Load() {
             reason += "; its copy " + file_.CopyPath() + " was read instead: " + jobs +
                       " recovered, none lost";
             break;
-        case Source::Nothing:
+        case Source::Nothing:  // no damage without a file: not here
         case Source::Neither:
             recordsLost_ = true;
             reason +=

@@ -1,4 +1,5 @@
-// The record of jobs in flight, kept in one text file across restarts.
+// The record of jobs in flight, kept in a text file and its copy across
+// restarts.
 #pragma once
 
 #include <map>
@@ -14,8 +15,8 @@ namespace tallowin {
 // The file ($XDG_STATE_HOME/tallowin/jobs.tsv as the application uses it)
 // is read once, at construction, and rewritten whole by every Put and Erase
 // before it returns, in two copies (jobs.tsv.copy first, then jobs.tsv),
-// each closed by an end line with its line count and crc32 (MirroredFile:
-// why that order leaves one whole copy after any crash). A Put or Erase
+// each closed by an end line with its line count and crc32 (MirroredFile
+// says why no crash leaves both damaged). A Put or Erase
 // that fails leaves jobs.tsv, and the records in memory, as they were.
 //
 // Records, UTF-8 or any bytes: a first line "tallowin-jobs<TAB>1", then one
@@ -49,7 +50,8 @@ class FileJobLedger final : public JobLedger {
     const Status& LoadStatus() const { return loadStatus_; }
     // True when the files held records that none of the copies could give
     // back: a job that was sent may be unknown now. False when the last good
-    // state was read, from jobs.tsv or from its copy.
+    // state was read, from jobs.tsv or from its copy. Fixed at construction:
+    // the next start reads the ledger begun since, and says nothing.
     bool RecordsLost() const { return recordsLost_; }
 
     std::optional<JobRecord> Find(const std::string& folderPath,
