@@ -1,5 +1,6 @@
 #include "app/service.h"
 
+#include "app/ledger_report.h"
 #include "platform/ini_profile.h"
 #include "platform/instance_lock.h"
 #include "platform/service_notify.h"
@@ -78,7 +79,16 @@ int HotFolderService::Save() {
     return 0;
 }
 
+void HotFolderService::ReportLedger() {
+    const std::optional<PrintLogEntry> entry = LedgerLoadEntry(ledger_);
+    if (!entry) return;
+    // In words on the service's log, as one line in the print log's file.
+    log_.Write(ledger_.RecordsLost() ? 3 : 4, ledger_.LoadStatus().Reason);
+    printLog_.RecordInFileOnly(*entry);
+}
+
 int HotFolderService::Run(SignalFd& received) {
+    ReportLedger();
     Load();
     thread_.SetList(list_);
     thread_.Create();

@@ -28,8 +28,10 @@ namespace tallowin {
 // disk, noticed within two seconds. A profile that cannot be read is never
 // saved over: at start the service runs without folders, on SIGHUP it keeps
 // the folders it runs. An edit on disk not yet read at exit is kept, not
-// saved over, and the print log says so. Every event is a line on log.
-// Main thread only.
+// saved over, and the print log says so. Every event is a line on log; a
+// job ledger found damaged at start is said once, an error when records may
+// be lost, else a warning, and also written to the print log. Main thread
+// only.
 class HotFolderService {
   public:
     HotFolderService(std::string profilePath, ServiceLog& log);
@@ -42,6 +44,7 @@ class HotFolderService {
     int Run(SignalFd& received);
 
   private:
+    void ReportLedger();
     void Load();
     void Reload();
     void LogFolders();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <iostream>
 
+#include "app/ledger_report.h"
 #include "platform/app_environment.h"
 #include "platform/ini_profile.h"
 #include "res/string_table.h"
@@ -52,6 +53,8 @@ bool CTallowinApp::InitInstance() {
     }
     // Printing goes on without them, but the user must know what is lost:
     // no record of jobs in flight (a file could be sent twice), or no log.
+    // A damaged ledger also goes to the print log and its view.
+    if (const std::optional<PrintLogEntry> entry = LedgerLoadEntry(m_ledger)) m_log.Record(*entry);
     for (const Status* state : {&m_ledger.LoadStatus(), &m_fileLog.OpenStatus()}) {
         if (state->Ok()) continue;
         ShowMessageBox(nullptr, FromBytes(state->Reason), QApplication::applicationName(),

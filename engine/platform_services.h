@@ -226,14 +226,17 @@ class JobLedger {
     virtual Status Erase(const std::string& folderPath, const std::string& fileName) = 0;
 };
 
-// One line of the print log: every attempt, its outcome and its reason.
+// One line of the print log: every attempt, its outcome and its reason;
+// and, at start, what a damaged job ledger gave back (File is the ledger).
 struct PrintLogEntry {
     enum class Outcome {
-        Sent,         // the job is with the scheduler; the file waits for it
-        Printed,      // the job completed and the file was deleted
-        Kept,         // not printed: the file stays (Code and Reason say why)
-        NotDeleted,   // printed, but the file stays
-        Interrupted,  // a stop ended the attempt; the file stays, nothing printed
+        Sent,             // the job is with the scheduler; the file waits for it
+        Printed,          // the job completed and the file was deleted
+        Kept,             // not printed: the file stays (Code and Reason say why)
+        NotDeleted,       // printed, but the file stays
+        Interrupted,      // a stop ended the attempt; the file stays, nothing printed
+        LedgerRecovered,  // the job ledger was damaged; its last good state was read
+        LedgerLost,       // the job ledger was damaged; jobs in flight may be unknown
     };
     std::chrono::system_clock::time_point Time;
     std::string HotFolder;  // the hot folder's name

@@ -98,8 +98,8 @@ class TempFile {
 
 }  // namespace
 
-ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes,
-                                    FileOps& ops) {
+ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes, FileOps& ops,
+                                    FolderFlush flush) {
     const std::string target = FollowLinks(path);
     if (target.empty()) return Failed("cannot follow the links of", path, errno);
     const std::string folder = FolderOf(target);
@@ -129,6 +129,7 @@ ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& 
     if (ops.Rename(temp, target) != 0)
         return Failed("cannot rename the new file to", target, errno);
     file.Keep();
+    if (flush == FolderFlush::Later) return {true, {}};
     // Make the rename itself durable.
     const UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir) fsync(dir.get());

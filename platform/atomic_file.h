@@ -37,8 +37,14 @@ struct ReplaceResult {
 // the user made the file read-only to keep it as it is. Read-only means no
 // write bit at all in its mode, or no write access for this user; the mode
 // bits are checked as well because root passes every access() check.
-ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes,
-                                    FileOps& ops);
+//
+// The rename itself is flushed too (the folder fsynced) before the call
+// returns, unless flush is Later: for a file whose new content need not be
+// durable until a later replacement in the same folder flushes it, both
+// renames at once.
+enum class FolderFlush { Now, Later };
+ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes, FileOps& ops,
+                                    FolderFlush flush = FolderFlush::Now);
 ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes);
 
 }  // namespace tallowin

@@ -4,13 +4,10 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string_view>
 
 #include "engine/paths.h"
 #include "platform/app_environment.h"
-#include "platform/atomic_file.h"
 
 namespace tallowin {
 
@@ -166,36 +163,55 @@ std::optional<std::vector<JobRecord>> ParseJobLedger(const std::string& text) {
     return records;
 }
 
-FileJobLedger::FileJobLedger(std::string path) : path_(std::move(path)) {
+FileJobLedger::FileJobLedger(std::string path)
+    : path_(std::move(path)),
+      file_(path_, "the job ledger", "tallowin-jobs-end",
+            // The version before wrote no end line.
+            "tallowin-jobs\t1\n") {
     loadStatus_ = Load();
 }
 
 Status FileJobLedger::Load() {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) {
-        if (errno == ENOENT) return Status::Success();
-    } else {
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (in.good() || in.eof()) {
-            if (auto records = ParseJobLedger(text.str())) {
-                for (JobRecord& r : *records) {
-                    Key key{r.FolderPath, r.FileName};
-                    records_.insert_or_assign(std::move(key), std::move(r));
-                }
-                return Status::Success();
-            }
+    using Source = MirroredFile::Loaded::Source;
+    const MirroredFile::Loaded loaded =
+        file_.Load([](const std::string& body) { return ParseJobLedger(body).has_value(); });
+    writable_ = !loaded.Blocked;
+    if (loaded.From == Source::File || loaded.From == Source::Copy) {
+        std::optional<std::vector<JobRecord>> read = ParseJobLedger(loaded.Body);
+        for (JobRecord& r : *read) {
+            Key key{r.FolderPath, r.FileName};
+            records_.insert_or_assign(std::move(key), std::move(r));
         }
     }
-    // Unreadable or not ours to read: set aside, never written over.
-    const std::string aside = path_ + ".bad";
-    if (std::rename(path_.c_str(), aside.c_str()) != 0) {
-        writable_ = false;
-        return LedgerFailure("cannot read the job ledger " + path_ +
-                             " nor move it aside: " + std::strerror(errno));
+    if (loaded.Damage.empty()) return Status::Success();
+
+    const std::string jobs = std::to_string(records_.size()) + " job(s) in flight";
+    std::string reason = loaded.Damage;
+    switch (loaded.From) {
+        case Source::File:
+            reason += "; " + path_ + " itself was read: " + jobs + ", none lost";
+            break;
+        case Source::Copy:
+            reason += "; its copy " + file_.CopyPath() + " was read instead: " + jobs +
+                      " recovered, none lost";
+            break;
+        case Source::Nothing:  // no damage without a file: not here
+        case Source::Neither:
+            recordsLost_ = true;
+            reason +=
+                "; no good copy remained, so the jobs it recorded as sent and not yet finished "
+                "are no longer known; a new job ledger was begun";
+            break;
     }
-    return LedgerFailure("the job ledger " + path_ + " could not be read; it was kept as " + aside +
-                         " and a new one begun");
+    if (!writable_) {
+        reason +=
+            ". Until the damaged file is moved away, no job is recorded and nothing is "
+            "printed";
+    } else if (loaded.From != Source::Neither) {
+        // Both copies whole again, so that the next damage finds one.
+        if (const Status stored = Store(); !stored.Ok()) reason += "; " + stored.Reason;
+    }
+    return LedgerFailure(std::move(reason));
 }
 
 std::optional<JobRecord> FileJobLedger::Find(const std::string& folderPath,
@@ -252,8 +268,7 @@ Status FileJobLedger::Store() const {
     all.reserve(records_.size());
     for (const auto& [key, record] : records_) all.push_back(record);
     if (Status folder = MakePrivateFolder(FolderOf(path_)); !folder.Ok()) return folder;
-    if (const ReplaceResult stored = ReplaceFileAtomically(path_, FormatJobLedger(all));
-        !stored.Ok) {
+    if (const ReplaceResult stored = file_.Store(FormatJobLedger(all)); !stored.Ok) {
         return LedgerFailure("cannot store the job ledger " + path_ + ": " + stored.Error);
     }
     return Status::Success();

@@ -1,4 +1,5 @@
-// The record of jobs in flight, kept in one text file across restarts.
+// The record of jobs in flight, kept in a text file and its copy across
+// restarts.
 #pragma once
 
 #include <map>
@@ -7,36 +8,51 @@
 #include <utility>
 
 #include "engine/platform_services.h"
+#include "platform/mirrored_file.h"
 
 namespace tallowin {
 
 // The file ($XDG_STATE_HOME/tallowin/jobs.tsv as the application uses it)
-// is read once, at construction, and rewritten whole and atomically
-// (ReplaceFileAtomically) by every Put and Erase before it returns, so a
-// crash at any moment leaves either the old records or the new ones.
+// is read once, at construction, and rewritten whole by every Put and Erase
+// before it returns, in two copies (jobs.tsv.copy first, then jobs.tsv),
+// each closed by an end line with its line count and crc32 (MirroredFile
+// says why no crash leaves both damaged). A Put or Erase
+// that fails leaves jobs.tsv, and the records in memory, as they were.
 //
-// Format, UTF-8 or any bytes: a first line "tallowin-jobs<TAB>1", then one
+// Records, UTF-8 or any bytes: a first line "tallowin-jobs<TAB>1", then one
 // line per record of nine tab-separated fields:
 //   folder path, file name, device, inode, size, modification time (ns),
 //   printer, job id, stage (sending, sent, printed, failed)
 // In the text fields a backslash, tab, newline and carriage return are
-// written as \\, \t, \n and \r, so any path fits on its line.
+// written as \\, \t, \n and \r, so any path fits on its line. Then the end
+// line "tallowin-jobs-end<TAB>lines above<TAB>crc32 of them". A file of the
+// version before, without end line, is read while no copy exists.
 //
-// A file that cannot be read or parsed (another version, a damaged line) is
-// never written over: it is renamed to <path>.bad, the ledger starts empty,
-// and LoadStatus() says so (HF_ERR_STATE) for the application to show. When
-// it cannot even be moved aside, every Put and Erase fails with
-// HF_ERR_STATE and the file stays as it is.
+// A copy that cannot be read (empty, cut short, a checksum that does not
+// match, a folder in its place, unreadable, another version) is never
+// written over: it is renamed to <name>.bad for a person, and the other copy
+// is read instead, both then written anew. LoadStatus() says what happened
+// (HF_ERR_STATE) whenever something was damaged, for the application to
+// report; RecordsLost() tells whether records may be gone: true only when
+// no good copy remained. When a damaged copy cannot even be moved aside,
+// every Put and Erase fails with HF_ERR_STATE and the files stay as they are.
 //
-// Thread-safe: one mutex guards the records and the file.
+// Thread-safe: one mutex guards the records and the files.
 class FileJobLedger final : public JobLedger {
   public:
     explicit FileJobLedger(std::string path);
 
     const std::string& Path() const { return path_; }
-    // How the file read at construction went: success for a file that was
-    // read, or none at all.
+    // How the files read at construction went: success when jobs.tsv was
+    // read whole, or there was none; else HF_ERR_STATE and, for the user,
+    // which copy was damaged and why, where it was kept, and what was
+    // recovered or lost.
     const Status& LoadStatus() const { return loadStatus_; }
+    // True when the files held records that none of the copies could give
+    // back: a job that was sent may be unknown now. False when the last good
+    // state was read, from jobs.tsv or from its copy. Fixed at construction:
+    // the next start reads the ledger begun since, and says nothing.
+    bool RecordsLost() const { return recordsLost_; }
 
     std::optional<JobRecord> Find(const std::string& folderPath,
                                   const std::string& fileName) const override;
@@ -50,10 +66,12 @@ class FileJobLedger final : public JobLedger {
     Status Store() const;  // with mutex_ held
 
     const std::string path_;
+    const MirroredFile file_;
     mutable std::mutex mutex_;
     std::map<Key, JobRecord> records_;
     Status loadStatus_;
-    bool writable_ = true;  // false while an unreadable file could not be moved aside
+    bool recordsLost_ = false;
+    bool writable_ = true;  // false while a damaged copy could not be moved aside
 };
 
 // The file's text for records, and records from such a text (nullopt when

@@ -51,6 +51,10 @@ std::string_view OutcomeWord(PrintLogEntry::Outcome outcome) {
             return "not-deleted";
         case PrintLogEntry::Outcome::Interrupted:
             return "interrupted";
+        case PrintLogEntry::Outcome::LedgerRecovered:
+            return "ledger-recovered";
+        case PrintLogEntry::Outcome::LedgerLost:
+            return "ledger-lost";
     }
     return "unknown";
 }
@@ -63,8 +67,10 @@ std::string_view Priority(PrintLogEntry::Outcome outcome) {
             return "<6>";  // info
         case PrintLogEntry::Outcome::Kept:
         case PrintLogEntry::Outcome::Interrupted:
+        case PrintLogEntry::Outcome::LedgerRecovered:
             return "<4>";  // warning
         case PrintLogEntry::Outcome::NotDeleted:
+        case PrintLogEntry::Outcome::LedgerLost:
             return "<3>";  // error
     }
     return "<4>";
@@ -136,10 +142,18 @@ SpdlogPrintLog::SpdlogPrintLog(std::string path, const Options& options) : path_
 SpdlogPrintLog::~SpdlogPrintLog() = default;
 
 void SpdlogPrintLog::Record(const PrintLogEntry& entry) {
+    Write(entry, true);
+}
+
+void SpdlogPrintLog::RecordInFileOnly(const PrintLogEntry& entry) {
+    Write(entry, false);
+}
+
+void SpdlogPrintLog::Write(const PrintLogEntry& entry, bool console) {
     try {
         const std::string line = FormatPrintLogLine(entry);
         if (file_) file_->info(line);
-        if (console_) console_->info(std::string(Priority(entry.Result)) + line);
+        if (console && console_) console_->info(std::string(Priority(entry.Result)) + line);
     } catch (...) {
         // A log that cannot be written must not stop a print job.
     }

@@ -24,7 +24,9 @@ namespace tallowin {
 //   printer    the printer's name
 //   job        the scheduler's job id, 0 when no job was created
 //   size       the size on paper in printer pixels, WxH (0x0 when not fitted)
-//   outcome    sent, printed, kept, not-deleted or interrupted
+//   outcome    sent, printed, kept, not-deleted or interrupted; at start,
+//              ledger-recovered or ledger-lost for a damaged job ledger
+//              (file is then the ledger's path)
 //   code       the HotFolderError number, 0 when none
 //   reason     the library's words, empty when none
 //
@@ -38,7 +40,8 @@ namespace tallowin {
 //
 // On the console stream (standard error, where systemd's journal picks it
 // up) each line starts with its syslog priority: "<6>" for sent and printed,
-// "<4>" for kept and interrupted, "<3>" for not-deleted.
+// "<4>" for kept, interrupted and ledger-recovered, "<3>" for not-deleted and
+// ledger-lost.
 //
 // Never throws. When the file cannot be opened (OpenStatus() says why) entries
 // still go to the console. Thread-safe: spdlog's sinks hold their own mutex.
@@ -61,8 +64,13 @@ class SpdlogPrintLog final : public PrintLog {
     const Status& OpenStatus() const { return status_; }
 
     void Record(const PrintLogEntry& entry) override;
+    // Record, to the file alone: for what the caller already says on the
+    // console in its own words.
+    void RecordInFileOnly(const PrintLogEntry& entry);
 
   private:
+    void Write(const PrintLogEntry& entry, bool console);
+
     std::string path_;
     Status status_;
     std::shared_ptr<spdlog::logger> file_;     // null when the file cannot be opened

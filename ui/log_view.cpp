@@ -152,6 +152,10 @@ QString LogView::OutcomeText(PrintLogEntry::Outcome outcome) {
             return "Not deleted";
         case PrintLogEntry::Outcome::Interrupted:
             return "Interrupted";
+        case PrintLogEntry::Outcome::LedgerRecovered:
+            return "Job ledger recovered";
+        case PrintLogEntry::Outcome::LedgerLost:
+            return "Job ledger lost";
     }
     return {};
 }

@@ -6,7 +6,7 @@
 # is left exactly as it was; a profile that cannot be read is never saved
 # over, a UTF-16 profile is kept in UTF-16, and one with NUL bytes is left
 # as it was. When a signal ends it and the profile cannot be saved, it says
-# so on stderr and ends non-zero.
+# so on stderr and ends non-zero. A damaged job ledger is told at start.
 #   process_test.sh TALLOWIN FAIL_SOCKET_LIBRARY
 set -euo pipefail
 exe=$1 fail_socket=$2
@@ -160,4 +160,17 @@ grep -q "could not be saved" "$work/err.log" || fail "no reason on stderr: $(cat
 rm -f "$(dirname "$profile")"
 mv "$work/moved" "$(dirname "$profile")"
 echo "ok: a save that fails after a signal goes to stderr and ends non-zero"
-echo "6 passed, 0 failed"
+
+# 7. A job ledger that cannot be read, and no copy of it: the user is told
+#    in a message box at start, and the print log (which the Log shows)
+#    says so once.
+export XDG_STATE_HOME=$work/state
+mkdir -p "$XDG_STATE_HOME/tallowin"
+printf 'garbage' > "$XDG_STATE_HOME/tallowin/jobs.tsv"
+status=$(run_past_message_and_terminate)
+[ "$status" = 0 ] || { cat "$work/out.log" >&2; fail "exit status $status with a damaged job ledger"; }
+[ "$(grep -c $'\tledger-lost\t' "$XDG_STATE_HOME/tallowin/print.log")" = 1 ] \
+  || fail "the damaged job ledger is not in the print log once"
+[ "$(cat "$XDG_STATE_HOME/tallowin/jobs.tsv.bad")" = garbage ] || fail "the damaged ledger was not kept"
+echo "ok: a damaged job ledger is told in a message box and the print log"
+echo "7 passed, 0 failed"

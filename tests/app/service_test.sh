@@ -2,7 +2,8 @@
 # tallowin --service as a process under the sandbox, with no display: it
 # prints what lands in its folders, reads the profile again on SIGHUP,
 # and when its hot folders are edited by hand, refuses a second instance on
-# the same profile, and saves on SIGTERM without writing over a hand edit.
+# the same profile, saves on SIGTERM without writing over a hand edit, and
+# says once when its job ledger was found damaged.
 #   service_test.sh TALLOWIN
 set -euo pipefail
 exe=$1
@@ -111,6 +112,38 @@ logged '<6>saved 3 hot folder(s)' || { show_log; fail "no save line"; }
 grep -q '^Version=1' "$profile" || fail "profile not saved: $(cat "$profile")"
 [ "$(printer_of "$work/hot2")" = tallowin-600 ] || fail "saved over the edit: $(cat "$profile")"
 echo "ok: SIGTERM saves a profile read whole"
+
+# A damaged job ledger is said once on stderr and once in the print log,
+# naming the file: a warning when its copy gives the last good state back,
+# an error when no copy can. Either way the service goes on printing.
+ledger=$XDG_STATE_HOME/tallowin/jobs.tsv
+printlog=$XDG_STATE_HOME/tallowin/print.log
+[ -s "$ledger.copy" ] || fail "the job ledger has no second copy"
+run_damaged() {  # run_damaged PRIORITY OUTCOME NAME: one start, one print, SIGTERM
+  rm -f "$log"
+  "$exe" --service 2>"$log" &
+  pid=$!
+  wait_for 30 logged '<6>started' || { show_log; fail "no start line"; }
+  [ "$(grep -c 'job ledger' "$log")" = 1 ] || { show_log; fail "the ledger is not said once"; }
+  logged "$1the job ledger $ledger could not be read" || { show_log; fail "no $1 line"; }
+  [ "$(grep -c "	$2	" "$printlog")" = 1 ] || fail "no single $2 line in the print log"
+  make_image "$work/hot1/$3"
+  wait_for 30 captured tallowin-600 "$3" || { show_log; fail "$3 not printed"; }
+  kill -TERM "$pid"
+  wait "$pid" || { show_log; fail "exit status $? after SIGTERM"; }
+  pid=
+}
+: >"$ledger"
+run_damaged '<4>' ledger-recovered "service-$$-three.jpg"
+logged "(it is empty) and was kept as $ledger.bad; its copy $ledger.copy was read instead" ||
+  { show_log; fail "the recovery is not told"; }
+echo "ok: an emptied job ledger is read back from its copy, and said so once"
+printf 'garbage' >"$ledger"
+printf 'garbage' >"$ledger.copy"
+run_damaged '<3>' ledger-lost "service-$$-four.jpg"
+logged "kept as $ledger.bad.2" || { show_log; fail "the earlier damaged file was not kept"; }
+logged 'no longer known' || { show_log; fail "the loss is not told"; }
+echo "ok: a job ledger with no good copy is said lost once, and printing goes on"
 
 # A save that fails: the reason on stderr, a non-zero status. The last
 # run's log goes first, or its start line would be taken for this one's.

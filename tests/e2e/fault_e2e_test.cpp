@@ -108,6 +108,8 @@ class FaultRig {
     }
 
     std::string Path(const std::string& name) const { return hot_ / name; }
+    std::string LedgerPath() const { return state_ / "jobs.tsv"; }
+    const FileJobLedger& Ledger() const { return *ledger_; }
     HotFolder& Folder() { return *folder_; }
     const LogRecorder& Log() const { return log_; }
 
@@ -331,6 +333,62 @@ TEST_F(Faults, ReadOnlyFolderPrintsItsFileOnceAcrossStopStartAndRestart) {
     readOnly.Undo();  // the folder becomes writable: the delete goes through
     ASSERT_TRUE(rig.ScanUntil([&] { return !FileExists(path); }));
     EXPECT_EQ(Printed600(), 1);
+}
+
+// A queue that takes jobs but prints none while the object lives: its jobs
+// stay pending. Started again whatever the test did meanwhile.
+class StoppedQueue {
+  public:
+    explicit StoppedQueue(std::string queue) : queue_(std::move(queue)) {
+        sandbox::SetQueueEnabled(queue_, false);
+    }
+    ~StoppedQueue() { sandbox::SetQueueEnabled(queue_, true); }
+    StoppedQueue(const StoppedQueue&) = delete;
+    StoppedQueue& operator=(const StoppedQueue&) = delete;
+
+  private:
+    std::string queue_;
+};
+
+TEST_F(Faults, ALedgerDamagedWhileJobsWaitSendsNothingTwice) {
+    struct Case {
+        const char* Name;
+        std::function<void(const std::string& path)> Damage;
+    } cases[] = {
+        // Every kind of damage is in the ledger's own tests; here a damaged
+        // file, and a folder where none can be read at all.
+        {"cut in half",
+         [](const std::string& p) {
+             const std::string text = ReadFile(p);
+             WriteFile(p, text.substr(0, text.size() / 2));
+         }},
+        {"a folder in its place",
+         [](const std::string& p) {
+             std::filesystem::remove(p);
+             std::filesystem::create_directory(p);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        sandbox::ClearJobs(sandbox::kQueue600);
+        FaultRig rig(sandbox::kQueue600);
+        {
+            const StoppedQueue stopped(sandbox::kQueue600);
+            testimages::Write(rig.Path("a.jpg"), kPhoto);
+            testimages::Write(rig.Path("b.jpg"), kPhoto);
+            ASSERT_TRUE(rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 2; }));
+            c.Damage(rig.LedgerPath());
+            rig.Restart();
+            EXPECT_EQ(rig.Ledger().LoadStatus().Code, HF_ERR_STATE);
+            EXPECT_FALSE(rig.Ledger().RecordsLost()) << rig.Ledger().LoadStatus().Reason;
+            rig.Scan(3);
+            EXPECT_EQ(rig.Log().Count(Outcome::Sent), 2) << "the waiting files are not sent again";
+        }
+        ASSERT_TRUE(rig.ScanUntil(
+            [&] { return !FileExists(rig.Path("a.jpg")) && !FileExists(rig.Path("b.jpg")); }));
+        EXPECT_EQ(Printed600(), 2);
+        EXPECT_EQ(rig.Log().Count(Outcome::Printed), 2);
+    }
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 #include "platform/job_ledger_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 
 #include <string>
 #include <thread>
@@ -81,12 +86,126 @@ TEST(FileJobLedger, PutReplacesAndEraseRemovesBeforeReturning) {
     EXPECT_TRUE(reopened.Find("/hot", "b.jpg").has_value());
 }
 
-TEST(FileJobLedger, AFileItCannotReadIsKeptAsideNotOverwritten) {
+// A ledger of three records written by this version: both copies exist.
+std::vector<JobRecord> StoreThree(const std::string& path) {
+    const std::vector<JobRecord> three = {Record("/hot", "a.jpg", 1), Record("/hot", "b.jpg", 2),
+                                          Record("/hot", "c.jpg", 3)};
+    FileJobLedger ledger(path);
+    for (const JobRecord& r : three) EXPECT_TRUE(ledger.Put(r).Ok());
+    return three;
+}
+
+TEST(FileJobLedger, ADamagedCopyIsKeptAsideAndTheOtherOneRead) {
+    using Damage = std::function<void(const std::string& path)>;
+    const Damage empty = [](const std::string& p) { WriteFile(p, ""); };
+    const Damage half = [](const std::string& p) {
+        const std::string text = ReadFile(p);
+        WriteFile(p, text.substr(0, text.size() / 2));
+    };
+    const Damage lastLineGone = [](const std::string& p) {
+        std::string text = ReadFile(p);
+        text.pop_back();
+        WriteFile(p, text.substr(0, text.rfind('\n') + 1));  // cut at a line break
+    };
+    const Damage garbage = [](const std::string& p) {
+        WriteFile(p, std::string("\0\xff\x01zz", 5));
+    };
+    const Damage folder = [](const std::string& p) {
+        ASSERT_EQ(unlink(p.c_str()), 0);
+        ASSERT_EQ(mkdir(p.c_str(), 0700), 0);
+    };
+    const Damage flipped = [](const std::string& p) {
+        std::string text = ReadFile(p);
+        text[text.find("tallowin-600")] = 'T';  // still a record, not the one summed
+        WriteFile(p, text);
+    };
+    const Damage gone = [](const std::string& p) { ASSERT_EQ(unlink(p.c_str()), 0); };
+    enum Which { File = 1, Copy = 2, Both = 3 };
+    struct Case {
+        const char* Name;
+        Which Damaged;
+        Damage Apply;
+        bool Lost;  // else all three are recovered
+    } cases[] = {
+        {"emptied", File, empty, false},
+        {"cut in half", File, half, false},
+        {"cut at a line break", File, lastLineGone, false},
+        {"garbage", File, garbage, false},
+        {"a folder in its place", File, folder, false},
+        {"a record changed", File, flipped, false},
+        {"deleted", File, gone, false},
+        {"the copy emptied", Copy, empty, false},
+        {"the copy cut in half", Copy, half, false},
+        {"both garbage", Both, garbage, true},
+        {"both cut at a line break", Both, lastLineGone, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        const std::string path = dir / "jobs.tsv";
+        const std::string copy = path + ".copy";
+        const std::vector<JobRecord> three = StoreThree(path);
+        ASSERT_EQ(ReadFile(path), ReadFile(copy));
+        if (c.Damaged & File) c.Apply(path);
+        if (c.Damaged & Copy) c.Apply(copy);
+        const bool fileLeft = FileExists(path);
+        const std::string damagedText = (c.Damaged & Copy) ? ReadFile(copy) : "";
+
+        FileJobLedger ledger(path);
+        const Status& load = ledger.LoadStatus();
+        EXPECT_EQ(load.Code, HF_ERR_STATE) << "damage is always reported";
+        EXPECT_EQ(ledger.RecordsLost(), c.Lost) << load.Reason;
+        EXPECT_NE(load.Reason.find(c.Damaged == Copy ? copy : path), std::string::npos)
+            << load.Reason;
+        EXPECT_NE(load.Reason.find(c.Lost ? "no longer known" : "3 job(s) in flight"),
+                  std::string::npos)
+            << load.Reason;
+        EXPECT_EQ(ledger.InFolder("/hot").size(), c.Lost ? 0u : 3u);
+        // Kept aside as it was, for a person.
+        if ((c.Damaged & File) && fileLeft) {
+            EXPECT_NE(load.Reason.find(path + ".bad"), std::string::npos) << load.Reason;
+            EXPECT_TRUE(FileExists(path + ".bad"));
+        }
+        if (c.Damaged & Copy) {
+            EXPECT_EQ(ReadFile(copy + ".bad"), damagedText);
+        }
+
+        // Reported once: the copies are whole again, or begun anew.
+        ASSERT_TRUE(ledger.Put(Record("/hot", "d.jpg", 4)).Ok());
+        const FileJobLedger again(path);
+        EXPECT_TRUE(again.LoadStatus().Ok()) << again.LoadStatus().Reason;
+        EXPECT_EQ(again.InFolder("/hot").size(), c.Lost ? 1u : 4u);
+        EXPECT_EQ(ReadFile(path), ReadFile(copy));
+    }
+}
+
+TEST(FileJobLedger, AFileOfTheVersionBeforeIsReadUntilACopyExists) {
+    const std::string v1 = FormatJobLedger({Record("/hot", "a.jpg", 1)});  // no end line
+    TempDir dir;
+    const std::string path = dir / "jobs.tsv";
+    WriteFile(path, v1);
+    {
+        FileJobLedger ledger(path);
+        EXPECT_TRUE(ledger.LoadStatus().Ok()) << ledger.LoadStatus().Reason;
+        EXPECT_TRUE(ledger.Find("/hot", "a.jpg").has_value());
+        ASSERT_TRUE(ledger.Put(Record("/hot", "b.jpg", 2)).Ok());
+    }
+    EXPECT_NE(ReadFile(path).find("tallowin-jobs-end\t3\t"), std::string::npos) << ReadFile(path);
+    // With a copy beside it, a file without end line was cut short.
+    WriteFile(path, v1);
+    const FileJobLedger ledger(path);
+    EXPECT_FALSE(ledger.RecordsLost());
+    EXPECT_NE(ledger.LoadStatus().Reason.find("without its end line"), std::string::npos);
+    EXPECT_TRUE(ledger.Find("/hot", "b.jpg").has_value()) << "the copy's state";
+}
+
+TEST(FileJobLedger, AFileItCannotReadAndNoCopyAreReportedLost) {
     const std::string good = FormatJobLedger({Record("/hot", "a.jpg", 1)});
     struct Case {
         const char* Name;
         std::string Content;
     } cases[] = {
+        {"empty", ""},
         {"another version", "tallowin-jobs\t2\n"},
         {"no version line", good.substr(good.find('\n') + 1)},
         {"too few fields", "tallowin-jobs\t1\n/hot\ta.jpg\t1\t2\n"},
@@ -94,26 +213,52 @@ TEST(FileJobLedger, AFileItCannotReadIsKeptAsideNotOverwritten) {
         {"an unknown stage", "tallowin-jobs\t1\n/hot\ta.jpg\t1\t1\t1\t1\tp\t1\tlost\n"},
         {"a bad escape", "tallowin-jobs\t1\n/h\\ot\ta.jpg\t1\t1\t1\t1\tp\t1\tsent\n"},
         {"cut short", good.substr(0, good.size() - 1)},
+        {"a bad end line", good + "tallowin-jobs-end\t2\tnothex!!\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         TempDir dir;
         const std::string path = dir / "jobs.tsv";
         WriteFile(path, c.Content);
+        WriteFile(path + ".bad", "an earlier one");
         FileJobLedger ledger(path);
         EXPECT_EQ(ledger.LoadStatus().Code, HF_ERR_STATE);
-        EXPECT_NE(ledger.LoadStatus().Reason.find("jobs.tsv.bad"), std::string::npos)
+        EXPECT_TRUE(ledger.RecordsLost());
+        EXPECT_NE(ledger.LoadStatus().Reason.find("jobs.tsv.bad.2"), std::string::npos)
             << ledger.LoadStatus().Reason;
-        EXPECT_EQ(ReadFile(path + ".bad"), c.Content);
+        EXPECT_EQ(ReadFile(path + ".bad.2"), c.Content);
+        EXPECT_EQ(ReadFile(path + ".bad"), "an earlier one") << "nothing kept is written over";
         EXPECT_TRUE(ledger.Put(Record("/hot", "b.jpg", 2)).Ok());
-        EXPECT_EQ(ReadFile(path + ".bad"), c.Content) << "the unreadable file stays as it was";
+        EXPECT_EQ(ReadFile(path + ".bad.2"), c.Content) << "the unreadable file stays as it was";
     }
-    // And a good file is read as it is.
+}
+
+TEST(FileJobLedger, ADamagedFileThatCannotBeMovedAsideIsNeverWrittenOver) {
     TempDir dir;
-    WriteFile(dir / "jobs.tsv", good);
-    const FileJobLedger ledger(dir / "jobs.tsv");
-    EXPECT_TRUE(ledger.LoadStatus().Ok());
-    EXPECT_TRUE(ledger.Find("/hot", "a.jpg").has_value());
+    const std::string path = dir / "jobs.tsv";
+    WriteFile(path, "garbage");
+    WriteFile(path + ".bad", "");
+    for (int n = 2; n < 100; ++n) WriteFile(path + ".bad." + std::to_string(n), "");
+    FileJobLedger ledger(path);
+    EXPECT_TRUE(ledger.RecordsLost());
+    EXPECT_NE(ledger.LoadStatus().Reason.find("nor moved aside"), std::string::npos)
+        << ledger.LoadStatus().Reason;
+    EXPECT_EQ(ledger.Put(Record("/hot", "a.jpg", 1)).Code, HF_ERR_STATE);
+    EXPECT_EQ(ledger.Erase("/hot", "a.jpg").Code, HF_ERR_STATE);
+    EXPECT_EQ(ReadFile(path), "garbage");
+    EXPECT_FALSE(FileExists(path + ".copy"));
+}
+
+TEST(FileJobLedger, AFileOnlyRootCouldReadIsRecoveredFromItsCopy) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads a file of mode 000";
+    TempDir dir;
+    const std::string path = dir / "jobs.tsv";
+    StoreThree(path);
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    const FileJobLedger ledger(path);
+    EXPECT_FALSE(ledger.RecordsLost());
+    EXPECT_EQ(ledger.InFolder("/hot").size(), 3u);
+    EXPECT_NE(ledger.LoadStatus().Reason.find(strerror(EACCES)), std::string::npos);
 }
 
 TEST(FileJobLedger, AChangeThatCannotBeStoredIsNotKept) {
@@ -130,6 +275,95 @@ TEST(FileJobLedger, AChangeThatCannotBeStoredIsNotKept) {
     EXPECT_EQ(erased.Code, HF_ERR_STATE) << erased.Reason;
     EXPECT_FALSE(ledger.Find("/hot", "b.jpg").has_value()) << "memory stays what the file holds";
     EXPECT_TRUE(ledger.Find("/hot", "a.jpg").has_value());
+}
+
+// A file system of its own, as small as asked, unmounted whatever the
+// test's outcome.
+class SmallTmpfs {
+  public:
+    SmallTmpfs(std::string path, const std::string& options) : path_(std::move(path)) {
+        mounted_ = mount("tmpfs", path_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        error_ = mounted_ ? 0 : errno;
+    }
+    ~SmallTmpfs() {
+        if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+    }
+    SmallTmpfs(const SmallTmpfs&) = delete;
+    SmallTmpfs& operator=(const SmallTmpfs&) = delete;
+    bool Mounted() const { return mounted_; }
+    int Error() const { return error_; }
+
+  private:
+    std::string path_;
+    bool mounted_ = false;
+    int error_ = 0;
+};
+
+TEST(FileJobLedger, AFullDiskLeavesTheLastStoredStateReadable) {
+    TempDir dir;
+    const std::string small = dir / "small";
+    ASSERT_EQ(mkdir(small.c_str(), 0700), 0);
+    const SmallTmpfs fs(small, "size=64k");
+    if (!fs.Mounted()) GTEST_SKIP() << "no tmpfs may be mounted here: " << strerror(fs.Error());
+    const std::string path = small + "/jobs.tsv";
+    FileJobLedger ledger(path);
+    ASSERT_TRUE(ledger.Put(Record("/hot", "a.jpg", 1)).Ok());
+    const std::string filler = small + "/filler";
+    {
+        std::FILE* out = std::fopen(filler.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        const std::string block(4096, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), out) == block.size()) {
+        }
+        std::fclose(out);
+    }
+    const Status full = ledger.Put(Record("/hot", "b.jpg", 2));
+    EXPECT_EQ(full.Code, HF_ERR_STATE);
+    EXPECT_NE(full.Reason.find(strerror(ENOSPC)), std::string::npos) << full.Reason;
+    const FileJobLedger reopened(path);
+    EXPECT_TRUE(reopened.LoadStatus().Ok()) << reopened.LoadStatus().Reason;
+    EXPECT_TRUE(reopened.Find("/hot", "a.jpg").has_value());
+    EXPECT_FALSE(reopened.Find("/hot", "b.jpg").has_value());
+
+    ASSERT_EQ(unlink(filler.c_str()), 0);
+    EXPECT_TRUE(ledger.Put(Record("/hot", "b.jpg", 2)).Ok()) << "room again: it goes on";
+}
+
+// Fails one rename of the store: the first is the copy's, the second the file's.
+class FailingRename final : public FileOps {
+  public:
+    explicit FailingRename(int failing) : failing_(failing) {}
+    int Rename(const std::string& from, const std::string& to) override {
+        if (++count_ == failing_) {
+            errno = EIO;
+            return -1;
+        }
+        return FileOps::Rename(from, to);
+    }
+
+  private:
+    int failing_;
+    int count_ = 0;
+};
+
+TEST(MirroredFile, AStopBetweenTheTwoWritesLeavesAWholeStateInEach) {
+    const auto readable = [](const std::string& body) { return body.rfind("state ", 0) == 0; };
+    for (const int failing : {1, 2}) {
+        SCOPED_TRACE(failing == 1 ? "at the copy" : "at the file");
+        TempDir dir;
+        const MirroredFile file(dir / "state.tsv", "the state", "end", "state ");
+        ASSERT_TRUE(file.Store("state old\n").Ok);
+        FailingRename ops(failing);
+        EXPECT_FALSE(file.Store("state new\n", ops).Ok);
+        MirroredFile::Loaded loaded = file.Load(readable);
+        EXPECT_EQ(loaded.From, MirroredFile::Loaded::Source::File);
+        EXPECT_EQ(loaded.Body, "state old\n") << "a failed store leaves the file as it was";
+        // Either one alone still holds a whole state.
+        WriteFile(file.Path(), "");
+        loaded = file.Load(readable);
+        EXPECT_EQ(loaded.From, MirroredFile::Loaded::Source::Copy);
+        EXPECT_EQ(loaded.Body, failing == 1 ? "state old\n" : "state new\n");
+    }
 }
 
 TEST(FileJobLedger, ThreadsMayChangeItAtOnce) {

@@ -78,9 +78,13 @@ TEST(SpdlogPrintLog, TheConsoleGetsSyslogPriorities) {
         PrintLogEntry::Outcome Outcome;
         const char* Prefix;
     } cases[] = {
-        {PrintLogEntry::Outcome::Sent, "<6>"},       {PrintLogEntry::Outcome::Printed, "<6>"},
-        {PrintLogEntry::Outcome::Kept, "<4>"},       {PrintLogEntry::Outcome::Interrupted, "<4>"},
+        {PrintLogEntry::Outcome::Sent, "<6>"},
+        {PrintLogEntry::Outcome::Printed, "<6>"},
+        {PrintLogEntry::Outcome::Kept, "<4>"},
+        {PrintLogEntry::Outcome::Interrupted, "<4>"},
         {PrintLogEntry::Outcome::NotDeleted, "<3>"},
+        {PrintLogEntry::Outcome::LedgerRecovered, "<4>"},
+        {PrintLogEntry::Outcome::LedgerLost, "<3>"},
     };
     std::string expected;
     for (const Case& c : cases) {
@@ -90,6 +94,12 @@ TEST(SpdlogPrintLog, TheConsoleGetsSyslogPriorities) {
     }
     EXPECT_EQ(console.str(), expected);
     EXPECT_EQ(ReadFile(dir / "print.log").find('<'), std::string::npos) << "the file has none";
+
+    // What the caller says on the console itself goes to the file alone.
+    log.RecordInFileOnly(Entry(PrintLogEntry::Outcome::LedgerLost, "jobs.tsv: it is empty"));
+    EXPECT_EQ(console.str(), expected);
+    EXPECT_NE(ReadFile(dir / "print.log").find("\tledger-lost\t4\tjobs.tsv: it is empty\n"),
+              std::string::npos);
 }
 
 TEST(SpdlogPrintLog, AFileThatCannotBeOpenedStillReachesTheConsole) {
