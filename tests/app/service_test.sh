@@ -127,20 +127,20 @@ run_damaged() {  # run_damaged PRIORITY OUTCOME NAME: one start, one print, SIGT
   [ "$(grep -c 'job ledger' "$log")" = 1 ] || { show_log; fail "the ledger is not said once"; }
   logged "$1the job ledger $ledger could not be read" || { show_log; fail "no $1 line"; }
   [ "$(grep -c "	$2	" "$printlog")" = 1 ] || fail "no single $2 line in the print log"
-  make_image "$work/hot1/$3"
+  make_image "$work/hot3/$3"
   wait_for 30 captured tallowin-600 "$3" || { show_log; fail "$3 not printed"; }
   kill -TERM "$pid"
   wait "$pid" || { show_log; fail "exit status $? after SIGTERM"; }
   pid=
 }
 : >"$ledger"
-run_damaged '<4>' ledger-recovered "service-$$-three.jpg"
+run_damaged '<4>' ledger-recovered "service-$$-recovered.jpg"
 logged "(it is empty) and was kept as $ledger.bad; its copy $ledger.copy was read instead" ||
   { show_log; fail "the recovery is not told"; }
 echo "ok: an emptied job ledger is read back from its copy, and said so once"
 printf 'garbage' >"$ledger"
 printf 'garbage' >"$ledger.copy"
-run_damaged '<3>' ledger-lost "service-$$-four.jpg"
+run_damaged '<3>' ledger-lost "service-$$-lost.jpg"
 logged "kept as $ledger.bad.2" || { show_log; fail "the earlier damaged file was not kept"; }
 logged 'no longer known' || { show_log; fail "the loss is not told"; }
 echo "ok: a job ledger with no good copy is said lost once, and printing goes on"
