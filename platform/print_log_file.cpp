@@ -51,6 +51,8 @@ std::string_view OutcomeWord(PrintLogEntry::Outcome outcome) {
             return "not-deleted";
         case PrintLogEntry::Outcome::Interrupted:
             return "interrupted";
+        case PrintLogEntry::Outcome::FolderBack:
+            return "folder-back";
     }
     return "unknown";
 }
@@ -60,6 +62,7 @@ std::string_view Priority(PrintLogEntry::Outcome outcome) {
     switch (outcome) {
         case PrintLogEntry::Outcome::Sent:
         case PrintLogEntry::Outcome::Printed:
+        case PrintLogEntry::Outcome::FolderBack:
             return "<6>";  // info
         case PrintLogEntry::Outcome::Kept:
         case PrintLogEntry::Outcome::Interrupted:

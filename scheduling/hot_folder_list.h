@@ -23,12 +23,14 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/hot_folder.h"
 #include "engine/profile.h"
 #include "engine/thread_annotations.h"
+#include "scheduling/folder_claims.h"
 
 namespace tallowin {
 
@@ -55,6 +57,7 @@ class HotFolderList {
 
     // The worker's passes, in ascending id order.
     void ResetAll(Clock& clock) EXCLUDES(lock_);
+    // Every folder to running, and no folder claimed yet (a new run).
     void StartAll();
     void StopAll();
     // Milliseconds until some running folder (or one in error, which is
@@ -66,6 +69,14 @@ class HotFolderList {
     // strictly greater than its scan time, reading the tick once for the
     // whole pass. Once stop is requested no further folder is scanned; the
     // folder being scanned stops between files.
+    //
+    // One folder on disk is watched by one hot folder only. The run's first
+    // pass resolves every scheduled folder's path (one stat each) and gives
+    // each folder to the lowest id that leads to it; a folder found later (a
+    // path back, or one that leads elsewhere now) goes to the lowest id among
+    // those that hold none and lead to it. A hot folder whose folder another
+    // one holds is in error (HF_ERR_DUPLICATE, naming that one) and checked
+    // at its interval; the claims last until the run ends.
     void ScanDue(const EngineServices& services, const StopSignal& stop);
 
     // A section of the profile that names a hot folder but could not be
@@ -99,12 +110,20 @@ class HotFolderList {
     // not follow a re-entrant lock taken twice, so no method takes it again.
     int AddLocked(const HotFolder& folder) REQUIRES(lock_);
 
+    // The name of the hot folder other than id that watches folder, taking
+    // it for id when none does; nothing when id may watch it.
+    std::optional<std::string> SameFolderAs(FolderLister& lister, const FolderKey& folder, int id);
+    // The run's first claims, in ascending id order.
+    void TakeClaims(FolderLister& lister);
+
     mutable RecursiveMutex lock_;
     // Set and the worker's passes read and write it without the lock; see
     // above.
     std::map<int, HotFolder> folders_ GUARDED_BY(lock_);
     bool loaded_ GUARDED_BY(lock_) = false;
     std::map<int, SkippedSection> skipped_ GUARDED_BY(lock_);  // by section number
+    // The worker's alone: touched only by its passes.
+    FolderClaims claims_;
 };
 
 }  // namespace tallowin

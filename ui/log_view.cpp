@@ -152,6 +152,8 @@ QString LogView::OutcomeText(PrintLogEntry::Outcome outcome) {
             return "Not deleted";
         case PrintLogEntry::Outcome::Interrupted:
             return "Interrupted";
+        case PrintLogEntry::Outcome::FolderBack:
+            return "Folder back";
     }
     return {};
 }
