@@ -23,9 +23,9 @@ struct Credentials {
 // Whether who may open the file st describes for reading, by its owner,
 // group and mode bits as the kernel weighs them: the owner's bits for its
 // owner, the group's for a member, the others' for the rest; the super-user
-// reads anything. Access control lists and capabilities other than the
-// super-user's are not weighed: a file they open counts as unreadable, and a
-// file that only they open is tried once more when its bits change. Pure.
+// reads anything. Access control lists and other capabilities are not
+// weighed: a file that only they let this process read counts as unreadable,
+// which costs at most one more try when its bits change. Pure.
 bool MayRead(const struct stat& st, const Credentials& who);
 
 // Lists a folder with opendir/readdir and fstatat without following links.

@@ -64,6 +64,12 @@ void HotFolderList::GetNames(std::vector<std::string>& out) const {
     for (const auto& [id, folder] : folders_) out.push_back(folder.GetName());
 }
 
+void HotFolderList::GetNamesAndPaths(std::vector<std::pair<std::string, std::string>>& out) const {
+    Guard guard(lock_);
+    for (const auto& [id, folder] : folders_)
+        out.emplace_back(folder.GetName(), folder.GetFolderPath());
+}
+
 void HotFolderList::ResetAll(Clock& clock) {
     Guard guard(lock_);
     for (auto& [id, folder] : folders_) folder.Reset(clock);

@@ -1,7 +1,7 @@
 // HotFolderList: the one collection of all hot folders, keyed by folder id.
 //
 // Two threads use it. The user interface thread calls Add, Remove, Get, Set,
-// GetCount, GetNames, Load and Save; the worker thread calls ResetAll,
+// GetCount, GetNames, GetNamesAndPaths, Load and Save; the worker thread calls ResetAll,
 // StartAll, GetTimeToNextScan, ScanDue and StopAll while it runs a schedule.
 // Membership and settings change only while the worker is between runs (the
 // main window disables its editing commands while started), so Set and the
@@ -25,6 +25,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/hot_folder.h"
@@ -54,6 +55,9 @@ class HotFolderList {
     unsigned GetCount() const EXCLUDES(lock_);
     // Appends every folder's name, in ascending id order.
     void GetNames(std::vector<std::string>& out) const EXCLUDES(lock_);
+    // Appends every folder's (name, folder path), in ascending id order.
+    void GetNamesAndPaths(std::vector<std::pair<std::string, std::string>>& out) const
+        EXCLUDES(lock_);
 
     // The worker's passes, in ascending id order.
     void ResetAll(Clock& clock) EXCLUDES(lock_);
