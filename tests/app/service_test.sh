@@ -54,24 +54,30 @@ mkfifo "$profile"
 kill -HUP "$pid"
 wait_for 30 logged '<4>the hot folders could not be read again' || { show_log; fail "no warning"; }
 rm "$profile"
-# ...and a changed one is picked up.
-write_profile "$work/hot1" tallowin-600 "$work/hot2" tallowin-300
+# ...and a changed one is picked up; its third folder is the first's again.
+write_profile "$work/hot1" tallowin-600 "$work/hot2" tallowin-300 "$work/hot1/" tallowin-300
 kill -HUP "$pid"
-wait_for 30 logged '<6>read 2 hot folder(s)' || { show_log; fail "SIGHUP did not reload"; }
+wait_for 30 logged '<6>read 3 hot folder(s)' || { show_log; fail "SIGHUP did not reload"; }
 name2=service-$$-two.jpg
 make_image "$work/hot2/$name2"
 wait_for 30 captured tallowin-300 "$name2" || { show_log; fail "$name2 not printed after SIGHUP"; }
 echo "ok: SIGHUP reads the profile again, and keeps the folders when it cannot"
+
+same=$'\tkept\t11\thot folder "folder0" watches this folder'
+wait_for 30 logged "$same" || { show_log; fail "no line for the folder watched twice"; }
 
 kill -TERM "$pid"
 status=0
 wait "$pid" || status=$?
 pid=
 [ "$status" = 0 ] || { show_log; fail "exit status $status after SIGTERM"; }
-logged '<6>saved 2 hot folder(s)' || { show_log; fail "no save line"; }
+logged '<6>saved 3 hot folder(s)' || { show_log; fail "no save line"; }
 grep -q '^Version=1' "$profile" || fail "profile not saved: $(cat "$profile")"
 grep -qF "FolderPath=$work/hot2" "$profile" || fail "second folder not saved"
 echo "ok: SIGTERM stops, saves and exits 0"
+# Checked at every scan until then, said once.
+[ "$(grep -cF -- "$same" "$log")" = 1 ] || { show_log; fail "the folder watched twice said more than once"; }
+echo "ok: a second hot folder on the same folder is refused once, naming the first"
 
 # A save that fails: the reason on stderr, a non-zero status. The last
 # run's log goes first, or its start line would be taken for this one's.
@@ -88,4 +94,4 @@ pid=
 [ "$status" != 0 ] || { show_log; fail "exit status 0 although the save failed"; }
 logged '<3>the hot folders could not be saved' || { show_log; fail "no error line"; }
 echo "ok: a failed save is reported and ends non-zero"
-echo "7 passed, 0 failed"
+echo "8 passed, 0 failed"
