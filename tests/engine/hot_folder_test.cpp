@@ -266,38 +266,6 @@ TEST(HotFolderScan, FolderAnotherHotFolderWatchesPrintsNothingUntilFree) {
     EXPECT_EQ(entries[1].Result, Outcome::FolderBack);
 }
 
-TEST(HotFolderPrint, FileKeptAsUnreadableIsTriedAgainOnceReadable) {
-    Rig rig;
-    rig.spooler.newJobState = JobState::Pending;  // the file stays while its job stands
-    ListedFile file = Listed("a", 1);
-    file.Readable = false;
-    rig.lister.Put("/hf", file);
-    FakeImageLoader::Entry denied;
-    denied.load = Status::Failure(HF_ERR_NOT_IMAGE, "cannot open: Permission denied");
-    rig.images.Set("/hf/a", denied);
-    rig.Scan(3);
-    EXPECT_EQ(rig.images.Loaded().size(), 1u) << "kept, not tried at every scan";
-    EXPECT_EQ(rig.folder.GetError(), HF_ERR_NOT_IMAGE);
-    // chmod: same size, same modification time, readable now.
-    file.Readable = true;
-    rig.lister.Put("/hf", file);
-    FakeImageLoader::Entry image;
-    image.identity = file.Identity;
-    rig.images.Set("/hf/a", image);
-    rig.Scan();
-    EXPECT_EQ(rig.Jobs(), 0u) << "settles first";
-    rig.Scan(3);
-    EXPECT_EQ(rig.Jobs(), 1u);
-    // Unreadable and readable again while its job stands: not sent twice.
-    file.Readable = false;
-    rig.lister.Put("/hf", file);
-    rig.Scan();
-    file.Readable = true;
-    rig.lister.Put("/hf", file);
-    rig.Scan(3);
-    EXPECT_EQ(rig.Jobs(), 1u);
-}
-
 TEST(HotFolderPrint, SettledFileIsSentAndDeletedOnlyOnceItsJobCompleted) {
     Rig rig;
     rig.Drop("photo.jpg", 10);
