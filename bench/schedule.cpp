@@ -4,6 +4,8 @@
 // the bare fields copy, whatever the size of the folders' file tables.
 #include <benchmark/benchmark.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,10 @@ class BigLister final : public FolderLister {
                  static_cast<std::uint32_t>(i),
                  {1, static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(i), 0}});
     }
-    bool IsFolder(const std::string&) override { return true; }
+    // Every path its own folder.
+    std::optional<FolderKey> FindFolder(const std::string& path) override {
+        return FolderKey{1, std::hash<std::string>{}(path)};
+    }
     Listing List(const std::string&) override { return listing; }
     WriterProbe ProbeWriter(const std::string&) override { return WriterProbe::NotOpen; }
     Listing listing;

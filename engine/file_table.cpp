@@ -8,6 +8,7 @@ namespace {
 
 FileEntry Fresh(const ListedFile& file, const TableScan& scan) {
     FileEntry entry{file.Name, file.Size, file.Identity};
+    entry.Readable = file.Readable;
     if (scan.HandledBefore && scan.HandledBefore(file)) entry.Mark = FileMark::Handled;
     return entry;
 }
@@ -53,7 +54,14 @@ FileEntry Next(const FileEntry* known, const ListedFile& file, const TableScan& 
     if (known->Size != file.Size || !(known->Identity == file.Identity)) {
         return Fresh(file, scan);  // still arriving, or replaced: settles anew
     }
+    if (!known->Readable && file.Readable) {
+        // Its permissions were mended: kept because it could not be opened,
+        // it deserves another try. A file sent before is still recognised
+        // by its job record, so this never sends it twice.
+        return Fresh(file, scan);
+    }
     FileEntry entry = *known;
+    entry.Readable = file.Readable;  // losing it changes nothing that was decided
     if (!Due(entry, scan.Now)) return entry;
     if (scan.Stopped && scan.Stopped()) return entry;
     if (entry.Mark == FileMark::Waiting && scan.BeingWritten && scan.BeingWritten(file)) {

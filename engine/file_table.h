@@ -44,9 +44,12 @@ struct TableScan {
 // still waiting and not held by a writer, is handed to Print. A file seen
 // for the first time, or changed (size, inode, modification time), waits for
 // the next scan, whatever it was before: a new file under a known name is a
-// new file. A handled file stays handled while it is unchanged; a file to
-// retry is handed over again once its pause has passed, each pause twice the
-// one before, up to kLongestRetryDelayMs. A file no longer listed is dropped.
+// new file. A file that was unreadable and is readable now counts as changed
+// too (a chmod touches neither size nor modification time); one that turns
+// unreadable does not. A handled file stays handled while it is unchanged; a
+// file to retry is handed over again once its pause has passed, each pause
+// twice the one before, up to kLongestRetryDelayMs. A file no longer listed
+// is dropped.
 // The result holds exactly the listed files, in the listing's order.
 // previous and listing must both be sorted by name in unsigned byte order.
 FileTable UpdateFileTable(const FileTable& previous, const Listing& listing, const TableScan& scan);

@@ -104,7 +104,8 @@ void HotFolder::SetWaiting() {
     State.store(HF_STATE_WAITING, std::memory_order_relaxed);
 }
 
-void HotFolder::Scan(const EngineServices& services, const StopSignal& stop) {
+void HotFolder::Scan(const EngineServices& services, const StopSignal& stop,
+                     const SameFolderCheck& sameFolder) {
     const std::int32_t state = GetState();
     if (state != HF_STATE_RUNNING && state != HF_STATE_ERROR) return;
     // The interval to the next scan counts from the start of this one, so
@@ -112,19 +113,31 @@ void HotFolder::Scan(const EngineServices& services, const StopSignal& stop) {
     const std::uint32_t now = services.clock.Now();
     LastScanTick.store(now, std::memory_order_relaxed);
 
-    if (!services.lister.IsFolder(FolderPath)) {
-        if (state == HF_STATE_RUNNING) {
-            NoteFailure(FolderPath, Status::Failure(HF_ERR_PATH, "the folder is missing"));
-        }
-        Error.store(HF_ERR_PATH, std::memory_order_relaxed);
-        State.store(HF_STATE_ERROR, std::memory_order_relaxed);
+    const std::optional<FolderKey> folder = services.lister.FindFolder(FolderPath);
+    if (!folder) {
+        FolderFault(services, Status::Failure(HF_ERR_PATH, "the folder is missing"));
         return;
     }
+    if (sameFolder) {
+        if (const std::optional<std::string> other = sameFolder(*folder)) {
+            FolderFault(services, Status::Failure(HF_ERR_DUPLICATE, "hot folder \"" + *other +
+                                                                        "\" watches this folder"));
+            return;
+        }
+    }
     if (state == HF_STATE_ERROR) {
-        // Back (a share mounted again, a folder restored): whatever it holds
-        // now settles afresh; the ledger still knows what was sent.
+        // Back (a share mounted again, a folder restored, the other hot
+        // folder gone): whatever it holds now settles afresh; the ledger
+        // still knows what was sent.
+        const bool wasMissing = GetError() == HF_ERR_PATH;
         Files.clear();
         SetRunning();
+        PrintLogEntry entry;
+        entry.File = FolderPath;
+        entry.Printer = PrinterName;
+        entry.Result = Outcome::FolderBack;
+        entry.Reason = wasMissing ? "the folder is back" : "no other hot folder watches it now";
+        Log(services, std::move(entry));
     }
 
     const Listing listing = services.lister.List(FolderPath);
@@ -368,6 +381,23 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
     entry.Result = Outcome::Sent;
     Log(services, std::move(entry));
     return PrintOutcome::Handled;
+}
+
+void HotFolder::FolderFault(const EngineServices& services, const Status& why) {
+    const bool known = GetState() == HF_STATE_ERROR && GetError() == why.Code;
+    Error.store(why.Code, std::memory_order_relaxed);
+    State.store(HF_STATE_ERROR, std::memory_order_relaxed);
+    // Checked at every interval while it lasts: one entry when it begins,
+    // not one per scan.
+    if (known) return;
+    NoteFailure(FolderPath, why);
+    PrintLogEntry entry;
+    entry.File = FolderPath;
+    entry.Printer = PrinterName;
+    entry.Result = Outcome::Kept;
+    entry.Code = why.Code;
+    entry.Reason = why.Reason;
+    Log(services, std::move(entry));
 }
 
 void HotFolder::Keep(const EngineServices& services, const std::string& path, const Status& why,

@@ -25,7 +25,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,17 +88,26 @@ class HotFolder {
     // Any state to waiting; the error stays visible.
     void SetWaiting();
 
+    // Asked by a scan with the folder its path leads to: nothing when this
+    // hot folder may watch it, else the name of the hot folder that does.
+    using SameFolderCheck = std::function<std::optional<std::string>(const FolderKey& folder)>;
+
     // One scan of the folder: does nothing unless running, or in error
-    // because its path was missing. A folder path that is not a folder puts
-    // the record in HF_STATE_ERROR with HF_ERR_PATH; once it is a folder
-    // again the record runs again, error cleared, file table fresh.
+    // because of its folder. A folder path that is not a folder puts the
+    // record in HF_STATE_ERROR with HF_ERR_PATH; one that sameFolder (when
+    // given) says another hot folder watches, in HF_STATE_ERROR with
+    // HF_ERR_DUPLICATE naming that one; either is noted as the last failure
+    // and logged as kept once, when it begins. Once the folder is there and
+    // free again the record runs again, error cleared, file table fresh,
+    // and a FolderBack entry is logged.
     // Otherwise: lists the plain files, asks the spooler where the folder's
     // sent jobs stand (deleting the files of completed ones), then hands each
     // settled file to PrintFile in byte order of the names, one after
     // another, and replaces the file table with this listing. stop is asked
     // before each file; once it is set the files not yet printed stay
     // waiting, unprinted.
-    void Scan(const EngineServices& services, const StopSignal& stop);
+    void Scan(const EngineServices& services, const StopSignal& stop,
+              const SameFolderCheck& sameFolder = {});
 
     // Loads, fits and sends one image file (the full path) and records the
     // job in the ledger; the file stays until a later scan finds the job
@@ -134,6 +145,9 @@ class HotFolder {
     void PollSentJob(const EngineServices& services, JobRecord& record,
                      std::vector<JobRecord>& standing, const StopSignal& stop);
     void RemovePrinted(const EngineServices& services, const JobRecord& record, bool quietly);
+    // The folder itself cannot be watched: error state with why's code;
+    // noted and logged only when that is news.
+    void FolderFault(const EngineServices& services, const Status& why);
     // Sets Error, notes the failure and logs the file as kept.
     void Keep(const EngineServices& services, const std::string& path, const Status& why,
               int jobId = 0);

@@ -10,7 +10,8 @@ namespace tallowin {
 
 enum HotFolderState : std::int32_t {
     HF_STATE_WAITING = 0,   // service not started for this folder
-    HF_STATE_ERROR = 1,     // the folder path was not a folder; checked at its interval until back
+    HF_STATE_ERROR = 1,     // the folder path was not a folder, or is the folder of another hot
+                            // folder; checked at its interval until back
     HF_STATE_RUNNING = 2,   // scanned at its interval
     HF_STATE_RESIZING = 3,  // a print job is fitting the image to the page
     HF_STATE_PRINTING = 4,  // a print job is drawing the page and handing it to the spooler
@@ -28,6 +29,7 @@ enum HotFolderError : std::int32_t {
     HF_ERR_NO_PAGE_SIZE = 8,  // the printer gives no usable page size or resolution
     HF_ERR_NOT_DELETED = 9,   // printed, but the file could not be deleted
     HF_ERR_STATE = 10,        // the job ledger or the print log cannot be read or stored
+    HF_ERR_DUPLICATE = 11,    // another hot folder (the first in the list) watches this folder
 };
 
 // What a file is on disk: the print job deletes a file only when its path
@@ -58,6 +60,7 @@ struct FileEntry {
     FileMark Mark = FileMark::Waiting;
     std::uint32_t KeptTick = 0;      // Retry: the tick of the scan that kept it
     std::uint32_t RetryDelayMs = 0;  // Retry: the pause before the next try
+    bool Readable = true;            // as the last scan saw it (ListedFile::Readable)
 
     bool operator==(const FileEntry&) const = default;
 };

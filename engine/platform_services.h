@@ -15,6 +15,7 @@
 #include <string>
 
 #include <chrono>
+#include <compare>
 #include <vector>
 
 #include "engine/hot_folder_types.h"
@@ -52,6 +53,10 @@ struct ListedFile {
     std::string Name;        // within the folder, raw bytes
     std::uint32_t Size = 0;  // the low 32 bits of the size
     FileIdentity Identity;   // device, inode, whole size, modification time
+    // Whether this process may read it, as its owner, group and mode bits
+    // tell: a chmod changes neither size nor modification time, so this is
+    // how the table learns that a file kept as unreadable can be read now.
+    bool Readable = true;
 };
 // Sorted by name in ascending order of unsigned bytes; names are unique.
 using Listing = std::vector<ListedFile>;
@@ -63,11 +68,23 @@ enum class WriterProbe {
     Unknown,         // cannot be told here (network share, no permission)
 };
 
+// A folder on disk, whatever path leads to it: two paths name the same
+// folder when their keys are equal.
+struct FolderKey {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+
+    auto operator<=>(const FolderKey&) const = default;
+};
+
 class FolderLister {
   public:
     virtual ~FolderLister() = default;
+    // The folder path names (links followed, a trailing slash allowed);
+    // nothing when it names no existing folder.
+    virtual std::optional<FolderKey> FindFolder(const std::string& path) = 0;
     // True when path names an existing folder (a link to one counts).
-    virtual bool IsFolder(const std::string& path) = 0;
+    bool IsFolder(const std::string& path) { return FindFolder(path).has_value(); }
     // The regular files directly inside path, sorted by name. Links, fifos,
     // sockets, devices and sub-folders are left out. A folder that cannot be
     // opened gives an empty listing; a read error ends the listing with what
@@ -237,6 +254,8 @@ struct PrintLogEntry {
         Interrupted,      // a stop ended the attempt; the file stays, nothing printed
         LedgerRecovered,  // the job ledger was damaged; its last good state was read
         LedgerLost,       // the job ledger was damaged; jobs in flight may be unknown
+        FolderBack,       // the hot folder's folder, missing or another's, is watched again
+                          // (File is the folder); its going is a Kept entry with the folder's code
     };
     std::chrono::system_clock::time_point Time;
     std::string HotFolder;  // the hot folder's name

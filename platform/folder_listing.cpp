@@ -34,10 +34,35 @@ Status NotDeleted(std::string reason) {
 
 }  // namespace
 
-bool PosixFolderLister::IsFolder(const std::string& path) {
-    if (path.empty()) return false;
+Credentials Credentials::OfProcess() {
+    Credentials who;
+    who.User = geteuid();
+    who.Group = getegid();
+    const int count = getgroups(0, nullptr);
+    if (count > 0) {
+        who.Extra.resize(static_cast<std::size_t>(count));
+        const int got = getgroups(count, who.Extra.data());
+        who.Extra.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        std::sort(who.Extra.begin(), who.Extra.end());
+    }
+    return who;
+}
+
+bool MayRead(const struct stat& st, const Credentials& who) {
+    if (who.User == 0) return true;
+    if (st.st_uid == who.User) return (st.st_mode & S_IRUSR) != 0;
+    if (st.st_gid == who.Group ||
+        std::binary_search(who.Extra.begin(), who.Extra.end(), st.st_gid)) {
+        return (st.st_mode & S_IRGRP) != 0;
+    }
+    return (st.st_mode & S_IROTH) != 0;
+}
+
+std::optional<FolderKey> PosixFolderLister::FindFolder(const std::string& path) {
+    if (path.empty()) return std::nullopt;
     struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    return FolderKey{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 Listing PosixFolderLister::List(const std::string& path) {
@@ -49,6 +74,7 @@ Listing PosixFolderLister::List(const std::string& path) {
     if (!dir) return listing;
     fd.release();  // the DIR owns it now
     listing.reserve(kTypicalFolderSize);
+    const Credentials who = Credentials::OfProcess();
     for (;;) {
         errno = 0;
         const dirent* entry = readdir(dir.get());
@@ -62,7 +88,8 @@ Listing PosixFolderLister::List(const std::string& path) {
         struct stat st {};
         if (fstatat(dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (!S_ISREG(st.st_mode)) continue;
-        listing.push_back({entry->d_name, static_cast<std::uint32_t>(st.st_size), IdentityOf(st)});
+        listing.push_back({entry->d_name, static_cast<std::uint32_t>(st.st_size), IdentityOf(st),
+                           MayRead(st, who)});
     }
     // std::string compares as unsigned bytes; readdir gives each name once.
     std::sort(listing.begin(), listing.end(),

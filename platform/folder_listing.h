@@ -1,16 +1,40 @@
 // Folders and files on the local file system.
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <vector>
+
 #include "engine/platform_services.h"
 
 namespace tallowin {
+
+// Who this process is to the kernel's permission check on files.
+struct Credentials {
+    uid_t User = 0;            // effective
+    gid_t Group = 0;           // effective
+    std::vector<gid_t> Extra;  // supplementary groups, sorted
+
+    // This process's, read with three calls (never per file).
+    static Credentials OfProcess();
+};
+
+// Whether who may open the file st describes for reading, by its owner,
+// group and mode bits as the kernel weighs them: the owner's bits for its
+// owner, the group's for a member, the others' for the rest; the super-user
+// reads anything. Access control lists and other capabilities are not
+// weighed: a file that only they let this process read counts as unreadable,
+// which costs at most one more try when its bits change. Pure.
+bool MayRead(const struct stat& st, const Credentials& who);
 
 // Lists a folder with opendir/readdir and fstatat without following links.
 // Only regular files count: links, fifos, sockets, devices and sub-folders
 // are skipped, so nothing listed can hang the worker or print a file through
 // a link. A listing is one vector, sorted once by name in unsigned byte
-// order, each file with its size's low 32 bits and its identity (device,
-// inode, whole size, modification time in nanoseconds).
+// order, each file with its size's low 32 bits, its identity (device,
+// inode, whole size, modification time in nanoseconds) and MayRead for this
+// process, from the same fstatat.
 //
 // ProbeWriter asks the kernel for a read lease on the file: Linux grants one
 // only while no process has the file open for writing. It opens the file
@@ -23,7 +47,7 @@ namespace tallowin {
 // Thread-safe (no state).
 class PosixFolderLister final : public FolderLister {
   public:
-    bool IsFolder(const std::string& path) override;
+    std::optional<FolderKey> FindFolder(const std::string& path) override;
     Listing List(const std::string& path) override;
     WriterProbe ProbeWriter(const std::string& path) override;
 };

@@ -55,6 +55,8 @@ std::string_view OutcomeWord(PrintLogEntry::Outcome outcome) {
             return "ledger-recovered";
         case PrintLogEntry::Outcome::LedgerLost:
             return "ledger-lost";
+        case PrintLogEntry::Outcome::FolderBack:
+            return "folder-back";
     }
     return "unknown";
 }
@@ -64,6 +66,7 @@ std::string_view Priority(PrintLogEntry::Outcome outcome) {
     switch (outcome) {
         case PrintLogEntry::Outcome::Sent:
         case PrintLogEntry::Outcome::Printed:
+        case PrintLogEntry::Outcome::FolderBack:
             return "<6>";  // info
         case PrintLogEntry::Outcome::Kept:
         case PrintLogEntry::Outcome::Interrupted:

@@ -20,13 +20,15 @@ namespace tallowin {
 //   time       ISO-8601 local time with milliseconds and offset,
 //              2026-12-07T13:04:05.120+01:00
 //   folder     the hot folder's name
-//   file       the file's full path
+//   file       the file's full path (the folder's, for an entry about the
+//              folder itself: kept with its code when it cannot be watched,
+//              folder-back when it is watched again)
 //   printer    the printer's name
 //   job        the scheduler's job id, 0 when no job was created
 //   size       the size on paper in printer pixels, WxH (0x0 when not fitted)
-//   outcome    sent, printed, kept, not-deleted or interrupted; at start,
-//              ledger-recovered or ledger-lost for a damaged job ledger
-//              (file is then the ledger's path)
+//   outcome    sent, printed, kept, not-deleted, interrupted or folder-back;
+//              at start, ledger-recovered or ledger-lost for a damaged job
+//              ledger (file is then the ledger's path)
 //   code       the HotFolderError number, 0 when none
 //   reason     the library's words, empty when none
 //
@@ -39,9 +41,9 @@ namespace tallowin {
 // about MaxBytes * (MaxFiles + 1). Each entry is flushed before Record returns.
 //
 // On the console stream (standard error, where systemd's journal picks it
-// up) each line starts with its syslog priority: "<6>" for sent and printed,
-// "<4>" for kept, interrupted and ledger-recovered, "<3>" for not-deleted and
-// ledger-lost.
+// up) each line starts with its syslog priority: "<6>" for sent, printed and
+// folder-back, "<4>" for kept, interrupted and ledger-recovered, "<3>" for
+// not-deleted and ledger-lost.
 //
 // Never throws. When the file cannot be opened (OpenStatus() says why) entries
 // still go to the console. Thread-safe: spdlog's sinks hold their own mutex.

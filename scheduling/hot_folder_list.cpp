@@ -64,6 +64,12 @@ void HotFolderList::GetNames(std::vector<std::string>& out) const {
     for (const auto& [id, folder] : folders_) out.push_back(folder.GetName());
 }
 
+void HotFolderList::GetNamesAndPaths(std::vector<std::pair<std::string, std::string>>& out) const {
+    Guard guard(lock_);
+    for (const auto& [id, folder] : folders_)
+        out.emplace_back(folder.GetName(), folder.GetFolderPath());
+}
+
 void HotFolderList::ResetAll(Clock& clock) {
     Guard guard(lock_);
     for (auto& [id, folder] : folders_) folder.Reset(clock);
@@ -72,6 +78,7 @@ void HotFolderList::ResetAll(Clock& clock) {
 // Lock-free by design: the worker's pass, while membership cannot change.
 void HotFolderList::StartAll() NO_THREAD_SAFETY_ANALYSIS {
     for (auto& [id, folder] : folders_) folder.SetRunning();
+    claims_.Clear();
 }
 
 // Lock-free by design: the worker's pass, while membership cannot change.
@@ -102,12 +109,49 @@ std::uint32_t HotFolderList::GetTimeToNextScan(Clock& clock) const {
 void HotFolderList::ScanDue(const EngineServices& services,
                             const StopSignal& stop) NO_THREAD_SAFETY_ANALYSIS {
     const std::uint32_t now = services.clock.Now();
+    if (!claims_.Taken()) TakeClaims(services.lister);
     for (auto& [id, folder] : folders_) {
         if (stop.Requested()) return;
         if (Scheduled(folder) && now - folder.GetLastScanTick() > ScanIntervalMs(folder)) {
-            folder.Scan(services, stop);
+            const int self = id;
+            folder.Scan(services, stop, [&, self](const FolderKey& key) {
+                return SameFolderAs(services.lister, key, self);
+            });
         }
     }
+}
+
+// Lock-free by design: the worker's pass.
+void HotFolderList::TakeClaims(FolderLister& lister) NO_THREAD_SAFETY_ANALYSIS {
+    // At the run's start, before any folder is scanned: otherwise the one
+    // with the shortest scan time would win, not the first in the list.
+    for (const auto& [id, folder] : folders_) {
+        if (!Scheduled(folder)) continue;
+        const std::optional<FolderKey> key = lister.FindFolder(folder.GetFolderPath());
+        if (key && !claims_.Holder(*key)) claims_.Give(*key, id);
+    }
+    claims_.MarkTaken();
+}
+
+// Lock-free by design: called from the worker's pass.
+std::optional<std::string> HotFolderList::SameFolderAs(FolderLister& lister,
+                                                       const FolderKey& folder,
+                                                       int id) NO_THREAD_SAFETY_ANALYSIS {
+    if (const std::optional<int> holder = claims_.Holder(folder)) {
+        if (*holder == id) return std::nullopt;
+        const auto it = folders_.find(*holder);
+        return it != folders_.end() ? it->second.GetName() : std::string();
+    }
+    // Unclaimed: back, or found anew. A lower id that holds nothing and leads
+    // here comes first; it takes the folder at its own next scan. Rare, so
+    // the paths are resolved again only here.
+    for (const auto& [other, hotFolder] : folders_) {
+        if (other >= id) break;
+        if (!Scheduled(hotFolder) || claims_.HoldsAny(other)) continue;
+        if (lister.FindFolder(hotFolder.GetFolderPath()) == folder) return hotFolder.GetName();
+    }
+    claims_.Give(folder, id);
+    return std::nullopt;
 }
 
 }  // namespace tallowin

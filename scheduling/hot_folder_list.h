@@ -1,7 +1,7 @@
 // HotFolderList: the one collection of all hot folders, keyed by folder id.
 //
 // Two threads use it. The user interface thread calls Add, Remove, Get, Set,
-// GetCount, GetNames, Load and Save; the worker thread calls ResetAll,
+// GetCount, GetNames, GetNamesAndPaths, Load and Save; the worker thread calls ResetAll,
 // StartAll, GetTimeToNextScan, ScanDue and StopAll while it runs a schedule.
 // Membership and settings change only while the worker is between runs (the
 // main window disables its editing commands while started), so Set and the
@@ -23,13 +23,16 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/hot_folder.h"
 #include "engine/profile.h"
 #include "engine/thread_annotations.h"
 #include "scheduling/folder_merge.h"
+#include "scheduling/folder_claims.h"
 
 namespace tallowin {
 
@@ -53,9 +56,13 @@ class HotFolderList {
     unsigned GetCount() const EXCLUDES(lock_);
     // Appends every folder's name, in ascending id order.
     void GetNames(std::vector<std::string>& out) const EXCLUDES(lock_);
+    // Appends every folder's (name, folder path), in ascending id order.
+    void GetNamesAndPaths(std::vector<std::pair<std::string, std::string>>& out) const
+        EXCLUDES(lock_);
 
     // The worker's passes, in ascending id order.
     void ResetAll(Clock& clock) EXCLUDES(lock_);
+    // Every folder to running, and no folder claimed yet (a new run).
     void StartAll();
     void StopAll();
     // Milliseconds until some running folder (or one in error, which is
@@ -67,6 +74,14 @@ class HotFolderList {
     // strictly greater than its scan time, reading the tick once for the
     // whole pass. Once stop is requested no further folder is scanned; the
     // folder being scanned stops between files.
+    //
+    // One folder on disk is watched by one hot folder only. The run's first
+    // pass resolves every scheduled folder's path (one stat each) and gives
+    // each folder to the lowest id that leads to it; a folder found later (a
+    // path back, or one that leads elsewhere now) goes to the lowest id among
+    // those that hold none and lead to it. A hot folder whose folder another
+    // one holds is in error (HF_ERR_DUPLICATE, naming that one) and checked
+    // at its interval; the claims last until the run ends.
     void ScanDue(const EngineServices& services, const StopSignal& stop);
 
     // A section of the profile that names a hot folder but could not be
@@ -144,6 +159,12 @@ class HotFolderList {
     TakeInResult TakeInLocked(std::vector<FolderSettings> folders,
                               std::map<int, SkippedSection> skipped) REQUIRES(lock_);
 
+    // The name of the hot folder other than id that watches folder, taking
+    // it for id when none does; nothing when id may watch it.
+    std::optional<std::string> SameFolderAs(FolderLister& lister, const FolderKey& folder, int id);
+    // The run's first claims, in ascending id order.
+    void TakeClaims(FolderLister& lister);
+
     mutable RecursiveMutex lock_;
     // Set and the worker's passes read and write it without the lock; see
     // above.
@@ -153,6 +174,8 @@ class HotFolderList {
     // What the profile held at the last Load, TakeIn or Save.
     std::vector<FolderSettings> baselineFolders_ GUARDED_BY(lock_);
     std::vector<std::string> baselineSkipped_ GUARDED_BY(lock_);  // their section names
+    // The worker's alone: touched only by its passes.
+    FolderClaims claims_;
 };
 
 }  // namespace tallowin

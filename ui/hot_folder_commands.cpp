@@ -39,6 +39,9 @@ void CTallowinDlg::OnNew() {
     std::vector<std::string> taken;
     m_hotFolderList.GetNames(taken);
     dlg.SetTakenNames(taken);
+    std::vector<std::pair<std::string, std::string>> folders;
+    m_hotFolderList.GetNamesAndPaths(folders);
+    dlg.SetTakenFolders(folders);
     // The first printer in the spooler's order, which need not be the first
     // in the sorted panel; the dialog reads the folder only when it opens.
     folder.SetPrinterName(m_printerNames.front());
@@ -79,6 +82,13 @@ void CTallowinDlg::ConfigureHotFolder(int folderId) {
     const auto own = std::find(taken.begin(), taken.end(), folder.GetName());
     if (own != taken.end()) taken.erase(own);
     dlg.SetTakenNames(taken);
+    // Likewise its own folder: another hot folder on the same one is refused.
+    std::vector<std::pair<std::string, std::string>> folders;
+    m_hotFolderList.GetNamesAndPaths(folders);
+    const auto ownFolder = std::find(folders.begin(), folders.end(),
+                                     std::make_pair(folder.GetName(), folder.GetFolderPath()));
+    if (ownFolder != folders.end()) folders.erase(ownFolder);
+    dlg.SetTakenFolders(folders);
     dlg.DoModal();
     // After Cancel the copy still holds what was read, so this changes nothing.
     m_hotFolderList.Set(folderId, folder);

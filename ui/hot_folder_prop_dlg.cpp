@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "engine/hot_folder.h"
 #include "engine/scan_time.h"
@@ -27,6 +29,12 @@ constexpr unsigned kBrowseFlags = BIF_EDITBOX | BIF_NEWDIALOGSTYLE | BIF_UAHINT;
 
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Both paths lead to one existing folder (links followed).
+bool SameFolder(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error) && !error;
 }
 
 }  // namespace
@@ -58,6 +66,11 @@ void CHotFolderPropDlg::SetPrinterNames(const std::vector<std::string>& printerN
 
 void CHotFolderPropDlg::SetTakenNames(const std::vector<std::string>& takenNames) {
     m_takenNames = takenNames;
+}
+
+void CHotFolderPropDlg::SetTakenFolders(
+    const std::vector<std::pair<std::string, std::string>>& takenFolders) {
+    m_takenFolders = takenFolders;
 }
 
 int CHotFolderPropDlg::DoModal() {
@@ -120,6 +133,14 @@ void CHotFolderPropDlg::OnOK() {
         refuse(FormatString(kNameTakenString, m_name));
         return;
     }
+    const std::string path = ToBytes(m_path);
+    for (const auto& [otherName, otherPath] : m_takenFolders) {
+        if (SameFolder(path, otherPath)) {
+            // Not in the string table, which has no text for it.
+            refuse(QString("Hot folder %1 already watches this folder!").arg(FromBytes(otherName)));
+            return;
+        }
+    }
     const int scanTime = ParseScanTime(ToBytes(m_scanTime));
     if (scanTime < kMinScanTime) {
         refuse(LoadString(kScanTimeTooShortString));
@@ -127,7 +148,7 @@ void CHotFolderPropDlg::OnOK() {
     }
     m_pHotFolder->SetPrinterName(printer);
     m_pHotFolder->SetName(name);
-    m_pHotFolder->SetFolderPath(ToBytes(m_path));
+    m_pHotFolder->SetFolderPath(path);
     m_pHotFolder->SetScanTime(scanTime);
     accept();
 }

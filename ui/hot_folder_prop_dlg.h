@@ -14,6 +14,7 @@
 #include <QString>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QComboBox;
@@ -38,6 +39,9 @@ class CHotFolderPropDlg : public QDialog {
     void SetHotFolder(HotFolder* hotFolder);
     void SetPrinterNames(const std::vector<std::string>& printerNames);
     void SetTakenNames(const std::vector<std::string>& takenNames);
+    // The other hot folders as (name, folder path): the path may not lead
+    // to the folder one of them watches.
+    void SetTakenFolders(const std::vector<std::pair<std::string, std::string>>& takenFolders);
 
     // Opens the dialog (OnInitDialog) and runs it. Returns IDOK when OK
     // passed every check: the hot folder then holds the four new settings.
@@ -60,9 +64,11 @@ class CHotFolderPropDlg : public QDialog {
     // m_printerNames, shows them and gives the focus to OK. Returns true.
     virtual bool OnInitDialog();
     // The OK button and Enter. Checks printer (equal to an installed one,
-    // case counts), name (not a taken one, case counts) and scan time (its
-    // leading number at least 5), reports the first failure in a message
-    // box and stays open; when all pass, writes the hot folder and accepts.
+    // case counts), name (not a taken one, case counts), path (not leading
+    // to a taken folder, by device and inode, so a trailing slash or a link
+    // counts; a path that leads nowhere passes) and scan time (its leading
+    // number at least 5), reports the first failure in a message box and
+    // stays open; when all pass, writes the hot folder and accepts.
     virtual void OnOK();
     // The Browse button: a folder chooser opened on m_path (the member,
     // not the field as typed); its choice replaces the path, and the other
@@ -80,6 +86,7 @@ class CHotFolderPropDlg : public QDialog {
     HotFolder* m_pHotFolder = nullptr;
     std::vector<std::string> m_printerNames;  // in the order given
     std::vector<std::string> m_takenNames;
+    std::vector<std::pair<std::string, std::string>> m_takenFolders;
 
   private:
     std::unique_ptr<Ui::HotFolderPropDialog> m_ui;

@@ -156,6 +156,8 @@ QString LogView::OutcomeText(PrintLogEntry::Outcome outcome) {
             return "Job ledger recovered";
         case PrintLogEntry::Outcome::LedgerLost:
             return "Job ledger lost";
+        case PrintLogEntry::Outcome::FolderBack:
+            return "Folder back";
     }
     return {};
 }

@@ -56,20 +56,24 @@ mkfifo "$profile"
 kill -HUP "$pid"
 wait_for 30 logged '<4>the hot folders could not be read again' || { show_log; fail "no warning"; }
 rm "$profile"
-# ...and a changed one is picked up.
-write_profile "$work/hot1" tallowin-600 "$work/hot2" tallowin-300
+# ...and a changed one is picked up; its third folder is the first's again.
+write_profile "$work/hot1" tallowin-600 "$work/hot2" tallowin-300 "$work/hot1/" tallowin-300
 kill -HUP "$pid"
-wait_for 30 logged '<6>read 2 hot folder(s)' || { show_log; fail "SIGHUP did not reload"; }
+wait_for 30 logged '<6>read 3 hot folder(s)' || { show_log; fail "SIGHUP did not reload"; }
 name2=service-$$-two.jpg
 make_image "$work/hot2/$name2"
 wait_for 30 captured tallowin-300 "$name2" || { show_log; fail "$name2 not printed after SIGHUP"; }
 echo "ok: SIGHUP reads the profile again, and keeps the folders when it cannot"
 
+same=$'\tkept\t11\thot folder "folder0" watches this folder'
+wait_for 30 logged "$same" || { show_log; fail "no line for the folder watched twice"; }
+
 # An edit by hand while it runs, with no signal: a folder added and a
 # printer changed, written in place. It is read, and the new folder prints.
 mkdir -p "$work/hot3"
 write_profile "$work/hot1" tallowin-300 "$work/hot2" tallowin-300 "$work/hot3" tallowin-600
-wait_for 30 logged '<6>read 3 hot folder(s)' || { show_log; fail "the edit was not read"; }
+wait_for 30 logged "<6>hot folder \"folder2\": $work/hot3 on tallowin-600" ||
+  { show_log; fail "the edit was not read"; }
 logged "<6>hot folder \"folder0\": $work/hot1 on tallowin-300" || { show_log; fail "printer"; }
 name3=service-$$-three.jpg
 make_image "$work/hot3/$name3"
@@ -97,6 +101,9 @@ logged '<6>saved 3 hot folder(s)' || logged 'was edited since it was read' ||
 [ "$(printer_of "$work/hot3")" = tallowin-600 ] || fail "the added folder was lost: $(cat "$profile")"
 [ "$(printer_of "$work/hot1")" = tallowin-300 ] || fail "the first edit was lost: $(cat "$profile")"
 echo "ok: SIGTERM stops and exits 0, and the edits on disk survive it"
+# Checked at every scan until the edit made it a folder of its own, said once.
+[ "$(grep -cF -- "$same" "$log")" = 1 ] || { show_log; fail "the folder watched twice said more than once"; }
+echo "ok: a second hot folder on the same folder is refused once, naming the first"
 
 # A saved profile: the last run read it whole, so it is written.
 rm -f "$log"
@@ -160,4 +167,4 @@ pid=
 [ "$status" != 0 ] || { show_log; fail "exit status 0 although the save failed"; }
 logged '<3>the hot folders could not be saved' || { show_log; fail "no error line"; }
 echo "ok: a failed save is reported and ends non-zero"
-echo "9 passed, 0 failed"
+echo "10 passed, 0 failed"

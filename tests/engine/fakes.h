@@ -13,11 +13,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "engine/platform_services.h"
 #include "tests/support/stop_flag.h"
@@ -36,15 +39,21 @@ class FakeClock final : public Clock {
     std::atomic<std::uint32_t> now_;
 };
 
-// Folders and their listings as the test says they are. With realFolders,
-// IsFolder asks the disk (listings stay the test's).
+// Folders and their listings as the test says they are: each folder added
+// is one of its own unless it is added as the same as another. With
+// realFolders, FindFolder asks the disk (listings stay the test's).
 class FakeLister final : public FolderLister {
   public:
     bool realFolders = false;
 
     void AddFolder(const std::string& path) {
         std::lock_guard g(m_);
-        folders_.insert(path);
+        folders_.insert_or_assign(path, FolderKey{0, ++lastInode_});
+    }
+    // path leads to the folder that `same` leads to (a link, a second spelling).
+    void AddFolderAs(const std::string& path, const std::string& same) {
+        std::lock_guard g(m_);
+        folders_.insert_or_assign(path, folders_.at(same));
     }
     void RemoveFolder(const std::string& path) {
         std::lock_guard g(m_);
@@ -76,10 +85,16 @@ class FakeLister final : public FolderLister {
         return listCalls_;
     }
 
-    bool IsFolder(const std::string& path) override {
-        if (realFolders) return std::filesystem::is_directory(path);
+    std::optional<FolderKey> FindFolder(const std::string& path) override {
+        if (realFolders) {
+            struct stat st {};
+            if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+            return FolderKey{st.st_dev, st.st_ino};
+        }
         std::lock_guard g(m_);
-        return folders_.count(path) != 0;
+        const auto it = folders_.find(path);
+        if (it == folders_.end()) return std::nullopt;
+        return it->second;
     }
     Listing List(const std::string& path) override {
         std::lock_guard g(m_);
@@ -95,7 +110,8 @@ class FakeLister final : public FolderLister {
 
   private:
     mutable std::mutex m_;
-    std::set<std::string> folders_;
+    std::map<std::string, FolderKey> folders_;
+    std::uint64_t lastInode_ = 0;
     std::map<std::string, Listing> listings_;
     std::map<std::string, WriterProbe> probes_;
     int listCalls_ = 0;

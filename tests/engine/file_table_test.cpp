@@ -69,6 +69,15 @@ FileEntry Entry(const std::string& name, std::uint32_t size, FileMark mark = Fil
     return {name, size, Listed(name, size, inode).Identity, mark};
 }
 
+FileEntry Unreadable(FileEntry entry) {
+    entry.Readable = false;
+    return entry;
+}
+ListedFile Unreadable(ListedFile file) {
+    file.Readable = false;
+    return file;
+}
+
 using Names = std::vector<std::string>;
 
 struct Case {
@@ -163,6 +172,36 @@ TEST(FileTable, OneScan) {
          {},
          {},
          {}},
+        {"kept as unreadable and readable now settles anew",
+         {Unreadable(Entry("a", 1, FileMark::Handled))},
+         {Listed("a", 1)},
+         {},
+         {},
+         {FileMark::Waiting}},
+        {"kept for retry while unreadable settles anew once readable",
+         {Unreadable(Entry("a", 1, FileMark::Retry))},
+         {Listed("a", 1)},
+         {},
+         {},
+         {FileMark::Waiting}},
+        {"readable again but sent by an earlier run stays handled",
+         {Unreadable(Entry("a", 1, FileMark::Handled))},
+         {Listed("a", 1)},
+         Before("a"),
+         {},
+         {FileMark::Handled}},
+        {"turning unreadable changes nothing decided",
+         {Entry("a", 1, FileMark::Handled)},
+         {Unreadable(Listed("a", 1))},
+         {},
+         {},
+         {FileMark::Handled}},
+        {"unreadable settled file is still handed over (its failure is the reason)",
+         {Unreadable(Entry("a", 1))},
+         {Unreadable(Listed("a", 1))},
+         {},
+         {"a"},
+         {FileMark::Handled}},
         {"renamed (case) counts as new",
          {Entry("photo", 7)},
          {Listed("Photo", 7)},
@@ -198,6 +237,7 @@ TEST(FileTable, OneScan) {
         EXPECT_EQ(names, listed) << c.name;
         for (std::size_t i = 0; i < u.next.size(); ++i) {
             EXPECT_EQ(u.next[i].Identity, c.listing[i].Identity) << c.name;
+            EXPECT_EQ(u.next[i].Readable, c.listing[i].Readable) << c.name;
         }
     }
 }

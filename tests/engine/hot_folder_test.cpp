@@ -201,6 +201,71 @@ TEST(HotFolderScan, MissingPathIsAnErrorUntilTheFolderIsBack) {
     EXPECT_EQ(rig.Jobs(), 1u);
 }
 
+// The entries about the folder itself (those whose file is the folder).
+std::vector<PrintLogEntry> FolderEntries(const Rig& rig) {
+    std::vector<PrintLogEntry> out;
+    for (const PrintLogEntry& e : rig.log.Entries()) {
+        if (e.File == "/hf") out.push_back(e);
+    }
+    return out;
+}
+
+TEST(HotFolderScan, MissingAndBackAreLoggedOnceEach) {
+    Rig rig;
+    rig.Scan();
+    rig.lister.RemoveFolder("/hf");
+    rig.Scan(3);
+    auto entries = FolderEntries(rig);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].Result, Outcome::Kept);
+    EXPECT_EQ(entries[0].Code, HF_ERR_PATH);
+    EXPECT_EQ(entries[0].Reason, "the folder is missing");
+    EXPECT_EQ(entries[0].HotFolder, "Photos");
+    rig.lister.AddFolder("/hf");
+    rig.Scan(3);
+    entries = FolderEntries(rig);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].Result, Outcome::FolderBack);
+    EXPECT_EQ(entries[1].Code, HF_ERR_NONE);
+    // Gone again: one entry more, not one per scan.
+    rig.lister.RemoveFolder("/hf");
+    rig.Scan(2);
+    EXPECT_EQ(FolderEntries(rig).size(), 3u);
+    // A start finds it still missing: said once more for the new run.
+    rig.Start();
+    rig.Scan(2);
+    EXPECT_EQ(FolderEntries(rig).size(), 4u);
+}
+
+TEST(HotFolderScan, FolderAnotherHotFolderWatchesPrintsNothingUntilFree) {
+    Rig rig;
+    rig.Drop("a", 1);
+    std::optional<std::string> watcher = "Scans";
+    const auto check = [&](const FolderKey&) { return watcher; };
+    for (int i = 0; i < 3; ++i) {
+        rig.clock.Advance(5001);
+        rig.folder.Scan(rig.services, rig.stop, check);
+    }
+    EXPECT_EQ(rig.folder.GetState(), HF_STATE_ERROR);
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_DUPLICATE);
+    EXPECT_EQ(rig.folder.GetLastFailure().Reason, "hot folder \"Scans\" watches this folder");
+    EXPECT_EQ(rig.lister.ListCalls(), 0) << "not even listed";
+    auto entries = FolderEntries(rig);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].Code, HF_ERR_DUPLICATE);
+    // The other hot folder no longer watches it: back, and its files settle.
+    watcher.reset();
+    for (int i = 0; i < 2; ++i) {
+        rig.clock.Advance(5001);
+        rig.folder.Scan(rig.services, rig.stop, check);
+    }
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_NONE);
+    EXPECT_EQ(rig.Jobs(), 1u);
+    entries = FolderEntries(rig);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].Result, Outcome::FolderBack);
+}
+
 TEST(HotFolderPrint, SettledFileIsSentAndDeletedOnlyOnceItsJobCompleted) {
     Rig rig;
     rig.Drop("photo.jpg", 10);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +53,64 @@ TEST(FolderLister, IsFolderOnlyForExistingFolders) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(lister.IsFolder(c.path), c.folder) << "'" << c.path << "'";
+}
+
+TEST(FolderLister, EverySpellingOfAFolderFindsTheSameOne) {
+    TempDir dir;
+    PosixFolderLister lister;
+    ASSERT_EQ(mkdir((dir / "other").c_str(), 0755), 0);
+    ASSERT_EQ(symlink(dir.Path().c_str(), (dir / "link").c_str()), 0);
+    const std::optional<FolderKey> key = lister.FindFolder(dir.Path());
+    ASSERT_TRUE(key);
+    for (const std::string& same :
+         {dir.Path() + "/", dir / "link", dir / "link/", dir / "other/.."})
+        EXPECT_EQ(lister.FindFolder(same), key) << same;
+    EXPECT_NE(lister.FindFolder(dir / "other"), key);
+}
+
+TEST(FolderLister, ReadableIsWhatTheModeBitsGrantThisProcess) {
+    // Whoever runs the test (root reads everything), each file's flag says
+    // what the kernel says.
+    TempDir dir;
+    PosixFolderLister lister;
+    for (const mode_t mode : {0000, 0400, 0040, 0004, 0644, 0200}) {
+        const std::string name = "m" + std::to_string(mode);
+        WriteFile(dir / name, "x");
+        ASSERT_EQ(chmod((dir / name).c_str(), mode), 0);
+    }
+    for (const ListedFile& f : lister.List(dir.Path())) {
+        EXPECT_EQ(f.Readable, access((dir / f.Name).c_str(), R_OK) == 0) << f.Name;
+    }
+}
+
+TEST(MayRead, WeighsTheOwnersTheGroupsOrTheOthersBits) {
+    const Credentials user{1000, 100, {20, 30}};
+    const Credentials root{0, 0, {}};
+    struct Case {
+        const char* name;
+        mode_t mode;
+        uid_t owner;
+        gid_t group;
+        Credentials who;
+        bool readable;
+    } cases[] = {
+        {"owner with read", 0400, 1000, 5, user, true},
+        {"owner without read, though others may", 0044, 1000, 5, user, false},
+        {"effective group", 0040, 1, 100, user, true},
+        {"supplementary group", 0040, 1, 30, user, true},
+        {"group without read, though others may", 0004, 1, 20, user, false},
+        {"others", 0004, 1, 5, user, true},
+        {"nobody", 0000, 1000, 100, user, false},
+        {"write only", 0222, 1000, 100, user, false},
+        {"the super-user reads anything", 0000, 1000, 100, root, true},
+    };
+    for (const Case& c : cases) {
+        struct stat st {};
+        st.st_mode = S_IFREG | c.mode;
+        st.st_uid = c.owner;
+        st.st_gid = c.group;
+        EXPECT_EQ(MayRead(st, c.who), c.readable) << c.name;
+    }
 }
 
 TEST(FolderLister, ListsOnlyRegularFilesWithTheirSizes) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -57,6 +58,12 @@ TEST(SpdlogPrintLog, OneLinePerEntryWithEveryField) {
     EXPECT_EQ(count, 2);
 }
 
+TEST(SpdlogPrintLog, AFolderBackIsItsOwnWordInTheSameNineFields) {
+    const std::string line = FormatPrintLogLine(Entry(PrintLogEntry::Outcome::FolderBack));
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 8) << line;
+    EXPECT_NE(line.find("\tfolder-back\t0\t"), std::string::npos) << line;
+}
+
 TEST(SpdlogPrintLog, RotatesAtItsCap) {
     TempDir dir;
     const std::string path = dir / "print.log";
@@ -85,6 +92,7 @@ TEST(SpdlogPrintLog, TheConsoleGetsSyslogPriorities) {
         {PrintLogEntry::Outcome::NotDeleted, "<3>"},
         {PrintLogEntry::Outcome::LedgerRecovered, "<4>"},
         {PrintLogEntry::Outcome::LedgerLost, "<3>"},
+        {PrintLogEntry::Outcome::FolderBack, "<6>"},
     };
     std::string expected;
     for (const Case& c : cases) {

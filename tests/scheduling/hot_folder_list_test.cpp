@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/folder_listing.h"
+#include "platform/vips_image.h"
 #include "tests/engine/fakes.h"
+#include "tests/support/images.h"
+#include "tests/support/temp_dir.h"
 
 using namespace tallowin;
 
@@ -160,8 +167,9 @@ TEST(HotFolderList, FolderWithAMissingPathIsStillCheckedAndResumes) {
 
 TEST(HotFolderList, ScanDueScansNoFurtherFolderOnceStopIsRequested) {
     ListRig rig;
+    rig.lister.AddFolder("/hf2");
     rig.list.Add(Folder("a", 1));
-    rig.list.Add(Folder("b", 1));
+    rig.list.Add(Folder("b", 1, "/hf2"));
     rig.StartRun();
     rig.clock.Advance(1001);
     rig.stop.Request();
@@ -258,6 +266,108 @@ TEST(HotFolderList, ResetAllForgetsFilesAndStartAllClearsErrors) {
     rig.list.Get(0, out);
     EXPECT_EQ(out.GetState(), HF_STATE_RUNNING);
     EXPECT_EQ(out.GetError(), HF_ERR_NONE);
+}
+
+// Hot folders on real folders, listed, loaded and deleted for real; only
+// the printer records (its jobs complete at once).
+struct DiskListRig {
+    TempDir dir;
+    FakeClock clock{1000};
+    PosixFolderLister lister;
+    VipsImageLoader images;
+    RecordingSpooler spooler;
+    PosixFileRemover remover;
+    FakeLedger ledger;
+    RecordingLog log;
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
+    StopFlag stop;
+    HotFolderList list;
+
+    void Run(int passes) {
+        list.ResetAll(clock);
+        list.StartAll();
+        for (int i = 0; i < passes; ++i) {
+            clock.Advance(5001);
+            list.ScanDue(services, stop);
+        }
+    }
+    HotFolder Get(int id) const {
+        HotFolder out;
+        EXPECT_TRUE(list.Get(id, out));
+        return out;
+    }
+    std::vector<std::string> Sent() const {
+        std::vector<std::string> out;
+        for (const auto& job : spooler.Jobs()) out.push_back(job.docName);
+        return out;
+    }
+};
+
+TEST(HotFolderList, TwoHotFoldersOnOneFolderPrintItsFilesOnce) {
+    struct Case {
+        const char* name;
+        std::function<std::string(const TempDir&)> second;  // the first is dir/hot
+    } cases[] = {
+        {"the same path twice", [](const TempDir& d) { return d / "hot"; }},
+        {"with a trailing slash", [](const TempDir& d) { return d / "hot/"; }},
+        {"through a link", [](const TempDir& d) { return d / "link"; }},
+    };
+    for (const Case& c : cases) {
+        DiskListRig rig;
+        ASSERT_EQ(mkdir((rig.dir / "hot").c_str(), 0755), 0);
+        ASSERT_EQ(symlink((rig.dir / "hot").c_str(), (rig.dir / "link").c_str()), 0);
+        testimages::Write(rig.dir / "hot/a.jpg", {});
+        testimages::Write(rig.dir / "hot/b.png", {});
+        // The second scans more often, yet the first in the list keeps the folder.
+        rig.list.Add(HotFolder("First", rig.dir / "hot", "printer", 5));
+        rig.list.Add(HotFolder("Second", c.second(rig.dir), "printer", 1));
+        rig.Run(4);
+        EXPECT_EQ(rig.Sent(), (std::vector<std::string>{"a.jpg", "b.png"})) << c.name;
+        EXPECT_EQ(rig.Get(0).GetError(), HF_ERR_NONE) << c.name;
+        const HotFolder second = rig.Get(1);
+        EXPECT_EQ(second.GetState(), HF_STATE_ERROR) << c.name;
+        EXPECT_EQ(second.GetError(), HF_ERR_DUPLICATE) << c.name;
+        EXPECT_EQ(second.GetLastFailure().Reason, "hot folder \"First\" watches this folder")
+            << c.name;
+        int said = 0;
+        for (const PrintLogEntry& e : rig.log.Entries()) {
+            said += e.HotFolder == "Second" && e.Code == HF_ERR_DUPLICATE;
+        }
+        EXPECT_EQ(said, 1) << c.name << ": once, not at every check";
+
+        // The first removed between runs: the second takes the folder over
+        // at the next start, and prints what comes.
+        rig.list.StopAll();
+        rig.list.Remove(0);
+        testimages::Write(rig.dir / "hot/c.jpg", {});
+        rig.Run(3);
+        EXPECT_EQ(rig.Get(1).GetError(), HF_ERR_NONE) << c.name;
+        EXPECT_EQ(rig.Sent(), (std::vector<std::string>{"a.jpg", "b.png", "c.jpg"})) << c.name;
+    }
+}
+
+TEST(HotFolderList, FolderFoundInMidRunGoesToTheFirstInTheList) {
+    // Both paths missing at the start; the folder appears while they run.
+    // The second is checked first (shorter scan time) yet yields to the first.
+    DiskListRig rig;
+    const std::string hot = rig.dir / "hot";
+    rig.list.Add(HotFolder("First", hot, "printer", 5));
+    rig.list.Add(HotFolder("Second", hot + "/", "printer", 1));
+    rig.Run(1);
+    EXPECT_EQ(rig.Get(0).GetError(), HF_ERR_PATH);
+    EXPECT_EQ(rig.Get(1).GetError(), HF_ERR_PATH);
+    ASSERT_EQ(mkdir(hot.c_str(), 0755), 0);
+    testimages::Write(hot + "/a.jpg", {});
+    rig.clock.Advance(1001);  // only the second is due
+    rig.list.ScanDue(rig.services, rig.stop);
+    EXPECT_EQ(rig.Get(1).GetError(), HF_ERR_DUPLICATE);
+    for (int i = 0; i < 3; ++i) {
+        rig.clock.Advance(5001);
+        rig.list.ScanDue(rig.services, rig.stop);
+    }
+    EXPECT_EQ(rig.Get(0).GetError(), HF_ERR_NONE);
+    EXPECT_EQ(rig.Get(1).GetError(), HF_ERR_DUPLICATE);
+    EXPECT_EQ(rig.Sent(), std::vector<std::string>{"a.jpg"});
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the properties dialog is driven like a user would, while it is open.
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -58,13 +59,13 @@ class HotFolderCommandsTest : public QObject {
 
         // Three folders; the printers enumerate "zeta-printer" first, which
         // the sorted panel shows last.
-        explicit Rig(std::vector<std::string> printers = {"zeta-printer", "Alpha"})
-            : WindowRig(
-                  "[Init]\nFHNumber=3\n"
-                  "[HotFolder0]\nName=beta\nFolderPath=/b\nPrinterName=Alpha\nScanTime=5\n"
-                  "[HotFolder1]\nName=Zulu\nFolderPath=/z\nPrinterName=Alpha\nScanTime=7\n"
-                  "[HotFolder2]\nName=alpha\nFolderPath=/a\nPrinterName=Alpha\nScanTime=9\n",
-                  std::move(printers), "/opt") {
+        explicit Rig(std::vector<std::string> printers = {"zeta-printer", "Alpha"},
+                     const std::string& profile =
+                         "[Init]\nFHNumber=3\n"
+                         "[HotFolder0]\nName=beta\nFolderPath=/b\nPrinterName=Alpha\nScanTime=5\n"
+                         "[HotFolder1]\nName=Zulu\nFolderPath=/z\nPrinterName=Alpha\nScanTime=7\n"
+                         "[HotFolder2]\nName=alpha\nFolderPath=/a\nPrinterName=Alpha\nScanTime=9\n")
+            : WindowRig(profile, std::move(printers), "/opt") {
             SetMessageBoxHandler([this](const QString& t, const QString& c, unsigned f) {
                 messages.push_back({t, c, f});
                 return answer;
@@ -186,6 +187,39 @@ class HotFolderCommandsTest : public QObject {
         QCOMPARE(kept.GetName(), std::string("beta"));
         QCOMPARE(kept.GetScanTime(), 5);
         QCOMPARE(rig.Name(2), QString("beta"));
+    }
+
+    void newAndConfigureRefuseTheFolderOfAnotherHotFolder() {
+        TempDir dir;
+        QVERIFY(QDir().mkpath(QString::fromStdString(dir / "one")));
+        QVERIFY(QDir().mkpath(QString::fromStdString(dir / "two")));
+        Rig rig({"Alpha"},
+                "[Init]\nFHNumber=2\n"
+                "[HotFolder0]\nName=one\nFolderPath=" +
+                    dir / "one" +
+                    "\nPrinterName=Alpha\nScanTime=5\n"
+                    "[HotFolder1]\nName=two\nFolderPath=" +
+                    dir / "two" + "\nPrinterName=Alpha\nScanTime=5\n");
+        const auto enter = [&](const std::string& name, const std::string& path) {
+            WhenDialogOpens([=](CHotFolderPropDlg& d) {
+                Type(d, "nameEdit", QString::fromStdString(name));
+                Type(d, "folderPathEdit", QString::fromStdString(path));
+                Press(d, "okButton");
+                if (d.isVisible()) Press(d, "cancelButton");
+            });
+        };
+        enter("three", dir / "one/");
+        rig.dlg->OnNew();
+        rig.Select(0);              // one, id 0
+        enter("one", dir / "one");  // its own folder
+        rig.dlg->OnConfigure();
+        enter("one", dir / "two");
+        rig.dlg->OnConfigure();
+        QCOMPARE(rig.messages.size(), size_t{2});
+        QCOMPARE(rig.messages[0].text, QString("Hot folder one already watches this folder!"));
+        QCOMPARE(rig.messages[1].text, QString("Hot folder two already watches this folder!"));
+        QCOMPARE(rig.list.GetCount(), 2u);
+        QCOMPARE(rig.Folder(0).GetFolderPath(), dir / "one");
     }
 
     void deleteAsksAndOnlyOkRemoves() {

@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -422,6 +424,34 @@ class HotFolderPropDlgTest : public QObject {
             QCOMPARE(membersAfterOk, typed);
             QCOMPARE(Of(rig.folder), rig.original);
         }
+    }
+
+    void pathOfAFolderAnotherHotFolderWatchesIsRefused_data() {
+        QTest::addColumn<QString>("path");  // under a fresh folder; "hot" is Photos's
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("the same path") << "hot" << true;
+        QTest::newRow("a trailing slash") << "hot/" << true;
+        QTest::newRow("through a link") << "link" << true;
+        QTest::newRow("another folder") << "other" << false;
+        QTest::newRow("a folder inside it") << "hot/sub" << false;
+        QTest::newRow("no folder yet") << "new" << false;
+    }
+    void pathOfAFolderAnotherHotFolderWatchesIsRefused() {
+        QFETCH(QString, path);
+        QFETCH(bool, refused);
+        TempDir dir;
+        QVERIFY(QDir().mkpath(Q(dir / "hot/sub")) && QDir().mkpath(Q(dir / "other")));
+        QVERIFY(QFile::link(Q(dir / "hot"), Q(dir / "link")));
+        Rig rig;
+        rig.dlg.SetTakenFolders({{"Photos", dir / "hot"}, {"Scans", "/no/such/folder"}});
+        const int result = RunModal(rig.dlg, [&] {
+            rig.Enter(kKeep, kKeep, Q(dir / path.toStdString()), kKeep);
+            Click(rig.dlg.Button("okButton"));
+        });
+        QCOMPARE(result, refused ? IDCANCEL : IDOK);
+        QCOMPARE(rig.messages.Texts(),
+                 refused ? QStringList{"Hot folder Photos already watches this folder!"}
+                         : QStringList{});
     }
 
     // Refused, corrected, accepted: the hot folder gets the corrected

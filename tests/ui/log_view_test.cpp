@@ -78,6 +78,20 @@ class LogViewTest : public QObject {
         QCOMPARE(Column(view, 1).size(), 3);
     }
 
+    void aFolderOfAnotherHotFolderAndItsReturnReadPlainly() {
+        RecentPrintLog log;
+        PrintLogEntry same = Entry("Copy", "/p", PrintLogEntry::Outcome::Kept);
+        same.Code = HF_ERR_DUPLICATE;
+        same.Reason = "hot folder \"Photos\" watches this folder";
+        log.Record(same);
+        log.Record(Entry("Copy", "/p", PrintLogEntry::Outcome::FolderBack));
+        LogView view(log, "");
+        QCOMPARE(Column(view, 3), (QStringList{"Folder back", "Kept"}));
+        QCOMPARE(Column(view, 7)[1],
+                 QString("Same folder as another hot folder: hot folder \"Photos\" watches this "
+                         "folder"));
+    }
+
     void chosenFolderStaysChosenWhileOffered() {
         RecentPrintLog log;
         LogView view(log, "");

@@ -166,6 +166,8 @@ class MainWindowTest : public QObject {
         for (int v = 0; v < 10; ++v) {
             QTest::addRow("%d", v) << v << QString(states[v]) << QString(errors[v]);
         }
+        QTest::addRow("duplicate")
+            << int(HF_ERR_DUPLICATE) << QString() << QString("Same folder as another hot folder");
     }
     void stateAndErrorTexts() {
         QFETCH(int, value);
