@@ -15,10 +15,13 @@ namespace tallowin {
 // (ReplaceFileAtomically) by every Put and Erase before it returns, so a
 // crash at any moment leaves either the old records or the new ones.
 //
-// Format, UTF-8 or any bytes: a first line "tallowin-jobs<TAB>1", then one
-// line per record of nine tab-separated fields:
+// Format, UTF-8 or any bytes: a first line "tallowin-jobs<TAB>2", then one
+// line per record of twelve tab-separated fields:
 //   folder path, file name, device, inode, size, modification time (ns),
-//   printer, job id, stage (sending, sent, printed, failed)
+//   printer, job id, stage (sending, sent, printed, failed), job uuid (may
+//   be empty), job creation time (s, 0 when not known), record time (s)
+// A file of version 1 ("tallowin-jobs<TAB>1", the first nine fields only)
+// is read with the last three empty, and written back as version 2.
 // In the text fields a backslash, tab, newline and carriage return are
 // written as \\, \t, \n and \r, so any path fits on its line.
 //
@@ -37,6 +40,9 @@ class FileJobLedger final : public JobLedger {
     // How the file read at construction went: success for a file that was
     // read, or none at all.
     const Status& LoadStatus() const { return loadStatus_; }
+    // True when the file could not be read at construction: the records of
+    // earlier runs are lost.
+    bool RecordsLost() const override { return !loadStatus_.Ok(); }
 
     std::optional<JobRecord> Find(const std::string& folderPath,
                                   const std::string& fileName) const override;
