@@ -80,8 +80,8 @@ void Take(JobFields& job, ipp_attribute_t* attr) {
 std::vector<JobFields> ReadJobs(ipp_t* response) {
     std::vector<JobFields> jobs;
     bool inJob = false;
-    for (ipp_attribute_t* attr = ippGetFirstAttribute(response); attr != nullptr;
-         attr = ippGetNextAttribute(response)) {
+    for (ipp_attribute_t* attr = ippFirstAttribute(response); attr != nullptr;
+         attr = ippNextAttribute(response)) {
         if (ippGetGroupTag(attr) != IPP_TAG_JOB || ippGetName(attr) == nullptr) {
             inJob = false;  // a separator, or another group
             continue;

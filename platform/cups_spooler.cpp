@@ -421,10 +421,10 @@ class CupsPrinter final : public Printer {
 
         const std::string title = ToJobName(docName);
         int jobId = 0;
-        const ipp_status_t created =
+        const ipp_status_t made =
             cupsCreateDestJob(http_.get(), dest_.get(), info_.get(), &jobId, title.c_str(),
                               options.Count(), options.Get());
-        if (!Succeeded(created) || jobId <= 0) {
+        if (!Succeeded(made) || jobId <= 0) {
             const Status failure = RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED);
             if (jobId > 0) return Fail(jobId, failure);
             return {0, failure};
