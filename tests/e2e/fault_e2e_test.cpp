@@ -16,11 +16,13 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 
 #include "engine/hot_folder.h"
 #include "platform/cups_spooler.h"
+#include "platform/file_identity.h"
 #include "platform/folder_listing.h"
 #include "platform/job_ledger_file.h"
 #include "platform/vips_image.h"
@@ -28,6 +30,7 @@
 #include "tests/support/images.h"
 #include "tests/support/process.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/sandbox_jobs.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tallowin;
@@ -109,6 +112,7 @@ class FaultRig {
 
     std::string Path(const std::string& name) const { return hot_ / name; }
     HotFolder& Folder() { return *folder_; }
+    JobLedger& Ledger() { return *ledger_; }
     const LogRecorder& Log() const { return log_; }
 
   private:
@@ -199,6 +203,145 @@ TEST_F(Faults, QueueDeletedAndAddedAgainPrintsOnce) {
     EXPECT_EQ(CapturedJobs(out.Path()), 1);
     EXPECT_EQ(rig.Log().Count(Outcome::Printed), 1);
     EXPECT_EQ(rig.Folder().GetError(), HF_ERR_NONE);
+}
+
+// How many captured jobs of dir carry each title.
+std::map<std::string, int> CapturedTitles(const std::string& dir) {
+    std::map<std::string, int> titles;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        if (entry.path().extension() == ".data") {
+            std::filesystem::path title = entry.path();
+            ++titles[ReadFile(title.replace_extension(".title"))];
+        }
+    }
+    return titles;
+}
+
+std::map<std::string, int> OncePerName(const std::vector<std::string>& names) {
+    std::map<std::string, int> once;
+    for (const std::string& name : names) once[name] = 1;
+    return once;
+}
+
+bool AllGone(const FaultRig& rig, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        if (FileExists(rig.Path(name))) return false;
+    }
+    return true;
+}
+
+// Keeps queue paused for as long as it lives, whatever the test does.
+class PausedQueue {
+  public:
+    explicit PausedQueue(std::string queue) : queue_(std::move(queue)) {
+        sandbox::SetQueueEnabled(queue_, false);
+    }
+    ~PausedQueue() { sandbox::SetQueueEnabled(queue_, true); }
+    PausedQueue(const PausedQueue&) = delete;
+    PausedQueue& operator=(const PausedQueue&) = delete;
+
+  private:
+    std::string queue_;
+};
+
+TEST_F(Faults, SchedulerKilledWithoutItsHistoryDeletesNoFileUnprintedAndPrintsEachOnce) {
+    FaultRig rig(sandbox::kQueue600);
+    std::vector<std::string> before, after;
+    for (int i = 0; i < 10; ++i) {
+        before.push_back("before-" + std::to_string(i) + ".jpg");
+        after.push_back("after-" + std::to_string(i) + ".jpg");
+    }
+    {
+        const PausedQueue paused(sandbox::kQueue600);
+        for (const std::string& name : before) testimages::Write(rig.Path(name), kPhoto);
+        ASSERT_TRUE(rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 10; }));
+        // Killed with ten jobs pending; back with ids from 1 again.
+        sandbox::CrashScheduler(true);
+    }
+    for (const std::string& name : after) testimages::Write(rig.Path(name), kPhoto);
+    std::vector<std::string> all = before;
+    all.insert(all.end(), after.begin(), after.end());
+    const bool done = rig.ScanUntil([&] { return AllGone(rig, all); });
+    rig.Scan(2);
+    sandbox::WaitForJobs(sandbox::kQueue600, 20, 5000);
+    EXPECT_TRUE(done);
+    EXPECT_EQ(CapturedTitles(sandbox::OutputDir(sandbox::kQueue600)), OncePerName(all))
+        << "every file printed once, none deleted unprinted";
+    EXPECT_EQ(rig.Log().Count(Outcome::Printed), 20);
+    int sentAgain = 0;
+    for (const auto& e : rig.Log().Entries()) {
+        sentAgain += e.Result == Outcome::Sent && e.Reason.find("no longer knows") != std::string::npos;
+    }
+    EXPECT_EQ(sentAgain, 10) << "each lost job said once, with why";
+}
+
+TEST_F(Faults, QueueDeletedWithJobsPendingAndAddedAgainPrintsThemOnce) {
+    TempDir out;
+    ASSERT_EQ(chmod(out.Path().c_str(), 0777), 0);  // the backend runs as lp
+    const std::string queue = "tallowin-fault-pending";
+    const std::string add =
+        "lpadmin -h " + ShellQuote(sandbox::Server()) + " -p " + queue + " -E -v " +
+        ShellQuote("tallowin-capture:" + out.Path()) + " -P " +
+        ShellQuote(std::string(TALLOWIN_SOURCE_DIR) + "/scripts/cups-sandbox.d/tallowin-600.ppd");
+    const std::string remove = "lpadmin -h " + ShellQuote(sandbox::Server()) + " -x " + queue;
+    RunCommand(remove + " 2>/dev/null");
+    ASSERT_EQ(RunCommand(add).ExitCode, 0);
+    sandbox::SetQueueEnabled(queue, false);
+
+    FaultRig rig(queue);
+    const std::vector<std::string> names = {"a.jpg", "b.jpg", "c.jpg"};
+    for (const std::string& name : names) testimages::Write(rig.Path(name), kPhoto);
+    const bool sent = rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 3; });
+    // Deleted with its jobs, and set up again.
+    RunCommand(remove);
+    ASSERT_EQ(RunCommand(add).ExitCode, 0);
+    const bool printed = rig.ScanUntil([&] { return AllGone(rig, names); });
+    rig.Scan(2);
+    RunCommand(remove);
+    ASSERT_TRUE(sent);
+    EXPECT_TRUE(printed);
+    EXPECT_EQ(CapturedTitles(out.Path()), OncePerName(names));
+    EXPECT_EQ(rig.Log().Count(Outcome::Printed), 3);
+}
+
+TEST_F(Faults, SendsCutShortByAKilledServiceAreResolvedWithTheScheduler) {
+    FaultRig rig(sandbox::kQueue600);
+    CupsSpooler spooler;
+    const NeverStop never;
+    // "pageless.jpg": the job was made and told, and the service was killed
+    // before its page went. "unmade.jpg": killed before the job was made.
+    const std::vector<std::string> names = {"pageless.jpg", "unmade.jpg"};
+    for (const std::string& name : names) testimages::Write(rig.Path(name), kPhoto);
+    const int pageless = sandbox::CreateDocumentlessJob(sandbox::kQueue600, "pageless.jpg");
+    ASSERT_GT(pageless, 0) << cupsLastErrorString();
+    const Result<std::vector<FoundJob>> made =
+        spooler.FindJobs(sandbox::kQueue600, "pageless.jpg", 0, never);
+    ASSERT_TRUE(made.Ok() && made.Value.size() == 1u) << made.Error.Reason;
+    for (const std::string& name : names) {
+        struct stat st {};
+        ASSERT_EQ(stat(rig.Path(name).c_str(), &st), 0);
+        JobRecord record;
+        record.FolderPath = rig.Folder().GetFolderPath();
+        record.FileName = name;
+        record.Identity = IdentityOf(st);
+        record.PrinterName = sandbox::kQueue600;
+        record.State = JobRecord::Stage::Sending;
+        if (name == "pageless.jpg") {
+            record.JobId = pageless;
+            record.JobUuid = made.Value[0].Ticket.Uuid;
+            record.CreatedAt = made.Value[0].Ticket.CreatedAt;
+        }
+        ASSERT_TRUE(rig.Ledger().Put(record).Ok());
+    }
+    rig.Restart();
+    ASSERT_TRUE(rig.ScanUntil([&] { return AllGone(rig, names); }));
+    sandbox::WaitForJobs(sandbox::kQueue600, 2, 5000);
+    EXPECT_EQ(CapturedTitles(sandbox::OutputDir(sandbox::kQueue600)), OncePerName(names));
+    const JobStatus cancelled = spooler.QueryJob(sandbox::kQueue600, made.Value[0].Ticket, never);
+    EXPECT_EQ(cancelled.State, JobState::Failed) << "the job without its page is cancelled";
+    EXPECT_EQ(rig.Log().Count(Outcome::Kept), 0) << "nobody is asked to decide";
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 2);
 }
 
 TEST_F(Faults, FolderRemovedAndCreatedAgainResumes) {
