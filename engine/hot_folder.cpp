@@ -232,8 +232,8 @@ std::vector<JobRecord> HotFolder::PollJobs(const EngineServices& services, const
     return standing;
 }
 
-bool HotFolder::FollowJob(const EngineServices& services, JobRecord& record,
-                          const ListedFile& file, const StopSignal& stop) {
+bool HotFolder::FollowJob(const EngineServices& services, JobRecord& record, const ListedFile& file,
+                          const StopSignal& stop) {
     // Once stop is asked the scheduler is not asked again; the record waits
     // for the next run.
     if (stop.Requested()) return true;
@@ -298,14 +298,15 @@ bool HotFolder::FollowJob(const EngineServices& services, JobRecord& record,
             }
             if (!cancelled) return true;  // asked again at the next scan
             return SendAgain(services, record,
-                             named + " never received its page (Tallowin ended while sending "
-                                     "it); it was cancelled");
+                             named +
+                                 " never received its page (Tallowin ended while sending "
+                                 "it); it was cancelled");
         }
         case JobAction::Resend:
             return SendAgain(services, record,
                              status.State == JobState::Gone
-                                 ? "the scheduler no longer knows " + named + " (" +
-                                       status.Reason + "), so it did not print"
+                                 ? "the scheduler no longer knows " + named + " (" + status.Reason +
+                                       "), so it did not print"
                                  : named + " ended without its page, so it did not print");
         case JobAction::Search:
             break;  // a record that names a job is never searched for
@@ -512,9 +513,9 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
 }
 
 std::optional<PrintOutcome> HotFolder::AdoptEarlierJob(const EngineServices& services,
-                                                      const std::string& path,
-                                                      const FileIdentity& identity,
-                                                      const StopSignal& stop) {
+                                                       const std::string& path,
+                                                       const FileIdentity& identity,
+                                                       const StopSignal& stop) {
     const std::string docName = DocumentName(path);
     Result<std::vector<FoundJob>> found = services.spooler.FindJobs(
         PrinterName, docName, EarliestJobTime(identity.ModifiedNs, 0), stop);

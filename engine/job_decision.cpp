@@ -56,8 +56,8 @@ const FoundJob* MostTelling(const std::vector<FoundJob>& found) {
 
 std::int64_t EarliestJobTime(std::int64_t modifiedNs, std::int64_t recordedAt) {
     // Floor division: a time before 1970 rounds down, never up.
-    const std::int64_t modified =
-        modifiedNs >= 0 ? modifiedNs / 1'000'000'000 : -((-modifiedNs + 999'999'999) / 1'000'000'000);
+    const std::int64_t modified = modifiedNs >= 0 ? modifiedNs / 1'000'000'000
+                                                  : -((-modifiedNs + 999'999'999) / 1'000'000'000);
     return std::max(modified, recordedAt) - kClockRoomS;
 }
 

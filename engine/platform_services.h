@@ -228,8 +228,7 @@ class Spooler {
     // Cancels job jobId of printerName. Fails with HF_ERR_UNREACHABLE when
     // the scheduler cannot be asked, HF_ERR_JOB_FAILED when it refuses (a
     // job that has already ended cannot be cancelled).
-    virtual Status CancelJob(const std::string& printerName, int jobId,
-                             const StopSignal& stop) = 0;
+    virtual Status CancelJob(const std::string& printerName, int jobId, const StopSignal& stop) = 0;
 };
 
 class FileRemover {

@@ -22,10 +22,17 @@ using Ipp = std::unique_ptr<ipp_t, IppFreer>;
 
 // The attributes that tell where a job stands and which job it is.
 constexpr const char* kJobAttributes[] = {
-    "job-id",           "job-name",          "job-uuid",
-    "time-at-creation", "job-state",         "job-state-reasons",
-    "job-state-message", "job-printer-state-message", "job-printer-uri",
-    "job-k-octets",     "job-originating-user-name",
+    "job-id",
+    "job-name",
+    "job-uuid",
+    "time-at-creation",
+    "job-state",
+    "job-state-reasons",
+    "job-state-message",
+    "job-printer-state-message",
+    "job-printer-uri",
+    "job-k-octets",
+    "job-originating-user-name",
 };
 
 // One job as the scheduler describes it.
@@ -70,7 +77,8 @@ void Take(JobFields& job, ipp_attribute_t* attr) {
         job.KOctets = ippGetInteger(attr, 0);
     } else if (name == "job-state-reasons") {
         for (int i = 0; i < ippGetCount(attr); ++i) {
-            if (const char* reason = ippGetString(attr, i, nullptr)) job.Reasons.emplace_back(reason);
+            if (const char* reason = ippGetString(attr, i, nullptr))
+                job.Reasons.emplace_back(reason);
         }
     }
 }
@@ -251,16 +259,15 @@ Result<std::vector<FoundJob>> FindJobs(const std::string& printerName, const std
 Status CancelJob(int jobId, const StopSignal& stop) {
     Result<BoundedHttp> http = ConnectBounded(stop);
     if (!http.Ok()) return http.Error;
-    const Ipp response(
-        cupsDoRequest(http.Value.get(), JobRequest(IPP_OP_CANCEL_JOB, jobId), "/"));
+    const Ipp response(cupsDoRequest(http.Value.get(), JobRequest(IPP_OP_CANCEL_JOB, jobId), "/"));
     if (response && Succeeded(ippGetStatusCode(response.get()))) return Status::Success();
     const ipp_status_t status = cupsLastError();
     const bool transport = http.Value.Guard->GaveUp() ||
                            status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
                            status == IPP_STATUS_ERROR_INTERNAL || !response;
-    return Status::Failure(transport ? HF_ERR_UNREACHABLE : HF_ERR_JOB_FAILED,
-                           "cannot cancel job " + std::to_string(jobId) + ": " +
-                               LastError(*http.Value.Guard));
+    return Status::Failure(
+        transport ? HF_ERR_UNREACHABLE : HF_ERR_JOB_FAILED,
+        "cannot cancel job " + std::to_string(jobId) + ": " + LastError(*http.Value.Guard));
 }
 
 }  // namespace cupsutil

@@ -421,9 +421,8 @@ class CupsPrinter final : public Printer {
 
         const std::string title = ToJobName(docName);
         int jobId = 0;
-        const ipp_status_t made =
-            cupsCreateDestJob(http_.get(), dest_.get(), info_.get(), &jobId, title.c_str(),
-                              options.Count(), options.Get());
+        const ipp_status_t made = cupsCreateDestJob(http_.get(), dest_.get(), info_.get(), &jobId,
+                                                    title.c_str(), options.Count(), options.Get());
         if (!Succeeded(made) || jobId <= 0) {
             const Status failure = RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED);
             if (jobId > 0) return Fail(jobId, failure);

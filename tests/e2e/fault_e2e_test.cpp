@@ -271,7 +271,8 @@ TEST_F(Faults, SchedulerKilledWithoutItsHistoryDeletesNoFileUnprintedAndPrintsEa
     EXPECT_EQ(rig.Log().Count(Outcome::Printed), 20);
     int sentAgain = 0;
     for (const auto& e : rig.Log().Entries()) {
-        sentAgain += e.Result == Outcome::Sent && e.Reason.find("no longer knows") != std::string::npos;
+        sentAgain +=
+            e.Result == Outcome::Sent && e.Reason.find("no longer knows") != std::string::npos;
     }
     EXPECT_EQ(sentAgain, 10) << "each lost job said once, with why";
 }

@@ -224,7 +224,7 @@ class RecordingSpooler final : public Spooler {
     std::function<std::int32_t()> stateProbe;
     // Called inside Print, after the job is recorded (a stop, a gate).
     std::function<void(const std::string& docName)> onPrint;
-    std::atomic<bool> reachable{true};  // false: every question goes unanswered
+    std::atomic<bool> reachable{true};          // false: every question goes unanswered
     std::atomic<std::int64_t> now{2000000000};  // the scheduler's clock, seconds since 1970
 
     void SetJob(int id, JobState state, std::string reason = {}, bool documentless = false) {

@@ -634,8 +634,8 @@ TEST(HotFolderJobs, SchedulerThatLostItsHistoryCostsNoFileAndEachPrintsOnceMore)
     EXPECT_EQ(rig.remover.Removed().size(), 4u);
     int sentAgain = 0;
     for (const PrintLogEntry& e : rig.log.Entries()) {
-        sentAgain += e.Result == Outcome::Sent &&
-                     e.Reason.find("no longer knows job") != std::string::npos;
+        sentAgain +=
+            e.Result == Outcome::Sent && e.Reason.find("no longer knows job") != std::string::npos;
     }
     EXPECT_EQ(sentAgain, 2) << "each said once, with why";
 }
@@ -671,13 +671,32 @@ TEST(HotFolderJobs, RunThatEndedWhileSendingIsResolvedWithTheScheduler) {
     const JobStatus pageless{JobState::Pending, {}, true};
     const JobStatus aborted{JobState::Failed, "aborted-by-system", false};
     const Case cases[] = {
-        {"no job made", std::nullopt, true, false, 1, true, false, {Outcome::Sent, Outcome::Printed}},
+        {"no job made",
+         std::nullopt,
+         true,
+         false,
+         1,
+         true,
+         false,
+         {Outcome::Sent, Outcome::Printed}},
         {"completed, found by name", completed, true, false, 0, true, false, {Outcome::Printed}},
         {"completed, by uuid", completed, true, true, 0, true, false, {Outcome::Printed}},
         {"waiting with its page", pending, true, true, 0, false, false, {}},
-        {"without its page, by name", pageless, true, false, 1, true, true,
+        {"without its page, by name",
+         pageless,
+         true,
+         false,
+         1,
+         true,
+         true,
          {Outcome::Sent, Outcome::Printed}},
-        {"without its page, by uuid", pageless, true, true, 1, true, true,
+        {"without its page, by uuid",
+         pageless,
+         true,
+         true,
+         1,
+         true,
+         true,
          {Outcome::Sent, Outcome::Printed}},
         {"aborted with its page", aborted, true, true, 0, false, false, {Outcome::Kept}},
         {"scheduler away", pageless, false, true, 0, false, false, {}},
@@ -695,7 +714,8 @@ TEST(HotFolderJobs, RunThatEndedWhileSendingIsResolvedWithTheScheduler) {
         rig.Scan(4);
         EXPECT_EQ(rig.Jobs(), static_cast<std::size_t>(c.jobs));
         EXPECT_EQ(rig.remover.Removed().size(), c.removed ? 1u : 0u);
-        EXPECT_EQ(rig.spooler.Cancelled(), c.cancelled ? std::vector<int>{job.Id} : std::vector<int>{});
+        EXPECT_EQ(rig.spooler.Cancelled(),
+                  c.cancelled ? std::vector<int>{job.Id} : std::vector<int>{});
         EXPECT_EQ(rig.log.Outcomes(), c.log) << "each outcome said once";
         for (const PrintLogEntry& e : rig.log.Entries()) {
             EXPECT_EQ(e.Reason.find("Tallowin ended while sending it; it may"), std::string::npos);

@@ -163,9 +163,9 @@ FrozenScheduler::~FrozenScheduler() {
 }
 
 void CrashScheduler(bool forgetJobs) {
-    const std::string command = ShellQuote(std::string(TALLOWIN_SOURCE_DIR) +
-                                           "/scripts/cups-sandbox") +
-                                " crash " + ShellQuote(Server()) + (forgetJobs ? " forget" : "");
+    const std::string command =
+        ShellQuote(std::string(TALLOWIN_SOURCE_DIR) + "/scripts/cups-sandbox") + " crash " +
+        ShellQuote(Server()) + (forgetJobs ? " forget" : "");
     const CommandResult done = RunCommand(command);
     EXPECT_EQ(done.ExitCode, 0) << command << ": " << done.Output;
 }
