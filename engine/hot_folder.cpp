@@ -210,6 +210,7 @@ std::vector<JobRecord> HotFolder::PollJobs(const EngineServices& services, const
         if (file == nullptr || !SameFileAcrossMounts(file->Identity, record.Identity)) {
             // Gone, or replaced by another file: nothing left to wait for or
             // to delete, and the new file is a new file.
+            CancelPagelessJob(services, record, stop);
             services.ledger.Erase(FolderPath, record.FileName);
             jobGoneSince_.erase(record.FileName);
             continue;
@@ -312,6 +313,17 @@ bool HotFolder::FollowJob(const EngineServices& services, JobRecord& record, con
             break;  // a record that names a job is never searched for
     }
     return true;
+}
+
+void HotFolder::CancelPagelessJob(const EngineServices& services, const JobRecord& record,
+                                  const StopSignal& stop) {
+    if (record.State != JobRecord::Stage::Sending || record.JobId <= 0 || stop.Requested()) return;
+    const JobStatus status = services.spooler.QueryJob(record.PrinterName, record.Ticket(), stop);
+    // Best effort: should the scheduler not answer, it aborts such a job on
+    // its own in the end.
+    if (status.State == JobState::Pending && status.Documentless) {
+        services.spooler.CancelJob(record.PrinterName, record.JobId, stop);
+    }
 }
 
 bool HotFolder::GoneLongEnough(const EngineServices& services, const std::string& fileName,

@@ -151,6 +151,11 @@ class HotFolder {
     // the record stands; false once the file is to be sent again.
     bool FollowJob(const EngineServices& services, JobRecord& record, const ListedFile& file,
                    const StopSignal& stop);
+    // Cancels the job of record, of a run that ended while sending it, when
+    // it waits without its page: its file is gone or changed, and nothing
+    // else would ever end it.
+    void CancelPagelessJob(const EngineServices& services, const JobRecord& record,
+                           const StopSignal& stop);
     // True once the scheduler has said for kJobGoneGraceMs that it does not
     // know the job of fileName, state being its latest answer.
     bool GoneLongEnough(const EngineServices& services, const std::string& fileName,

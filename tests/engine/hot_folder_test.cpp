@@ -723,6 +723,19 @@ TEST(HotFolderJobs, RunThatEndedWhileSendingIsResolvedWithTheScheduler) {
     }
 }
 
+TEST(HotFolderJobs, PagelessJobOfAFileThatWentIsCancelled) {
+    Rig rig;
+    rig.Drop("a", 10);
+    rig.Drop("b", 10, 2);
+    const JobTicket job =
+        rig.spooler.Ticket(rig.spooler.AddJob("printer", "a", {JobState::Pending, {}, true}, 1000));
+    rig.ledger.Put(SendingRecord(rig, "a", job));
+    rig.lister.Remove("/hf", "a");
+    rig.Scan();
+    EXPECT_EQ(rig.spooler.Cancelled(), std::vector<int>{job.Id});
+    EXPECT_FALSE(rig.Record("a"));
+}
+
 TEST(HotFolderJobs, LostLedgerAdoptsTheJobsOfEarlierRunsInsteadOfSendingAgain) {
     Rig rig;
     rig.ledger.lost = true;
