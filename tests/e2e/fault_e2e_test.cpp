@@ -76,14 +76,18 @@ int CapturedJobs(const std::string& dir) {
 // The clock jumps a minute a scan, past any pause between retries.
 class FaultRig {
   public:
-    explicit FaultRig(std::string printer) : printer_(std::move(printer)) { Restart(); }
+    // The hot folder is a fresh folder, or folder when given.
+    explicit FaultRig(std::string printer, std::string folder = {})
+        : printer_(std::move(printer)), folder_path_(folder.empty() ? hot_.Path() : folder) {
+        Restart();
+    }
 
     // A new program: a fresh record and ledger object over the same files.
     void Restart() {
         ledger_ = std::make_unique<FileJobLedger>(state_ / "jobs.tsv");
         services_ = std::make_unique<EngineServices>(
             EngineServices{clock_, lister_, images_, spooler_, remover_, *ledger_, log_});
-        folder_ = std::make_unique<HotFolder>("Faults", hot_.Path(), printer_, 1);
+        folder_ = std::make_unique<HotFolder>("Faults", folder_path_, printer_, 1);
         StopStart();
     }
     // What Stop and Start do to every folder.
@@ -110,7 +114,7 @@ class FaultRig {
         return false;
     }
 
-    std::string Path(const std::string& name) const { return hot_ / name; }
+    std::string Path(const std::string& name) const { return folder_path_ + "/" + name; }
     HotFolder& Folder() { return *folder_; }
     JobLedger& Ledger() { return *ledger_; }
     const LogRecorder& Log() const { return log_; }
@@ -118,6 +122,7 @@ class FaultRig {
   private:
     TempDir hot_, state_;
     std::string printer_;
+    std::string folder_path_;
     FakeClock clock_;
     PosixFolderLister lister_;
     VipsImageLoader images_;
@@ -343,6 +348,99 @@ TEST_F(Faults, SendsCutShortByAKilledServiceAreResolvedWithTheScheduler) {
     EXPECT_EQ(cancelled.State, JobState::Failed) << "the job without its page is cancelled";
     EXPECT_EQ(rig.Log().Count(Outcome::Kept), 0) << "nobody is asked to decide";
     EXPECT_EQ(rig.Log().Count(Outcome::Sent), 2);
+}
+
+// A small ext4 file system in an image, mounted over a loop device: a stick
+// or a share that can go and come back under another device number. Every
+// mount and loop device it made goes with it, whatever the test did.
+class LoopDisk {
+  public:
+    explicit LoopDisk(const TempDir& dir)
+        : image_(dir / "disk.img"), blocker_(dir / "blocker.img"), mountPoint_(dir / "mnt") {
+        made_ = mkdir(mountPoint_.c_str(), 0755) == 0 &&
+                RunCommand("truncate -s 16M " + ShellQuote(image_) + " && truncate -s 1M " +
+                           ShellQuote(blocker_) + " && mkfs.ext4 -q -F " + ShellQuote(image_) +
+                           " 2>/dev/null")
+                        .ExitCode == 0;
+    }
+    ~LoopDisk() {
+        Unmount();
+        for (const std::string& loop : blockers_) Detach(loop);
+    }
+    LoopDisk(const LoopDisk&) = delete;
+    LoopDisk& operator=(const LoopDisk&) = delete;
+
+    const std::string& MountPoint() const { return mountPoint_; }
+    // Mounts the file system over a loop device other than the one it had
+    // before (held by a blocker meanwhile). False when it cannot.
+    bool Mount() {
+        if (!made_ || !loop_.empty()) return false;
+        for (int i = 0; i < 8 && !last_.empty(); ++i) {
+            const std::string blocker = Attach(blocker_);
+            if (blocker.empty()) return false;
+            blockers_.push_back(blocker);
+            if (blocker == last_) break;
+        }
+        loop_ = Attach(image_);
+        if (loop_.empty()) return false;
+        if (RunCommand("mount -t ext4 " + ShellQuote(loop_) + " " + ShellQuote(mountPoint_))
+                .ExitCode != 0) {
+            Detach(loop_);
+            loop_.clear();
+            return false;
+        }
+        last_ = loop_;
+        return true;
+    }
+    void Unmount() {
+        if (loop_.empty()) return;
+        RunCommand("umount " + ShellQuote(mountPoint_));
+        Detach(loop_);
+        loop_.clear();
+    }
+
+  private:
+    static std::string Attach(const std::string& file) {
+        const CommandResult done = RunCommand("losetup -f --show " + ShellQuote(file));
+        std::string loop = done.Output.substr(0, done.Output.find('\n'));
+        return done.ExitCode == 0 ? loop : std::string();
+    }
+    static void Detach(const std::string& loop) { RunCommand("losetup -d " + ShellQuote(loop)); }
+
+    std::string image_, blocker_, mountPoint_;
+    bool made_ = false;
+    std::string loop_, last_;
+    std::vector<std::string> blockers_;
+};
+
+TEST_F(Faults, StickMountedAgainUnderAnotherDeviceNumberPrintsNothingTwice) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a loop device takes root";
+    TempDir dir;
+    LoopDisk disk(dir);
+    if (!disk.Mount()) GTEST_SKIP() << "no loop device or ext4 here";
+    struct stat before {};
+    ASSERT_EQ(stat(disk.MountPoint().c_str(), &before), 0);
+    std::vector<std::string> names;
+    for (int i = 0; i < 5; ++i) names.push_back("stick-" + std::to_string(i) + ".jpg");
+    FaultRig rig(sandbox::kQueue600, disk.MountPoint());
+    {
+        const PausedQueue paused(sandbox::kQueue600);
+        for (const std::string& name : names) testimages::Write(rig.Path(name), kPhoto);
+        ASSERT_TRUE(rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 5; }));
+        disk.Unmount();
+        ASSERT_TRUE(disk.Mount());
+    }
+    struct stat after {};
+    ASSERT_EQ(stat(disk.MountPoint().c_str(), &after), 0);
+    ASSERT_NE(before.st_dev, after.st_dev) << "the same device number proves nothing";
+
+    // A new run on the same ledger meets the files under the new number.
+    rig.Restart();
+    ASSERT_TRUE(rig.ScanUntil([&] { return AllGone(rig, names); }));
+    rig.Scan(2);
+    sandbox::WaitForJobs(sandbox::kQueue600, 5, 5000);
+    EXPECT_EQ(CapturedTitles(sandbox::OutputDir(sandbox::kQueue600)), OncePerName(names));
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 5) << "nothing sent again";
 }
 
 TEST_F(Faults, FolderRemovedAndCreatedAgainResumes) {
