@@ -22,23 +22,15 @@ using Ipp = std::unique_ptr<ipp_t, IppFreer>;
 
 // The attributes that tell where a job stands and which job it is.
 constexpr const char* kJobAttributes[] = {
-    "job-id",
-    "job-name",
-    "job-uuid",
-    "time-at-creation",
-    "job-state",
-    "job-state-reasons",
-    "job-state-message",
-    "job-printer-state-message",
-    "job-printer-uri",
-    "job-k-octets",
-    "job-originating-user-name",
+    "job-id",          "job-name",          "job-uuid",          "time-at-creation",
+    "job-state",       "job-state-reasons", "job-state-message", "job-printer-state-message",
+    "job-printer-uri", "job-k-octets",
 };
 
 // One job as the scheduler describes it.
 struct JobFields {
     int Id = 0;
-    std::string Name, Uuid, User, PrinterUri, StateMessage, PrinterStateMessage;
+    std::string Name, Uuid, PrinterUri, StateMessage, PrinterStateMessage;
     std::int64_t CreatedAt = 0;
     int State = 0;
     std::vector<std::string> Reasons;
@@ -61,8 +53,6 @@ void Take(JobFields& job, ipp_attribute_t* attr) {
         job.Name = StringOf(attr);
     } else if (name == "job-uuid") {
         job.Uuid = StringOf(attr);
-    } else if (name == "job-originating-user-name") {
-        job.User = StringOf(attr);
     } else if (name == "job-printer-uri") {
         job.PrinterUri = StringOf(attr);
     } else if (name == "job-state-message") {
@@ -244,7 +234,9 @@ Result<std::vector<FoundJob>> FindJobs(const std::string& printerName, const std
     }
     std::vector<FoundJob> found;
     for (const JobFields& job : ReadJobs(response.get())) {
-        if (job.Name != jobName || job.User != cupsUser() || job.CreatedAt < notBefore ||
+        // my-jobs has the scheduler keep to this user's jobs, under whatever
+        // name it knows the user by (a remote one may map it).
+        if (job.Name != jobName || job.CreatedAt < notBefore ||
             !OfPrinter(job.PrinterUri, printerName)) {
             continue;
         }

@@ -27,7 +27,7 @@ JobTicket ReadTicket(http_t* http, int jobId);
 // A job that holds no document (job-k-octets 0) is Documentless.
 JobStatus QueryJob(const std::string& printerName, const JobTicket& job, const StopSignal& stop);
 
-// See Spooler::FindJobs: Get-Jobs of this user's jobs (cupsUser()), all of
+// See Spooler::FindJobs: Get-Jobs of this user's jobs (my-jobs, as cupsUser()), all of
 // them, finished ones included, filtered by printer, job name (jobName as
 // it is, already made a job name) and creation time.
 Result<std::vector<FoundJob>> FindJobs(const std::string& printerName, const std::string& jobName,
