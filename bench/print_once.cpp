@@ -34,7 +34,9 @@ class FilePrinter final : public Printer {
     FilePrinter(PageGeometry geometry, std::string out)
         : geometry_(geometry), out_(std::move(out)) {}
     const PageGeometry& Geometry() const override { return geometry_; }
-    Result<int> Print(const std::string&, PageWriter& page, const StopSignal& stop) override {
+    using Printer::Print;
+    Result<int> Print(const std::string&, PageWriter& page, const StopSignal& stop,
+                      const JobCreated&) override {
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(out_.c_str(), "wb"),
                                                           &std::fclose);
         if (!f) return {0, Status::Failure(HF_ERR_JOB_FAILED, "cannot write " + out_)};
@@ -67,9 +69,14 @@ class FileSpooler final : public Spooler {
         return {std::make_unique<FilePrinter>(real.Value->Geometry(), out_), {}};
     }
     // The "job" is the file, complete once written.
-    JobStatus QueryJob(const std::string&, int, const StopSignal&) override {
+    JobStatus QueryJob(const std::string&, const JobTicket&, const StopSignal&) override {
         return {JobState::Completed, {}};
     }
+    Result<std::vector<FoundJob>> FindJobs(const std::string&, const std::string&, std::int64_t,
+                                           const StopSignal&) override {
+        return {};
+    }
+    Status CancelJob(const std::string&, int, const StopSignal&) override { return {}; }
 
   private:
     std::string out_;
@@ -106,6 +113,7 @@ class MemoryLedger final : public JobLedger {
         records_.erase({folder, file});
         return Status::Success();
     }
+    bool RecordsLost() const override { return false; }
 
   private:
     std::map<std::pair<std::string, std::string>, JobRecord> records_;

@@ -24,7 +24,14 @@ class NoSpooler final : public Spooler {
     Result<std::unique_ptr<Printer>> Open(const std::string&, const StopSignal&) override {
         return {nullptr, Status::Failure(HF_ERR_PRINTER, "none")};
     }
-    JobStatus QueryJob(const std::string&, int, const StopSignal&) override { return {}; }
+    JobStatus QueryJob(const std::string&, const JobTicket&, const StopSignal&) override {
+        return {};
+    }
+    Result<std::vector<FoundJob>> FindJobs(const std::string&, const std::string&, std::int64_t,
+                                           const StopSignal&) override {
+        return {};
+    }
+    Status CancelJob(const std::string&, int, const StopSignal&) override { return {}; }
 };
 class NoRemover final : public FileRemover {
   public:
@@ -40,6 +47,7 @@ class NoLedger final : public JobLedger {
     std::vector<JobRecord> InFolder(const std::string&) const override { return {}; }
     Status Put(const JobRecord&) override { return {}; }
     Status Erase(const std::string&, const std::string&) override { return {}; }
+    bool RecordsLost() const override { return false; }
 };
 class NoLog final : public PrintLog {
   public:

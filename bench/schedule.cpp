@@ -55,7 +55,14 @@ class Nothing final : public ImageLoader,
     Result<std::unique_ptr<Printer>> Open(const std::string&, const StopSignal&) override {
         return {nullptr, Status::Failure(HF_ERR_PRINTER, "none")};
     }
-    JobStatus QueryJob(const std::string&, int, const StopSignal&) override { return {}; }
+    JobStatus QueryJob(const std::string&, const JobTicket&, const StopSignal&) override {
+        return {};
+    }
+    Result<std::vector<FoundJob>> FindJobs(const std::string&, const std::string&, std::int64_t,
+                                           const StopSignal&) override {
+        return {};
+    }
+    Status CancelJob(const std::string&, int, const StopSignal&) override { return {}; }
     Status RemoveIfSame(const std::string&, const FileIdentity&) override {
         return Status::Failure(HF_ERR_NOT_DELETED, "none");
     }
@@ -65,6 +72,7 @@ class Nothing final : public ImageLoader,
     std::vector<JobRecord> InFolder(const std::string&) const override { return {}; }
     Status Put(const JobRecord&) override { return {}; }
     Status Erase(const std::string&, const std::string&) override { return {}; }
+    bool RecordsLost() const override { return false; }
     void Record(const PrintLogEntry&) override {}
     bool Requested() const override { return false; }
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "engine/job_decision.h"
 #include "engine/page_fit.h"
 #include "engine/paths.h"
 
@@ -38,6 +39,32 @@ const JobRecord* FindRecord(const std::vector<JobRecord>& records, const std::st
     return it != records.end() && it->FileName == name ? &*it : nullptr;
 }
 
+// The record follows job from now on.
+void Adopt(JobRecord& record, const JobTicket& job) {
+    record.JobId = job.Id;
+    record.JobUuid = job.Uuid;
+    record.CreatedAt = job.CreatedAt;
+}
+
+std::int64_t SecondsNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// A record in stage Sending, of no job yet, written now.
+JobRecord NewRecord(const std::string& folderPath, const std::string& fileName,
+                    const FileIdentity& identity, const std::string& printerName) {
+    JobRecord record;
+    record.FolderPath = folderPath;
+    record.FileName = fileName;
+    record.Identity = identity;
+    record.PrinterName = printerName;
+    record.State = JobRecord::Stage::Sending;
+    record.RecordedAt = SecondsNow();
+    return record;
+}
+
 }  // namespace
 
 HotFolder::HotFolder() = default;
@@ -58,7 +85,10 @@ HotFolder::HotFolder(const HotFolder& other)
       LastScanTick(other.GetLastScanTick()),
       State(other.GetState()),
       Error(other.GetError()),
-      lastFailure_(other.GetLastFailure()) {}
+      lastFailure_(other.GetLastFailure()),
+      jobGoneSince_(other.jobGoneSince_),
+      sendAgainWhy_(other.sendAgainWhy_),
+      firstScanAt_(other.firstScanAt_) {}
 
 HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
     if (this != &other) {
@@ -67,6 +97,9 @@ HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
         Name = other.Name;
         PrinterName = other.PrinterName;
         Files.clear();
+        jobGoneSince_.clear();
+        sendAgainWhy_.clear();
+        firstScanAt_ = other.firstScanAt_;
         LastScanTick.store(other.GetLastScanTick(), std::memory_order_relaxed);
         State.store(other.GetState(), std::memory_order_relaxed);
         Error.store(other.GetError(), std::memory_order_relaxed);
@@ -81,6 +114,8 @@ HotFolder& HotFolder::operator=(const HotFolder& other) {
     if (this != &other) {
         AssignWithoutFiles(other);
         Files = other.Files;
+        jobGoneSince_ = other.jobGoneSince_;
+        sendAgainWhy_ = other.sendAgainWhy_;
     }
     return *this;
 }
@@ -142,6 +177,14 @@ void HotFolder::Scan(const EngineServices& services, const StopSignal& stop,
 
     const Listing listing = services.lister.List(FolderPath);
     const std::vector<JobRecord> standing = PollJobs(services, listing, stop);
+    // A file whose job can no longer print is due again at once.
+    std::erase_if(sendAgainWhy_,
+                  [&](const auto& note) { return FindListed(listing, note.first) == nullptr; });
+    for (FileEntry& entry : Files) {
+        if (entry.Mark == FileMark::Handled && sendAgainWhy_.count(entry.Name) != 0) {
+            entry.Mark = FileMark::Waiting;
+        }
+    }
 
     TableScan scan;
     scan.Now = now;
@@ -152,7 +195,7 @@ void HotFolder::Scan(const EngineServices& services, const StopSignal& stop,
     };
     scan.HandledBefore = [&](const ListedFile& file) {
         const JobRecord* record = FindRecord(standing, file.Name);
-        return record != nullptr && record->Identity == file.Identity;
+        return record != nullptr && SameFileAcrossMounts(record->Identity, file.Identity);
     };
     scan.BeingWritten = [&](const ListedFile& file) {
         return services.lister.ProbeWriter(JoinPath(FolderPath, file.Name)) ==
@@ -177,28 +220,18 @@ std::vector<JobRecord> HotFolder::PollJobs(const EngineServices& services, const
             standing.push_back(record);
             continue;
         }
-        if (file == nullptr || !(file->Identity == record.Identity)) {
+        if (file == nullptr || !SameFileAcrossMounts(file->Identity, record.Identity)) {
             // Gone, or replaced by another file: nothing left to wait for or
             // to delete, and the new file is a new file.
+            CancelPagelessJob(services, record, stop);
             services.ledger.Erase(FolderPath, record.FileName);
+            jobGoneSince_.erase(record.FileName);
             continue;
         }
         switch (record.State) {
-            case JobRecord::Stage::Sending: {
-                // A run ended between writing the record and hearing back:
-                // the job may exist, so the file is neither sent again nor
-                // deleted.
-                record.State = JobRecord::Stage::Failed;
-                services.ledger.Put(record);
-                Keep(services, JoinPath(FolderPath, record.FileName),
-                     Status::Failure(HF_ERR_JOB_FAILED,
-                                     "Tallowin ended while sending it; it may have printed, so "
-                                     "it is kept and not sent again until it changes"));
-                standing.push_back(record);
-                break;
-            }
+            case JobRecord::Stage::Sending:
             case JobRecord::Stage::Sent:
-                PollSentJob(services, record, standing, stop);
+                if (FollowJob(services, record, *file, stop)) standing.push_back(record);
                 break;
             case JobRecord::Stage::Printed:
                 // Tried again at every scan, without a new entry each time.
@@ -213,33 +246,122 @@ std::vector<JobRecord> HotFolder::PollJobs(const EngineServices& services, const
     return standing;
 }
 
-void HotFolder::PollSentJob(const EngineServices& services, JobRecord& record,
-                            std::vector<JobRecord>& standing, const StopSignal& stop) {
+bool HotFolder::FollowJob(const EngineServices& services, JobRecord& record, const ListedFile& file,
+                          const StopSignal& stop) {
     // Once stop is asked the scheduler is not asked again; the record waits
     // for the next run.
-    const JobStatus job = stop.Requested()
-                              ? JobStatus{}
-                              : services.spooler.QueryJob(record.PrinterName, record.JobId, stop);
-    switch (job.State) {
-        case JobState::Completed:
+    if (stop.Requested()) return true;
+    std::vector<FoundJob> found;
+    JobStatus status;
+    if (DecideJob(record, status, false) == JobAction::Search) {
+        // A run ended between writing the record and hearing of its job:
+        // whether the scheduler made one is asked by the job's name, user,
+        // printer and time.
+        Result<std::vector<FoundJob>> search = services.spooler.FindJobs(
+            record.PrinterName, record.FileName,
+            EarliestJobTime(file.Identity.ModifiedNs, record.RecordedAt), stop);
+        if (!search.Ok()) return true;  // asked again at the next scan
+        found = std::move(search.Value);
+        const FoundJob* telling = MostTelling(found);
+        if (telling == nullptr) {
+            return SendAgain(services, record,
+                             "Tallowin ended while sending it, before the scheduler made a job "
+                             "of it");
+        }
+        Adopt(record, telling->Ticket);
+        // Should this fail, the job is searched for again at the next scan.
+        services.ledger.Put(record);
+        status = telling->Status;
+    } else {
+        status = services.spooler.QueryJob(record.PrinterName, record.Ticket(), stop);
+    }
+    const std::string named = "job " + std::to_string(record.JobId);
+    switch (DecideJob(record, status, GoneLongEnough(services, record.FileName, status.State))) {
+        case JobAction::Wait:
+            if (record.State == JobRecord::Stage::Sending && status.State == JobState::Pending) {
+                // The scheduler holds the whole page: only its answer was
+                // missed. Should this fail, the job is asked for again.
+                record.State = JobRecord::Stage::Sent;
+                services.ledger.Put(record);
+            }
+            return true;
+        case JobAction::Delete:
             RemovePrinted(services, record, false);
-            if (services.ledger.Find(FolderPath, record.FileName)) standing.push_back(record);
-            return;
-        case JobState::Failed: {
+            return services.ledger.Find(FolderPath, record.FileName).has_value();
+        case JobAction::Keep: {
             record.State = JobRecord::Stage::Failed;
             services.ledger.Put(record);
             const std::string reason =
-                job.Reason.empty() ? "the job was aborted or cancelled" : job.Reason;
+                status.Reason.empty() ? "the job was aborted or cancelled" : status.Reason;
             Keep(services, JoinPath(FolderPath, record.FileName),
                  Status::Failure(HF_ERR_JOB_FAILED, reason), record.JobId);
-            standing.push_back(record);
-            return;
+            return true;
         }
-        case JobState::Pending:
-        case JobState::Unknown:
-            standing.push_back(record);
-            return;
+        case JobAction::CancelAndResend: {
+            // Every job of the file that waits without its page goes: none
+            // of them can print it.
+            bool cancelled = true;
+            if (found.empty()) {
+                cancelled = services.spooler.CancelJob(record.PrinterName, record.JobId, stop).Ok();
+            }
+            for (const FoundJob& other : found) {
+                if (other.Status.State != JobState::Pending || !other.Status.Documentless) continue;
+                cancelled =
+                    services.spooler.CancelJob(record.PrinterName, other.Ticket.Id, stop).Ok() &&
+                    cancelled;
+            }
+            if (!cancelled) return true;  // asked again at the next scan
+            return SendAgain(services, record,
+                             named +
+                                 " never received its page (Tallowin ended while sending "
+                                 "it); it was cancelled");
+        }
+        case JobAction::Resend:
+            return SendAgain(services, record,
+                             status.State == JobState::Gone
+                                 ? "the scheduler no longer knows " + named + " (" + status.Reason +
+                                       "), so it did not print"
+                                 : named + " ended without its page, so it did not print");
+        case JobAction::Search:
+            break;  // a record that names a job is never searched for
     }
+    return true;
+}
+
+void HotFolder::CancelPagelessJob(const EngineServices& services, const JobRecord& record,
+                                  const StopSignal& stop) {
+    if (record.State != JobRecord::Stage::Sending || record.JobId <= 0 || stop.Requested()) return;
+    const JobStatus status = services.spooler.QueryJob(record.PrinterName, record.Ticket(), stop);
+    // Best effort: should the scheduler not answer, it aborts such a job on
+    // its own in the end.
+    if (status.State == JobState::Pending && status.Documentless) {
+        services.spooler.CancelJob(record.PrinterName, record.JobId, stop);
+    }
+}
+
+bool HotFolder::GoneLongEnough(const EngineServices& services, const std::string& fileName,
+                               JobState state) {
+    // A scheduler that cannot be asked says nothing either way; any other
+    // answer shows that it knows the job.
+    if (state == JobState::Unknown) return false;
+    if (state != JobState::Gone) {
+        jobGoneSince_.erase(fileName);
+        return false;
+    }
+    const std::uint32_t now = services.clock.Now();
+    const auto [since, first] = jobGoneSince_.try_emplace(fileName, now);
+    // Elapsed time, so that the tick's wrap changes nothing.
+    return !first && now - since->second >= kJobGoneGraceMs;
+}
+
+bool HotFolder::SendAgain(const EngineServices& services, const JobRecord& record,
+                          std::string why) {
+    // Should the erase fail, sending fails too when it cannot record the
+    // job, and says so; the file is not sent unrecorded.
+    services.ledger.Erase(FolderPath, record.FileName);
+    jobGoneSince_.erase(record.FileName);
+    sendAgainWhy_[record.FileName] = std::move(why);
+    return false;
 }
 
 void HotFolder::RemovePrinted(const EngineServices& services, const JobRecord& record,
@@ -296,6 +418,13 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
         Keep(services, path, why);
         return PrinterIsToBlame(why.Code) ? PrintOutcome::RetryLater : PrintOutcome::Handled;
     };
+    if (firstScanAt_ == 0) firstScanAt_ = SecondsNow();
+    // Said once, with the attempt that follows it.
+    std::string again;
+    if (const auto note = sendAgainWhy_.find(DocumentName(path)); note != sendAgainWhy_.end()) {
+        again = std::move(note->second);
+        sendAgainWhy_.erase(note);
+    }
     if (stop.Requested()) return interrupted();
 
     Result<std::unique_ptr<Image>> loaded = services.images.Load(path);
@@ -327,11 +456,20 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
     if (!writer.Ok()) return kept(writer.Error);
     if (stop.Requested()) return interrupted();
 
-    // Recorded before the job exists: should the program end before Print
-    // returns, a later scan finds this record and never sends the file again
-    // blindly.
-    JobRecord record{FolderPath,  docName, image->Identity(),
-                     PrinterName, 0,       JobRecord::Stage::Sending};
+    if (services.ledger.RecordsLost()) {
+        // The records of earlier runs are lost: a job of this file may be
+        // with the scheduler already, and is followed rather than doubled.
+        if (const std::optional<PrintOutcome> adopted =
+                AdoptEarlierJob(services, path, image->Identity(), stop)) {
+            State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
+            return *adopted;
+        }
+    }
+
+    // Recorded before the job exists, and again with the job as soon as the
+    // scheduler made it: should the program end before Print returns, a
+    // later scan finds this record and asks the scheduler what became of it.
+    JobRecord record = NewRecord(FolderPath, docName, image->Identity(), PrinterName);
     const Status noted = services.ledger.Put(record);
     if (!noted.Ok()) {
         // Unrecorded, a send could be repeated after a crash: not sent now,
@@ -340,20 +478,27 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
         Keep(services, path, noted);
         return PrintOutcome::RetryLater;
     }
+    const JobCreated created = [&](const JobTicket& job) {
+        Adopt(record, job);
+        // Should this fail, the record without its job is searched for by
+        // the job's name.
+        services.ledger.Put(record);
+    };
 
     State.store(HF_STATE_PRINTING, std::memory_order_relaxed);
-    const Result<int> job = printer->Print(docName, *writer.Value, stop);
+    const Result<int> job = printer->Print(docName, *writer.Value, stop, created);
     State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
     // Whatever failed (the connection, the destination, the file) the next
     // file starts from a fresh printer rather than one in an unknown state.
     if (!job.Ok()) printer.reset();
     if (!job.Ok() && job.Value > 0) {
         // The job exists and its cancel did not get through: it may still
-        // print, so it is followed like any sent job and never sent again.
+        // print, so it is followed like any sent job and never sent again
+        // blindly.
         record.JobId = job.Value;
         record.State = JobRecord::Stage::Sent;
         services.ledger.Put(record);
-        Keep(services, path, job.Error);
+        Keep(services, path, job.Error, job.Value);
         return PrintOutcome::Handled;
     }
     if (!job.Ok()) {
@@ -368,9 +513,7 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
     }
     record.JobId = job.Value;
     record.State = JobRecord::Stage::Sent;
-    // Should this fail, the Sending record stays: the file is kept unsent.
-    services.ledger.Put(record);
-    ClearFileError();
+    const Status stored = services.ledger.Put(record);
 
     PrintLogEntry entry;
     entry.File = path;
@@ -379,6 +522,17 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
     entry.Width = fit.Tw;
     entry.Height = fit.Th;
     entry.Result = Outcome::Sent;
+    entry.Reason = again.empty() ? std::string() : "sent again: " + again;
+    if (stored.Ok()) {
+        ClearFileError();
+    } else {
+        // The job is sent all the same; the ledger still holds the record
+        // of it being sent, and later scans ask the scheduler about it.
+        Error.store(stored.Code, std::memory_order_relaxed);
+        NoteFailure(path, stored);
+        entry.Code = stored.Code;
+        entry.Reason += (entry.Reason.empty() ? "" : "; ") + stored.Reason;
+    }
     Log(services, std::move(entry));
     return PrintOutcome::Handled;
 }
@@ -398,6 +552,32 @@ void HotFolder::FolderFault(const EngineServices& services, const Status& why) {
     entry.Code = why.Code;
     entry.Reason = why.Reason;
     Log(services, std::move(entry));
+}
+
+std::optional<PrintOutcome> HotFolder::AdoptEarlierJob(const EngineServices& services,
+                                                       const std::string& path,
+                                                       const FileIdentity& identity,
+                                                       const StopSignal& stop) {
+    const std::string docName = DocumentName(path);
+    Result<std::vector<FoundJob>> found = services.spooler.FindJobs(
+        PrinterName, docName, EarliestJobTime(identity.ModifiedNs, 0), stop);
+    if (!found.Ok()) {
+        Keep(services, path, found.Error);
+        return PrintOutcome::RetryLater;
+    }
+    // This run's own jobs are in the ledger; only earlier runs' count.
+    std::erase_if(found.Value,
+                  [&](const FoundJob& job) { return job.Ticket.CreatedAt >= firstScanAt_; });
+    const FoundJob* telling = MostTelling(found.Value);
+    if (telling == nullptr) return std::nullopt;
+    JobRecord record = NewRecord(FolderPath, docName, identity, PrinterName);
+    Adopt(record, telling->Ticket);
+    if (const Status noted = services.ledger.Put(record); !noted.Ok()) {
+        Keep(services, path, noted);
+        return PrintOutcome::RetryLater;
+    }
+    // The next scan follows the job as any other.
+    return PrintOutcome::Handled;
 }
 
 void HotFolder::Keep(const EngineServices& services, const std::string& path, const Status& why,

@@ -17,6 +17,10 @@
 // - it is deleted only after the scheduler reports its job completed, and
 //   only if it is still the very file that was sent; the job ledger carries
 //   sent jobs across Stop/Start and restarts, so no file is sent twice;
+// - a job is followed by its uuid, since the scheduler's ids start again
+//   after it loses its history; a job the scheduler makes clear it no longer
+//   knows (past a grace), or one that never received its page, is not
+//   printed: its file is sent again, and the log says why;
 // - a file kept because of itself (not a picture, damaged, too large) is
 //   tried again only once it changed; one kept because the printer could not
 //   be used is tried again after a pause that doubles, up to a minute.
@@ -26,6 +30,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,8 +61,8 @@ class HotFolder {
     HotFolder& operator=(const HotFolder& other);
     virtual ~HotFolder() = default;
 
-    // Copies every field but the file table, which becomes empty (the last
-    // failure included). For
+    // Copies every field but the file table and the worker's notes about
+    // jobs, which become empty (the last failure is copied). For
     // callers that only show or store a folder: it never reads the table
     // that a scan on another thread may be replacing. Returns *this.
     HotFolder& AssignWithoutFiles(const HotFolder& other);
@@ -137,13 +142,44 @@ class HotFolder {
     std::atomic<std::int32_t> Error{HF_ERR_NONE};
     mutable Mutex failureLock_;
     FailureNote lastFailure_ GUARDED_BY(failureLock_);
+    // Worker state, like the file table. Per file name: the tick of the
+    // first of the scheduler's answers that it does not know the job (kept
+    // in memory: the tick starts again with the program, and a restart only
+    // waits longer), and why a file whose job cannot print is sent again.
+    std::map<std::string, std::uint32_t> jobGoneSince_;
+    std::map<std::string, std::string> sendAgainWhy_;
+    // When this folder was first scanned (s since 1970): the jobs the
+    // scheduler made before are of earlier runs.
+    std::int64_t firstScanAt_ = 0;
 
     // The folder's job records that still stand after asking the spooler,
     // sorted by file name.
     std::vector<JobRecord> PollJobs(const EngineServices& services, const Listing& listing,
                                     const StopSignal& stop);
-    void PollSentJob(const EngineServices& services, JobRecord& record,
-                     std::vector<JobRecord>& standing, const StopSignal& stop);
+    // Asks the scheduler about the job of record (in stage Sending or Sent)
+    // of the listed file and acts on the answer (see DecideJob). True while
+    // the record stands; false once the file is to be sent again.
+    bool FollowJob(const EngineServices& services, JobRecord& record, const ListedFile& file,
+                   const StopSignal& stop);
+    // Cancels the job of record, of a run that ended while sending it, when
+    // it waits without its page: its file is gone or changed, and nothing
+    // else would ever end it.
+    void CancelPagelessJob(const EngineServices& services, const JobRecord& record,
+                           const StopSignal& stop);
+    // True once the scheduler has said for kJobGoneGraceMs that it does not
+    // know the job of fileName, state being its latest answer.
+    bool GoneLongEnough(const EngineServices& services, const std::string& fileName,
+                        JobState state);
+    // Drops record and has its file sent again at once (or at its next
+    // settle), why going with the Sent entry. Returns false.
+    bool SendAgain(const EngineServices& services, const JobRecord& record, std::string why);
+    // With the records of earlier runs lost: records and follows a job of an
+    // earlier run that the scheduler has for the file at path, instead of
+    // sending it again. nullopt when there is none, so the file is sent.
+    std::optional<PrintOutcome> AdoptEarlierJob(const EngineServices& services,
+                                                const std::string& path,
+                                                const FileIdentity& identity,
+                                                const StopSignal& stop);
     void RemovePrinted(const EngineServices& services, const JobRecord& record, bool quietly);
     // The folder itself cannot be watched: error state with why's code;
     // noted and logged only when that is news.

@@ -44,6 +44,14 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+// The same file for a record kept across runs: a share or a stick mounted
+// again comes back under another device number, while the inode, the size
+// and the modification time stay (on file systems with inode numbers of
+// their own; the folder path and the name are the record's key).
+inline bool SameFileAcrossMounts(const FileIdentity& a, const FileIdentity& b) {
+    return a.Inode == b.Inode && a.Size == b.Size && a.ModifiedNs == b.ModifiedNs;
+}
+
 // Where a file of the table stands.
 enum class FileMark : std::int32_t {
     Waiting = 0,  // not settled yet: printed once two scans see it alike

@@ -153,6 +153,19 @@ class PageWriter {
     virtual Status Write(const PageGeometry& g, const PageSink& sink, const StopSignal& stop) = 0;
 };
 
+// What names a job for good. The scheduler's ids start again at 1 once it
+// loses its history (a crash, a reinstalled print server), so an id alone
+// may come to name another job; its uuid never does, and the printer and
+// the creation time confirm it.
+struct JobTicket {
+    int Id = 0;
+    std::string Uuid;            // job-uuid ("urn:uuid:..."); empty when not known
+    std::int64_t CreatedAt = 0;  // time-at-creation, seconds since 1970; 0 when not known
+};
+
+// Told the job the moment it exists, before the first byte of its document.
+using JobCreated = std::function<void(const JobTicket& job)>;
+
 // An open printer. Print is called at most once.
 class Printer {
   public:
@@ -160,19 +173,25 @@ class Printer {
     virtual const PageGeometry& Geometry() const = 0;
     // Sends one job named docName holding the page that page writes for
     // this printer's geometry, its bytes streamed to the scheduler as they
-    // are made, and returns the scheduler's job id (> 0). Every request is
-    // bounded in time and gives up as soon as stop is requested. On failure
-    // (the writer's own failure as it is, so a damaged file stays
+    // are made, and returns the scheduler's job id (> 0). created (when set)
+    // hears of the job as soon as the scheduler made it, before its document
+    // goes, so that a caller can record it before the outcome is known. Every
+    // request is bounded in time and gives up as soon as stop is requested.
+    // On failure (the writer's own failure as it is, so a damaged file stays
     // HF_ERR_DAMAGED; else HF_ERR_UNREACHABLE or HF_ERR_JOB_FAILED with
     // cupsLastErrorString()) a job that was created is cancelled, so nothing
     // of it prints, and Value is 0. Should that cancel not get through (the
     // scheduler went silent), Value is the job's id despite the failure: the
     // job may still print, so the file must be followed with QueryJob, never
-    // sent again. May be called again for the next job, each its own job, on
-    // the geometry read when the printer was opened; after a failure the
-    // printer is best dropped and the destination opened again.
-    virtual Result<int> Print(const std::string& docName, PageWriter& page,
-                              const StopSignal& stop) = 0;
+    // sent again blindly. May be called again for the next job, each its own
+    // job, on the geometry read when the printer was opened; after a failure
+    // the printer is best dropped and the destination opened again.
+    virtual Result<int> Print(const std::string& docName, PageWriter& page, const StopSignal& stop,
+                              const JobCreated& created) = 0;
+    // The same, for a caller that needs not hear of the job before it is sent.
+    Result<int> Print(const std::string& docName, PageWriter& page, const StopSignal& stop) {
+        return Print(docName, page, stop, JobCreated{});
+    }
 };
 
 // Where a job that was sent stands.
@@ -180,12 +199,24 @@ enum class JobState {
     Pending,    // pending, held or processing: the file waits
     Completed,  // the printer has it: the file may go
     Failed,     // aborted or cancelled: the file stays (Reason says why)
-    Unknown,    // the scheduler cannot be asked now, or no longer knows the job
+    Gone,       // the scheduler answered and knows no such job: its id is
+                // unknown or now names another job (another uuid, printer
+                // or creation time)
+    Unknown,    // the scheduler cannot be asked now
 };
 
 struct JobStatus {
     JobState State = JobState::Unknown;
-    std::string Reason;  // the scheduler's words, for Failed and Unknown
+    std::string Reason;  // the scheduler's words, for Failed, Gone and Unknown
+    // The job holds no whole document: it was created and its sender was
+    // cut off (or never sent one). Such a job never prints what it was for.
+    bool Documentless = false;
+};
+
+// A job the scheduler lists for a search, and where it stands.
+struct FoundJob {
+    JobTicket Ticket;
+    JobStatus Status;
 };
 
 class Spooler {
@@ -197,10 +228,24 @@ class Spooler {
     // HF_ERR_NO_PAGE_SIZE when it says nothing usable of its page.
     virtual Result<std::unique_ptr<Printer>> Open(const std::string& printerName,
                                                   const StopSignal& stop) = 0;
-    // The state of job jobId that was sent to printerName. Bounded in time;
-    // Unknown when the scheduler cannot be asked.
-    virtual JobStatus QueryJob(const std::string& printerName, int jobId,
+    // The state of job that was sent to printerName: the job with its id,
+    // checked against its uuid and creation time where they are known
+    // (Gone when they differ). Bounded in time; Unknown when the scheduler
+    // cannot be asked.
+    virtual JobStatus QueryJob(const std::string& printerName, const JobTicket& job,
                                const StopSignal& stop) = 0;
+    // This user's jobs on printerName that Print would have named for
+    // docName and that were created at or after notBefore (seconds since
+    // 1970), the scheduler's finished ones included, oldest first. Fails
+    // with HF_ERR_UNREACHABLE when the scheduler cannot be asked.
+    virtual Result<std::vector<FoundJob>> FindJobs(const std::string& printerName,
+                                                   const std::string& docName,
+                                                   std::int64_t notBefore,
+                                                   const StopSignal& stop) = 0;
+    // Cancels job jobId of printerName. Fails with HF_ERR_UNREACHABLE when
+    // the scheduler cannot be asked, HF_ERR_JOB_FAILED when it refuses (a
+    // job that has already ended cannot be cancelled).
+    virtual Status CancelJob(const std::string& printerName, int jobId, const StopSignal& stop) = 0;
 };
 
 class FileRemover {
@@ -217,7 +262,7 @@ class FileRemover {
 // before its job completed.
 struct JobRecord {
     enum class Stage {
-        Sending,  // about to be sent; a crash here leaves the outcome unknown
+        Sending,  // being sent; a crash here leaves the outcome to be asked
         Sent,     // the scheduler has the job; the file waits for it to complete
         Printed,  // the job completed, but the file could not be deleted
         Failed,   // the job was aborted or cancelled; the file stays unchanged
@@ -228,6 +273,13 @@ struct JobRecord {
     std::string PrinterName;
     int JobId = 0;
     Stage State = Stage::Sending;
+    std::string JobUuid;         // the job's uuid; empty while not known
+    std::int64_t CreatedAt = 0;  // the job's time-at-creation (s); 0 while not known
+    // When the record was first written, in seconds since 1970: no job of
+    // it can be older. 0 in records of older versions.
+    std::int64_t RecordedAt = 0;
+
+    JobTicket Ticket() const { return {JobId, JobUuid, CreatedAt}; }
 };
 
 // The records of jobs in flight, one per folder path and file name. Each
@@ -241,6 +293,10 @@ class JobLedger {
     // Adds or replaces the record for its folder path and file name.
     virtual Status Put(const JobRecord& record) = 0;
     virtual Status Erase(const std::string& folderPath, const std::string& fileName) = 0;
+    // True when the records of earlier runs could not be recovered at
+    // start: a file without a record may then have been sent already, and
+    // the scheduler is asked before it is sent again.
+    virtual bool RecordsLost() const = 0;
 };
 
 // One line of the print log: every attempt, its outcome and its reason;

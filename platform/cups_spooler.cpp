@@ -18,6 +18,7 @@
 #include "engine/pool_geometry.h"
 #include "engine/units.h"
 #include "platform/cups_common.h"
+#include "platform/cups_jobs.h"
 
 namespace tallowin {
 
@@ -387,8 +388,9 @@ class CupsPrinter final : public Printer {
 
     const PageGeometry& Geometry() const override { return geometry_; }
 
-    Result<int> Print(const std::string& docName, PageWriter& page,
-                      const StopSignal& stop) override {
+    using Printer::Print;
+    Result<int> Print(const std::string& docName, PageWriter& page, const StopSignal& stop,
+                      const JobCreated& created) override {
         // A cancel dropped the connection: the destination must be opened again.
         if (!http_.Connection) {
             return {
@@ -396,7 +398,7 @@ class CupsPrinter final : public Printer {
         }
         Watching watching(*http_.Guard, stop);
         try {
-            return Send(docName, page, stop);
+            return Send(docName, page, stop, created);
         } catch (...) {
             // std::bad_alloc building the options or the name
             return {0, Status::Failure(HF_ERR_JOB_FAILED, "out of memory")};
@@ -404,7 +406,8 @@ class CupsPrinter final : public Printer {
     }
 
   private:
-    Result<int> Send(const std::string& docName, PageWriter& page, const StopSignal& stop) {
+    Result<int> Send(const std::string& docName, PageWriter& page, const StopSignal& stop,
+                     const JobCreated& created) {
         if (stop.Requested()) {
             return {0, Status::Failure(HF_ERR_UNREACHABLE, "stopped before the job was sent")};
         }
@@ -418,14 +421,16 @@ class CupsPrinter final : public Printer {
 
         const std::string title = ToJobName(docName);
         int jobId = 0;
-        const ipp_status_t created =
-            cupsCreateDestJob(http_.get(), dest_.get(), info_.get(), &jobId, title.c_str(),
-                              options.Count(), options.Get());
-        if (!Succeeded(created) || jobId <= 0) {
+        const ipp_status_t made = cupsCreateDestJob(http_.get(), dest_.get(), info_.get(), &jobId,
+                                                    title.c_str(), options.Count(), options.Get());
+        if (!Succeeded(made) || jobId <= 0) {
             const Status failure = RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED);
             if (jobId > 0) return Fail(jobId, failure);
             return {0, failure};
         }
+        // What names the job for good, told before its document goes: a
+        // caller that records it can follow the job whatever happens next.
+        if (created) created(cupsutil::ReadTicket(http_.get(), jobId));
         if (cupsStartDestDocument(http_.get(), dest_.get(), info_.get(), jobId, title.c_str(),
                                   CUPS_FORMAT_PDF, 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
             return Fail(jobId, RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED));
@@ -534,86 +539,6 @@ Result<std::unique_ptr<Printer>> OpenOrThrow(const std::string& printerName,
             {}};
 }
 
-// "reason,reason: message" for a job that ended badly. The scheduler
-// (CUPS 2.4) leaves an aborted job with the transient
-// processing-to-stop-point and no job-state-message; the last words of the
-// backend or filter are in job-printer-state-message.
-std::string EndedJobWords(ipp_t* response, ipp_jstate_t state) {
-    std::string reasons;
-    if (ipp_attribute_t* attr = ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD)) {
-        for (int i = 0; i < ippGetCount(attr); ++i) {
-            const std::string_view reason = ippGetString(attr, i, nullptr);
-            if (reason.empty() || reason == "none" || reason == "processing-to-stop-point")
-                continue;
-            if (!reasons.empty()) reasons += ',';
-            reasons += reason;
-        }
-    }
-    if (reasons.empty()) {
-        reasons = state == IPP_JSTATE_ABORTED ? "aborted-by-system" : "job-canceled-by-user";
-    }
-    for (const char* name : {"job-state-message", "job-printer-state-message"}) {
-        ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_TEXT);
-        const char* text = attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
-        if (text != nullptr && *text != '\0') return reasons + ": " + text;
-    }
-    return reasons;
-}
-
-JobStatus QueryOrThrow(const std::string& printerName, int jobId, const StopSignal& stop) {
-    if (jobId <= 0) return {JobState::Unknown, "no job " + std::to_string(jobId)};
-    Result<cupsutil::BoundedHttp> http = cupsutil::ConnectBounded(stop);
-    if (!http.Ok()) return {JobState::Unknown, http.Error.Reason};
-
-    char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
-                     "/jobs/%d", jobId);
-    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 cupsUser());
-    static const char* const kWanted[] = {"job-state", "job-state-reasons", "job-state-message",
-                                          "job-printer-state-message", "job-printer-uri"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  static_cast<int>(std::size(kWanted)), nullptr, kWanted);
-    const Ipp response(cupsDoRequest(http.Value.get(), request, "/"));  // frees request
-    const std::string job = "job " + std::to_string(jobId);
-    if (!response || !Succeeded(ippGetStatusCode(response.get()))) {
-        const std::string why = cupsutil::LastError(*http.Value.Guard);
-        if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
-            return {JobState::Unknown, "the scheduler does not know " + job + ": " + why};
-        }
-        return {JobState::Unknown, why};
-    }
-    // A job id of another destination: the scheduler's ids are its own,
-    // and one recorded for this printer that names another is not ours.
-    const std::optional<cupsutil::DestName> name = cupsutil::SplitName(printerName);
-    if (ipp_attribute_t* printer = ippFindAttribute(response.get(), "job-printer-uri", IPP_TAG_URI);
-        printer != nullptr && name) {
-        const std::string_view printerUri = ippGetString(printer, 0, nullptr);
-        const auto slash = printerUri.rfind('/');
-        if (slash != std::string_view::npos && printerUri.substr(slash + 1) != name->Queue) {
-            return {JobState::Unknown, job + " belongs to " + std::string(printerUri)};
-        }
-    }
-    ipp_attribute_t* state = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
-    if (state == nullptr) return {JobState::Unknown, "the scheduler gives no state for " + job};
-    switch (static_cast<ipp_jstate_t>(ippGetInteger(state, 0))) {
-        case IPP_JSTATE_PENDING:
-        case IPP_JSTATE_HELD:
-        case IPP_JSTATE_PROCESSING:
-        case IPP_JSTATE_STOPPED:
-            return {JobState::Pending, {}};
-        case IPP_JSTATE_COMPLETED:
-            return {JobState::Completed, {}};
-        case IPP_JSTATE_CANCELED:
-            return {JobState::Failed, EndedJobWords(response.get(), IPP_JSTATE_CANCELED)};
-        case IPP_JSTATE_ABORTED:
-            return {JobState::Failed, EndedJobWords(response.get(), IPP_JSTATE_ABORTED)};
-    }
-    return {JobState::Unknown, "the scheduler gives an unknown state for " + job};
-}
-
 }  // namespace
 
 Result<std::unique_ptr<Printer>> CupsSpooler::Open(const std::string& printerName,
@@ -625,11 +550,31 @@ Result<std::unique_ptr<Printer>> CupsSpooler::Open(const std::string& printerNam
     }
 }
 
-JobStatus CupsSpooler::QueryJob(const std::string& printerName, int jobId, const StopSignal& stop) {
+JobStatus CupsSpooler::QueryJob(const std::string& printerName, const JobTicket& job,
+                                const StopSignal& stop) {
     try {
-        return QueryOrThrow(printerName, jobId, stop);
+        return cupsutil::QueryJob(printerName, job, stop);
     } catch (...) {
-        return {JobState::Unknown, "out of memory"};
+        return {JobState::Unknown, "out of memory", false};
+    }
+}
+
+Result<std::vector<FoundJob>> CupsSpooler::FindJobs(const std::string& printerName,
+                                                    const std::string& docName,
+                                                    std::int64_t notBefore,
+                                                    const StopSignal& stop) {
+    try {
+        return cupsutil::FindJobs(printerName, ToJobName(docName), notBefore, stop);
+    } catch (...) {
+        return {{}, Status::Failure(HF_ERR_UNREACHABLE, "out of memory")};
+    }
+}
+
+Status CupsSpooler::CancelJob(const std::string&, int jobId, const StopSignal& stop) {
+    try {
+        return cupsutil::CancelJob(jobId, stop);
+    } catch (...) {
+        return Status::Failure(HF_ERR_UNREACHABLE, "out of memory");
     }
 }
 

@@ -1,8 +1,10 @@
 // Printers through the CUPS scheduler (libcups 2.4).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/platform_services.h"
 
@@ -70,13 +72,26 @@ namespace tallowin {
 // without a document, which never prints. A second Print fails without
 // doing anything.
 //
+// Print reads the job's uuid and creation time (Get-Job-Attributes) right
+// after it created the job and tells them to its JobCreated before the
+// document goes.
+//
 // QueryJob asks the scheduler (Get-Job-Attributes, over a connection of its
 // own, bounded as above) where a job stands: pending, held, processing or
 // stopped is Pending; completed is Completed; cancelled or aborted is Failed
 // with the scheduler's words ("aborted-by-system: Job aborted due to backend
-// errors; ..."); a job the scheduler no longer knows, one of another
-// destination, or a scheduler that cannot be asked is Unknown with the
-// reason.
+// errors; ..."); a job that holds no document (job-k-octets 0: its sender
+// was cut off) is Documentless. A job the scheduler does not know, or an id
+// that now names a job of another destination, another uuid or another
+// creation time, is Gone; a scheduler that cannot be asked gives Unknown
+// with the reason.
+//
+// FindJobs asks for all of this user's jobs (Get-Jobs, which-jobs=all,
+// my-jobs) and keeps those of the destination's queue named
+// ToJobName(docName) made at or after notBefore (time-at-creation); the
+// scheduler lists at most as many as its own limit (CUPS: 500). CancelJob
+// cancels a job by its id (Cancel-Job); a job that has already ended cannot
+// be cancelled (HF_ERR_JOB_FAILED).
 //
 // Neither class throws. Each object may be used from one thread at a time;
 // different objects may be used from different threads.
@@ -84,7 +99,12 @@ class CupsSpooler final : public Spooler {
   public:
     Result<std::unique_ptr<Printer>> Open(const std::string& printerName,
                                           const StopSignal& stop) override;
-    JobStatus QueryJob(const std::string& printerName, int jobId, const StopSignal& stop) override;
+    JobStatus QueryJob(const std::string& printerName, const JobTicket& job,
+                       const StopSignal& stop) override;
+    Result<std::vector<FoundJob>> FindJobs(const std::string& printerName,
+                                           const std::string& docName, std::int64_t notBefore,
+                                           const StopSignal& stop) override;
+    Status CancelJob(const std::string& printerName, int jobId, const StopSignal& stop) override;
 };
 
 // The job name for a file name: valid UTF-8 is kept as it is, except that

@@ -123,10 +123,14 @@ Status PosixFileRemover::RemoveIfSame(const std::string& path, const FileIdentit
     }
     if (!S_ISREG(st.st_mode)) return NotDeleted("the file was replaced by something else");
     const FileIdentity now = IdentityOf(st);
-    if (now.Device != identity.Device || now.Inode != identity.Inode) {
+    // Not the device: a share or a stick mounted again comes back under
+    // another number, and its files are the same files.
+    if (now.Inode != identity.Inode) {
         return NotDeleted("the file was replaced by another of the same name");
     }
-    if (!(now == identity)) return NotDeleted("the file was changed after it was printed");
+    if (!SameFileAcrossMounts(now, identity)) {
+        return NotDeleted("the file was changed after it was printed");
+    }
     if (unlink(path.c_str()) != 0) {
         return NotDeleted(std::string("cannot delete it: ") + std::strerror(errno));
     }

@@ -13,8 +13,12 @@ namespace tallowin {
 
 namespace {
 
-constexpr std::string_view kHeader = "tallowin-jobs\t1";
-constexpr std::size_t kFields = 9;
+constexpr std::string_view kHeader = "tallowin-jobs\t2";
+// Version 1 lacked the job's uuid, its creation time and the record's time;
+// its records are read with those empty.
+constexpr std::string_view kHeaderV1 = "tallowin-jobs\t1";
+constexpr std::size_t kFieldsV1 = 9;
+constexpr std::size_t kFields = 12;
 
 constexpr std::pair<JobRecord::Stage, std::string_view> kStages[] = {
     {JobRecord::Stage::Sending, "sending"},
@@ -92,9 +96,9 @@ std::vector<std::string_view> Split(std::string_view line, char separator) {
     }
 }
 
-std::optional<JobRecord> ParseLine(std::string_view line) {
+std::optional<JobRecord> ParseLine(std::string_view line, std::size_t fields) {
     const std::vector<std::string_view> f = Split(line, '\t');
-    if (f.size() != kFields) return std::nullopt;
+    if (f.size() != fields) return std::nullopt;
     JobRecord r;
     auto folder = Unescaped(f[0]);
     auto file = Unescaped(f[1]);
@@ -120,6 +124,14 @@ std::optional<JobRecord> ParseLine(std::string_view line) {
     r.PrinterName = std::move(*printer);
     r.Identity = {*device, *inode, *size, *mtime};
     r.JobId = *job;
+    if (fields == kFieldsV1) return r;
+    auto uuid = Unescaped(f[9]);
+    auto created = Number<std::int64_t>(f[10]);
+    auto recorded = Number<std::int64_t>(f[11]);
+    if (!uuid || !created || !recorded) return std::nullopt;
+    r.JobUuid = std::move(*uuid);
+    r.CreatedAt = *created;
+    r.RecordedAt = *recorded;
     return r;
 }
 
@@ -144,7 +156,9 @@ std::string FormatJobLedger(const std::vector<JobRecord>& records) {
         for (const auto& [stage, word] : kStages) {
             if (stage == r.State) text += word;
         }
-        text += '\n';
+        text += '\t';
+        AppendEscaped(text, r.JobUuid);
+        text += '\t' + std::to_string(r.CreatedAt) + '\t' + std::to_string(r.RecordedAt) + '\n';
     }
     return text;
 }
@@ -152,11 +166,19 @@ std::string FormatJobLedger(const std::vector<JobRecord>& records) {
 std::optional<std::vector<JobRecord>> ParseJobLedger(const std::string& text) {
     std::vector<std::string_view> lines = Split(text, '\n');
     // Every line ends with a newline, so the last part is empty.
-    if (lines.size() < 2 || lines.front() != kHeader || !lines.back().empty()) return std::nullopt;
+    if (lines.size() < 2 || !lines.back().empty()) return std::nullopt;
+    std::size_t fields = 0;
+    if (lines.front() == kHeader) {
+        fields = kFields;
+    } else if (lines.front() == kHeaderV1) {
+        fields = kFieldsV1;
+    } else {
+        return std::nullopt;
+    }
     std::vector<JobRecord> records;
     records.reserve(lines.size() - 2);
     for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
-        auto record = ParseLine(lines[i]);
+        auto record = ParseLine(lines[i], fields);
         if (!record) return std::nullopt;
         records.push_back(std::move(*record));
     }

@@ -19,10 +19,13 @@ namespace tallowin {
 // says why no crash leaves both damaged). A Put or Erase
 // that fails leaves jobs.tsv, and the records in memory, as they were.
 //
-// Records, UTF-8 or any bytes: a first line "tallowin-jobs<TAB>1", then one
-// line per record of nine tab-separated fields:
+// Records, UTF-8 or any bytes: a first line "tallowin-jobs<TAB>2", then one
+// line per record of twelve tab-separated fields:
 //   folder path, file name, device, inode, size, modification time (ns),
-//   printer, job id, stage (sending, sent, printed, failed)
+//   printer, job id, stage (sending, sent, printed, failed), job uuid (may
+//   be empty), job creation time (s, 0 when not known), record time (s)
+// A file of version 1 ("tallowin-jobs<TAB>1", the first nine fields only)
+// is read with the last three empty, and written back as version 2.
 // In the text fields a backslash, tab, newline and carriage return are
 // written as \\, \t, \n and \r, so any path fits on its line. Then the end
 // line "tallowin-jobs-end<TAB>lines above<TAB>crc32 of them". A file of the
@@ -52,7 +55,7 @@ class FileJobLedger final : public JobLedger {
     // back: a job that was sent may be unknown now. False when the last good
     // state was read, from jobs.tsv or from its copy. Fixed at construction:
     // the next start reads the ledger begun since, and says nothing.
-    bool RecordsLost() const { return recordsLost_; }
+    bool RecordsLost() const override { return recordsLost_; }
 
     std::optional<JobRecord> Find(const std::string& folderPath,
                                   const std::string& fileName) const override;

@@ -16,11 +16,13 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 
 #include "engine/hot_folder.h"
 #include "platform/cups_spooler.h"
+#include "platform/file_identity.h"
 #include "platform/folder_listing.h"
 #include "platform/job_ledger_file.h"
 #include "platform/vips_image.h"
@@ -28,6 +30,7 @@
 #include "tests/support/images.h"
 #include "tests/support/process.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/sandbox_jobs.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tallowin;
@@ -70,17 +73,22 @@ int CapturedJobs(const std::string& dir) {
 }
 
 // A hot folder scanned by hand, as the worker would, on the real adapters.
-// The clock jumps a minute a scan, past any pause between retries.
+// The clock jumps a minute a scan (unless set), past any pause between
+// retries.
 class FaultRig {
   public:
-    explicit FaultRig(std::string printer) : printer_(std::move(printer)) { Restart(); }
+    // The hot folder is a fresh folder, or folder when given.
+    explicit FaultRig(std::string printer, std::string folder = {})
+        : printer_(std::move(printer)), folder_path_(folder.empty() ? hot_.Path() : folder) {
+        Restart();
+    }
 
     // A new program: a fresh record and ledger object over the same files.
     void Restart() {
         ledger_ = std::make_unique<FileJobLedger>(state_ / "jobs.tsv");
         services_ = std::make_unique<EngineServices>(
             EngineServices{clock_, lister_, images_, spooler_, remover_, *ledger_, log_});
-        folder_ = std::make_unique<HotFolder>("Faults", hot_.Path(), printer_, 1);
+        folder_ = std::make_unique<HotFolder>("Faults", folder_path_, printer_, 1);
         StopStart();
     }
     // What Stop and Start do to every folder.
@@ -91,7 +99,7 @@ class FaultRig {
     }
     void Scan(int times = 1) {
         for (int i = 0; i < times; ++i) {
-            clock_.Advance(61000);
+            clock_.Advance(stepMs_);
             folder_->Scan(*services_, never_);
         }
     }
@@ -107,15 +115,20 @@ class FaultRig {
         return false;
     }
 
-    std::string Path(const std::string& name) const { return hot_ / name; }
+    std::string Path(const std::string& name) const { return folder_path_ + "/" + name; }
     std::string LedgerPath() const { return state_ / "jobs.tsv"; }
     const FileJobLedger& Ledger() const { return *ledger_; }
+    // How far the clock jumps a scan (a minute unless set).
+    void SetScanStep(std::uint32_t ms) { stepMs_ = ms; }
     HotFolder& Folder() { return *folder_; }
+    FileJobLedger& Ledger() { return *ledger_; }
     const LogRecorder& Log() const { return log_; }
 
   private:
     TempDir hot_, state_;
     std::string printer_;
+    std::string folder_path_;
+    std::uint32_t stepMs_ = 61000;
     FakeClock clock_;
     PosixFolderLister lister_;
     VipsImageLoader images_;
@@ -201,6 +214,244 @@ TEST_F(Faults, QueueDeletedAndAddedAgainPrintsOnce) {
     EXPECT_EQ(CapturedJobs(out.Path()), 1);
     EXPECT_EQ(rig.Log().Count(Outcome::Printed), 1);
     EXPECT_EQ(rig.Folder().GetError(), HF_ERR_NONE);
+}
+
+// How many captured jobs of dir carry each title.
+std::map<std::string, int> CapturedTitles(const std::string& dir) {
+    std::map<std::string, int> titles;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        if (entry.path().extension() == ".data") {
+            std::filesystem::path title = entry.path();
+            ++titles[ReadFile(title.replace_extension(".title"))];
+        }
+    }
+    return titles;
+}
+
+std::map<std::string, int> OncePerName(const std::vector<std::string>& names) {
+    std::map<std::string, int> once;
+    for (const std::string& name : names) once[name] = 1;
+    return once;
+}
+
+bool AllGone(const FaultRig& rig, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        if (FileExists(rig.Path(name))) return false;
+    }
+    return true;
+}
+
+// Keeps queue paused for as long as it lives, whatever the test does.
+class PausedQueue {
+  public:
+    explicit PausedQueue(std::string queue) : queue_(std::move(queue)) {
+        sandbox::SetQueueEnabled(queue_, false);
+    }
+    ~PausedQueue() { sandbox::SetQueueEnabled(queue_, true); }
+    PausedQueue(const PausedQueue&) = delete;
+    PausedQueue& operator=(const PausedQueue&) = delete;
+
+  private:
+    std::string queue_;
+};
+
+TEST_F(Faults, SchedulerKilledWithoutItsHistoryDeletesNoFileUnprintedAndPrintsEachOnce) {
+    FaultRig rig(sandbox::kQueue600);
+    std::vector<std::string> before, after;
+    for (int i = 0; i < 10; ++i) {
+        before.push_back("before-" + std::to_string(i) + ".jpg");
+        after.push_back("after-" + std::to_string(i) + ".jpg");
+    }
+    // Ids from 1, so that those given again after the crash are the same.
+    sandbox::CrashScheduler(true);
+    {
+        const PausedQueue paused(sandbox::kQueue600);
+        for (const std::string& name : before) testimages::Write(rig.Path(name), kPhoto);
+        ASSERT_TRUE(rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 10; }));
+        // Killed with ten jobs pending; back with ids from 1 again.
+        sandbox::CrashScheduler(true);
+    }
+    for (const std::string& name : after) testimages::Write(rig.Path(name), kPhoto);
+    std::vector<std::string> all = before;
+    all.insert(all.end(), after.begin(), after.end());
+    // Scans closer than the grace for a job the scheduler does not know: the
+    // new jobs take the lost ones' ids while those are still waited for.
+    rig.SetScanStep(5000);
+    const bool done = rig.ScanUntil([&] { return AllGone(rig, all); });
+    rig.Scan(2);
+    sandbox::WaitForJobs(sandbox::kQueue600, 20, 5000);
+    EXPECT_TRUE(done);
+    EXPECT_EQ(CapturedTitles(sandbox::OutputDir(sandbox::kQueue600)), OncePerName(all))
+        << "every file printed once, none deleted unprinted";
+    EXPECT_EQ(rig.Log().Count(Outcome::Printed), 20);
+    int sentAgain = 0;
+    for (const auto& e : rig.Log().Entries()) {
+        sentAgain +=
+            e.Result == Outcome::Sent && e.Reason.find("no longer knows") != std::string::npos;
+    }
+    EXPECT_EQ(sentAgain, 10) << "each lost job said once, with why";
+}
+
+TEST_F(Faults, QueueDeletedWithJobsPendingAndAddedAgainPrintsThemOnce) {
+    TempDir out;
+    ASSERT_EQ(chmod(out.Path().c_str(), 0777), 0);  // the backend runs as lp
+    const std::string queue = "tallowin-fault-pending";
+    const std::string add =
+        "lpadmin -h " + ShellQuote(sandbox::Server()) + " -p " + queue + " -E -v " +
+        ShellQuote("tallowin-capture:" + out.Path()) + " -P " +
+        ShellQuote(std::string(TALLOWIN_SOURCE_DIR) + "/scripts/cups-sandbox.d/tallowin-600.ppd");
+    const std::string remove = "lpadmin -h " + ShellQuote(sandbox::Server()) + " -x " + queue;
+    RunCommand(remove + " 2>/dev/null");
+    ASSERT_EQ(RunCommand(add).ExitCode, 0);
+    sandbox::SetQueueEnabled(queue, false);
+
+    FaultRig rig(queue);
+    const std::vector<std::string> names = {"a.jpg", "b.jpg", "c.jpg"};
+    for (const std::string& name : names) testimages::Write(rig.Path(name), kPhoto);
+    const bool sent = rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 3; });
+    // Deleted with its jobs, and set up again.
+    RunCommand(remove);
+    ASSERT_EQ(RunCommand(add).ExitCode, 0);
+    const bool printed = rig.ScanUntil([&] { return AllGone(rig, names); });
+    rig.Scan(2);
+    RunCommand(remove);
+    ASSERT_TRUE(sent);
+    EXPECT_TRUE(printed);
+    EXPECT_EQ(CapturedTitles(out.Path()), OncePerName(names));
+    EXPECT_EQ(rig.Log().Count(Outcome::Printed), 3);
+}
+
+TEST_F(Faults, SendsCutShortByAKilledServiceAreResolvedWithTheScheduler) {
+    FaultRig rig(sandbox::kQueue600);
+    CupsSpooler spooler;
+    const NeverStop never;
+    // "pageless.jpg": the job was made and told, and the service was killed
+    // before its page went. "unmade.jpg": killed before the job was made.
+    const std::vector<std::string> names = {"pageless.jpg", "unmade.jpg"};
+    for (const std::string& name : names) testimages::Write(rig.Path(name), kPhoto);
+    const int pageless = sandbox::CreateDocumentlessJob(sandbox::kQueue600, "pageless.jpg");
+    ASSERT_GT(pageless, 0) << cupsLastErrorString();
+    const Result<std::vector<FoundJob>> made =
+        spooler.FindJobs(sandbox::kQueue600, "pageless.jpg", 0, never);
+    ASSERT_TRUE(made.Ok() && made.Value.size() == 1u) << made.Error.Reason;
+    for (const std::string& name : names) {
+        struct stat st {};
+        ASSERT_EQ(stat(rig.Path(name).c_str(), &st), 0);
+        JobRecord record;
+        record.FolderPath = rig.Folder().GetFolderPath();
+        record.FileName = name;
+        record.Identity = IdentityOf(st);
+        record.PrinterName = sandbox::kQueue600;
+        record.State = JobRecord::Stage::Sending;
+        if (name == "pageless.jpg") {
+            record.JobId = pageless;
+            record.JobUuid = made.Value[0].Ticket.Uuid;
+            record.CreatedAt = made.Value[0].Ticket.CreatedAt;
+        }
+        ASSERT_TRUE(rig.Ledger().Put(record).Ok());
+    }
+    rig.Restart();
+    ASSERT_TRUE(rig.ScanUntil([&] { return AllGone(rig, names); }));
+    sandbox::WaitForJobs(sandbox::kQueue600, 2, 5000);
+    EXPECT_EQ(CapturedTitles(sandbox::OutputDir(sandbox::kQueue600)), OncePerName(names));
+    const JobStatus cancelled = spooler.QueryJob(sandbox::kQueue600, made.Value[0].Ticket, never);
+    EXPECT_EQ(cancelled.State, JobState::Failed) << "the job without its page is cancelled";
+    EXPECT_EQ(rig.Log().Count(Outcome::Kept), 0) << "nobody is asked to decide";
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 2);
+}
+
+// A small ext4 file system in an image, mounted over a loop device: a stick
+// or a share that can go and come back under another device number. Every
+// mount and loop device it made goes with it, whatever the test did.
+class LoopDisk {
+  public:
+    explicit LoopDisk(const TempDir& dir)
+        : image_(dir / "disk.img"), blocker_(dir / "blocker.img"), mountPoint_(dir / "mnt") {
+        made_ = mkdir(mountPoint_.c_str(), 0755) == 0 &&
+                RunCommand("truncate -s 16M " + ShellQuote(image_) + " && truncate -s 1M " +
+                           ShellQuote(blocker_) + " && mkfs.ext4 -q -F " + ShellQuote(image_) +
+                           " 2>/dev/null")
+                        .ExitCode == 0;
+    }
+    ~LoopDisk() {
+        Unmount();
+        for (const std::string& loop : blockers_) Detach(loop);
+    }
+    LoopDisk(const LoopDisk&) = delete;
+    LoopDisk& operator=(const LoopDisk&) = delete;
+
+    const std::string& MountPoint() const { return mountPoint_; }
+    // Mounts the file system over a loop device other than the one it had
+    // before (held by a blocker meanwhile). False when it cannot.
+    bool Mount() {
+        if (!made_ || !loop_.empty()) return false;
+        for (int i = 0; i < 8 && !last_.empty(); ++i) {
+            const std::string blocker = Attach(blocker_);
+            if (blocker.empty()) return false;
+            blockers_.push_back(blocker);
+            if (blocker == last_) break;
+        }
+        loop_ = Attach(image_);
+        if (loop_.empty()) return false;
+        if (RunCommand("mount -t ext4 " + ShellQuote(loop_) + " " + ShellQuote(mountPoint_))
+                .ExitCode != 0) {
+            Detach(loop_);
+            loop_.clear();
+            return false;
+        }
+        last_ = loop_;
+        return true;
+    }
+    void Unmount() {
+        if (loop_.empty()) return;
+        RunCommand("umount " + ShellQuote(mountPoint_));
+        Detach(loop_);
+        loop_.clear();
+    }
+
+  private:
+    static std::string Attach(const std::string& file) {
+        const CommandResult done = RunCommand("losetup -f --show " + ShellQuote(file));
+        std::string loop = done.Output.substr(0, done.Output.find('\n'));
+        return done.ExitCode == 0 ? loop : std::string();
+    }
+    static void Detach(const std::string& loop) { RunCommand("losetup -d " + ShellQuote(loop)); }
+
+    std::string image_, blocker_, mountPoint_;
+    bool made_ = false;
+    std::string loop_, last_;
+    std::vector<std::string> blockers_;
+};
+
+TEST_F(Faults, StickMountedAgainUnderAnotherDeviceNumberPrintsNothingTwice) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a loop device takes root";
+    TempDir dir;
+    LoopDisk disk(dir);
+    if (!disk.Mount()) GTEST_SKIP() << "no loop device or ext4 here";
+    struct stat before {};
+    ASSERT_EQ(stat(disk.MountPoint().c_str(), &before), 0);
+    std::vector<std::string> names;
+    for (int i = 0; i < 5; ++i) names.push_back("stick-" + std::to_string(i) + ".jpg");
+    FaultRig rig(sandbox::kQueue600, disk.MountPoint());
+    {
+        const PausedQueue paused(sandbox::kQueue600);
+        for (const std::string& name : names) testimages::Write(rig.Path(name), kPhoto);
+        ASSERT_TRUE(rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 5; }));
+        disk.Unmount();
+        ASSERT_TRUE(disk.Mount());
+    }
+    struct stat after {};
+    ASSERT_EQ(stat(disk.MountPoint().c_str(), &after), 0);
+    ASSERT_NE(before.st_dev, after.st_dev) << "the same device number proves nothing";
+
+    // A new run on the same ledger meets the files under the new number.
+    rig.Restart();
+    ASSERT_TRUE(rig.ScanUntil([&] { return AllGone(rig, names); }));
+    rig.Scan(2);
+    sandbox::WaitForJobs(sandbox::kQueue600, 5, 5000);
+    EXPECT_EQ(CapturedTitles(sandbox::OutputDir(sandbox::kQueue600)), OncePerName(names));
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 5) << "nothing sent again";
 }
 
 TEST_F(Faults, FolderRemovedAndCreatedAgainResumes) {

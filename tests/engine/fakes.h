@@ -218,8 +218,10 @@ class FakeImageLoader final : public ImageLoader {
     std::vector<std::string> loaded_;
 };
 
-// A spooler that records every job instead of printing it. Jobs take ids from
-// 1 up and the state newJobState; the test moves them on with SetJob.
+// A spooler that records every job instead of printing it, and a scheduler
+// table of the jobs it holds. Jobs take ids from 1 up, the uuid
+// "urn:uuid:<era>-<id>" (the era counts the times the scheduler lost its
+// history) and the state newJobState; the test moves them on with SetJob.
 class RecordingSpooler final : public Spooler {
   public:
     struct Job {
@@ -238,10 +240,34 @@ class RecordingSpooler final : public Spooler {
     std::function<std::int32_t()> stateProbe;
     // Called inside Print, after the job is recorded (a stop, a gate).
     std::function<void(const std::string& docName)> onPrint;
+    std::atomic<bool> reachable{true};          // false: every question goes unanswered
+    std::atomic<std::int64_t> now{2000000000};  // the scheduler's clock, seconds since 1970
 
-    void SetJob(int id, JobState state, std::string reason = {}) {
+    void SetJob(int id, JobState state, std::string reason = {}, bool documentless = false) {
         std::lock_guard g(m_);
-        states_[id] = {state, std::move(reason)};
+        table_[id].status = {state, std::move(reason), documentless};
+    }
+    // A job the scheduler holds that this spooler's printers did not make
+    // (an earlier run's); returns its id.
+    int AddJob(const std::string& printer, const std::string& docName, JobStatus status,
+               std::int64_t createdAt) {
+        std::lock_guard g(m_);
+        const int id = NewJob(printer, docName, createdAt);
+        table_[id].status = std::move(status);
+        return id;
+    }
+    // The scheduler loses its jobs and its history: ids start again at 1.
+    void Forget() {
+        std::lock_guard g(m_);
+        table_.clear();
+        nextId_ = 1;
+        ++era_;
+    }
+    JobTicket Ticket(int id) const {
+        std::lock_guard g(m_);
+        const auto it = table_.find(id);
+        return it == table_.end() ? JobTicket{id, {}, 0}
+                                  : JobTicket{id, it->second.uuid, it->second.createdAt};
     }
     std::vector<Job> Jobs() const {
         std::lock_guard g(m_);
@@ -255,22 +281,77 @@ class RecordingSpooler final : public Spooler {
         std::lock_guard g(m_);
         return queries_;
     }
+    int Searches() const {
+        std::lock_guard g(m_);
+        return searches_;
+    }
+    std::vector<int> Cancelled() const {
+        std::lock_guard g(m_);
+        return cancelled_;
+    }
 
     Result<std::unique_ptr<Printer>> Open(const std::string& name, const StopSignal&) override;
-    JobStatus QueryJob(const std::string&, int jobId, const StopSignal&) override {
+    JobStatus QueryJob(const std::string& printer, const JobTicket& job,
+                       const StopSignal&) override {
         std::lock_guard g(m_);
         ++queries_;
-        auto it = states_.find(jobId);
-        return it == states_.end() ? JobStatus{} : it->second;
+        if (!reachable) return {JobState::Unknown, "unreachable"};
+        const auto it = table_.find(job.Id);
+        if (it == table_.end() || it->second.printer != printer ||
+            (!job.Uuid.empty() && it->second.uuid != job.Uuid)) {
+            return {JobState::Gone, "not found"};
+        }
+        return it->second.status;
+    }
+    Result<std::vector<FoundJob>> FindJobs(const std::string& printer, const std::string& docName,
+                                           std::int64_t notBefore, const StopSignal&) override {
+        std::lock_guard g(m_);
+        ++searches_;
+        if (!reachable) return {{}, Status::Failure(HF_ERR_UNREACHABLE, "unreachable")};
+        std::vector<FoundJob> found;
+        for (const auto& [id, job] : table_) {
+            if (job.printer == printer && job.docName == docName && job.createdAt >= notBefore) {
+                found.push_back({JobTicket{id, job.uuid, job.createdAt}, job.status});
+            }
+        }
+        return {found, {}};
+    }
+    Status CancelJob(const std::string&, int jobId, const StopSignal&) override {
+        std::lock_guard g(m_);
+        if (!reachable) return Status::Failure(HF_ERR_UNREACHABLE, "unreachable");
+        cancelled_.push_back(jobId);
+        const auto it = table_.find(jobId);
+        if (it == table_.end() || it->second.status.State != JobState::Pending) {
+            return Status::Failure(HF_ERR_JOB_FAILED, "not possible");
+        }
+        it->second.status.State = JobState::Failed;
+        return {};
     }
 
   private:
     friend class RecordingPrinter;
+    struct Held {
+        std::string printer, docName, uuid;
+        std::int64_t createdAt = 0;
+        JobStatus status;
+    };
+    // With m_ held.
+    int NewJob(const std::string& printer, const std::string& docName, std::int64_t createdAt) {
+        const int id = nextId_++;
+        table_[id] = {printer, docName,
+                      "urn:uuid:" + std::to_string(era_) + "-" + std::to_string(id), createdAt,
+                      JobStatus{newJobState, {}, false}};
+        return id;
+    }
     mutable std::mutex m_;
     std::vector<std::string> opened_;
     std::vector<Job> jobs_;
-    std::map<int, JobStatus> states_;
+    std::map<int, Held> table_;
+    int nextId_ = 1;
+    int era_ = 0;
     int queries_ = 0;
+    int searches_ = 0;
+    std::vector<int> cancelled_;
 };
 
 class RecordingPrinter final : public Printer {
@@ -278,11 +359,22 @@ class RecordingPrinter final : public Printer {
     RecordingPrinter(RecordingSpooler& spooler, std::string name)
         : spooler_(spooler), name_(std::move(name)) {}
     const PageGeometry& Geometry() const override { return spooler_.geometry; }
-    Result<int> Print(const std::string& docName, PageWriter& page,
-                      const StopSignal& stop) override {
+    using Printer::Print;
+    Result<int> Print(const std::string& docName, PageWriter& page, const StopSignal& stop,
+                      const JobCreated& created) override {
         RecordingSpooler::Job job{name_, docName, 0, 0, -1, 0};
         if (spooler_.stateProbe) job.stateWhilePrinting = spooler_.stateProbe();
         if (!spooler_.printFailure.Ok()) return {0, spooler_.printFailure};
+        JobTicket ticket;
+        {
+            std::lock_guard g(spooler_.m_);
+            ticket.Id = spooler_.NewJob(name_, docName, spooler_.now);
+            ticket.Uuid = spooler_.table_[ticket.Id].uuid;
+            ticket.CreatedAt = spooler_.now;
+            // Without its document until the page is written.
+            spooler_.table_[ticket.Id].status = {JobState::Pending, {}, true};
+        }
+        if (created) created(ticket);
         // The page is written into the job, as the real adapter does; its
         // failure cancels the job and comes back as it is. Only the head is
         // kept: it gives the image's size.
@@ -294,13 +386,17 @@ class RecordingPrinter final : public Printer {
                 return true;
             },
             stop);
-        if (!written.Ok()) return {0, written};
-        std::tie(job.width, job.height) = ImageSizeOf(head);
         {
             std::lock_guard g(spooler_.m_);
-            job.id = static_cast<int>(spooler_.jobs_.size()) + 1;
+            auto& held = spooler_.table_[ticket.Id];
+            if (!written.Ok()) {
+                held.status = {JobState::Failed, "job-canceled-by-user", true};
+                return {0, written};
+            }
+            held.status = {spooler_.newJobState, {}, false};
+            std::tie(job.width, job.height) = ImageSizeOf(head);
+            job.id = ticket.Id;
             spooler_.jobs_.push_back(job);
-            spooler_.states_[job.id] = {spooler_.newJobState, {}};
         }
         if (spooler_.onPrint) spooler_.onPrint(docName);
         return {job.id, {}};
@@ -354,6 +450,10 @@ class RecordingRemover final : public FileRemover {
 // file it stands for.
 class FakeLedger final : public JobLedger {
   public:
+    std::atomic<bool> lost{false};  // RecordsLost
+    // Set: every Put and Erase fails so and changes nothing (a full disk).
+    Status storeFailure;
+
     std::optional<JobRecord> Find(const std::string& folderPath,
                                   const std::string& fileName) const override {
         std::lock_guard g(m_);
@@ -371,14 +471,17 @@ class FakeLedger final : public JobLedger {
     }
     Status Put(const JobRecord& record) override {
         std::lock_guard g(m_);
+        if (!storeFailure.Ok()) return storeFailure;
         records_[{record.FolderPath, record.FileName}] = record;
         return {};
     }
     Status Erase(const std::string& folderPath, const std::string& fileName) override {
         std::lock_guard g(m_);
+        if (!storeFailure.Ok()) return storeFailure;
         records_.erase({folderPath, fileName});
         return {};
     }
+    bool RecordsLost() const override { return lost; }
 
   private:
     mutable std::mutex m_;

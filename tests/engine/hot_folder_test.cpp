@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "engine/paths.h"
 #include "tests/engine/fakes.h"
 
@@ -528,20 +530,6 @@ TEST(HotFolderPrint, JobInFlightSurvivesARestartAndIsNeverResent) {
     EXPECT_EQ(rig.remover.Removed(), std::vector<std::string>{"/hf/a"});
 }
 
-TEST(HotFolderPrint, SendCutShortByTheProgramEndingIsKeptAndNotResent) {
-    Rig rig;
-    rig.Drop("a", 10);
-    rig.ledger.Put(
-        {"/hf", "a", rig.lister.List("/hf")[0].Identity, "printer", 0, JobRecord::Stage::Sending});
-    rig.Scan(3);
-    EXPECT_EQ(rig.Jobs(), 0u);
-    EXPECT_TRUE(rig.remover.Removed().empty());
-    EXPECT_EQ(rig.folder.GetError(), HF_ERR_JOB_FAILED);
-    EXPECT_NE(rig.folder.GetLastFailure().Reason.find("may have printed"), std::string::npos);
-    EXPECT_EQ(rig.log.Outcomes(), std::vector<Outcome>{Outcome::Kept}) << "said once";
-    EXPECT_EQ(rig.Record("a")->State, JobRecord::Stage::Failed);
-}
-
 TEST(HotFolderPrint, RecordWhoseFileIsGoneOrReplacedIsErased) {
     Rig rig;
     rig.spooler.newJobState = JobState::Pending;
@@ -664,6 +652,227 @@ TEST(DocumentName, IsThePartAfterTheLastSlash) {
     EXPECT_EQ(DocumentName("/dir/"), "");
     EXPECT_EQ(JoinPath("/hot", "x.png"), "/hot/x.png");
     EXPECT_EQ(JoinPath("/hot/", "x.png"), "/hot//x.png");  // the folder as stored
+}
+
+// How many jobs were made of each file.
+std::map<std::string, int> JobsPerFile(const RecordingSpooler& spooler) {
+    std::map<std::string, int> jobs;
+    for (const auto& job : spooler.Jobs()) ++jobs[job.docName];
+    return jobs;
+}
+
+// A record of a job in stage Sending for the rig's file name, as a run that
+// ended while sending leaves it; job names the job it had heard of.
+JobRecord SendingRecord(Rig& rig, const std::string& name, JobTicket job = {}) {
+    JobRecord record;
+    record.FolderPath = "/hf";
+    record.FileName = name;
+    for (const ListedFile& file : rig.lister.List("/hf")) {
+        if (file.Name == name) record.Identity = file.Identity;
+    }
+    record.PrinterName = "printer";
+    record.JobId = job.Id;
+    record.JobUuid = job.Uuid;
+    record.CreatedAt = job.CreatedAt;
+    return record;
+}
+
+TEST(HotFolderJobs, SchedulerThatLostItsHistoryCostsNoFileAndEachPrintsOnceMore) {
+    Rig rig;
+    rig.spooler.newJobState = JobState::Pending;
+    for (const char* name : {"old1", "old2"}) rig.Drop(name, 10, name[3]);
+    rig.Scan(2);
+    ASSERT_EQ(rig.Jobs(), 2u);
+
+    // Restarted without its history, it gives the same ids to new jobs.
+    rig.spooler.Forget();
+    rig.spooler.newJobState = JobState::Completed;
+    for (const char* name : {"new1", "new2"}) rig.Drop(name, 10, 10 + name[3]);
+    rig.Scan(3);
+    EXPECT_EQ(rig.remover.Removed(), (std::vector<std::string>{"/hf/new1", "/hf/new2"}))
+        << "a reused id never deletes another file";
+    EXPECT_EQ(rig.Jobs(), 4u) << "not sent again within the grace";
+
+    rig.Scan(8);  // past the grace: the lost jobs' files are sent again
+    EXPECT_EQ(JobsPerFile(rig.spooler),
+              (std::map<std::string, int>{{"new1", 1}, {"new2", 1}, {"old1", 2}, {"old2", 2}}));
+    EXPECT_EQ(rig.remover.Removed().size(), 4u);
+    int sentAgain = 0;
+    for (const PrintLogEntry& e : rig.log.Entries()) {
+        sentAgain +=
+            e.Result == Outcome::Sent && e.Reason.find("no longer knows job") != std::string::npos;
+    }
+    EXPECT_EQ(sentAgain, 2) << "each said once, with why";
+}
+
+TEST(HotFolderJobs, SchedulerThatCannotBeAskedIsWaitedForWithoutSendingAgain) {
+    Rig rig;
+    rig.spooler.newJobState = JobState::Pending;
+    rig.Drop("a", 10);
+    rig.Scan(2);
+    rig.spooler.reachable = false;
+    rig.Scan(20);
+    rig.spooler.reachable = true;
+    rig.Scan(2);
+    EXPECT_EQ(rig.Jobs(), 1u);
+    EXPECT_EQ(rig.log.Outcomes(), std::vector<Outcome>{Outcome::Sent});
+    ASSERT_TRUE(rig.Record("a"));
+    EXPECT_EQ(rig.Record("a")->State, JobRecord::Stage::Sent);
+}
+
+TEST(HotFolderJobs, RunThatEndedWhileSendingIsResolvedWithTheScheduler) {
+    struct Case {
+        const char* name;
+        std::optional<JobStatus> earlier;  // the job the scheduler holds of it, if any
+        bool reachable;
+        bool recordKnowsTheJob;
+        int jobs;        // sent by this run
+        bool removed;    // in the end
+        bool cancelled;  // the earlier job
+        std::vector<Outcome> log;
+    };
+    const JobStatus completed{JobState::Completed, {}, false};
+    const JobStatus pending{JobState::Pending, {}, false};
+    const JobStatus pageless{JobState::Pending, {}, true};
+    const JobStatus aborted{JobState::Failed, "aborted-by-system", false};
+    const Case cases[] = {
+        {"no job made",
+         std::nullopt,
+         true,
+         false,
+         1,
+         true,
+         false,
+         {Outcome::Sent, Outcome::Printed}},
+        {"completed, found by name", completed, true, false, 0, true, false, {Outcome::Printed}},
+        {"completed, by uuid", completed, true, true, 0, true, false, {Outcome::Printed}},
+        {"waiting with its page", pending, true, true, 0, false, false, {}},
+        {"without its page, by name",
+         pageless,
+         true,
+         false,
+         1,
+         true,
+         true,
+         {Outcome::Sent, Outcome::Printed}},
+        {"without its page, by uuid",
+         pageless,
+         true,
+         true,
+         1,
+         true,
+         true,
+         {Outcome::Sent, Outcome::Printed}},
+        {"aborted with its page", aborted, true, true, 0, false, false, {Outcome::Kept}},
+        {"scheduler away", pageless, false, true, 0, false, false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.Drop("a", 10);
+        JobTicket job;
+        if (c.earlier) {
+            job = rig.spooler.Ticket(rig.spooler.AddJob("printer", "a", *c.earlier, 1000));
+        }
+        rig.ledger.Put(SendingRecord(rig, "a", c.recordKnowsTheJob ? job : JobTicket{}));
+        rig.spooler.reachable = c.reachable;
+        rig.Scan(4);
+        EXPECT_EQ(rig.Jobs(), static_cast<std::size_t>(c.jobs));
+        EXPECT_EQ(rig.remover.Removed().size(), c.removed ? 1u : 0u);
+        EXPECT_EQ(rig.spooler.Cancelled(),
+                  c.cancelled ? std::vector<int>{job.Id} : std::vector<int>{});
+        EXPECT_EQ(rig.log.Outcomes(), c.log) << "each outcome said once";
+        for (const PrintLogEntry& e : rig.log.Entries()) {
+            EXPECT_EQ(e.Reason.find("Tallowin ended while sending it; it may"), std::string::npos);
+        }
+    }
+}
+
+TEST(HotFolderJobs, PagelessJobOfAFileThatWentIsCancelled) {
+    Rig rig;
+    rig.Drop("a", 10);
+    rig.Drop("b", 10, 2);
+    const JobTicket job =
+        rig.spooler.Ticket(rig.spooler.AddJob("printer", "a", {JobState::Pending, {}, true}, 1000));
+    rig.ledger.Put(SendingRecord(rig, "a", job));
+    rig.lister.Remove("/hf", "a");
+    rig.Scan();
+    EXPECT_EQ(rig.spooler.Cancelled(), std::vector<int>{job.Id});
+    EXPECT_FALSE(rig.Record("a"));
+}
+
+TEST(HotFolderJobs, LostLedgerAdoptsTheJobsOfEarlierRunsInsteadOfSendingAgain) {
+    Rig rig;
+    rig.ledger.lost = true;
+    rig.spooler.newJobState = JobState::Completed;
+    const int done = rig.spooler.AddJob("printer", "done", {JobState::Completed, {}, false}, 1000);
+    const int waiting =
+        rig.spooler.AddJob("printer", "waiting", {JobState::Pending, {}, false}, 1000);
+    rig.spooler.AddJob("other", "new", {JobState::Completed, {}, false}, 1000);
+    for (const char* name : {"done", "new", "waiting"}) rig.Drop(name, 10, name[0]);
+    rig.Scan(3);
+    EXPECT_EQ(JobsPerFile(rig.spooler), (std::map<std::string, int>{{"new", 1}}))
+        << "only the file without a job is sent";
+    EXPECT_EQ(rig.remover.Removed(), (std::vector<std::string>{"/hf/done", "/hf/new"}));
+    ASSERT_TRUE(rig.Record("waiting"));
+    EXPECT_EQ(rig.Record("waiting")->JobId, waiting);
+    rig.spooler.SetJob(waiting, JobState::Completed);
+    rig.Scan();
+    EXPECT_EQ(rig.remover.Removed().size(), 3u);
+    EXPECT_EQ(rig.Jobs(), 1u);
+    EXPECT_GT(done, 0);
+}
+
+TEST(HotFolderJobs, ShareMountedAgainUnderAnotherDeviceNumberIsNotPrintedAgain) {
+    Rig rig;
+    rig.spooler.newJobState = JobState::Pending;
+    rig.Drop("a", 10);
+    rig.Scan(2);
+    ListedFile moved = rig.lister.List("/hf")[0];
+    moved.Identity.Device += 7;
+    rig.lister.Put("/hf", moved);
+    rig.Scan(3);  // the same run sees it come back
+    HotFolder restarted("Photos", "/hf", "printer", 5);
+    restarted.Reset(rig.clock);
+    restarted.SetRunning();
+    for (int i = 0; i < 3; ++i) {
+        rig.clock.Advance(5001);
+        restarted.Scan(rig.services, rig.stop);
+    }
+    EXPECT_EQ(rig.Jobs(), 1u);
+    rig.spooler.SetJob(1, JobState::Completed);
+    rig.clock.Advance(5001);
+    restarted.Scan(rig.services, rig.stop);
+    EXPECT_EQ(rig.remover.Removed(), std::vector<std::string>{"/hf/a"});
+}
+
+TEST(HotFolderJobs, FullStateDiskAfterSendingSaysSentOnceAndDeletesOnceItCompletes) {
+    Rig rig;
+    rig.spooler.newJobState = JobState::Pending;
+    rig.spooler.onPrint = [&](const std::string&) {
+        rig.ledger.storeFailure = Status::Failure(HF_ERR_STATE, "No space left on device");
+    };
+    rig.Drop("a", 10);
+    rig.Scan(2);
+    rig.spooler.onPrint = nullptr;
+    rig.Scan(10);
+    ASSERT_EQ(rig.log.Entries().size(), 1u) << "said once";
+    EXPECT_EQ(rig.LastLog().Result, Outcome::Sent);
+    EXPECT_EQ(rig.LastLog().Code, HF_ERR_STATE);
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_STATE);
+    EXPECT_EQ(rig.Record("a")->State, JobRecord::Stage::Sending);
+
+    rig.spooler.SetJob(1, JobState::Completed);
+    rig.Scan(2);
+    EXPECT_EQ(rig.remover.Removed(), std::vector<std::string>{"/hf/a"});
+    EXPECT_EQ(rig.log.Outcomes(), (std::vector<Outcome>{Outcome::Sent, Outcome::Printed}));
+    EXPECT_EQ(rig.Jobs(), 1u);
+    // Room again: the record of the deleted file goes at the next scan of a
+    // folder that lists anything.
+    rig.ledger.storeFailure = {};
+    rig.Drop("b", 10, 2);
+    rig.Scan();
+    EXPECT_FALSE(rig.Record("a"));
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "tests/support/images.h"
 #include "tests/support/pdf_page.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/sandbox_jobs.h"
 #include "tests/support/stop_flag.h"
 #include "tests/support/temp_dir.h"
 
@@ -34,6 +35,11 @@ namespace {
 std::string UniqueName(const std::string& stem, const std::string& suffix) {
     static int counter = 0;
     return stem + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + suffix;
+}
+
+// A job known by its id alone.
+JobTicket Id(int id) {
+    return {id, {}, 0};
 }
 
 std::shared_ptr<const std::uint8_t> Share(std::string bytes) {
@@ -185,10 +191,10 @@ class CupsSpoolerTest : public testing::Test {
     // Asks until the job leaves Pending (or 30 s pass).
     JobStatus SettledState(const std::string& queue, int jobId) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        JobStatus status = spooler_.QueryJob(queue, jobId, never_);
+        JobStatus status = spooler_.QueryJob(queue, Id(jobId), never_);
         while (status.State == JobState::Pending && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            status = spooler_.QueryJob(queue, jobId, never_);
+            status = spooler_.QueryJob(queue, Id(jobId), never_);
         }
         return status;
     }
@@ -341,7 +347,7 @@ TEST_F(CupsSpoolerTest, AnUnreachableSchedulerGivesNoPrinter) {
         EXPECT_EQ(printer.Error.Code, HF_ERR_UNREACHABLE);
         EXPECT_NE(printer.Error.Reason.find("no-such.sock"), std::string::npos)
             << printer.Error.Reason;
-        const JobStatus job = spooler_.QueryJob(sandbox::kQueue600, 1, never_);
+        const JobStatus job = spooler_.QueryJob(sandbox::kQueue600, Id(1), never_);
         EXPECT_EQ(job.State, JobState::Unknown);
         EXPECT_FALSE(job.Reason.empty());
     }
@@ -477,7 +483,7 @@ TEST_F(CupsSpoolerTest, AFrozenSchedulerHoldsNothingOnceStopIsRequested) {
          }},
         {"query",
          [&](const StopSignal& stop) {
-             const JobStatus job = spooler_.QueryJob(sandbox::kQueue600, 1, stop);
+             const JobStatus job = spooler_.QueryJob(sandbox::kQueue600, Id(1), stop);
              EXPECT_EQ(job.State, JobState::Unknown);
              return Status::Failure(HF_ERR_UNREACHABLE, job.Reason);
          }},
@@ -527,12 +533,12 @@ TEST_F(CupsSpoolerTest, JobsEndAsTheSchedulerSays) {
     EXPECT_EQ(status.State, JobState::Failed);
     EXPECT_NE(status.Reason.find("aborted"), std::string::npos) << status.Reason;
 
-    // Unknown: no such job, or one of another queue.
-    status = spooler_.QueryJob(sandbox::kQueue600, 999999, never_);
-    EXPECT_EQ(status.State, JobState::Unknown);
+    // Gone: no such job, or one of another queue.
+    status = spooler_.QueryJob(sandbox::kQueue600, Id(999999), never_);
+    EXPECT_EQ(status.State, JobState::Gone);
     EXPECT_FALSE(status.Reason.empty());
-    status = spooler_.QueryJob(sandbox::kQueue300, job, never_);
-    EXPECT_EQ(status.State, JobState::Unknown);
+    status = spooler_.QueryJob(sandbox::kQueue300, Id(job), never_);
+    EXPECT_EQ(status.State, JobState::Gone);
     EXPECT_NE(status.Reason.find(sandbox::kQueueFail), std::string::npos) << status.Reason;
 }
 
@@ -541,7 +547,7 @@ TEST_F(CupsSpoolerTest, AJobOnAPausedQueueWaitsUntilItIsResumed) {
     std::unique_ptr<Printer> printer = Open(sandbox::kQueue300);
     ASSERT_NE(printer, nullptr);
     const int job = Print(*printer, UniqueName("paused", ".jpg"), BgrxImage(8, 8));
-    const JobStatus paused = spooler_.QueryJob(sandbox::kQueue300, job, never_);
+    const JobStatus paused = spooler_.QueryJob(sandbox::kQueue300, Id(job), never_);
     sandbox::SetQueueEnabled(sandbox::kQueue300, true);
     ASSERT_GT(job, 0);
     EXPECT_EQ(paused.State, JobState::Pending) << paused.Reason;
@@ -561,6 +567,81 @@ TEST_F(CupsSpoolerTest, EachPrintOfAnOpenPrinterIsItsOwnJob) {
     EXPECT_NE(firstJob, secondJob);
     EXPECT_TRUE(CapturedJobTitled(sandbox::kQueue600, first).has_value());
     EXPECT_TRUE(CapturedJobTitled(sandbox::kQueue600, second).has_value());
+}
+
+TEST_F(CupsSpoolerTest, AJobIsNamedForGoodBeforeItsPageGoesAndFoundAgainByItsName) {
+    const std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
+    ASSERT_NE(printer, nullptr);
+    const std::string docName = UniqueName("named", ".jpg");
+    ImagePage page(BgrxImage(8, 8));
+    JobTicket told;
+    const std::int64_t before = time(nullptr);
+    JobStatus whileTold;
+    const Result<int> job = printer->Print(docName, page, never_, [&](const JobTicket& ticket) {
+        told = ticket;
+        whileTold = spooler_.QueryJob(sandbox::kQueue600, ticket, never_);
+    });
+    EXPECT_EQ(whileTold.State, JobState::Pending) << whileTold.Reason;
+    EXPECT_TRUE(whileTold.Documentless) << "told before the page went";
+    ASSERT_TRUE(job.Ok()) << job.Error.Reason;
+    EXPECT_EQ(told.Id, job.Value);
+    EXPECT_EQ(told.Uuid.rfind("urn:uuid:", 0), 0u) << told.Uuid;
+    EXPECT_GE(told.CreatedAt, before - 1);
+    EXPECT_LE(told.CreatedAt, time(nullptr) + 1);
+
+    EXPECT_EQ(SettledState(sandbox::kQueue600, job.Value).State, JobState::Completed);
+    const JobStatus confirmed = spooler_.QueryJob(sandbox::kQueue600, told, never_);
+    EXPECT_EQ(confirmed.State, JobState::Completed) << confirmed.Reason;
+    EXPECT_FALSE(confirmed.Documentless);
+    // The same id under another uuid or time is another job: this one is gone.
+    for (JobTicket other : {JobTicket{told.Id, "urn:uuid:0", told.CreatedAt},
+                            JobTicket{told.Id, told.Uuid, told.CreatedAt - 5}}) {
+        EXPECT_EQ(spooler_.QueryJob(sandbox::kQueue600, other, never_).State, JobState::Gone);
+    }
+
+    struct Search {
+        const char* Name;
+        std::string Queue, Doc;
+        std::int64_t NotBefore;
+        std::size_t Found;
+    } searches[] = {
+        {"its name and time", sandbox::kQueue600, docName, told.CreatedAt, 1},
+        {"made before", sandbox::kQueue600, docName, told.CreatedAt + 1, 0},
+        {"another queue", sandbox::kQueue300, docName, 0, 0},
+        {"another name", sandbox::kQueue600, docName + "x", 0, 0},
+    };
+    for (const Search& c : searches) {
+        const Result<std::vector<FoundJob>> found =
+            spooler_.FindJobs(c.Queue, c.Doc, c.NotBefore, never_);
+        ASSERT_TRUE(found.Ok()) << found.Error.Reason;
+        ASSERT_EQ(found.Value.size(), c.Found) << c.Name;
+        if (c.Found == 1) {
+            EXPECT_EQ(found.Value[0].Ticket.Uuid, told.Uuid);
+            EXPECT_EQ(found.Value[0].Status.State, JobState::Completed);
+        }
+    }
+}
+
+TEST_F(CupsSpoolerTest, AJobWithoutItsDocumentIsFoundAndCancelled) {
+    const std::string docName = UniqueName("pageless", ".jpg");
+    const int job = sandbox::CreateDocumentlessJob(sandbox::kQueue600, ToJobName(docName));
+    ASSERT_GT(job, 0) << cupsLastErrorString();
+    const JobStatus waiting = spooler_.QueryJob(sandbox::kQueue600, Id(job), never_);
+    EXPECT_EQ(waiting.State, JobState::Pending);
+    EXPECT_TRUE(waiting.Documentless);
+    const Result<std::vector<FoundJob>> found =
+        spooler_.FindJobs(sandbox::kQueue600, docName, 0, never_);
+    ASSERT_TRUE(found.Ok()) << found.Error.Reason;
+    ASSERT_EQ(found.Value.size(), 1u);
+    EXPECT_EQ(found.Value[0].Ticket.Id, job);
+    EXPECT_TRUE(found.Value[0].Status.Documentless);
+
+    EXPECT_TRUE(spooler_.CancelJob(sandbox::kQueue600, job, never_).Ok());
+    const JobStatus cancelled = spooler_.QueryJob(sandbox::kQueue600, Id(job), never_);
+    EXPECT_EQ(cancelled.State, JobState::Failed);
+    EXPECT_TRUE(cancelled.Documentless);
+    EXPECT_EQ(spooler_.CancelJob(sandbox::kQueue600, job, never_).Code, HF_ERR_JOB_FAILED)
+        << "an ended job cannot be cancelled again";
 }
 
 TEST(ToJobNameTest, KeepsValidUtf8AndReplacesTheRest) {

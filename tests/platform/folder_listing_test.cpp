@@ -241,4 +241,16 @@ TEST(FileRemover, DeletesOnlyTheVeryFileThatWasLoaded) {
     }
 }
 
+TEST(PosixFileRemover, RecognisesAFileOfAShareMountedAgainUnderAnotherDeviceNumber) {
+    TempDir dir;
+    const std::string path = dir / "a.jpg";
+    WriteFile(path, "original");
+    FileIdentity id = IdentityOf(path);
+    id.Device += 1;  // as the record of a run before the remount holds it
+    PosixFileRemover remover;
+    const Status removed = remover.RemoveIfSame(path, id);
+    EXPECT_TRUE(removed.Ok()) << removed.Reason;
+    EXPECT_FALSE(FileExists(path));
+}
+
 }  // namespace

@@ -22,7 +22,8 @@ using namespace tallowin;
 namespace tallowin {
 static bool operator==(const JobRecord& a, const JobRecord& b) {
     return a.FolderPath == b.FolderPath && a.FileName == b.FileName && a.Identity == b.Identity &&
-           a.PrinterName == b.PrinterName && a.JobId == b.JobId && a.State == b.State;
+           a.PrinterName == b.PrinterName && a.JobId == b.JobId && a.State == b.State &&
+           a.JobUuid == b.JobUuid && a.CreatedAt == b.CreatedAt && a.RecordedAt == b.RecordedAt;
 }
 }  // namespace tallowin
 
@@ -30,12 +31,17 @@ namespace {
 
 JobRecord Record(std::string folder, std::string file, int job,
                  JobRecord::Stage stage = JobRecord::Stage::Sent) {
-    return {std::move(folder),
-            std::move(file),
-            {2049, 131, 4096, -1'500'000'000},
-            "tallowin-600",
-            job,
-            stage};
+    JobRecord r;
+    r.FolderPath = std::move(folder);
+    r.FileName = std::move(file);
+    r.Identity = {2049, 131, 4096, -1'500'000'000};
+    r.PrinterName = "tallowin-600";
+    r.JobId = job;
+    r.State = stage;
+    r.JobUuid = "urn:uuid:2f6c0e0a-0000-3000-8000-00000000000" + std::to_string(job % 10);
+    r.CreatedAt = 1'796'000'000 + job;
+    r.RecordedAt = 1'795'999'999;
+    return r;
 }
 
 TEST(FileJobLedger, KeepsEveryRecordAcrossReopeningWhateverItsPathHolds) {
@@ -206,7 +212,9 @@ TEST(FileJobLedger, AFileItCannotReadAndNoCopyAreReportedLost) {
         std::string Content;
     } cases[] = {
         {"empty", ""},
-        {"another version", "tallowin-jobs\t2\n"},
+        {"another version", "tallowin-jobs\t3\n"},
+        {"a first version's line in the second",
+         "tallowin-jobs\t2\n/hot\ta.jpg\t1\t1\t1\t1\tp\t1\tsent\n"},
         {"no version line", good.substr(good.find('\n') + 1)},
         {"too few fields", "tallowin-jobs\t1\n/hot\ta.jpg\t1\t2\n"},
         {"a number that is none", "tallowin-jobs\t1\n/hot\ta.jpg\tx\t1\t1\t1\tp\t1\tsent\n"},
@@ -259,6 +267,26 @@ TEST(FileJobLedger, AFileOnlyRootCouldReadIsRecoveredFromItsCopy) {
     EXPECT_FALSE(ledger.RecordsLost());
     EXPECT_EQ(ledger.InFolder("/hot").size(), 3u);
     EXPECT_NE(ledger.LoadStatus().Reason.find(strerror(EACCES)), std::string::npos);
+}
+
+TEST(FileJobLedger, ReadsTheFirstVersionWithoutTheJobsUuidAndTimes) {
+    TempDir dir;
+    const std::string path = dir / "jobs.tsv";
+    WriteFile(path, "tallowin-jobs\t1\n/hot\ta.jpg\t2049\t131\t4096\t-5\tp\t7\tsending\n");
+    FileJobLedger ledger(path);
+    ASSERT_TRUE(ledger.LoadStatus().Ok()) << ledger.LoadStatus().Reason;
+    const std::optional<JobRecord> found = ledger.Find("/hot", "a.jpg");
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->JobId, 7);
+    EXPECT_EQ(found->State, JobRecord::Stage::Sending);
+    EXPECT_EQ(found->Identity, (FileIdentity{2049, 131, 4096, -5}));
+    EXPECT_TRUE(found->JobUuid.empty());
+    EXPECT_EQ(found->CreatedAt, 0);
+    EXPECT_EQ(found->RecordedAt, 0);
+    // Written back in the second version, every field kept.
+    ASSERT_TRUE(ledger.Put(Record("/hot", "b.jpg", 8)).Ok());
+    EXPECT_EQ(ReadFile(path).rfind("tallowin-jobs\t2\n", 0), 0u);
+    EXPECT_TRUE(*FileJobLedger(path).Find("/hot", "a.jpg") == *found);
 }
 
 TEST(FileJobLedger, AChangeThatCannotBeStoredIsNotKept) {

@@ -69,7 +69,9 @@ class CountingSpooler final : public Spooler {
       public:
         CountingPrinter(const PageGeometry& g, std::atomic<int>& ids) : g_(g), ids_(ids) {}
         const PageGeometry& Geometry() const override { return g_; }
-        Result<int> Print(const std::string&, PageWriter&, const StopSignal&) override {
+        using Printer::Print;
+        Result<int> Print(const std::string&, PageWriter&, const StopSignal&,
+                          const JobCreated&) override {
             return {++ids_, {}};
         }
 
@@ -80,9 +82,14 @@ class CountingSpooler final : public Spooler {
     Result<std::unique_ptr<Printer>> Open(const std::string&, const StopSignal&) override {
         return {std::make_unique<CountingPrinter>(geometry, ids), {}};
     }
-    JobStatus QueryJob(const std::string&, int, const StopSignal&) override {
+    JobStatus QueryJob(const std::string&, const JobTicket&, const StopSignal&) override {
         return {JobState::Completed, {}};
     }
+    Result<std::vector<FoundJob>> FindJobs(const std::string&, const std::string&, std::int64_t,
+                                           const StopSignal&) override {
+        return {};
+    }
+    Status CancelJob(const std::string&, int, const StopSignal&) override { return {}; }
     PageGeometry geometry{600, 600, 4800, 6600, 612, 828, 18, 18};
     std::atomic<int> ids{0};
 };

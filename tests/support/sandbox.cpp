@@ -162,6 +162,14 @@ FrozenScheduler::~FrozenScheduler() {
     if (pid_ > 0) kill(pid_, SIGCONT);
 }
 
+void CrashScheduler(bool forgetJobs) {
+    const std::string command =
+        ShellQuote(std::string(TALLOWIN_SOURCE_DIR) + "/scripts/cups-sandbox") + " crash " +
+        ShellQuote(Server()) + (forgetJobs ? " forget" : "");
+    const CommandResult done = RunCommand(command);
+    EXPECT_EQ(done.ExitCode, 0) << command << ": " << done.Output;
+}
+
 void SetQueueEnabled(const std::string& queue, bool enabled) {
     // cupsenable lives in sbin, which a plain user's PATH may lack.
     const std::string command = std::string("PATH=\"$PATH:/usr/sbin:/sbin\" ") +

@@ -59,6 +59,13 @@ class FrozenScheduler {
     int pid_ = 0;
 };
 
+// Kills the sandbox's scheduler (SIGKILL), as a crash would, and starts it
+// again on the same configuration and socket (scripts/cups-sandbox crash).
+// With forgetJobs its spooled jobs and job history are lost in between, so
+// that its job ids start again at 1. Fails the test when it does not answer
+// again.
+void CrashScheduler(bool forgetJobs);
+
 // Stops (cupsdisable) or starts (cupsenable) queue; fails the test when the
 // command fails.
 void SetQueueEnabled(const std::string& queue, bool enabled);
