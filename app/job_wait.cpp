@@ -5,7 +5,7 @@
 namespace tallowin {
 
 bool HasEnded(JobState state) {
-    return state == JobState::Completed || state == JobState::Failed;
+    return state == JobState::Completed || state == JobState::Failed || state == JobState::Gone;
 }
 
 WaitEnd AwaitJobs(const std::function<JobStatus(std::size_t)>& ask, std::vector<JobStatus>& states,

@@ -33,13 +33,13 @@ std::string Describe(const Status& failure, const std::string& printerName) {
 struct SentJob {
     std::string Path;
     FileIdentity File;
-    int JobId = 0;
+    JobTicket Job;
 };
 
 // The one place that asks the scheduler about a job.
 JobStatus AskAbout(Spooler& spooler, const std::string& printer, const SentJob& job,
                    const StopSignal& stop) {
-    return spooler.QueryJob(printer, job.JobId, stop);
+    return spooler.QueryJob(printer, job.Job, stop);
 }
 
 // One run of the command: sends every file, then waits for the jobs.
@@ -100,8 +100,8 @@ class PrintRun {
             Line(path, "already printed on " + request_.Printer + " unchanged; not printed again");
             return true;
         }
-        const SentJob earlier{path, file, mark.JobId};
-        if (std::ranges::any_of(sent_, [&](const SentJob& j) { return j.JobId == mark.JobId; })) {
+        const SentJob earlier{path, file, mark.Job()};
+        if (std::ranges::any_of(sent_, [&](const SentJob& j) { return j.Job.Id == mark.JobId; })) {
             Line(path, "given twice; sent once");
             return true;
         }
@@ -113,6 +113,10 @@ class PrintRun {
                                std::to_string(mark.JobId) + ", unchanged; not printed again");
                 return true;
             case JobState::Failed:
+            case JobState::Gone:
+                // A job the scheduler no longer knows (its queue deleted, its
+                // history lost) is taken as not printed, as the hot folders
+                // take it.
                 Line(path, "its earlier " + OnPrinter(mark.JobId) + " did not print (" +
                                status.Reason + "); sending it again");
                 Stored(s_.record.Forget(request_.Printer, file), path);
@@ -142,10 +146,13 @@ class PrintRun {
             return Fail(path, "the image is less than a pixel on paper");
         const Result<std::unique_ptr<PageWriter>> writer = image.Page(fit.Tw, fit.Th);
         if (!writer.Ok()) return Fail(path, Describe(writer.Error, request_.Printer));
-        const Result<int> job = printer.Print(DocumentName(path), *writer.Value, s_.interrupt);
+        JobTicket created;
+        const Result<int> job = printer.Print(DocumentName(path), *writer.Value, s_.interrupt,
+                                              [&](const JobTicket& t) { created = t; });
         if (job.Value > 0) {
-            const SentJob sent{path, image.Identity(), job.Value};
-            Stored(s_.record.MarkSent(request_.Printer, sent.File, sent.JobId), path);
+            if (created.Id != job.Value) created = JobTicket{job.Value, {}, 0};
+            const SentJob sent{path, image.Identity(), created};
+            Stored(s_.record.MarkSent(request_.Printer, sent.File, sent.Job), path);
             sent_.push_back(sent);
         }
         if (job.Ok()) return;
@@ -183,14 +190,15 @@ class PrintRun {
                 Stored(s_.record.MarkPrinted(request_.Printer, job.File), job.Path);
                 return;
             case JobState::Failed:
+            case JobState::Gone:
                 Stored(s_.record.Forget(request_.Printer, job.File), job.Path);
-                return Fail(job.Path, OnPrinter(job.JobId) + " did not print: " + status.Reason);
+                return Fail(job.Path, OnPrinter(job.Job.Id) + " did not print: " + status.Reason);
             case JobState::Pending:
             case JobState::Unknown:
                 break;
         }
         // Still recorded as sent: the next run asks about it again.
-        std::string why = OnPrinter(job.JobId) + " not finished ";
+        std::string why = OnPrinter(job.Job.Id) + " not finished ";
         why += end == WaitEnd::Interrupted ? std::string("when interrupted")
                                            : "when no job had ended for " +
                                                  std::to_string(limits.QuietLimitMs / 1000) + " s";

@@ -25,8 +25,9 @@ std::string HomeFolder() {
 
 // A printed file is "device inode size mtime-ns printer", as the first
 // versions wrote every entry, so that they still read the printed ones; a
-// sent one is "sent job-id " and the same, which they drop. The printer is
-// the rest of the line, whatever it holds.
+// sent one is "sent job-id job-uuid created " and the same (the uuid "-"
+// when not known), which they drop. The printer is the rest of the line,
+// whatever it holds.
 constexpr char kSent[] = "sent ";
 
 }  // namespace
@@ -55,7 +56,11 @@ PrintRecord::PrintRecord(std::string path, std::size_t maxEntries)
         Entry e;
         if (line.starts_with(kSent)) {
             fields.ignore(sizeof kSent - 1);
-            if (!(fields >> e.State.JobId) || e.State.JobId <= 0) continue;
+            if (!(fields >> e.State.JobId >> e.State.JobUuid >> e.State.CreatedAt) ||
+                e.State.JobId <= 0) {
+                continue;
+            }
+            if (e.State.JobUuid == "-") e.State.JobUuid.clear();
             e.State.State = Mark::Stage::Sent;
         }
         if (!(fields >> e.File.Device >> e.File.Inode >> e.File.Size >> e.File.ModifiedNs))
@@ -81,12 +86,14 @@ std::optional<PrintRecord::Mark> PrintRecord::Find(const std::string& printer,
     return std::nullopt;
 }
 
-bool PrintRecord::MarkSent(const std::string& printer, const FileIdentity& file, int jobId) {
-    return Put(Entry{printer, file, {Mark::Stage::Sent, jobId}}, printer, file);
+bool PrintRecord::MarkSent(const std::string& printer, const FileIdentity& file,
+                           const JobTicket& job) {
+    return Put(Entry{printer, file, {Mark::Stage::Sent, job.Id, job.Uuid, job.CreatedAt}}, printer,
+               file);
 }
 
 bool PrintRecord::MarkPrinted(const std::string& printer, const FileIdentity& file) {
-    return Put(Entry{printer, file, {Mark::Stage::Printed, 0}}, printer, file);
+    return Put(Entry{printer, file, {Mark::Stage::Printed, 0, {}, 0}}, printer, file);
 }
 
 bool PrintRecord::Forget(const std::string& printer, const FileIdentity& file) {
@@ -106,7 +113,11 @@ bool PrintRecord::Store() const {
     std::string bytes;
     for (const Entry& e : entries_) {
         if (e.State.State == Mark::Stage::Sent) {
-            bytes += kSent + std::to_string(e.State.JobId) + ' ';
+            // A uuid holds no space; one that did would be unreadable.
+            const std::string& uuid = e.State.JobUuid;
+            const bool plain = !uuid.empty() && uuid.find_first_of(" \t\n") == std::string::npos;
+            bytes += kSent + std::to_string(e.State.JobId) + ' ' + (plain ? uuid : "-") + ' ' +
+                     std::to_string(e.State.CreatedAt) + ' ';
         }
         bytes += std::to_string(e.File.Device) + ' ' + std::to_string(e.File.Inode) + ' ' +
                  std::to_string(e.File.Size) + ' ' + std::to_string(e.File.ModifiedNs) + ' ' +

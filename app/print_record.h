@@ -3,6 +3,7 @@
 // twice, and sends again a file whose job failed.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <optional>
 #include <string>
@@ -32,6 +33,11 @@ class PrintRecord {
         enum class Stage { Printed, Sent };
         Stage State = Stage::Printed;
         int JobId = 0;  // for Sent; 0 for Printed
+        // For Sent, when known: what names the job for good, since a
+        // scheduler that lost its history hands the same ids out again.
+        std::string JobUuid;
+        std::int64_t CreatedAt = 0;
+        JobTicket Job() const { return {JobId, JobUuid, CreatedAt}; }
     };
 
     // Reads path; a missing record is an empty one. A record that exists but
@@ -48,7 +54,10 @@ class PrintRecord {
     // Each replaces the file's entry, as the newest, and replaces the stored
     // record atomically. False when it could not be stored (the change is
     // still known to this object).
-    bool MarkSent(const std::string& printer, const FileIdentity& file, int jobId);
+    bool MarkSent(const std::string& printer, const FileIdentity& file, const JobTicket& job);
+    bool MarkSent(const std::string& printer, const FileIdentity& file, int jobId) {
+        return MarkSent(printer, file, JobTicket{jobId, {}, 0});
+    }
     bool MarkPrinted(const std::string& printer, const FileIdentity& file);
     bool Forget(const std::string& printer, const FileIdentity& file);
 
