@@ -23,8 +23,9 @@ QString StateText(int state) {
 }
 QString ErrorText(int error) {
     // The string table's ten error texts end where its next text begins, so
-    // the one code past them has its text here.
+    // the codes past them have their texts here.
     if (error == HF_ERR_STATE) return QStringLiteral("Job records or print log cannot be stored");
+    if (error == HF_ERR_CHANGED) return QStringLiteral("The file changed while it was read");
     return TextFrom(kFirstErrorString, error);
 }
 
