@@ -170,30 +170,64 @@ std::string LoaderName(const VImage& image) {
     return StringField(image, VIPS_META_LOADER);
 }
 
+// HF_ERR_CHANGED unless the open file (fd) and the file its path names now
+// are both still the file identity describes.
+Status SameFile(int fd, const std::string& path, const FileIdentity& identity) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !(IdentityOf(st) == identity)) {
+        return Status::Failure(HF_ERR_CHANGED, "the file changed while it was read");
+    }
+    if (::lstat(path.c_str(), &st) != 0 || !(IdentityOf(st) == identity)) {
+        return Status::Failure(HF_ERR_CHANGED,
+                               "the file was replaced or removed while it was read");
+    }
+    return Status::Success();
+}
+
 // The page of one loaded image, streamed: decoded, resampled and encoded
-// strip by strip while the document goes to the sink.
+// strip by strip while the document goes to the sink. Once the pixels are
+// read, and before the document ends, the file must still be the one
+// loaded: a file that grew meanwhile (still being copied) gave the decoder
+// bytes its identity does not cover, and printing it now would print it
+// again once the table sees its new size.
 class VipsPageWriter final : public PageWriter {
   public:
-    explicit VipsPageWriter(std::unique_ptr<PageSource> source) : source_(std::move(source)) {}
+    // Takes ownership of fd, a descriptor of the file being decoded.
+    VipsPageWriter(std::unique_ptr<PageSource> source, int fd, std::string path,
+                   const FileIdentity& identity)
+        : source_(std::move(source)), fd_(fd), path_(std::move(path)), identity_(identity) {}
 
     Status Write(const PageGeometry& g, const PageSink& sink, const StopSignal& stop) override {
         // The source decodes once, top to bottom: a second page needs a
         // second writer.
         if (!source_) return Status::Failure(HF_ERR_JOB_FAILED, "the page was written already");
         const std::unique_ptr<PageSource> source = std::move(source_);
-        return StreamPage(*source, g, sink, [&stop] { return stop.Requested(); });
+        PageStreamOptions options;
+        options.BeforeEnd = [this] { return SameFile(fd_.get(), path_, identity_); };
+        Status written = StreamPage(
+            *source, g, sink, [&stop] { return stop.Requested(); }, options);
+        // Damaged data from a file that is still arriving is the change's
+        // doing, not the file's.
+        if (written.Code == HF_ERR_DAMAGED) {
+            if (Status same = SameFile(fd_.get(), path_, identity_); !same.Ok()) return same;
+        }
+        return written;
     }
 
   private:
     std::unique_ptr<PageSource> source_;
+    const UniqueFd fd_;
+    const std::string path_;
+    const FileIdentity identity_;
 };
 
 class VipsImage final : public Image {
   public:
     // Takes ownership of fd.
-    VipsImage(int fd, std::string loader, int storedWidth, int storedHeight, int orientation,
-              StoredDpi dpi, const FileIdentity& identity)
+    VipsImage(int fd, std::string path, std::string loader, int storedWidth, int storedHeight,
+              int orientation, StoredDpi dpi, const FileIdentity& identity)
         : fd_(fd),
+          path_(std::move(path)),
           loader_(std::move(loader)),
           storedWidth_(storedWidth),
           storedHeight_(storedHeight),
@@ -239,15 +273,23 @@ class VipsImage final : public Image {
         if (s.StoredWidth() != storedWidth_ || s.StoredHeight() != storedHeight_ ||
             s.Loader() != loader_) {
             return {nullptr,
-                    Status::Failure(HF_ERR_DAMAGED, "the file changed since it was opened")};
+                    Status::Failure(HF_ERR_CHANGED, "the file changed since it was opened")};
         }
-        return {std::make_unique<VipsPageWriter>(std::move(source.Value)), {}};
+        const int kept = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
+        if (kept < 0) {
+            return {nullptr, Status::Failure(HF_ERR_JOB_FAILED, std::string("cannot keep the file "
+                                                                            "open: ") +
+                                                                    std::strerror(errno))};
+        }
+        return {std::make_unique<VipsPageWriter>(std::move(source.Value), kept, path_, identity_),
+                {}};
     }
 
   private:
     bool SwapsAxes() const { return orientation_ >= 5 && orientation_ <= 8; }
 
     const UniqueFd fd_;  // our own duplicate of the file's descriptor
+    const std::string path_;
     const std::string loader_;
     const int storedWidth_;
     const int storedHeight_;
@@ -331,8 +373,8 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
     const StoredDpi dpi = ReadResolution(header, loader, fd.get());
     int orientation = vips_image_get_orientation(header.get_image());
     if (orientation < 1 || orientation > 8) orientation = 1;
-    return {std::make_unique<VipsImage>(kept, std::move(loader), width, height, orientation, dpi,
-                                        identity),
+    return {std::make_unique<VipsImage>(kept, path, std::move(loader), width, height, orientation,
+                                        dpi, identity),
             {}};
 }
 

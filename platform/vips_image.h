@@ -32,15 +32,19 @@ namespace tallowin {
 //
 // Image::Page opens the file again from that descriptor on every call and
 // checks that its header still gives the loader and the size Load saw, else
-// it fails with HF_ERR_DAMAGED; a page over kMaxPixels fails with
+// it fails with HF_ERR_CHANGED; a page over kMaxPixels fails with
 // HF_ERR_TOO_LARGE, a width or height that is not positive with
 // HF_ERR_DAMAGED. The PageWriter it returns streams the page (StreamPage):
 // the file is decoded top to bottom as the document is written, JPEG files
 // as a JPEG page, any other format lossless. Every loader runs with
 // fail_on=error, so a truncated file (any format, GIF and its later frames
 // included) or damaged pixel data fails the writer's Write with
-// HF_ERR_DAMAGED instead of printing a picture padded out with grey. A
-// writer holds its own descriptor and may outlive the Image and the loader.
+// HF_ERR_DAMAGED instead of printing a picture padded out with grey. Once
+// the pixels are read, before the document ends, Write checks that the open
+// file and the file at the path are still the one Identity() describes;
+// when not (a file still being copied grew under the decoder) it fails with
+// HF_ERR_CHANGED, also in place of HF_ERR_DAMAGED. A writer holds its own
+// descriptor and may outlive the Image and the loader.
 //
 // Thread-safety: Load may be called from several threads at once (libvips
 // is initialised once per process, on the first Load). One Image must be

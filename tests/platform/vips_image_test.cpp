@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -1174,6 +1175,56 @@ TEST_F(VipsImageTest, AFileRewrittenInPlaceWithAnotherSizeDoesNotRender) {
     const std::string other = Make("b.png", {.Width = 80, .Height = 20});
     WriteFile(path, ReadFile(other));  // same inode, new bytes
     EXPECT_FALSE(Render(*image, 64, 48));
+}
+
+// A file still being copied when it was loaded: the rest arrives while its
+// page is written (the decoder may read it, or find the data cut short).
+// Either way the page fails as changed, never printed nor kept as damaged.
+TEST_F(VipsImageTest, AFileThatGrowsOrIsReplacedWhileItsPageIsWrittenFailsAsChanged) {
+    InitVipsForTests();
+    const auto noise = [] {
+        return vips::VImage::gaussnoise(300, 200, vips::VImage::option()->set("sigma", 60))
+            .cast(VIPS_FORMAT_UCHAR);
+    };
+    const vips::VImage rgb =
+        vips::VImage::bandjoin({noise(), noise(), noise()})
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    for (const char* name : {"a.png", "a.jpg", "b.png"}) {
+        SCOPED_TRACE(name);
+        const std::string path = dir_ / name;
+        const bool replaced = name[0] == 'b';
+        rgb.write_to_file(path.c_str());
+        const Bytes whole = ReadFile(path);
+        if (!replaced) WriteFile(path, whole.substr(0, whole.size() - 2000));
+        const auto image = Load(path);
+        ASSERT_TRUE(image);
+        Result<std::unique_ptr<PageWriter>> writer = image->Page(150, 100);
+        ASSERT_TRUE(writer.Ok()) << writer.Error.Reason;
+        PageGeometry g;
+        g.Rx = g.Ry = 72;
+        g.Pw = g.MediaWidthPt = 150;
+        g.Ph = g.MediaHeightPt = 100;
+        std::string pdf;
+        const NeverStop never;
+        const Status written = writer.Value->Write(
+            g,
+            [&](const unsigned char* d, std::size_t n) {
+                if (pdf.empty() && replaced) {
+                    const std::string other = dir_ / "other.png";
+                    WriteFile(other, whole);
+                    EXPECT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+                } else if (pdf.empty()) {  // the same file grows to its whole size
+                    std::ofstream(path, std::ios::binary | std::ios::app)
+                        << whole.substr(whole.size() - 2000);
+                }
+                pdf.append(reinterpret_cast<const char*>(d), n);
+                return true;
+            },
+            never);
+        EXPECT_EQ(written.Code, HF_ERR_CHANGED) << written.Reason;
+        EXPECT_EQ(pdf.find("trailer"), std::string::npos) << "no complete document";
+        ASSERT_TRUE(Render(*Load(path), 150, 100)) << "the whole file, once settled, prints";
+    }
 }
 
 TEST_F(VipsImageTest, RenderCanBeCalledAgain) {
