@@ -47,7 +47,7 @@ struct JpegRows::Decoder {
     off_t Offset = 0;
     bool Created = false;
     bool EndedEarly = false;  // the file ended before the image did
-    std::string Words;        // libjpeg's message for its fatal error
+    std::string Words;        // libjpeg's message for its fatal error or first warning
     std::vector<JOCTET> Input = std::vector<JOCTET>(kInputChunk);
     std::vector<unsigned char> Rows;
     std::vector<JSAMPROW> Pointers;
@@ -69,10 +69,24 @@ void ErrorExit(j_common_ptr cinfo) {
     std::longjmp(err->Jump, 1);
 }
 
-// Warnings are counted (libjpeg keeps on decoding corrupt data, as libvips'
-// loader lets it); nothing is printed.
+// Warnings are counted and the first one's words kept; nothing is printed.
+// libjpeg warns where the data is corrupt but decoding can go on (a scan
+// that ends before its image, bytes that are no Huffman code, restart
+// markers out of order) and pads or guesses the rest: every warning raised
+// while the header and the rows are read makes the picture damaged, as
+// libvips' loader does with fail_on=warning on the other JPEG path, so both
+// paths give the same verdict. None is treated as harmless: the ones that
+// are (bytes after the last scan, before the end marker) come only after
+// the last row, which neither path reads on to; valid files written by
+// libvips, cjpeg and jpegtran (baseline, progressive, arithmetic, restart
+// intervals, EXIF, ICC) raise none.
 void EmitMessage(j_common_ptr cinfo, int level) {
-    if (level < 0) ++cinfo->err->num_warnings;
+    if (level >= 0) return;
+    if (cinfo->err->num_warnings++ == 0) {
+        char words[JMSG_LENGTH_MAX] = {};
+        cinfo->err->format_message(cinfo, words);
+        static_cast<Decoder*>(cinfo->client_data)->Words = words;
+    }
 }
 
 void InitSource(j_decompress_ptr) {}
@@ -156,6 +170,10 @@ bool ReadSome(Decoder& d, JDIMENSION& got) {
     return true;
 }
 
+bool Warned(const Decoder& d) {
+    return d.Err.Mgr.num_warnings > 0;
+}
+
 Status Damaged(const Decoder& d) {
     if (d.EndedEarly) return Status::Failure(HF_ERR_DAMAGED, "the image data ends early");
     return Status::Failure(HF_ERR_DAMAGED, d.Words.empty() ? "the image data is damaged" : d.Words);
@@ -186,14 +204,14 @@ int JpegRows::Height() const {
 
 Status JpegRows::Read(const RowSink& row) {
     Decoder& d = *decoder_;
-    if (!StartDecoding(d) || d.EndedEarly) return Damaged(d);
+    if (!StartDecoding(d) || d.EndedEarly || Warned(d)) return Damaged(d);
     const std::size_t stride = static_cast<std::size_t>(Width()) * 3;
     d.Rows.resize(stride * kRowsAtOnce);
     d.Pointers.resize(kRowsAtOnce);
     for (std::size_t i = 0; i < d.Pointers.size(); ++i) d.Pointers[i] = d.Rows.data() + stride * i;
     while (d.Info.output_scanline < d.Info.output_height) {
         JDIMENSION got = 0;
-        if (!ReadSome(d, got) || d.EndedEarly || got == 0) return Damaged(d);
+        if (!ReadSome(d, got) || d.EndedEarly || Warned(d) || got == 0) return Damaged(d);
         for (JDIMENSION i = 0; i < got; ++i) {
             if (!row(d.Pointers[i]))
                 return Status::Failure(HF_ERR_UNREACHABLE, "the page was stopped");

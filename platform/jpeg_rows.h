@@ -35,10 +35,11 @@ class JpegRows {
     int Height() const;
 
     // Decodes the rows in order into row. As libvips' loader does when
-    // told to fail on errors: a file that ends early, or that libjpeg
-    // cannot decode at all, fails with HF_ERR_DAMAGED and libjpeg's words;
-    // data libjpeg reports as corrupt but decodes is printed as decoded.
-    // HF_ERR_UNREACHABLE when row stopped it. Call once.
+    // told to fail on warnings: a file that ends early, that libjpeg cannot
+    // decode at all, or that it warns about (corrupt data it would pad or
+    // guess) fails with HF_ERR_DAMAGED and libjpeg's words, before the row
+    // the warning came with is given. HF_ERR_UNREACHABLE when row stopped
+    // it. Call once.
     Status Read(const RowSink& row);
 
     struct Decoder;  // libjpeg's state, in the source file

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/gif_frames.h"
 #include "platform/jpeg_rows.h"
 #include "platform/linear_reducer.h"
 #include "platform/linear_resampler.h"
@@ -406,6 +407,15 @@ bool HasProfile(const VImage& in) {
     return vips_image_get_typeof(in.get_image(), VIPS_META_ICC_NAME) != 0;
 }
 
+// libjpeg goes on past corrupt data with a warning and pads or guesses the
+// rest (a file cut short and closed with an end marker prints half grey):
+// for JPEG a warning is damage, as on the JpegRows path (see there). Other
+// loaders warn about things that do not touch the pixels (a PNG's unknown
+// or ancillary chunk), and fail on the errors that do.
+bool WarningsAreDamage(const std::string& loader) {
+    return loader.starts_with("jpegload");
+}
+
 Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
     Result<std::unique_ptr<PageSource>> result;
     VSource source = VSource::new_from_descriptor(fd);
@@ -435,6 +445,22 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
     int orientation = vips_image_get_orientation(in.get_image());
     if (orientation < 1 || orientation > 8) orientation = 1;
     const int storedW = in.width(), storedH = in.height();
+    if (loaderName.starts_with("gifload")) {
+        // libvips would print a frame whose data ends early with its rest
+        // blank: the frames are read through once before (see CheckGifFrames).
+        if (Status whole = CheckGifFrames(fd); !whole.Ok()) {
+            result.Error = std::move(whole);
+            return result;
+        }
+    }
+    if (WarningsAreDamage(loaderName)) {
+        // The header was read leniently above: read it again, failing on
+        // the loader's warnings too.
+        in = VImage::new_from_source(source, "",
+                                     VImage::option()
+                                         ->set("access", VIPS_ACCESS_SEQUENTIAL)
+                                         ->set("fail_on", VIPS_FAIL_ON_WARNING));
+    }
     if (loaderName.starts_with("jpegload")) {
         // The shrink applies to the stored image, before it is turned.
         const int targetW = SwapsAxes(orientation) ? height : width;
@@ -452,7 +478,7 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
             in = VImage::jpegload_source(source, VImage::option()
                                                      ->set("shrink", shrink)
                                                      ->set("access", VIPS_ACCESS_SEQUENTIAL)
-                                                     ->set("fail_on", VIPS_FAIL_ON_ERROR));
+                                                     ->set("fail_on", VIPS_FAIL_ON_WARNING));
             if (in.width() * shrink != storedW || in.height() * shrink != storedH) {
                 result.Error = Status::Failure(HF_ERR_DAMAGED, "the image header is damaged");
                 return result;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -127,6 +128,29 @@ std::string StringField(const VImage& image, const char* name) {
     return value;
 }
 
+// A rational EXIF value as libvips gives it ("299999/1000 (299.999,
+// Rational, ...)"); 0 when it is not one.
+double ExifRational(const VImage& image, const char* name) {
+    const std::string text = StringField(image, name);
+    double num = 0, den = 0;
+    if (std::sscanf(text.c_str(), "%lf/%lf", &num, &den) != 2 || den == 0) return 0;
+    return num / den;
+}
+
+// The HEIF loader (HEIC, AVIF) reads the EXIF data and sets
+// "resolution-unit" from it, but leaves Xres/Yres at its default of one
+// pixel a millimetre: the EXIF values are read here instead, with the same
+// rule (unit inch or centimetre, else none).
+StoredDpi ReadExifResolution(const VImage& image) {
+    const std::string unit = StringField(image, "exif-ifd0-ResolutionUnit");
+    double perInch = 0;
+    if (unit.starts_with("2 ")) perInch = 1;
+    if (unit.starts_with("3 ")) perInch = 2.54;
+    if (perInch == 0) return {};
+    return {DpiFromPerMm(ExifRational(image, "exif-ifd0-XResolution") * perInch / 25.4),
+            DpiFromPerMm(ExifRational(image, "exif-ifd0-YResolution") * perInch / 25.4)};
+}
+
 // The resolution a file gives, in whole dots per inch, 0 x 0 when none.
 //
 // libvips always fills in Xres/Yres; for a file that carries no resolution
@@ -148,6 +172,7 @@ StoredDpi ReadResolution(const VImage& image, std::string_view loader, int fd) {
     if (loader.starts_with("pngload")) {
         if (auto phys = ReadPngPhys(fd)) return *phys;
     }
+    if (loader.starts_with("heifload")) return ReadExifResolution(image);
     const std::string unit = StringField(image, "resolution-unit");
     if (unit == "in" || unit == "cm") {
         return {DpiFromPerMm(image.xres()), DpiFromPerMm(image.yres())};
@@ -318,6 +343,58 @@ Status NotImage(std::string reason) {
     return Status::Failure(HF_ERR_NOT_IMAGE, std::move(reason));
 }
 
+// The nickname of a loader libvips found that is blocked (an untrusted
+// one: SVG, PDF, PPM, JPEG 2000, JPEG XL, ImageMagick ...); empty when the
+// loader may be used. libvips finds blocked loaders too and only refuses
+// them when they run, which would read as a damaged file.
+std::string BlockedLoader(const char* typeName) {
+    const GType type = g_type_from_name(typeName);
+    if (type == 0) return typeName;
+    const gpointer klass = g_type_class_ref(type);
+    std::string nickname;
+    if ((VIPS_OPERATION_CLASS(klass)->flags & VIPS_OPERATION_BLOCKED) != 0) {
+        const char* name = VIPS_OBJECT_CLASS(klass)->nickname;
+        nickname = name != nullptr ? name : typeName;
+    }
+    g_type_class_unref(klass);
+    return nickname;
+}
+
+// Why a JPEG whose header libjpeg cannot read is not a damaged picture but
+// one this program does not print: its frame marker names a process
+// libjpeg-turbo does not decode here (lossless, hierarchical, or samples of
+// other than 8 bits). Empty when the frame is one it decodes, or none is
+// found (then the file is damaged).
+std::string JpegProcessNotPrinted(int fd) {
+    off_t at = 2;
+    unsigned char m[10];
+    // Every segment takes at least 4 bytes, so the walk ends at the end of
+    // the file at the latest.
+    while (ReadAt(fd, m, 4, at) && m[0] == 0xFF) {
+        const unsigned marker = m[1];
+        const unsigned length = (unsigned{m[2]} << 8) | m[3];
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            if (!ReadAt(fd, m, 5, at + 4)) return {};
+            if (marker == 0xC3 || marker == 0xC7 || marker == 0xCB || marker == 0xCF) {
+                return "a lossless JPEG, which this program does not print";
+            }
+            if (marker == 0xC5 || marker == 0xC6 || marker == 0xCD || marker == 0xCE) {
+                return "a hierarchical JPEG, which this program does not print";
+            }
+            if (m[0] != 8) {
+                return "a JPEG of " + std::to_string(m[0]) +
+                       "-bit samples; this program prints 8-bit JPEG files only";
+            }
+            return {};
+        }
+        if (marker == 0xDA || length < 2) return {};  // scan data before any frame
+        at += 2 + static_cast<off_t>(length);
+    }
+    return {};
+}
+
 Status FromErrno(const char* what) {
     return NotImage(std::string(what) + ": " + std::strerror(errno));
 }
@@ -342,15 +419,25 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
     VSource source = VSource::new_from_descriptor(fd.get());
     // A format no trusted loader claims is not a picture we print; a format
     // one claims but cannot read the header of is a damaged picture.
-    if (vips_foreign_find_load_source(source.get_source()) == nullptr) {
+    const char* found = vips_foreign_find_load_source(source.get_source());
+    if (found == nullptr) {
         return {nullptr,
                 VipsFailure(HasPictureSignature(fd.get()) ? HF_ERR_DAMAGED : HF_ERR_NOT_IMAGE,
                             "no trusted loader reads this format")};
+    }
+    if (const std::string blocked = BlockedLoader(found); !blocked.empty()) {
+        vips_error_clear();
+        return {nullptr, NotImage("not a picture format this program prints (" + blocked + ")")};
     }
     VImage header;
     try {
         header = OpenFromSource(source);
     } catch (const VError&) {
+        const std::string process = JpegProcessNotPrinted(fd.get());
+        if (!process.empty() && std::string_view(found).find("Jpeg") != std::string_view::npos) {
+            vips_error_clear();
+            return {nullptr, NotImage(process)};
+        }
         return {nullptr, VipsFailure(HF_ERR_DAMAGED, "libvips cannot read the header")};
     }
     const int width = header.width();
