@@ -17,6 +17,7 @@
 #include "platform/app_environment.h"
 #include "platform/cups_printers.h"
 #include "platform/cups_spooler.h"
+#include "platform/ini_profile.h"
 #include "platform/instance_lock.h"
 #include "platform/vips_image.h"
 #include "ui/message_box.h"
@@ -97,7 +98,7 @@ int Main(int argc, char** argv) {
             return RunListPrinters(printers.PrinterNames(), spooler, std::cout, std::cerr);
         }
         case RunMode::Print: {
-            VipsImageLoader images;
+            VipsImageLoader images(DecodeMemoryLimitOf(IniProfile(profile)));
             CupsSpooler spooler;
             PrintRecord record(PrintRecordPath());
             return RunPrintCommand(command.Printer, command.Files, images, spooler, record,

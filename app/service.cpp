@@ -11,6 +11,7 @@ HotFolderService::HotFolderService(std::string profilePath, ServiceLog& log)
 
 void HotFolderService::Load() {
     const IniProfile profile(profilePath_);
+    images_.SetDecodeMemoryLimit(DecodeMemoryLimitOf(profile));
     loaded_ = list_.Load(profile);
     if (!loaded_) {
         log_.Error("the hot folders could not be read from " + profilePath_ +
@@ -42,6 +43,7 @@ void HotFolderService::Reload() {
     }
     // The worker is between runs: membership may change.
     for (int id = 0; list_.GetCount() > 0; ++id) list_.Remove(id);
+    images_.SetDecodeMemoryLimit(DecodeMemoryLimitOf(profile));
     loaded_ = list_.Load(profile);
     LogFolders();
 }

@@ -29,6 +29,7 @@ bool CTallowinApp::InitInstance() {
     m_applicationFolder = FromBytes(HelpFolder());
 
     const IniProfile profile(m_profilePath);
+    m_images.SetDecodeMemoryLimit(DecodeMemoryLimitOf(profile));
     m_loaded = m_hotFolderList.Load(profile);
     if (!m_loaded) {
         // Starting with no folders is safe; saving that over the user's

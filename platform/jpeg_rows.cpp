@@ -6,9 +6,12 @@
 // clang-format off
 #include <cstdio>  // jpeglib.h needs FILE
 #include <jpeglib.h>
+#include <jerror.h>
 // clang-format on
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csetjmp>
 #include <string>
 #include <vector>
@@ -46,8 +49,9 @@ struct JpegRows::Decoder {
     UniqueFd Fd;
     off_t Offset = 0;
     bool Created = false;
-    bool EndedEarly = false;  // the file ended before the image did
-    std::string Words;        // libjpeg's message for its fatal error or first warning
+    bool EndedEarly = false;   // the file ended before the image did
+    bool OutOfMemory = false;  // the decode needs more than max_memory_to_use
+    std::string Words;         // libjpeg's message for its fatal error or first warning
     std::vector<JOCTET> Input = std::vector<JOCTET>(kInputChunk);
     std::vector<unsigned char> Rows;
     std::vector<JSAMPROW> Pointers;
@@ -66,6 +70,8 @@ void ErrorExit(j_common_ptr cinfo) {
     char words[JMSG_LENGTH_MAX] = {};
     err->Mgr.format_message(cinfo, words);
     static_cast<Decoder*>(cinfo->client_data)->Words = words;
+    static_cast<Decoder*>(cinfo->client_data)->OutOfMemory =
+        err->Mgr.msg_code == JERR_NO_BACKING_STORE || err->Mgr.msg_code == JERR_OUT_OF_MEMORY;
     std::longjmp(err->Jump, 1);
 }
 
@@ -175,6 +181,9 @@ bool Warned(const Decoder& d) {
 }
 
 Status Damaged(const Decoder& d) {
+    if (d.OutOfMemory) {
+        return Status::Failure(HF_ERR_TOO_LARGE, "decoding it needs more memory than allowed");
+    }
     if (d.EndedEarly) return Status::Failure(HF_ERR_DAMAGED, "the image data ends early");
     return Status::Failure(HF_ERR_DAMAGED, d.Words.empty() ? "the image data is damaged" : d.Words);
 }
@@ -184,7 +193,7 @@ Status Damaged(const Decoder& d) {
 JpegRows::JpegRows(std::unique_ptr<Decoder> decoder) : decoder_(std::move(decoder)) {}
 JpegRows::~JpegRows() = default;
 
-std::unique_ptr<JpegRows> JpegRows::Open(int fd, int shrink) {
+std::unique_ptr<JpegRows> JpegRows::Open(int fd, int shrink, std::uint64_t memoryLimit) {
     if (shrink != 1 && shrink != 2 && shrink != 4 && shrink != 8) return nullptr;
     auto d = std::make_unique<Decoder>();
     d->Info.err = jpeg_std_error(&d->Err.Mgr);
@@ -192,6 +201,10 @@ std::unique_ptr<JpegRows> JpegRows::Open(int fd, int shrink) {
     d->Err.Mgr.emit_message = EmitMessage;
     d->Fd.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
     if (!d->Fd || !ReadHeader(*d, shrink)) return nullptr;
+    // Without a backing store (libjpeg-turbo has none), a decode past this
+    // fails with JERR_NO_BACKING_STORE when it would allocate.
+    d->Info.mem->max_memory_to_use =
+        static_cast<long>(std::min<std::uint64_t>(memoryLimit, LONG_MAX));
     return std::unique_ptr<JpegRows>(new JpegRows(std::move(d)));
 }
 

@@ -6,6 +6,7 @@
 // once needs none of that.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -23,8 +24,11 @@ class JpegRows {
     // start whatever fd's offset (the caller keeps fd). shrink: 1, 2, 4 or
     // 8, libjpeg's DCT scaling. Null for what this reader leaves to
     // libvips: a header it cannot read, CMYK or YCCK colour, a size that
-    // does not divide by shrink.
-    static std::unique_ptr<JpegRows> Open(int fd, int shrink);
+    // does not divide by shrink. memoryLimit bounds libjpeg's own memory
+    // (max_memory_to_use): a decode that needs more fails in Read with
+    // HF_ERR_TOO_LARGE before libjpeg allocates it.
+    static std::unique_ptr<JpegRows> Open(int fd, int shrink,
+                                          std::uint64_t memoryLimit = UINT64_MAX);
 
     ~JpegRows();
     JpegRows(const JpegRows&) = delete;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/decode_memory.h"
 #include "platform/gif_frames.h"
 #include "platform/jpeg_rows.h"
 #include "platform/linear_reducer.h"
@@ -416,7 +417,8 @@ bool WarningsAreDamage(const std::string& loader) {
     return loader.starts_with("jpegload");
 }
 
-Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
+Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
+                                                std::uint64_t memoryLimit) {
     Result<std::unique_ptr<PageSource>> result;
     VSource source = VSource::new_from_descriptor(fd);
     if (vips_foreign_find_load_source(source.get_source()) == nullptr) {
@@ -445,6 +447,20 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
     int orientation = vips_image_get_orientation(in.get_image());
     if (orientation < 1 || orientation > 8) orientation = 1;
     const int storedW = in.width(), storedH = in.height();
+    // A turned image holds the smaller of its source and its page whole.
+    const std::uint64_t held = orientation == 1
+                                   ? 0
+                                   : std::min(stored, static_cast<std::uint64_t>(width) *
+                                                          static_cast<std::uint64_t>(height)) *
+                                         3;
+    if (const std::uint64_t needed = DecodeMemoryNeeded(in, loaderName, fd) + held;
+        needed > memoryLimit) {
+        result.Error = Status::Failure(
+            HF_ERR_TOO_LARGE, "decoding it needs " + std::to_string(ToMiB(needed)) +
+                                  " MiB, more than the " + std::to_string(ToMiB(memoryLimit)) +
+                                  " MiB allowed");
+        return result;
+    }
     if (loaderName.starts_with("gifload")) {
         // libvips would print a frame whose data ends early with its rest
         // blank: the frames are read through once before (see CheckGifFrames).
@@ -467,7 +483,7 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
         const int targetH = SwapsAxes(orientation) ? width : height;
         const int shrink = JpegShrink(storedW, storedH, targetW, targetH);
         if (!HasProfile(in) && Resamples(storedW / shrink, storedH / shrink, targetW, targetH)) {
-            if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink);
+            if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink, memoryLimit);
                 rows && rows->Width() * shrink == storedW && rows->Height() * shrink == storedH) {
                 result.Value = std::make_unique<JpegPageSource>(
                     std::move(rows), loaderName, storedW, storedH, width, height, orientation);
@@ -492,7 +508,8 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
 
 }  // namespace
 
-Result<std::unique_ptr<PageSource>> PageSource::Open(int fd, int width, int height) {
+Result<std::unique_ptr<PageSource>> PageSource::Open(int fd, int width, int height,
+                                                     std::uint64_t memoryLimit) {
     Result<std::unique_ptr<PageSource>> result;
     if (width <= 0 || height <= 0 ||
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxPixels) {
@@ -504,7 +521,7 @@ Result<std::unique_ptr<PageSource>> PageSource::Open(int fd, int width, int heig
         return result;
     }
     try {
-        return OpenOrThrow(fd, width, height);
+        return OpenOrThrow(fd, width, height, memoryLimit);
     } catch (const VError&) {
     } catch (const std::exception&) {
     }

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/decode_memory.h"
 #include "platform/file_identity.h"
 #include "platform/page_source.h"
 #include "platform/page_stream.h"
@@ -250,8 +251,10 @@ class VipsImage final : public Image {
   public:
     // Takes ownership of fd.
     VipsImage(int fd, std::string path, std::string loader, int storedWidth, int storedHeight,
-              int orientation, StoredDpi dpi, const FileIdentity& identity)
-        : fd_(fd),
+              int orientation, StoredDpi dpi, const FileIdentity& identity,
+              std::uint64_t memoryLimit)
+        : memoryLimit_(memoryLimit),
+          fd_(fd),
           path_(std::move(path)),
           loader_(std::move(loader)),
           storedWidth_(storedWidth),
@@ -286,7 +289,8 @@ class VipsImage final : public Image {
             return {nullptr, Status::Failure(HF_ERR_DAMAGED, std::string("cannot read again: ") +
                                                                  std::strerror(errno))};
         }
-        Result<std::unique_ptr<PageSource>> source = PageSource::Open(fd_.get(), width, height);
+        Result<std::unique_ptr<PageSource>> source =
+            PageSource::Open(fd_.get(), width, height, memoryLimit_);
         if (!source.Ok()) {
             // The header read fine at Load: whatever fails now is the file
             // gone bad since, not a file of another kind.
@@ -313,6 +317,7 @@ class VipsImage final : public Image {
   private:
     bool SwapsAxes() const { return orientation_ >= 5 && orientation_ <= 8; }
 
+    const std::uint64_t memoryLimit_;
     const UniqueFd fd_;  // our own duplicate of the file's descriptor
     const std::string path_;
     const std::string loader_;
@@ -399,7 +404,7 @@ Status FromErrno(const char* what) {
     return NotImage(std::string(what) + ": " + std::strerror(errno));
 }
 
-Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
+Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path, std::uint64_t memoryLimit) {
     // O_NOFOLLOW: a link is not a file of the folder. O_NONBLOCK: opening a
     // fifo must not wait for a writer (it is then refused as not regular).
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
@@ -455,23 +460,37 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
                                                       " pixels the loader accepts")};
     }
     std::string loader = LoaderName(header);
+    if (const std::uint64_t needed = DecodeMemoryNeeded(header, loader, fd.get());
+        needed > memoryLimit) {
+        return {nullptr,
+                Status::Failure(HF_ERR_TOO_LARGE,
+                                "decoding it needs " + std::to_string(ToMiB(needed)) +
+                                    " MiB, more than the " + std::to_string(ToMiB(memoryLimit)) +
+                                    " MiB allowed (DecodeMemoryLimit)")};
+    }
     const int kept = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0);
     if (kept < 0) return {nullptr, FromErrno("cannot keep the file open")};
     const StoredDpi dpi = ReadResolution(header, loader, fd.get());
     int orientation = vips_image_get_orientation(header.get_image());
     if (orientation < 1 || orientation > 8) orientation = 1;
     return {std::make_unique<VipsImage>(kept, path, std::move(loader), width, height, orientation,
-                                        dpi, identity),
+                                        dpi, identity, memoryLimit),
             {}};
 }
 
 }  // namespace
 
+std::uint64_t DecodeMemoryLimitOf(const Profile& profile) {
+    const std::int32_t mib = profile.GetInt("Init", "DecodeMemoryLimit", 0);
+    if (mib <= 0) return VipsImageLoader::kDefaultDecodeMemoryLimit;
+    return static_cast<std::uint64_t>(mib) << 20;
+}
+
 Result<std::unique_ptr<Image>> VipsImageLoader::Load(const std::string& path) {
     if (path.empty()) return {nullptr, NotImage("no file name")};
     if (!InitVipsOnce()) return {nullptr, NotImage("libvips did not start")};
     try {
-        return LoadOrThrow(path);
+        return LoadOrThrow(path, decodeMemoryLimit_.load(std::memory_order_relaxed));
     } catch (const VError&) {
         return {nullptr, VipsFailure(HF_ERR_NOT_IMAGE, "libvips cannot open the file")};
     } catch (const std::exception& e) {

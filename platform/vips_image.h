@@ -5,11 +5,13 @@
 // the ones libvips marks untrusted (SVG, PDF, ImageMagick, ...) are blocked.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "engine/platform_services.h"
+#include "engine/profile.h"
 
 namespace tallowin {
 
@@ -55,8 +57,30 @@ class VipsImageLoader : public ImageLoader {
     // gigapixel in the decimal sense. An 8-bit RGB image of this size is
     // 3 GB decoded; anything larger is refused before any pixel is decoded.
     static constexpr std::uint64_t kMaxPixels = 1'000'000'000;
+    // The most memory one picture's decode may hold at once, unless the
+    // profile's [Init] DecodeMemoryLimit (MiB) says otherwise: a picture
+    // whose header shows it needs more (see DecodeMemoryNeeded: progressive
+    // JPEG, interlaced PNG, GIF, WebP, HEIF; a turned image's held rows) is
+    // refused with HF_ERR_TOO_LARGE before anything is allocated, so that
+    // one file never takes the service down.
+    static constexpr std::uint64_t kDefaultDecodeMemoryLimit = std::uint64_t{512} << 20;
+
+    explicit VipsImageLoader(std::uint64_t decodeMemoryLimit = kDefaultDecodeMemoryLimit)
+        : decodeMemoryLimit_(decodeMemoryLimit) {}
+
+    // Applies to the Loads that start afterwards; any thread.
+    void SetDecodeMemoryLimit(std::uint64_t bytes) {
+        decodeMemoryLimit_.store(bytes, std::memory_order_relaxed);
+    }
 
     Result<std::unique_ptr<Image>> Load(const std::string& path) override;
+
+  private:
+    std::atomic<std::uint64_t> decodeMemoryLimit_;
 };
+
+// The decode memory limit a profile sets: [Init] DecodeMemoryLimit in MiB;
+// the default when the key is missing or not positive.
+std::uint64_t DecodeMemoryLimitOf(const Profile& profile);
 
 }  // namespace tallowin

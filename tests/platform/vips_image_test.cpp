@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ini_profile.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/images.h"
 #include "tests/support/pdf_page.h"
@@ -1136,6 +1137,83 @@ TEST_F(VipsImageTest, FormatsThatAreNotPrintedAreNotCalledDamaged) {
         EXPECT_EQ(loaded.Error.Code, HF_ERR_NOT_IMAGE) << loaded.Error.Reason;
         EXPECT_FALSE(loaded.Error.Reason.empty());
         EXPECT_EQ(vips_error_buffer(), std::string()) << "the error buffer is left clear";
+    }
+}
+
+// A picture whose decode would hold more than the limit at once is
+// refused as too large from its header, whatever its file's size; one that
+// streams prints under the same limit.
+TEST_F(VipsImageTest, DecodesThatNeedMoreMemoryThanTheLimitAreRefusedFromTheHeader) {
+    InitVipsForTests();
+    const vips::VImage rgb =
+        vips::VImage::black(4000, 4000, vips::VImage::option()->set("bands", 3))
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    const vips::VImage small = rgb.crop(0, 0, 2000, 2000);
+    // 35 bytes: a GIF whose screen and frame claim 30000 x 30000 pixels.
+    const std::string claim = std::string("GIF89a\x30\x75\x30\x75\x80\0\0", 13) +
+                              std::string("\0\0\0\xff\xff\xff", 6) +
+                              std::string("\x2c\0\0\0\0\x30\x75\x30\x75\0\x02\x02\x4c\x01\0;", 16);
+    const struct {
+        const char* Name;
+        std::function<void(const std::string&)> Write;
+        const char* File;
+        bool Prints;  // under 8 MiB
+        int Orientation = 1;
+    } cases[] = {
+        {"baseline jpeg 4000 x 4000", [&](auto& p) { rgb.jpegsave(p.c_str()); }, "a.jpg", true},
+        {"progressive jpeg 4000 x 4000",
+         [&](auto& p) { rgb.jpegsave(p.c_str(), vips::VImage::option()->set("interlace", true)); },
+         "p.jpg", false},
+        {"png 2000 x 2000", [&](auto& p) { small.pngsave(p.c_str()); }, "a.png", true},
+        {"interlaced png 2000 x 2000",
+         [&](auto& p) { small.pngsave(p.c_str(), vips::VImage::option()->set("interlace", true)); },
+         "i.png", false},
+        {"lossless webp 2000 x 2000",
+         [&](auto& p) { small.webpsave(p.c_str(), vips::VImage::option()->set("lossless", true)); },
+         "a.webp", false},
+        {"gif of 35 bytes claiming 30000 x 30000", [&](auto& p) { WriteFile(p, claim); }, "a.gif",
+         false},
+        {"baseline jpeg 4000 x 4000 turned (6), held whole",
+         [&](auto& p) {
+             vips::VImage turned = rgb.copy();
+             turned.set("orientation", 6);
+             turned.jpegsave(p.c_str());
+         },
+         "t.jpg", false, 6},
+    };
+    VipsImageLoader tight(8 << 20);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string path = dir_ / c.File;
+        c.Write(path);
+        Result<std::unique_ptr<Image>> loaded = tight.Load(path);
+        if (!c.Prints && c.Orientation == 1) {
+            EXPECT_EQ(loaded.Error.Code, HF_ERR_TOO_LARGE) << loaded.Error.Reason;
+            EXPECT_NE(loaded.Error.Reason.find("MiB"), std::string::npos) << loaded.Error.Reason;
+            continue;
+        }
+        ASSERT_TRUE(loaded.Ok()) << loaded.Error.Reason;
+        const Result<std::string> page =
+            PageDocument(*loaded.Value, loaded.Value->Width(), loaded.Value->Height());
+        EXPECT_EQ(page.Error.Code, c.Prints ? HF_ERR_NONE : HF_ERR_TOO_LARGE) << page.Error.Reason;
+    }
+}
+
+TEST(DecodeMemoryLimit, IsTheProfilesMiBOrTheDefault) {
+    TempDir dir;
+    const struct {
+        const char* Text;
+        std::uint64_t Bytes;
+    } cases[] = {
+        {"[Init]\nDecodeMemoryLimit=2048\n", std::uint64_t{2048} << 20},
+        {"[init]\ndecodememorylimit = 8\n", std::uint64_t{8} << 20},
+        {"[Init]\nFHNumber=0\n", VipsImageLoader::kDefaultDecodeMemoryLimit},
+        {"[Init]\nDecodeMemoryLimit=0\n", VipsImageLoader::kDefaultDecodeMemoryLimit},
+        {"[Init]\nDecodeMemoryLimit=-5\n", VipsImageLoader::kDefaultDecodeMemoryLimit},
+    };
+    for (const auto& c : cases) {
+        WriteFile(dir / "tallowin.ini", c.Text);
+        EXPECT_EQ(DecodeMemoryLimitOf(IniProfile(dir / "tallowin.ini")), c.Bytes) << c.Text;
     }
 }
 
