@@ -21,13 +21,17 @@ namespace tallowin {
 // without ever waiting on a fifo, accepts only a regular file and decodes
 // from that open file, so the pixels printed are those of the file described
 // by Image::Identity(). Load reads the header only; the pixels are decoded,
-// once per call, by Image::Render.
+// once per call, by the page writer.
 //
 // Load fails with HF_ERR_NOT_IMAGE when the file cannot be opened or read
-// (strerror: gone, no permission), is not a regular file or is in no format
-// a trusted loader recognises; with HF_ERR_DAMAGED when a loader recognises
-// it but cannot read its header; with HF_ERR_TOO_LARGE beyond kMaxPixels.
-// The reason holds libvips' own words where libvips said why. Nothing throws.
+// (strerror: gone, no permission), is not a regular file, is in no format a
+// trusted loader recognises, is one a blocked loader would read (SVG, PDF,
+// PPM, JPEG 2000, JPEG XL), or is a JPEG of a process libjpeg does not
+// decode (lossless, hierarchical, 12-bit); with HF_ERR_DAMAGED when a
+// loader recognises it but cannot read its header; with HF_ERR_TOO_LARGE
+// beyond kMaxPixels or when its decode would need more than the decode
+// memory limit. The reason holds libvips' own words where libvips said
+// why. Nothing throws.
 //
 // The returned Image keeps its own duplicate of the file descriptor open
 // until it is destroyed; it does not need the loader to outlive it.
@@ -39,9 +43,12 @@ namespace tallowin {
 // HF_ERR_DAMAGED. The PageWriter it returns streams the page (StreamPage):
 // the file is decoded top to bottom as the document is written, JPEG files
 // as a JPEG page, any other format lossless. Every loader runs with
-// fail_on=error, so a truncated file (any format, GIF and its later frames
-// included) or damaged pixel data fails the writer's Write with
-// HF_ERR_DAMAGED instead of printing a picture padded out with grey. Once
+// fail_on=error (JPEG with fail_on=warning, and every GIF frame is read
+// through first, see CheckGifFrames), so a truncated file (any format, GIF
+// and its later frames included) or damaged pixel data fails the writer's
+// Write with HF_ERR_DAMAGED instead of printing a picture padded out with
+// grey or guessed. Page also fails with HF_ERR_TOO_LARGE when the decode
+// and a turned image's held rows need more than the memory limit. Once
 // the pixels are read, before the document ends, Write checks that the open
 // file and the file at the path are still the one Identity() describes;
 // when not (a file still being copied grew under the decoder) it fails with
