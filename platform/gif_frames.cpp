@@ -72,9 +72,13 @@ Status CheckGifFrames(int fd) {
     for (;;) {
         GifRecordType type = UNDEFINED_RECORD_TYPE;
         if (DGifGetRecordType(gif.get(), &type) != GIF_OK) {
-            // Ending right after a whole frame, the trailer left out, loses
-            // no pixel.
-            if (frames > 0 && gif->Error == D_GIF_ERR_READ_FAILED) return Status::Success();
+            // Ending right after a whole frame, the trailer left out or
+            // replaced by stray bytes, loses no pixel (libvips' loader
+            // stops there too).
+            if (frames > 0 &&
+                (gif->Error == D_GIF_ERR_READ_FAILED || gif->Error == D_GIF_ERR_WRONG_RECORD)) {
+                return Status::Success();
+            }
             return Damaged(gif->Error, "the GIF data ends early or is damaged");
         }
         switch (type) {

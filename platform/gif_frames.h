@@ -15,7 +15,8 @@ namespace tallowin {
 
 // Reads the GIF in fd from its first byte (pread: fd's offset is left
 // alone). Success when every frame holds all its pixels; a file that ends
-// after its last whole frame without the trailer counts as whole.
+// after a whole frame without the trailer, or with stray bytes in its
+// place, counts as whole.
 // HF_ERR_DAMAGED with giflib's words when a frame's data ends early, is cut
 // or cannot be decoded, or the blocks between frames are damaged. Memory:
 // one row of the widest frame. Thread-safe (no shared state).

@@ -408,14 +408,12 @@ bool HasProfile(const VImage& in) {
     return vips_image_get_typeof(in.get_image(), VIPS_META_ICC_NAME) != 0;
 }
 
-// libjpeg goes on past corrupt data with a warning and pads or guesses the
-// rest (a file cut short and closed with an end marker prints half grey):
-// for JPEG a warning is damage, as on the JpegRows path (see there). Other
-// loaders warn about things that do not touch the pixels (a PNG's unknown
-// or ancillary chunk), and fail on the errors that do.
-bool WarningsAreDamage(const std::string& loader) {
-    return loader.starts_with("jpegload");
-}
+// WarningsAreDamage: libjpeg goes on past corrupt data with a warning and
+// pads or guesses the rest (a file cut short and closed with an end marker
+// prints half grey), so for JPEG a warning is damage, on libvips' path
+// (fail_on=warning) as on the JpegRows path (see there). Other loaders warn
+// about things that do not touch the pixels (a PNG's unknown or ancillary
+// chunk) and fail on the errors that do: they keep fail_on=error.
 
 Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
                                                 std::uint64_t memoryLimit) {
@@ -469,14 +467,6 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
             return result;
         }
     }
-    if (WarningsAreDamage(loaderName)) {
-        // The header was read leniently above: read it again, failing on
-        // the loader's warnings too.
-        in = VImage::new_from_source(source, "",
-                                     VImage::option()
-                                         ->set("access", VIPS_ACCESS_SEQUENTIAL)
-                                         ->set("fail_on", VIPS_FAIL_ON_WARNING));
-    }
     if (loaderName.starts_with("jpegload")) {
         // The shrink applies to the stored image, before it is turned.
         const int targetW = SwapsAxes(orientation) ? height : width;
@@ -490,15 +480,15 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
                 return result;
             }
         }
-        if (shrink > 1) {
-            in = VImage::jpegload_source(source, VImage::option()
-                                                     ->set("shrink", shrink)
-                                                     ->set("access", VIPS_ACCESS_SEQUENTIAL)
-                                                     ->set("fail_on", VIPS_FAIL_ON_WARNING));
-            if (in.width() * shrink != storedW || in.height() * shrink != storedH) {
-                result.Error = Status::Failure(HF_ERR_DAMAGED, "the image header is damaged");
-                return result;
-            }
+        // Opened again on libvips' path: shrunk on load, and failing on
+        // libjpeg's warnings (see WarningsAreDamage).
+        in = VImage::jpegload_source(source, VImage::option()
+                                                 ->set("shrink", shrink)
+                                                 ->set("access", VIPS_ACCESS_SEQUENTIAL)
+                                                 ->set("fail_on", VIPS_FAIL_ON_WARNING));
+        if (in.width() * shrink != storedW || in.height() * shrink != storedH) {
+            result.Error = Status::Failure(HF_ERR_DAMAGED, "the image header is damaged");
+            return result;
         }
     }
     result.Value = std::make_unique<VipsPageSource>(std::move(source), std::move(in), loaderName,
