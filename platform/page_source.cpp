@@ -408,13 +408,12 @@ bool HasProfile(const VImage& in) {
     return vips_image_get_typeof(in.get_image(), VIPS_META_ICC_NAME) != 0;
 }
 
-// WarningsAreDamage: libjpeg goes on past corrupt data with a warning and
-// pads or guesses the rest (a file cut short and closed with an end marker
-// prints half grey), so for JPEG a warning is damage, on libvips' path
-// (fail_on=warning) as on the JpegRows path (see there). Other loaders warn
+// For JPEG a warning is damage: libjpeg goes on past corrupt data with a
+// warning and pads or guesses the rest (a file cut short and closed with an
+// end marker prints half grey), so libvips' path runs with fail_on=warning,
+// as the JpegRows path fails on warnings (see there). Other loaders warn
 // about things that do not touch the pixels (a PNG's unknown or ancillary
 // chunk) and fail on the errors that do: they keep fail_on=error.
-
 Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
                                                 std::uint64_t memoryLimit) {
     Result<std::unique_ptr<PageSource>> result;
@@ -481,7 +480,7 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
             }
         }
         // Opened again on libvips' path: shrunk on load, and failing on
-        // libjpeg's warnings (see WarningsAreDamage).
+        // libjpeg's warnings (see above).
         in = VImage::jpegload_source(source, VImage::option()
                                                  ->set("shrink", shrink)
                                                  ->set("access", VIPS_ACCESS_SEQUENTIAL)

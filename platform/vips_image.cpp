@@ -372,7 +372,7 @@ std::string BlockedLoader(const char* typeName) {
 // found (then the file is damaged).
 std::string JpegProcessNotPrinted(int fd) {
     off_t at = 2;
-    unsigned char m[10];
+    unsigned char m[5];
     // Every segment takes at least 4 bytes, so the walk ends at the end of
     // the file at the latest.
     while (ReadAt(fd, m, 4, at) && m[0] == 0xFF) {
