@@ -18,6 +18,7 @@
 #include "platform/app_environment.h"
 #include "platform/cups_printers.h"
 #include "platform/cups_spooler.h"
+#include "platform/ini_profile.h"
 #include "platform/instance_lock.h"
 #include "platform/signal_fd.h"
 #include "platform/tick.h"
@@ -84,7 +85,7 @@ void KeepPageBuffersShortLived() {
 // the record is never left half-written and every pending job is named. The
 // signals are blocked before the first thread starts, so none of the
 // library's threads takes one.
-int RunPrint(const CommandLine& command) {
+int RunPrint(const CommandLine& command, const std::string& profile) {
     SignalFd received;
     if (!received.Valid()) {
         std::cerr << "tallowin: the interrupt signals cannot be read; not printing\n";
@@ -92,7 +93,7 @@ int RunPrint(const CommandLine& command) {
     }
     SignalInterrupt interrupt(received);
     MonotonicClock clock;
-    VipsImageLoader images;
+    VipsImageLoader images(DecodeMemoryLimitOf(IniProfile(profile)));
     CupsSpooler spooler;
     PrintRecord record(PrintRecordPath());
     PrintServices services{images, spooler, record, clock, interrupt, std::cerr};
@@ -119,7 +120,7 @@ int Main(int argc, char** argv) {
             return RunListPrinters(printers.PrinterNames(), spooler, std::cout, std::cerr);
         }
         case RunMode::Print:
-            return RunPrint(command);
+            return RunPrint(command, profile);
         case RunMode::Service:
             return RunService(profile);
         case RunMode::Window:

@@ -21,6 +21,7 @@ HotFolderService::HotFolderService(std::string profilePath, ServiceLog& log)
 void HotFolderService::Load() {
     const IniProfile profile(profilePath_);
     sync_ = std::make_unique<DiskProfileSync>(profile, list_, printLog_);
+    images_.SetDecodeMemoryLimit(DecodeMemoryLimitOf(profile));
     if (!list_.Load(profile)) {
         log_.Error("the hot folders could not be read from " + profilePath_ +
                    "; running without them, and that file will not be saved over");
@@ -47,6 +48,7 @@ void HotFolderService::Reload() {
     // The worker is between runs while membership changes.
     thread_.Stop();
     if (sync_->TakeIn()) {
+        images_.SetDecodeMemoryLimit(DecodeMemoryLimitOf(IniProfile(profilePath_)));
         LogFolders();
     } else {
         log_.Warning("the hot folders could not be read again from " + profilePath_ + " (" +

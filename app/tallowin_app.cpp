@@ -31,6 +31,7 @@ bool CTallowinApp::InitInstance() {
 
     const IniProfile profile(m_profilePath);
     m_profile = std::make_unique<DiskProfileSync>(profile, m_hotFolderList, m_log);
+    m_images.SetDecodeMemoryLimit(DecodeMemoryLimitOf(profile));
     if (!m_hotFolderList.Load(profile)) {
         // Starting with no folders is safe; saving that over the user's
         // profile would not be, so nothing is saved at exit either.

@@ -411,6 +411,20 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
         Log(services, std::move(entry));
         return PrintOutcome::NotTried;
     };
+    // The file changed under the decoder (still being written, or replaced):
+    // nothing printed and nothing to blame; the table tries it again once two
+    // scans see it alike.
+    const auto changed = [&](const Status& why) {
+        State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
+        PrintLogEntry entry;
+        entry.File = path;
+        entry.Printer = PrinterName;
+        entry.Result = Outcome::Interrupted;
+        entry.Code = why.Code;
+        entry.Reason = why.Reason.empty() ? "the file changed while it was read" : why.Reason;
+        Log(services, std::move(entry));
+        return PrintOutcome::NotTried;
+    };
     // Kept for its own sake it waits for a change; kept for the printer's, it
     // is tried again later.
     const auto kept = [&](const Status& why) {
@@ -453,6 +467,7 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
     // Only the header is checked here; the pixels are decoded while the job
     // takes them, so a file damaged past its header fails inside Print.
     Result<std::unique_ptr<PageWriter>> writer = image->Page(fit.Tw, fit.Th);
+    if (!writer.Ok() && writer.Error.Code == HF_ERR_CHANGED) return changed(writer.Error);
     if (!writer.Ok()) return kept(writer.Error);
     if (stop.Requested()) return interrupted();
 
@@ -507,6 +522,7 @@ PrintOutcome HotFolder::PrintFile(const EngineServices& services, const std::str
         // found damaged at its header; the printer's failures are retried.
         services.ledger.Erase(FolderPath, docName);
         if (stop.Requested()) return interrupted();
+        if (job.Error.Code == HF_ERR_CHANGED) return changed(job.Error);
         State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
         Keep(services, path, job.Error);
         return FileIsToBlame(job.Error.Code) ? PrintOutcome::Handled : PrintOutcome::RetryLater;

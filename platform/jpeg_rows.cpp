@@ -6,9 +6,12 @@
 // clang-format off
 #include <cstdio>  // jpeglib.h needs FILE
 #include <jpeglib.h>
+#include <jerror.h>
 // clang-format on
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csetjmp>
 #include <string>
 #include <vector>
@@ -46,8 +49,9 @@ struct JpegRows::Decoder {
     UniqueFd Fd;
     off_t Offset = 0;
     bool Created = false;
-    bool EndedEarly = false;  // the file ended before the image did
-    std::string Words;        // libjpeg's message for its fatal error
+    bool EndedEarly = false;   // the file ended before the image did
+    bool OutOfMemory = false;  // the decode needs more than max_memory_to_use
+    std::string Words;         // libjpeg's message for its fatal error or first warning
     std::vector<JOCTET> Input = std::vector<JOCTET>(kInputChunk);
     std::vector<unsigned char> Rows;
     std::vector<JSAMPROW> Pointers;
@@ -66,13 +70,29 @@ void ErrorExit(j_common_ptr cinfo) {
     char words[JMSG_LENGTH_MAX] = {};
     err->Mgr.format_message(cinfo, words);
     static_cast<Decoder*>(cinfo->client_data)->Words = words;
+    static_cast<Decoder*>(cinfo->client_data)->OutOfMemory =
+        err->Mgr.msg_code == JERR_NO_BACKING_STORE || err->Mgr.msg_code == JERR_OUT_OF_MEMORY;
     std::longjmp(err->Jump, 1);
 }
 
-// Warnings are counted (libjpeg keeps on decoding corrupt data, as libvips'
-// loader lets it); nothing is printed.
+// Warnings are counted and the first one's words kept; nothing is printed.
+// libjpeg warns where the data is corrupt but decoding can go on (a scan
+// that ends before its image, bytes that are no Huffman code, restart
+// markers out of order) and pads or guesses the rest: every warning raised
+// while the header and the rows are read makes the picture damaged, as
+// libvips' loader does with fail_on=warning on the other JPEG path, so both
+// paths give the same verdict. None is treated as harmless: the ones that
+// are (bytes after the last scan, before the end marker) come only after
+// the last row, which neither path reads on to; valid files written by
+// libvips, cjpeg and jpegtran (baseline, progressive, arithmetic, restart
+// intervals, EXIF, ICC) raise none.
 void EmitMessage(j_common_ptr cinfo, int level) {
-    if (level < 0) ++cinfo->err->num_warnings;
+    if (level >= 0) return;
+    if (cinfo->err->num_warnings++ == 0) {
+        char words[JMSG_LENGTH_MAX] = {};
+        cinfo->err->format_message(cinfo, words);
+        static_cast<Decoder*>(cinfo->client_data)->Words = words;
+    }
 }
 
 void InitSource(j_decompress_ptr) {}
@@ -156,7 +176,14 @@ bool ReadSome(Decoder& d, JDIMENSION& got) {
     return true;
 }
 
+bool Warned(const Decoder& d) {
+    return d.Err.Mgr.num_warnings > 0;
+}
+
 Status Damaged(const Decoder& d) {
+    if (d.OutOfMemory) {
+        return Status::Failure(HF_ERR_TOO_LARGE, "decoding it needs more memory than allowed");
+    }
     if (d.EndedEarly) return Status::Failure(HF_ERR_DAMAGED, "the image data ends early");
     return Status::Failure(HF_ERR_DAMAGED, d.Words.empty() ? "the image data is damaged" : d.Words);
 }
@@ -166,7 +193,7 @@ Status Damaged(const Decoder& d) {
 JpegRows::JpegRows(std::unique_ptr<Decoder> decoder) : decoder_(std::move(decoder)) {}
 JpegRows::~JpegRows() = default;
 
-std::unique_ptr<JpegRows> JpegRows::Open(int fd, int shrink) {
+std::unique_ptr<JpegRows> JpegRows::Open(int fd, int shrink, std::uint64_t memoryLimit) {
     if (shrink != 1 && shrink != 2 && shrink != 4 && shrink != 8) return nullptr;
     auto d = std::make_unique<Decoder>();
     d->Info.err = jpeg_std_error(&d->Err.Mgr);
@@ -174,6 +201,10 @@ std::unique_ptr<JpegRows> JpegRows::Open(int fd, int shrink) {
     d->Err.Mgr.emit_message = EmitMessage;
     d->Fd.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
     if (!d->Fd || !ReadHeader(*d, shrink)) return nullptr;
+    // Without a backing store (libjpeg-turbo has none), a decode past this
+    // fails with JERR_NO_BACKING_STORE when it would allocate.
+    d->Info.mem->max_memory_to_use =
+        static_cast<long>(std::min<std::uint64_t>(memoryLimit, LONG_MAX));
     return std::unique_ptr<JpegRows>(new JpegRows(std::move(d)));
 }
 
@@ -186,14 +217,14 @@ int JpegRows::Height() const {
 
 Status JpegRows::Read(const RowSink& row) {
     Decoder& d = *decoder_;
-    if (!StartDecoding(d) || d.EndedEarly) return Damaged(d);
+    if (!StartDecoding(d) || d.EndedEarly || Warned(d)) return Damaged(d);
     const std::size_t stride = static_cast<std::size_t>(Width()) * 3;
     d.Rows.resize(stride * kRowsAtOnce);
     d.Pointers.resize(kRowsAtOnce);
     for (std::size_t i = 0; i < d.Pointers.size(); ++i) d.Pointers[i] = d.Rows.data() + stride * i;
     while (d.Info.output_scanline < d.Info.output_height) {
         JDIMENSION got = 0;
-        if (!ReadSome(d, got) || d.EndedEarly || got == 0) return Damaged(d);
+        if (!ReadSome(d, got) || d.EndedEarly || Warned(d) || got == 0) return Damaged(d);
         for (JDIMENSION i = 0; i < got; ++i) {
             if (!row(d.Pointers[i]))
                 return Status::Failure(HF_ERR_UNREACHABLE, "the page was stopped");

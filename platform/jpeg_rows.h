@@ -6,6 +6,7 @@
 // once needs none of that.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -23,8 +24,11 @@ class JpegRows {
     // start whatever fd's offset (the caller keeps fd). shrink: 1, 2, 4 or
     // 8, libjpeg's DCT scaling. Null for what this reader leaves to
     // libvips: a header it cannot read, CMYK or YCCK colour, a size that
-    // does not divide by shrink.
-    static std::unique_ptr<JpegRows> Open(int fd, int shrink);
+    // does not divide by shrink. memoryLimit bounds libjpeg's own memory
+    // (max_memory_to_use): a decode that needs more fails in Read with
+    // HF_ERR_TOO_LARGE before libjpeg allocates it.
+    static std::unique_ptr<JpegRows> Open(int fd, int shrink,
+                                          std::uint64_t memoryLimit = UINT64_MAX);
 
     ~JpegRows();
     JpegRows(const JpegRows&) = delete;
@@ -35,10 +39,11 @@ class JpegRows {
     int Height() const;
 
     // Decodes the rows in order into row. As libvips' loader does when
-    // told to fail on errors: a file that ends early, or that libjpeg
-    // cannot decode at all, fails with HF_ERR_DAMAGED and libjpeg's words;
-    // data libjpeg reports as corrupt but decodes is printed as decoded.
-    // HF_ERR_UNREACHABLE when row stopped it. Call once.
+    // told to fail on warnings: a file that ends early, that libjpeg cannot
+    // decode at all, or that it warns about (corrupt data it would pad or
+    // guess) fails with HF_ERR_DAMAGED and libjpeg's words, before the row
+    // the warning came with is given. HF_ERR_UNREACHABLE when row stopped
+    // it. Call once.
     Status Read(const RowSink& row);
 
     struct Decoder;  // libjpeg's state, in the source file

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/decode_memory.h"
+#include "platform/gif_frames.h"
 #include "platform/jpeg_rows.h"
 #include "platform/linear_reducer.h"
 #include "platform/linear_resampler.h"
@@ -406,7 +408,14 @@ bool HasProfile(const VImage& in) {
     return vips_image_get_typeof(in.get_image(), VIPS_META_ICC_NAME) != 0;
 }
 
-Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
+// For JPEG a warning is damage: libjpeg goes on past corrupt data with a
+// warning and pads or guesses the rest (a file cut short and closed with an
+// end marker prints half grey), so libvips' path runs with fail_on=warning,
+// as the JpegRows path fails on warnings (see there). Other loaders warn
+// about things that do not touch the pixels (a PNG's unknown or ancillary
+// chunk) and fail on the errors that do: they keep fail_on=error.
+Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
+                                                std::uint64_t memoryLimit) {
     Result<std::unique_ptr<PageSource>> result;
     VSource source = VSource::new_from_descriptor(fd);
     if (vips_foreign_find_load_source(source.get_source()) == nullptr) {
@@ -435,28 +444,50 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
     int orientation = vips_image_get_orientation(in.get_image());
     if (orientation < 1 || orientation > 8) orientation = 1;
     const int storedW = in.width(), storedH = in.height();
+    // A turned image holds the smaller of its source and its page whole.
+    const std::uint64_t held = orientation == 1
+                                   ? 0
+                                   : std::min(stored, static_cast<std::uint64_t>(width) *
+                                                          static_cast<std::uint64_t>(height)) *
+                                         3;
+    if (const std::uint64_t needed = DecodeMemoryNeeded(in, loaderName, fd) + held;
+        needed > memoryLimit) {
+        result.Error = Status::Failure(
+            HF_ERR_TOO_LARGE, "decoding it needs " + std::to_string(ToMiB(needed)) +
+                                  " MiB, more than the " + std::to_string(ToMiB(memoryLimit)) +
+                                  " MiB allowed");
+        return result;
+    }
+    if (loaderName.starts_with("gifload")) {
+        // libvips would print a frame whose data ends early with its rest
+        // blank: the frames are read through once before (see CheckGifFrames).
+        if (Status whole = CheckGifFrames(fd); !whole.Ok()) {
+            result.Error = std::move(whole);
+            return result;
+        }
+    }
     if (loaderName.starts_with("jpegload")) {
         // The shrink applies to the stored image, before it is turned.
         const int targetW = SwapsAxes(orientation) ? height : width;
         const int targetH = SwapsAxes(orientation) ? width : height;
         const int shrink = JpegShrink(storedW, storedH, targetW, targetH);
         if (!HasProfile(in) && Resamples(storedW / shrink, storedH / shrink, targetW, targetH)) {
-            if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink);
+            if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink, memoryLimit);
                 rows && rows->Width() * shrink == storedW && rows->Height() * shrink == storedH) {
                 result.Value = std::make_unique<JpegPageSource>(
                     std::move(rows), loaderName, storedW, storedH, width, height, orientation);
                 return result;
             }
         }
-        if (shrink > 1) {
-            in = VImage::jpegload_source(source, VImage::option()
-                                                     ->set("shrink", shrink)
-                                                     ->set("access", VIPS_ACCESS_SEQUENTIAL)
-                                                     ->set("fail_on", VIPS_FAIL_ON_ERROR));
-            if (in.width() * shrink != storedW || in.height() * shrink != storedH) {
-                result.Error = Status::Failure(HF_ERR_DAMAGED, "the image header is damaged");
-                return result;
-            }
+        // Opened again on libvips' path: shrunk on load, and failing on
+        // libjpeg's warnings (see above).
+        in = VImage::jpegload_source(source, VImage::option()
+                                                 ->set("shrink", shrink)
+                                                 ->set("access", VIPS_ACCESS_SEQUENTIAL)
+                                                 ->set("fail_on", VIPS_FAIL_ON_WARNING));
+        if (in.width() * shrink != storedW || in.height() * shrink != storedH) {
+            result.Error = Status::Failure(HF_ERR_DAMAGED, "the image header is damaged");
+            return result;
         }
     }
     result.Value = std::make_unique<VipsPageSource>(std::move(source), std::move(in), loaderName,
@@ -466,7 +497,8 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height) {
 
 }  // namespace
 
-Result<std::unique_ptr<PageSource>> PageSource::Open(int fd, int width, int height) {
+Result<std::unique_ptr<PageSource>> PageSource::Open(int fd, int width, int height,
+                                                     std::uint64_t memoryLimit) {
     Result<std::unique_ptr<PageSource>> result;
     if (width <= 0 || height <= 0 ||
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxPixels) {
@@ -478,7 +510,7 @@ Result<std::unique_ptr<PageSource>> PageSource::Open(int fd, int width, int heig
         return result;
     }
     try {
-        return OpenOrThrow(fd, width, height);
+        return OpenOrThrow(fd, width, height, memoryLimit);
     } catch (const VError&) {
     } catch (const std::exception&) {
     }

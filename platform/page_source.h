@@ -35,9 +35,12 @@ class PageSource {
     // Opens the image on a duplicate of fd (the caller keeps its own) and
     // reads its header; width x height is the upright size on paper.
     // Fails with HF_ERR_NOT_IMAGE (no trusted loader reads it),
-    // HF_ERR_DAMAGED (header damaged) or HF_ERR_TOO_LARGE (sizes beyond
-    // kMaxPixels or not positive).
-    static Result<std::unique_ptr<PageSource>> Open(int fd, int width, int height);
+    // HF_ERR_DAMAGED (header damaged, or for GIF a frame whose data ends
+    // early) or HF_ERR_TOO_LARGE (sizes beyond kMaxPixels or not positive,
+    // or a decode, with a turned image's held rows, that needs more than
+    // memoryLimit bytes: see DecodeMemoryNeeded).
+    static Result<std::unique_ptr<PageSource>> Open(int fd, int width, int height,
+                                                    std::uint64_t memoryLimit = UINT64_MAX);
 
     // The same one gigapixel limit as the image adapter.
     static constexpr std::uint64_t kMaxPixels = 1'000'000'000;

@@ -105,6 +105,9 @@ Status StreamOrThrow(PageSource& source, const PageGeometry& g, const PageSink& 
     }
     if (Status failure = ring.Failure(); !failure.Ok()) return failure;
     if (rows != height) return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
+    if (options.BeforeEnd) {
+        if (Status checked = options.BeforeEnd(); !checked.Ok()) return checked;
+    }
     if (!encoder->End() || !pdf.Finish()) return Refused();
     return Status::Success();
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 #include "engine/platform_services.h"
 #include "engine/status.h"
@@ -21,6 +22,10 @@ struct PageStreamOptions {
     // enlarged to 4800 x 3600, level 1 writes 19 MB where zlib's level 1
     // does, in a fraction of its time; level 0 writes a third more.
     int FlateLevel = 1;
+    // Called once every row was read, before the document's end goes out
+    // (null: nothing to check). A failure ends the page as a damaged one
+    // does, with that status: the file changed under the decoder, say.
+    std::function<Status()> BeforeEnd;
 };
 
 // Writes a one-page PDF of source's rows to sink: the page of g's media
@@ -30,8 +35,9 @@ struct PageStreamOptions {
 //
 // The document is complete only on success. When the pixels turn out
 // damaged (HF_ERR_DAMAGED, libvips' words), the sink refuses
-// (HF_ERR_JOB_FAILED), an encoder fails (HF_ERR_JOB_FAILED), or stop says
-// so (HF_ERR_UNREACHABLE, "stop requested"), the sink has received a
+// (HF_ERR_JOB_FAILED), an encoder fails (HF_ERR_JOB_FAILED), BeforeEnd
+// fails (its status) or stop says so (HF_ERR_UNREACHABLE, "stop
+// requested"), the sink has received a
 // truncated document without its cross-reference table and trailer, and
 // the caller should cancel the job. sink and stop are called on the calling
 // thread only; both threads have ended when this returns. Never throws.

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/decode_memory.h"
 #include "platform/file_identity.h"
 #include "platform/page_source.h"
 #include "platform/page_stream.h"
@@ -127,6 +129,29 @@ std::string StringField(const VImage& image, const char* name) {
     return value;
 }
 
+// A rational EXIF value as libvips gives it ("299999/1000 (299.999,
+// Rational, ...)"); 0 when it is not one.
+double ExifRational(const VImage& image, const char* name) {
+    const std::string text = StringField(image, name);
+    double num = 0, den = 0;
+    if (std::sscanf(text.c_str(), "%lf/%lf", &num, &den) != 2 || den == 0) return 0;
+    return num / den;
+}
+
+// The HEIF loader (HEIC, AVIF) reads the EXIF data and sets
+// "resolution-unit" from it, but leaves Xres/Yres at its default of one
+// pixel a millimetre: the EXIF values are read here instead, with the same
+// rule (unit inch or centimetre, else none).
+StoredDpi ReadExifResolution(const VImage& image) {
+    const std::string unit = StringField(image, "exif-ifd0-ResolutionUnit");
+    double perInch = 0;
+    if (unit.starts_with("2 ")) perInch = 1;
+    if (unit.starts_with("3 ")) perInch = 2.54;
+    if (perInch == 0) return {};
+    return {DpiFromPerMm(ExifRational(image, "exif-ifd0-XResolution") * perInch / 25.4),
+            DpiFromPerMm(ExifRational(image, "exif-ifd0-YResolution") * perInch / 25.4)};
+}
+
 // The resolution a file gives, in whole dots per inch, 0 x 0 when none.
 //
 // libvips always fills in Xres/Yres; for a file that carries no resolution
@@ -148,6 +173,7 @@ StoredDpi ReadResolution(const VImage& image, std::string_view loader, int fd) {
     if (loader.starts_with("pngload")) {
         if (auto phys = ReadPngPhys(fd)) return *phys;
     }
+    if (loader.starts_with("heifload")) return ReadExifResolution(image);
     const std::string unit = StringField(image, "resolution-unit");
     if (unit == "in" || unit == "cm") {
         return {DpiFromPerMm(image.xres()), DpiFromPerMm(image.yres())};
@@ -170,30 +196,66 @@ std::string LoaderName(const VImage& image) {
     return StringField(image, VIPS_META_LOADER);
 }
 
+// HF_ERR_CHANGED unless the open file (fd) and the file its path names now
+// are both still the file identity describes.
+Status SameFile(int fd, const std::string& path, const FileIdentity& identity) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !(IdentityOf(st) == identity)) {
+        return Status::Failure(HF_ERR_CHANGED, "the file changed while it was read");
+    }
+    if (::lstat(path.c_str(), &st) != 0 || !(IdentityOf(st) == identity)) {
+        return Status::Failure(HF_ERR_CHANGED,
+                               "the file was replaced or removed while it was read");
+    }
+    return Status::Success();
+}
+
 // The page of one loaded image, streamed: decoded, resampled and encoded
-// strip by strip while the document goes to the sink.
+// strip by strip while the document goes to the sink. Once the pixels are
+// read, and before the document ends, the file must still be the one
+// loaded: a file that grew meanwhile (still being copied) gave the decoder
+// bytes its identity does not cover, and printing it now would print it
+// again once the table sees its new size.
 class VipsPageWriter final : public PageWriter {
   public:
-    explicit VipsPageWriter(std::unique_ptr<PageSource> source) : source_(std::move(source)) {}
+    // Takes ownership of fd, a descriptor of the file being decoded.
+    VipsPageWriter(std::unique_ptr<PageSource> source, int fd, std::string path,
+                   const FileIdentity& identity)
+        : source_(std::move(source)), fd_(fd), path_(std::move(path)), identity_(identity) {}
 
     Status Write(const PageGeometry& g, const PageSink& sink, const StopSignal& stop) override {
         // The source decodes once, top to bottom: a second page needs a
         // second writer.
         if (!source_) return Status::Failure(HF_ERR_JOB_FAILED, "the page was written already");
         const std::unique_ptr<PageSource> source = std::move(source_);
-        return StreamPage(*source, g, sink, [&stop] { return stop.Requested(); });
+        PageStreamOptions options;
+        options.BeforeEnd = [this] { return SameFile(fd_.get(), path_, identity_); };
+        Status written = StreamPage(
+            *source, g, sink, [&stop] { return stop.Requested(); }, options);
+        // Damaged data from a file that is still arriving is the change's
+        // doing, not the file's.
+        if (written.Code == HF_ERR_DAMAGED) {
+            if (Status same = SameFile(fd_.get(), path_, identity_); !same.Ok()) return same;
+        }
+        return written;
     }
 
   private:
     std::unique_ptr<PageSource> source_;
+    const UniqueFd fd_;
+    const std::string path_;
+    const FileIdentity identity_;
 };
 
 class VipsImage final : public Image {
   public:
     // Takes ownership of fd.
-    VipsImage(int fd, std::string loader, int storedWidth, int storedHeight, int orientation,
-              StoredDpi dpi, const FileIdentity& identity)
-        : fd_(fd),
+    VipsImage(int fd, std::string path, std::string loader, int storedWidth, int storedHeight,
+              int orientation, StoredDpi dpi, const FileIdentity& identity,
+              std::uint64_t memoryLimit)
+        : memoryLimit_(memoryLimit),
+          fd_(fd),
+          path_(std::move(path)),
           loader_(std::move(loader)),
           storedWidth_(storedWidth),
           storedHeight_(storedHeight),
@@ -227,7 +289,8 @@ class VipsImage final : public Image {
             return {nullptr, Status::Failure(HF_ERR_DAMAGED, std::string("cannot read again: ") +
                                                                  std::strerror(errno))};
         }
-        Result<std::unique_ptr<PageSource>> source = PageSource::Open(fd_.get(), width, height);
+        Result<std::unique_ptr<PageSource>> source =
+            PageSource::Open(fd_.get(), width, height, memoryLimit_);
         if (!source.Ok()) {
             // The header read fine at Load: whatever fails now is the file
             // gone bad since, not a file of another kind.
@@ -239,15 +302,24 @@ class VipsImage final : public Image {
         if (s.StoredWidth() != storedWidth_ || s.StoredHeight() != storedHeight_ ||
             s.Loader() != loader_) {
             return {nullptr,
-                    Status::Failure(HF_ERR_DAMAGED, "the file changed since it was opened")};
+                    Status::Failure(HF_ERR_CHANGED, "the file changed since it was opened")};
         }
-        return {std::make_unique<VipsPageWriter>(std::move(source.Value)), {}};
+        const int kept = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
+        if (kept < 0) {
+            return {nullptr, Status::Failure(HF_ERR_JOB_FAILED, std::string("cannot keep the file "
+                                                                            "open: ") +
+                                                                    std::strerror(errno))};
+        }
+        return {std::make_unique<VipsPageWriter>(std::move(source.Value), kept, path_, identity_),
+                {}};
     }
 
   private:
     bool SwapsAxes() const { return orientation_ >= 5 && orientation_ <= 8; }
 
+    const std::uint64_t memoryLimit_;
     const UniqueFd fd_;  // our own duplicate of the file's descriptor
+    const std::string path_;
     const std::string loader_;
     const int storedWidth_;
     const int storedHeight_;
@@ -276,11 +348,63 @@ Status NotImage(std::string reason) {
     return Status::Failure(HF_ERR_NOT_IMAGE, std::move(reason));
 }
 
+// The nickname of a loader libvips found that is blocked (an untrusted
+// one: SVG, PDF, PPM, JPEG 2000, JPEG XL, ImageMagick ...); empty when the
+// loader may be used. libvips finds blocked loaders too and only refuses
+// them when they run, which would read as a damaged file.
+std::string BlockedLoader(const char* typeName) {
+    const GType type = g_type_from_name(typeName);
+    if (type == 0) return typeName;
+    const gpointer klass = g_type_class_ref(type);
+    std::string nickname;
+    if ((VIPS_OPERATION_CLASS(klass)->flags & VIPS_OPERATION_BLOCKED) != 0) {
+        const char* name = VIPS_OBJECT_CLASS(klass)->nickname;
+        nickname = name != nullptr ? name : typeName;
+    }
+    g_type_class_unref(klass);
+    return nickname;
+}
+
+// Why a JPEG whose header libjpeg cannot read is not a damaged picture but
+// one this program does not print: its frame marker names a process
+// libjpeg-turbo does not decode here (lossless, hierarchical, or samples of
+// other than 8 bits). Empty when the frame is one it decodes, or none is
+// found (then the file is damaged).
+std::string JpegProcessNotPrinted(int fd) {
+    off_t at = 2;
+    unsigned char m[5];
+    // Every segment takes at least 4 bytes, so the walk ends at the end of
+    // the file at the latest.
+    while (ReadAt(fd, m, 4, at) && m[0] == 0xFF) {
+        const unsigned marker = m[1];
+        const unsigned length = (unsigned{m[2]} << 8) | m[3];
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            if (!ReadAt(fd, m, 5, at + 4)) return {};
+            if (marker == 0xC3 || marker == 0xC7 || marker == 0xCB || marker == 0xCF) {
+                return "a lossless JPEG, which this program does not print";
+            }
+            if (marker == 0xC5 || marker == 0xC6 || marker == 0xCD || marker == 0xCE) {
+                return "a hierarchical JPEG, which this program does not print";
+            }
+            if (m[0] != 8) {
+                return "a JPEG of " + std::to_string(m[0]) +
+                       "-bit samples; this program prints 8-bit JPEG files only";
+            }
+            return {};
+        }
+        if (marker == 0xDA || length < 2) return {};  // scan data before any frame
+        at += 2 + static_cast<off_t>(length);
+    }
+    return {};
+}
+
 Status FromErrno(const char* what) {
     return NotImage(std::string(what) + ": " + std::strerror(errno));
 }
 
-Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
+Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path, std::uint64_t memoryLimit) {
     // O_NOFOLLOW: a link is not a file of the folder. O_NONBLOCK: opening a
     // fifo must not wait for a writer (it is then refused as not regular).
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
@@ -300,15 +424,25 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
     VSource source = VSource::new_from_descriptor(fd.get());
     // A format no trusted loader claims is not a picture we print; a format
     // one claims but cannot read the header of is a damaged picture.
-    if (vips_foreign_find_load_source(source.get_source()) == nullptr) {
+    const char* found = vips_foreign_find_load_source(source.get_source());
+    if (found == nullptr) {
         return {nullptr,
                 VipsFailure(HasPictureSignature(fd.get()) ? HF_ERR_DAMAGED : HF_ERR_NOT_IMAGE,
                             "no trusted loader reads this format")};
+    }
+    if (const std::string blocked = BlockedLoader(found); !blocked.empty()) {
+        vips_error_clear();
+        return {nullptr, NotImage("not a picture format this program prints (" + blocked + ")")};
     }
     VImage header;
     try {
         header = OpenFromSource(source);
     } catch (const VError&) {
+        const std::string process = JpegProcessNotPrinted(fd.get());
+        if (!process.empty() && std::string_view(found).find("Jpeg") != std::string_view::npos) {
+            vips_error_clear();
+            return {nullptr, NotImage(process)};
+        }
         return {nullptr, VipsFailure(HF_ERR_DAMAGED, "libvips cannot read the header")};
     }
     const int width = header.width();
@@ -326,23 +460,37 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path) {
                                                       " pixels the loader accepts")};
     }
     std::string loader = LoaderName(header);
+    if (const std::uint64_t needed = DecodeMemoryNeeded(header, loader, fd.get());
+        needed > memoryLimit) {
+        return {nullptr,
+                Status::Failure(HF_ERR_TOO_LARGE,
+                                "decoding it needs " + std::to_string(ToMiB(needed)) +
+                                    " MiB, more than the " + std::to_string(ToMiB(memoryLimit)) +
+                                    " MiB allowed (DecodeMemoryLimit)")};
+    }
     const int kept = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0);
     if (kept < 0) return {nullptr, FromErrno("cannot keep the file open")};
     const StoredDpi dpi = ReadResolution(header, loader, fd.get());
     int orientation = vips_image_get_orientation(header.get_image());
     if (orientation < 1 || orientation > 8) orientation = 1;
-    return {std::make_unique<VipsImage>(kept, std::move(loader), width, height, orientation, dpi,
-                                        identity),
+    return {std::make_unique<VipsImage>(kept, path, std::move(loader), width, height, orientation,
+                                        dpi, identity, memoryLimit),
             {}};
 }
 
 }  // namespace
 
+std::uint64_t DecodeMemoryLimitOf(const Profile& profile) {
+    const std::int32_t mib = profile.GetInt("Init", "DecodeMemoryLimit", 0);
+    if (mib <= 0) return VipsImageLoader::kDefaultDecodeMemoryLimit;
+    return static_cast<std::uint64_t>(mib) << 20;
+}
+
 Result<std::unique_ptr<Image>> VipsImageLoader::Load(const std::string& path) {
     if (path.empty()) return {nullptr, NotImage("no file name")};
     if (!InitVipsOnce()) return {nullptr, NotImage("libvips did not start")};
     try {
-        return LoadOrThrow(path);
+        return LoadOrThrow(path, decodeMemoryLimit_.load(std::memory_order_relaxed));
     } catch (const VError&) {
         return {nullptr, VipsFailure(HF_ERR_NOT_IMAGE, "libvips cannot open the file")};
     } catch (const std::exception& e) {

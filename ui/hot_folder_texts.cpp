@@ -26,6 +26,7 @@ QString ErrorText(int error) {
     // the codes past them have their texts here.
     if (error == HF_ERR_STATE) return QStringLiteral("Job records or print log cannot be stored");
     if (error == HF_ERR_DUPLICATE) return QStringLiteral("Same folder as another hot folder");
+    if (error == HF_ERR_CHANGED) return QStringLiteral("The file changed while it was read");
     return TextFrom(kFirstErrorString, error);
 }
 

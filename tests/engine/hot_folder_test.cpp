@@ -634,6 +634,36 @@ TEST(HotFolderPrint, StopDuringASendKeepsTheFileAndLogsTheInterruption) {
     EXPECT_EQ(rig.Jobs(), 1u);
 }
 
+// A file that changed while its page was written (it was still growing) is
+// neither kept nor blamed: its record goes, and it prints once two scans see
+// its new state alike. Whether the change shows at the header (Page) or only
+// once the pixels were read (Write), the outcome is the same.
+TEST(HotFolderPrint, FileThatChangedWhileReadSettlesAgainAndPrintsOnce) {
+    const Status changed = Status::Failure(HF_ERR_CHANGED, "the file grew while it was read");
+    for (const bool atHeader : {false, true}) {
+        SCOPED_TRACE(atHeader ? "at the header" : "after the pixels");
+        Rig rig;
+        FakeImageLoader::Entry growing;
+        (atHeader ? growing.render : growing.write) = changed;
+        rig.Drop("a.png", 10, 1, growing);
+        rig.Scan(2);
+        EXPECT_EQ(rig.Jobs(), 0u);
+        EXPECT_EQ(rig.LastLog().Result, Outcome::Interrupted);
+        EXPECT_EQ(rig.LastLog().Code, HF_ERR_CHANGED);
+        EXPECT_EQ(rig.folder.GetError(), HF_ERR_NONE);
+        EXPECT_FALSE(rig.Record("a.png"));
+
+        rig.Drop("a.png", 20);  // the rest arrived: a whole, unchanging file
+        rig.Scan();
+        EXPECT_EQ(rig.Jobs(), 0u) << "not tried at the first scan that sees it whole";
+        rig.Scan();
+        EXPECT_EQ(rig.Jobs(), 1u);
+        EXPECT_EQ(rig.LastLog().Result, Outcome::Sent);
+        rig.Scan(2);
+        EXPECT_EQ(rig.Jobs(), 1u) << "and only once";
+    }
+}
+
 TEST(HotFolderPrint, FilesOfOneScanPrintOneAfterAnotherInNameOrder) {
     Rig rig;
     for (const char* n : {"b.jpg", "a.jpg", "C.jpg"}) rig.Drop(n, 1);

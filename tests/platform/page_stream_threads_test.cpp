@@ -68,7 +68,7 @@ TEST_P(PageStreamThreadsTest, EndsAsTheSourceSinkAndStopSay) {
             return true;
         },
         [&] { return c.StopAtQuery != 0 && ++queries >= c.StopAtQuery; },
-        PageStreamOptions{.StripRows = 8, .RingSlots = 2, .FlateLevel = 1});
+        PageStreamOptions{.StripRows = 8, .RingSlots = 2, .FlateLevel = 1, .BeforeEnd = {}});
 
     EXPECT_EQ(s.Code, c.Code) << s.Reason;
     const bool whole = document.find("%%EOF") != std::string::npos;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ini_profile.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/images.h"
 #include "tests/support/pdf_page.h"
@@ -233,6 +235,39 @@ void SetPngSize(Bytes& png, std::uint32_t width, std::uint32_t height) {
                         BigEndianBytes(width) + BigEndianBytes(height) + png.substr(at + 16, 5));
 }
 
+// The offset of each data sub-block of the GIF's first frame (its length
+// byte), in order.
+std::vector<std::size_t> GifFirstFrameBlocks(const Bytes& gif) {
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(gif.at(at)); };
+    std::size_t at = 13;
+    if (byte(10) & 0x80) at += 3 * (2u << (byte(10) & 7));
+    while (byte(at) == 0x21) {  // extensions: label, then sub-blocks
+        at += 2;
+        while (byte(at) != 0) at += byte(at) + 1u;
+        ++at;
+    }
+    EXPECT_EQ(byte(at), 0x2c) << "no image descriptor";
+    const unsigned char local = byte(at + 9);
+    at += 10;
+    if (local & 0x80) at += 3 * (2u << (local & 7));
+    ++at;  // LZW minimum code size
+    std::vector<std::size_t> blocks;
+    while (byte(at) != 0) {
+        blocks.push_back(at);
+        at += byte(at) + 1u;
+    }
+    return blocks;
+}
+
+// The JPEG's first scan data starts after the SOS segment.
+std::size_t JpegScanStart(const Bytes& jpeg) {
+    const std::size_t sos = jpeg.find("\xff\xda");
+    EXPECT_NE(sos, Bytes::npos);
+    return sos + 2 +
+           ((static_cast<unsigned char>(jpeg[sos + 2]) << 8) |
+            static_cast<unsigned char>(jpeg[sos + 3]));
+}
+
 // A JFIF APP0 segment inserted right after SOI.
 void InsertJfif(Bytes& jpeg, unsigned char unit, std::uint16_t x, std::uint16_t y) {
     Bytes app0 = std::string("\xff\xe0\x00\x10JFIF\0\x01\x01", 11);
@@ -424,6 +459,46 @@ struct EditedDpiCase {
     std::function<void(Bytes&)> Edit;
     int XDpi, YDpi;
 };
+
+// HEIF (HEIC, AVIF) follows the same rule as JPEG: the resolution its EXIF
+// data gives, 0 when it carries none (never libvips' own default of one
+// pixel a millimetre, 25 dpi).
+TEST_F(VipsImageTest, HeifResolutionIsTheFilesOrZero) {
+    InitVipsForTests();
+    const vips::VImage rgb =
+        vips::VImage::black(64, 48, vips::VImage::option()->set("bands", 3))
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    for (const char* file : {"a.heic", "a.avif"}) {
+        const std::string path = dir_ / file;
+        const auto save = [&](const vips::VImage& image, bool strip) {
+            image.heifsave(path.c_str(),
+                           vips::VImage::option()
+                               ->set("compression", std::string(file).ends_with("avif")
+                                                        ? VIPS_FOREIGN_HEIF_COMPRESSION_AV1
+                                                        : VIPS_FOREIGN_HEIF_COMPRESSION_HEVC)
+                               ->set("strip", strip));
+        };
+        for (const auto& [dpi, strip, expected] :
+             {std::tuple{0, true, 0}, std::tuple{300, false, 300}, std::tuple{96, false, 96}}) {
+            SCOPED_TRACE(std::string(file) + " " + std::to_string(dpi) +
+                         (strip ? " stripped" : ""));
+            vips::VImage image = rgb.copy();
+            if (dpi > 0) {
+                image = rgb.copy(
+                    vips::VImage::option()->set("xres", dpi / 25.4)->set("yres", dpi / 25.4));
+            }
+            try {
+                save(image, strip);
+            } catch (const vips::VError& e) {
+                GTEST_SKIP() << "libvips cannot write " << file << ": " << e.what();
+            }
+            const auto loaded = Load(path);
+            ASSERT_TRUE(loaded);
+            EXPECT_EQ(loaded->XDpi(), expected);
+            EXPECT_EQ(loaded->YDpi(), expected);
+        }
+    }
+}
 
 TEST_F(VipsImageTest, ResolutionFromHeadersLibvipsDoesNotWrite) {
     const EditedDpiCase cases[] = {
@@ -1007,6 +1082,141 @@ TEST_F(VipsImageTest, FilesThatAreNotImagesOrNotRegularFilesDoNotLoad) {
     }
 }
 
+// Files of formats this program does not print, valid ones included, are
+// told apart from damaged pictures: a picture format no trusted loader
+// reads, and JPEG processes libjpeg does not decode (lossless, 12-bit).
+TEST_F(VipsImageTest, FormatsThatAreNotPrintedAreNotCalledDamaged) {
+    InitVipsForTests();
+    const vips::VImage rgb =
+        vips::VImage::black(32, 24, vips::VImage::option()->set("bands", 3))
+            .linear(std::vector<double>{0}, std::vector<double>{200, 40, 20})
+            .cast(VIPS_FORMAT_UCHAR)
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    const auto saved = [&](const char* name) {
+        const std::string path = dir_ / name;
+        rgb.write_to_file(path.c_str());
+        return path;
+    };
+    const auto sof = [&](const char* name, unsigned char marker, unsigned char precision) {
+        return MakeEdited(name, {}, [&](Bytes& b) {
+            const std::size_t at = b.find("\xff\xc0");
+            ASSERT_NE(at, Bytes::npos);
+            b[at + 1] = static_cast<char>(marker);
+            b[at + 4] = static_cast<char>(precision);
+        });
+    };
+    const auto text = [&](const char* name, const std::string& bytes) {
+        WriteFile(dir_ / name, bytes);
+        return dir_ / name;
+    };
+    const struct {
+        const char* Name;
+        std::function<std::string()> Make;
+    } cases[] = {
+        {"svg",
+         [&] {
+             return text("a.svg",
+                         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" "
+                         "height=\"10\"><rect width=\"10\" height=\"10\"/></svg>\n");
+         }},
+        {"pdf",
+         [&] {
+             return text("a.pdf",
+                         "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer "
+                         "<< /Root 1 0 R >>\n%%EOF\n");
+         }},
+        {"ppm", [&] { return text("a.ppm", "P3\n2 1\n255\n255 0 0 0 0 255\n"); }},
+        {"jpeg 2000", [&] { return saved("a.jp2"); }},
+        {"jpeg xl", [&] { return text("a.jxl", std::string("\xff\x0a\xfa\x01\x00\x00", 6)); }},
+        {"lossless jpeg (SOF3)", [&] { return sof("lossless.jpg", 0xc3, 8); }},
+        {"12-bit jpeg", [&] { return sof("twelve.jpg", 0xc1, 12); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const Result<std::unique_ptr<Image>> loaded = loader_.Load(c.Make());
+        EXPECT_EQ(loaded.Error.Code, HF_ERR_NOT_IMAGE) << loaded.Error.Reason;
+        EXPECT_FALSE(loaded.Error.Reason.empty());
+        EXPECT_EQ(vips_error_buffer(), std::string()) << "the error buffer is left clear";
+    }
+}
+
+// A picture whose decode would hold more than the limit at once is
+// refused as too large from its header, whatever its file's size; one that
+// streams prints under the same limit.
+TEST_F(VipsImageTest, DecodesThatNeedMoreMemoryThanTheLimitAreRefusedFromTheHeader) {
+    InitVipsForTests();
+    const vips::VImage rgb =
+        vips::VImage::black(4000, 4000, vips::VImage::option()->set("bands", 3))
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    const vips::VImage small = rgb.crop(0, 0, 2000, 2000);
+    // 35 bytes: a GIF whose screen and frame claim 30000 x 30000 pixels.
+    const std::string claim = std::string("GIF89a\x30\x75\x30\x75\x80\0\0", 13) +
+                              std::string("\0\0\0\xff\xff\xff", 6) +
+                              std::string("\x2c\0\0\0\0\x30\x75\x30\x75\0\x02\x02\x4c\x01\0;", 16);
+    const struct {
+        const char* Name;
+        std::function<void(const std::string&)> Write;
+        const char* File;
+        bool Prints;  // under 8 MiB
+        int Orientation = 1;
+    } cases[] = {
+        {"baseline jpeg 4000 x 4000", [&](auto& p) { rgb.jpegsave(p.c_str()); }, "a.jpg", true},
+        {"progressive jpeg 4000 x 4000",
+         [&](auto& p) { rgb.jpegsave(p.c_str(), vips::VImage::option()->set("interlace", true)); },
+         "p.jpg", false},
+        {"png 2000 x 2000", [&](auto& p) { small.pngsave(p.c_str()); }, "a.png", true},
+        {"interlaced png 2000 x 2000",
+         [&](auto& p) { small.pngsave(p.c_str(), vips::VImage::option()->set("interlace", true)); },
+         "i.png", false},
+        {"lossless webp 2000 x 2000",
+         [&](auto& p) { small.webpsave(p.c_str(), vips::VImage::option()->set("lossless", true)); },
+         "a.webp", false},
+        {"gif of 35 bytes claiming 30000 x 30000", [&](auto& p) { WriteFile(p, claim); }, "a.gif",
+         false},
+        {"baseline jpeg 4000 x 4000 turned (6), held whole",
+         [&](auto& p) {
+             vips::VImage turned = rgb.copy();
+             turned.set("orientation", 6);
+             turned.jpegsave(p.c_str());
+         },
+         "t.jpg", false, 6},
+    };
+    VipsImageLoader tight(8 << 20);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string path = dir_ / c.File;
+        c.Write(path);
+        Result<std::unique_ptr<Image>> loaded = tight.Load(path);
+        if (!c.Prints && c.Orientation == 1) {
+            EXPECT_EQ(loaded.Error.Code, HF_ERR_TOO_LARGE) << loaded.Error.Reason;
+            EXPECT_NE(loaded.Error.Reason.find("MiB"), std::string::npos) << loaded.Error.Reason;
+            continue;
+        }
+        ASSERT_TRUE(loaded.Ok()) << loaded.Error.Reason;
+        const Result<std::string> page =
+            PageDocument(*loaded.Value, loaded.Value->Width(), loaded.Value->Height());
+        EXPECT_EQ(page.Error.Code, c.Prints ? HF_ERR_NONE : HF_ERR_TOO_LARGE) << page.Error.Reason;
+    }
+}
+
+TEST(DecodeMemoryLimit, IsTheProfilesMiBOrTheDefault) {
+    TempDir dir;
+    const struct {
+        const char* Text;
+        std::uint64_t Bytes;
+    } cases[] = {
+        {"[Init]\nDecodeMemoryLimit=2048\n", std::uint64_t{2048} << 20},
+        {"[init]\ndecodememorylimit = 8\n", std::uint64_t{8} << 20},
+        {"[Init]\nFHNumber=0\n", VipsImageLoader::kDefaultDecodeMemoryLimit},
+        {"[Init]\nDecodeMemoryLimit=0\n", VipsImageLoader::kDefaultDecodeMemoryLimit},
+        {"[Init]\nDecodeMemoryLimit=-5\n", VipsImageLoader::kDefaultDecodeMemoryLimit},
+    };
+    for (const auto& c : cases) {
+        WriteFile(dir / "tallowin.ini", c.Text);
+        EXPECT_EQ(DecodeMemoryLimitOf(IniProfile(dir / "tallowin.ini")), c.Bytes) << c.Text;
+    }
+}
+
 TEST_F(VipsImageTest, AGigapixelHeaderLoadsWithoutDecoding) {
     // Exactly the limit: accepted, and Load reads only the header (the file
     // holds the pixel data of a 64 x 48 image).
@@ -1123,6 +1333,74 @@ TEST_F(VipsImageTest, TruncatedPicturesAreRefusedInEveryFormat) {
     }
 }
 
+// Pictures whose data a decoder reports as damaged but would still decode,
+// padded or guessed: never printed, whichever path decodes them (libjpeg
+// straight for a JPEG without a profile, libvips for one with a profile,
+// and libvips for GIF), while the undamaged file prints on the same path.
+TEST_F(VipsImageTest, DamagedDataADecoderWouldPadIsRefusedOnEveryPath) {
+    InitVipsForTests();
+    const auto noise = [] {
+        return vips::VImage::gaussnoise(240, 160, vips::VImage::option()->set("sigma", 60))
+            .cast(VIPS_FORMAT_UCHAR);
+    };
+    const vips::VImage rgb =
+        vips::VImage::bandjoin({noise(), noise(), noise()})
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    const vips::VImage profiled = rgb.icc_transform("srgb");
+    struct Case {
+        const char* Name;
+        const char* File;
+        const vips::VImage& Pixels;
+        std::function<void(Bytes&)> Edit;
+    };
+    const auto cutAndClosed = [](Bytes& b) { b = b.substr(0, b.size() * 6 / 10) + "\xff\xd9"; };
+    const auto garbage = [](Bytes& b) {
+        const std::size_t from = JpegScanStart(b) + (b.size() - JpegScanStart(b)) / 3;
+        for (std::size_t at = from; at < from + 4000; at += 97) {
+            b[at] = static_cast<char>(0xff);
+            b[at + 1] = 0x12;
+        }
+    };
+    const auto gifDataEndsEarly = [](Bytes& b) {
+        const std::vector<std::size_t> blocks = GifFirstFrameBlocks(b);
+        b = b.substr(0, blocks.at(blocks.size() / 2)) + std::string("\0;", 2);
+    };
+    const auto gifBlockCut = [](Bytes& b) {
+        const std::vector<std::size_t> blocks = GifFirstFrameBlocks(b);
+        b = b.substr(0, blocks.at(blocks.size() / 2) + 50) + std::string("\0;", 2);
+    };
+    const Case cases[] = {
+        {"jpeg cut short, closed with an end marker", "a.jpg", rgb, cutAndClosed},
+        {"the same with a profile (libvips)", "p.jpg", profiled, cutAndClosed},
+        {"jpeg with garbage in its scan data", "a.jpg", rgb, garbage},
+        {"the same with a profile (libvips)", "p.jpg", profiled, garbage},
+        {"gif whose data blocks end early", "a.gif", rgb, gifDataEndsEarly},
+        {"gif with a data block cut", "a.gif", rgb, gifBlockCut},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string path = dir_ / c.File;
+        c.Pixels.write_to_file(path.c_str());
+        for (const auto& [w, h] : {std::pair{240, 160}, std::pair{120, 80}}) {
+            ASSERT_TRUE(Render(*Load(path), w, h)) << "the whole file prints at " << w;
+        }
+        Bytes bytes = ReadFile(path);
+        c.Edit(bytes);
+        WriteFile(path, bytes);
+        for (const auto& [w, h] : {std::pair{240, 160}, std::pair{120, 80}}) {
+            Result<std::unique_ptr<Image>> loaded = loader_.Load(path);
+            if (!loaded.Ok()) {  // libvips reads far ahead for some headers
+                EXPECT_EQ(loaded.Error.Code, HF_ERR_DAMAGED) << loaded.Error.Reason;
+                continue;
+            }
+            const Result<std::string> page = PageDocument(*loaded.Value, w, h);
+            EXPECT_EQ(page.Error.Code, HF_ERR_DAMAGED) << w << ": " << page.Error.Reason;
+            EXPECT_FALSE(page.Error.Reason.empty());
+            EXPECT_EQ(page.Value.find("trailer"), std::string::npos) << "no complete document";
+        }
+    }
+}
+
 TEST_F(VipsImageTest, RenderRefusesSizesItCannotMake) {
     const auto image = Load(Make("a.png", {}));
     ASSERT_TRUE(image);
@@ -1150,21 +1428,19 @@ TEST_F(VipsImageTest, IdentityIsTheStatOfTheLoadedFile) {
     EXPECT_EQ(id.ModifiedNs, 1234567890LL * 1'000'000'000 + 987654321);
 }
 
-TEST_F(VipsImageTest, RendersTheFileThatWasLoadedEvenAfterItIsReplaced) {
+// The pixels are always the loaded file's, but a file whose name no longer
+// names it (replaced, removed) is not printed: the name's new file settles
+// and prints on its own.
+TEST_F(VipsImageTest, AFileReplacedOrRemovedAfterItWasLoadedFailsAsChanged) {
     const std::string path = Make("a.png", {.R = 255, .G = 0, .B = 0});
     const auto image = Load(path);
     ASSERT_TRUE(image);
+    ASSERT_TRUE(Render(*image, 10, 10));
     const std::string other = Make("b.png", {.R = 0, .G = 0, .B = 255});
     ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
-
-    const auto page = Render(*image, image->Width(), image->Height());
-    ASSERT_TRUE(page);
-    const auto d = Decode(*page);
-    ASSERT_TRUE(d);
-    EXPECT_TRUE(Near(d->At(3, 3), {255, 0, 0}, 0)) << d->At(3, 3);
-
+    EXPECT_EQ(PageDocument(*image, 10, 10).Error.Code, HF_ERR_CHANGED);
     ASSERT_EQ(unlink(path.c_str()), 0);
-    EXPECT_TRUE(Render(*image, 10, 10)) << "the open file outlives its name";
+    EXPECT_EQ(PageDocument(*image, 10, 10).Error.Code, HF_ERR_CHANGED);
 }
 
 TEST_F(VipsImageTest, AFileRewrittenInPlaceWithAnotherSizeDoesNotRender) {
@@ -1174,6 +1450,56 @@ TEST_F(VipsImageTest, AFileRewrittenInPlaceWithAnotherSizeDoesNotRender) {
     const std::string other = Make("b.png", {.Width = 80, .Height = 20});
     WriteFile(path, ReadFile(other));  // same inode, new bytes
     EXPECT_FALSE(Render(*image, 64, 48));
+}
+
+// A file still being copied when it was loaded: the rest arrives while its
+// page is written (the decoder may read it, or find the data cut short).
+// Either way the page fails as changed, never printed nor kept as damaged.
+TEST_F(VipsImageTest, AFileThatGrowsOrIsReplacedWhileItsPageIsWrittenFailsAsChanged) {
+    InitVipsForTests();
+    const auto noise = [] {
+        return vips::VImage::gaussnoise(300, 200, vips::VImage::option()->set("sigma", 60))
+            .cast(VIPS_FORMAT_UCHAR);
+    };
+    const vips::VImage rgb =
+        vips::VImage::bandjoin({noise(), noise(), noise()})
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    for (const char* name : {"a.png", "a.jpg", "b.png"}) {
+        SCOPED_TRACE(name);
+        const std::string path = dir_ / name;
+        const bool replaced = name[0] == 'b';
+        rgb.write_to_file(path.c_str());
+        const Bytes whole = ReadFile(path);
+        if (!replaced) WriteFile(path, whole.substr(0, whole.size() - 2000));
+        const auto image = Load(path);
+        ASSERT_TRUE(image);
+        Result<std::unique_ptr<PageWriter>> writer = image->Page(150, 100);
+        ASSERT_TRUE(writer.Ok()) << writer.Error.Reason;
+        PageGeometry g;
+        g.Rx = g.Ry = 72;
+        g.Pw = g.MediaWidthPt = 150;
+        g.Ph = g.MediaHeightPt = 100;
+        std::string pdf;
+        const NeverStop never;
+        const Status written = writer.Value->Write(
+            g,
+            [&](const unsigned char* d, std::size_t n) {
+                if (pdf.empty() && replaced) {
+                    const std::string other = dir_ / "other.png";
+                    WriteFile(other, whole);
+                    EXPECT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+                } else if (pdf.empty()) {  // the same file grows to its whole size
+                    std::ofstream(path, std::ios::binary | std::ios::app)
+                        << whole.substr(whole.size() - 2000);
+                }
+                pdf.append(reinterpret_cast<const char*>(d), n);
+                return true;
+            },
+            never);
+        EXPECT_EQ(written.Code, HF_ERR_CHANGED) << written.Reason;
+        EXPECT_EQ(pdf.find("trailer"), std::string::npos) << "no complete document";
+        ASSERT_TRUE(Render(*Load(path), 150, 100)) << "the whole file, once settled, prints";
+    }
 }
 
 TEST_F(VipsImageTest, RenderCanBeCalledAgain) {
