@@ -121,14 +121,21 @@ TEST(PrintCommand, ARetryAsksAboutTheEarlierJob) {
         {"completed_since", 7, {JobState::Completed, {}}, 0, 0, "printed"},
         {"failed_since", 7, {JobState::Failed, "job-canceled-by-user"}, 0, 1, "printed"},
         {"still_pending", 7, {JobState::Pending, {}}, 0, 0, "printed"},  // waited for
-        {"unknown_to_the_scheduler", 7, {JobState::Unknown, "not found"}, 3, 0, "sent 7"},
+        {"scheduler_cannot_tell", 7, {JobState::Unknown, "unreachable"}, 3, 0, "sent 7"},
+        // Its queue deleted, or a scheduler that lost its history: not printed.
+        {"gone_from_the_scheduler", 7, {JobState::Gone, {}}, 0, 1, "printed"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         PrintFixture f;
+        // The earlier run's job 7, unless the scheduler knows it no more.
+        if (c.Earlier.State != JobState::Gone) {
+            for (int id = 0; id < 7;) id = f.spooler.AddJob("printer", "a.jpg", {}, 0);
+            f.spooler.SetJob(7, c.Earlier.State, c.Earlier.Reason);
+        }
+        f.spooler.reachable = c.Earlier.State != JobState::Unknown;
         ASSERT_TRUE(c.SentAs ? f.record.MarkSent("printer", kA, *c.SentAs)
                              : f.record.MarkPrinted("printer", kA));
-        f.spooler.SetJob(7, c.Earlier.State, c.Earlier.Reason);
         f.interrupt.onPause = [&](int) { f.spooler.SetJob(7, JobState::Completed); };
         EXPECT_EQ(f.Run({"a.jpg"}), c.Exit) << f.err.str();
         EXPECT_EQ(f.spooler.Jobs().size(), c.NewJobs);

@@ -20,7 +20,19 @@ const FileIdentity kFile{2049, 1234567, 4096, 1700000000123456789};
 std::string Seen(const PrintRecord& record, const std::string& printer, const FileIdentity& file) {
     const auto mark = record.Find(printer, file);
     if (!mark) return "-";
-    return mark->State == Stage::Printed ? "printed" : "sent " + std::to_string(mark->JobId);
+    if (mark->State == Stage::Printed) return "printed";
+    std::string seen = "sent " + std::to_string(mark->JobId);
+    if (!mark->JobUuid.empty()) seen += " " + mark->JobUuid + " " + std::to_string(mark->CreatedAt);
+    return seen;
+}
+
+// A restarted scheduler hands the same ids out again: the uuid and creation
+// time that name the job for good are kept with it.
+TEST(PrintRecord, KeepsWhatNamesASentJobForGood) {
+    TempDir dir;
+    const std::string path = dir / "printed";
+    ASSERT_TRUE(PrintRecord(path).MarkSent("q", kFile, JobTicket{9, "urn:uuid:ab-c", 1700000001}));
+    EXPECT_EQ(Seen(PrintRecord(path), "q", kFile), "sent 9 urn:uuid:ab-c 1700000001");
 }
 
 TEST(PrintRecord, KnowsAFileByPrinterAndIdentityAcrossRuns) {
@@ -80,7 +92,9 @@ TEST(PrintRecord, FollowsAFileFromSentToPrintedOrForgotten) {
 TEST(PrintRecord, KeepsOnlyTheNewestEntriesAndSkipsBrokenLines) {
     TempDir dir;
     const std::string path = dir / "printed";
-    WriteFile(path, "garbage\n1 2 3 4\nsent 0 5 6 7 8 q\nsent 9 1 2 3 4 q\n1 2 3 4 q/inst\n");
+    WriteFile(path,
+              "garbage\n1 2 3 4\nsent 0 - 0 5 6 7 8 q\nsent 9 - 0 1 2 3 4 q\n"
+              "sent 8 1 2 3 4 q/cut\n1 2 3 4 q/inst\n");
     constexpr std::size_t kKept = 3;
     PrintRecord record(path, kKept);
     EXPECT_EQ(Seen(record, "q/inst", {1, 2, 3, 4}), "printed");
