@@ -27,6 +27,12 @@ namespace {
 // are left out here, before Page; a header that lies about a small size
 // still reaches the decoder. Remove once the loader bounds the decode.
 constexpr int kLargestSide = 4096;
+// And a few hundred bytes of GIF or PNG can declare 16 megapixels that
+// take seconds each under the sanitizers: beyond this many pixels the
+// fuzzer would spend its time on a few slow inputs instead of many
+// different ones. Strips, reductions by 10 and more and turned pictures
+// all happen well below it.
+constexpr long long kLargestPicture = 2048LL * 2048;
 
 // A 100 dpi printer with a 3 x 4 inch printable area a quarter inch in: the
 // fitted page is at most 300 x 400 pixels, so small pictures are enlarged,
@@ -96,7 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Check(image.Value != nullptr, "Load gives an image");
     Image& picture = *image.Value;
     fuzz::Check(picture.Width() > 0 && picture.Height() > 0, "a loaded image has a size");
-    if (picture.Width() > kLargestSide || picture.Height() > kLargestSide) return 0;
+    if (picture.Width() > kLargestSide || picture.Height() > kLargestSide ||
+        static_cast<long long>(picture.Width()) * picture.Height() > kLargestPicture) {
+        return 0;
+    }
 
     const PageGeometry g = Geometry();
     const FitResult fit = FitToPage({picture.Width(), picture.Height(), picture.XDpi(),
