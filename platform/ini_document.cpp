@@ -135,17 +135,29 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
 
 void IniDocument::RemoveSection(std::string_view section) {
     const auto ranges = Sections(section);
-    // Back to front, so that the earlier ranges stay where they are.
-    for (auto it = ranges.rbegin(); it != ranges.rend(); ++it) {
-        size_t begin = it->first;
-        // A section at the very end takes the blank lines above it along,
-        // so that removing it leaves no trailing blank lines behind.
-        if (it->second == lines_.size()) {
-            while (begin > 0 && IsBlank(lines_[begin - 1].Text)) --begin;
-        }
-        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(begin),
-                     lines_.begin() + static_cast<std::ptrdiff_t>(it->second));
+    if (ranges.empty()) return;
+    // Marked first and removed in one pass: ranges of the same name may lie
+    // next to each other, and the blank lines taken along below may belong
+    // to the range above.
+    std::vector<bool> removed(lines_.size(), false);
+    for (const auto& [begin, end] : ranges) {
+        std::fill(removed.begin() + static_cast<std::ptrdiff_t>(begin),
+                  removed.begin() + static_cast<std::ptrdiff_t>(end), true);
     }
+    // A section at the very end takes the blank lines above it along, so
+    // that removing it leaves no trailing blank lines behind.
+    if (ranges.back().second == lines_.size()) {
+        for (size_t i = ranges.back().first; i > 0; --i) {
+            if (!removed[i - 1] && !IsBlank(lines_[i - 1].Text)) break;
+            removed[i - 1] = true;
+        }
+    }
+    std::vector<Line> kept;
+    kept.reserve(lines_.size());
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        if (!removed[i]) kept.push_back(std::move(lines_[i]));
+    }
+    lines_ = std::move(kept);
 }
 
 std::vector<std::string> IniDocument::SectionNames() const {

@@ -12,7 +12,12 @@
 
 namespace tallowin {
 
-IniProfile::IniProfile(std::string path) : IniProfile(std::move(path), defaultOps_) {}
+// Not a delegation to the constructor below: a member named in the
+// arguments of a delegating constructor is used before the object's life
+// begins, which is undefined (Clang's UBSan stops on it).
+IniProfile::IniProfile(std::string path) : path_(std::move(path)), ops_(defaultOps_) {
+    Read();
+}
 
 IniProfile::IniProfile(std::string path, FileOps& ops) : path_(std::move(path)), ops_(ops) {
     Read();

@@ -265,6 +265,27 @@ TEST(ProfileFile, WatchReportsAChangeOnceItHoldsStill) {
     EXPECT_TRUE(watch.Poll());
 }
 
+// A gone folder's section written twice at the end of the file, a blank
+// line between: both go, and nothing of the sections above them.
+TEST(ProfileFile, AGoneFolderInTwoSectionsAtTheEndIsRemovedWhole) {
+    TempDir dir;
+    const std::string path = dir / "t.ini";
+    WriteFile(path,
+              "[Init]\nFHNumber=3\n[HotFolder0]\nName=a\nScanTime=5\n[Other]\nKeep=me\n"
+              "[HotFolder2]\nName=gone\n\n[HotFolder2]\nScanTime=4\n");
+    {
+        IniProfile profile(path);
+        HotFolderList list;
+        ASSERT_TRUE(list.Load(profile));
+        ASSERT_EQ(Names(list), (std::vector<std::string>{"a", "gone"}));
+        ASSERT_TRUE(list.Remove(1));
+        ASSERT_TRUE(list.Save(profile)) << profile.GetError();
+    }
+    EXPECT_EQ(ReadFile(path),
+              "[Init]\nFHNumber=1\nVersion=1\n[HotFolder0]\nName=a\nScanTime=5\n"
+              "FolderPath=\nPrinterName=\n[Other]\nKeep=me\n");
+}
+
 TEST(ProfileFile, ScanTimeIsAtLeastOneSecondAndSaturates) {
     const std::pair<const char*, std::int32_t> cases[] = {
         {"0", 1},
