@@ -154,13 +154,12 @@ fault() { say "fault +$(((SECONDS - t0) ))s $*" | tee -a "$faults"; }
 # Finished jobs (data written) of this run go from output/<queue>/ into the
 # archive under a number of their own, so that a scheduler that forgot its
 # history and gives ids from 1 again cannot write over them. One line each
-# in captured.tsv: time, queue, job id, scheduler generation, title.
+# in captured.tsv: time, queue, job id, job uuid, title.
 captured=$run/captured.tsv
 : >"$captured"
-seq_no=0
-generation=0
+: >"$run/forgotten"
 collect() {
-  local q d id title
+  local q d id title uuid
   for q in "${queues[@]}"; do
     for d in "$cups_dir/output/$q"/job-*.data; do
       [ -e "$d" ] || continue
@@ -168,8 +167,8 @@ collect() {
       id=${id%.data}
       title=$(cat "$cups_dir/output/$q/job-$id.title" 2>/dev/null) || title=
       [[ "$title" == "$tag"-* ]] || continue
-      seq_no=$((seq_no + 1))
-      printf '%s\t%s\t%s\t%s\t%s\n' "$(date -u +%H:%M:%S.%3N)" "$q" "$id" "$generation" "$title" >>"$captured"
+      uuid=$(grep -o 'job-uuid=[^ ]*' "$cups_dir/output/$q/job-$id.options" 2>/dev/null) || uuid=
+      printf '%s\t%s\t%s\t%s\t%s\n' "$(date +%s.%3N)" "$q" "$id" "${uuid#job-uuid=}" "$title" >>"$captured"
       rm -f "$d" "$cups_dir/output/$q/job-$id.title" "$cups_dir/output/$q/job-$id.options"
     done
   done
@@ -229,7 +228,12 @@ while :; do
           continue
         fi
         note_peak
-        if [ "$kind" = service-kill ]; then kill -KILL "$svc_pid"; else kill -TERM "$svc_pid"; fi
+        if [ "$kind" = service-kill ]; then
+          kill -KILL "$svc_pid"
+          wait "$svc_pid" 2>/dev/null || true # reaped here, without the shell's "Killed"
+        else
+          kill -TERM "$svc_pid"
+        fi
         fault "$kind: service $svc_pid, started again in $a ms"
         restart_at=$((now + a))
         count[$kind]=$((${count[$kind]:-0} + 1))
@@ -239,7 +243,8 @@ while :; do
         [ "$kind" = cups-crash ] && how='' || how=forget
         fault "$kind: scheduler $(cupsd_pid)${cupsd_stopped:+ (stopped)}"
         "$sandbox" crash "$CUPS_SERVER" $how 2>>"$faults" || { fault "crash failed"; exit 2; }
-        [ -z "$how" ] || generation=$((generation + 1))
+        # From here on the scheduler answers, without the jobs it forgot.
+        [ -z "$how" ] || date +%s.%3N >>"$run/forgotten"
         # A stopped scheduler killed is stopped no more.
         cupsd_stopped= cont_at=
         fault "scheduler running again: $(cupsd_pid)"
@@ -295,44 +300,75 @@ kill -TERM "$svc_pid"
 wait "$svc_pid" 2>/dev/null || true
 svc_pid=
 
-# The checks. A file printed more than once is told apart by its captures
-# (queue, job id, scheduler generation): one job run twice is the
-# scheduler's own redo of a job its crash cut short after the backend had
-# written it; copies each in a generation of their own crossed a crash that
-# lost the scheduler's history, after which nothing tells a finished job
-# from one never printed, and the service prints again rather than lose it.
-# Either is counted and shown; only with STRICT=1 is it a failure. Any
-# other second copy is the service's doing, and fails.
-declare -A seen=() keys=()
-while IFS=$'\t' read -r _ q id gen title; do
-  seen[$title]=$((${seen[$title]:-0} + 1))
-  keys[$title]+="$q:$id:$gen "
-done <"$captured"
-once=0 twice=0 never=0 redo=0 lost_history=0
-never_names=() more_names=()
-for ((i = 0; i < files; i++)); do
-  name=${names[i]}
-  n=${seen[$name]:-0}
-  case $n in
-    1) once=$((once + 1)) ;;
-    0) never=$((never + 1)) never_names+=("$name") ;;
-    *)
-      distinct=$(tr ' ' '\n' <<<"${keys[$name]}" | grep . | sort -u | wc -l)
-      gens=$(tr ' ' '\n' <<<"${keys[$name]}" | grep . | sort -u | cut -d: -f3 | sort -u | wc -l)
-      if [ "$distinct" = 1 ]; then
-        redo=$((redo + 1))
-        echo "note: $name: one job printed $n times by the scheduler (${keys[$name]})"
-        [ "${STRICT:-0}" = 0 ] || { twice=$((twice + 1)) more_names+=("${name}x$n"); }
-      elif [ "$gens" = "$distinct" ]; then
-        lost_history=$((lost_history + 1))
-        echo "note: $name: printed again after a crash lost the scheduler's history (${keys[$name]})"
-        [ "${STRICT:-0}" = 0 ] || { twice=$((twice + 1)) more_names+=("${name}x$n"); }
-      else
-        twice=$((twice + 1)) more_names+=("${name}x$n")
-      fi
-      ;;
-  esac
-done
+# The checks. A file printed more than once is told apart by its captured
+# jobs' uuids: one job printed twice is the scheduler's own doing (a crash
+# cut it short after its backend had written it, and it ran again); a second
+# job is the service's, and is explained only when the service sent it
+# again, saying the scheduler no longer knew the first, after a crash that
+# lost the scheduler's history: nothing then tells a finished job from one
+# never printed, and the service prints again rather than lose the file.
+# The explained ones are counted and shown; only with STRICT=1 do they fail.
+# Prints: once never redo lost_history unexplained, then notes and names.
+classify() {
+  python3 - "$captured" "$run/forgotten" "$run/state/tallowin" "$run/names" <<'PY'
+import collections, datetime, glob, os, sys
+captured, forgotten, state, names = sys.argv[1:]
+names = open(names).read().split()
+crashes = [float(t) for t in open(forgotten).read().split()]
+copies = collections.defaultdict(list)
+for line in open(captured):
+    t, q, job, uuid, title = line.rstrip("\n").split("\t")
+    copies[title].append((float(t), q, job, uuid))
+sends = collections.defaultdict(list)  # file name -> [(time, reason)]
+logs = sorted(glob.glob(os.path.join(state, "print*.log")), key=os.path.getmtime)
+for path in logs:
+    for line in open(path, errors="replace"):
+        f = line.rstrip("\n").split("\t")
+        if len(f) >= 9 and f[6] == "sent":
+            t = datetime.datetime.fromisoformat(f[0]).timestamp()
+            sends[os.path.basename(f[2])].append((t, f[8]))
+counts = collections.Counter()
+notes, bad = [], {"never": [], "more": []}
+for name in names:
+    c = copies.get(name, [])
+    uuids = {u for _, _, _, u in c}
+    if not c:
+        counts["never"] += 1
+        bad["never"].append(name)
+    elif len(c) == 1:
+        counts["once"] += 1
+    elif len(uuids) == 1:
+        counts["redo"] += 1
+        notes.append(f"{name}: one job printed {len(c)} times by the scheduler")
+    else:
+        s = sorted(sends[name])
+        after_loss = sum(1 for (a, _), (b, why) in zip(s, s[1:])
+                         if "no longer knows" in why and any(a < x < b for x in crashes))
+        if len(uuids) - 1 <= after_loss:
+            counts["lost_history"] += 1
+            notes.append(f"{name}: printed again, sent again after a crash lost the scheduler's history")
+        else:
+            counts["unexplained"] += 1
+            bad["more"].append(f"{name}x{len(c)}")
+print(counts["once"], counts["never"], counts["redo"], counts["lost_history"], counts["unexplained"])
+print(" ".join(bad["never"]))
+print(" ".join(bad["more"]))
+for n in notes:
+    print(n)
+PY
+}
+printf '%s\n' "${names[@]}" >"$run/names"
+{
+  read -r once never redo lost_history unexplained
+  read -r -a never_names
+  read -r -a more_names
+  mapfile -t notes
+} < <(classify)
+twice=$unexplained
+if [ "${STRICT:-0}" != 0 ]; then
+  twice=$((twice + redo + lost_history))
+fi
+for n in "${notes[@]}"; do echo "note: $n"; done
 mapfile -t left < <(find "${folders[@]}" -mindepth 1 -maxdepth 1 -printf '%f\n')
 still=$(pending)
 not_dropped=$(find "$stage" -type f | grep -c . || true)
