@@ -149,7 +149,7 @@ start_service() {
     DISPLAY='' WAYLAND_DISPLAY='' "$exe" --service 2>>"$svc_log" &
   svc_pid=$!
 }
-fault() { say "fault +$(((SECONDS - t0) ))s $*" | tee -a "$faults"; }
+fault() { say "fault +$((SECONDS - t0))s $*" | tee -a "$faults"; }
 
 # Finished jobs (data written) of this run go from output/<queue>/ into the
 # archive under a number of their own, so that a scheduler that forgot its
@@ -242,11 +242,11 @@ while :; do
         collect
         [ "$kind" = cups-crash ] && how='' || how=forget
         fault "$kind: scheduler $(cupsd_pid)${cupsd_stopped:+ (stopped)}"
-        "$sandbox" crash "$CUPS_SERVER" $how 2>>"$faults" || { fault "crash failed"; exit 2; }
+        "$sandbox" crash "$CUPS_SERVER" ${how:+"$how"} 2>>"$faults" || { fault "crash failed"; exit 2; }
         # From here on the scheduler answers, without the jobs it forgot.
         [ -z "$how" ] || date +%s.%3N >>"$run/forgotten"
         # A stopped scheduler killed is stopped no more.
-        cupsd_stopped= cont_at=
+        cupsd_stopped='' cont_at=''
         fault "scheduler running again: $(cupsd_pid)"
         count[$kind]=$((${count[$kind]:-0} + 1))
         ;;
