@@ -81,7 +81,7 @@ cupsd_pid() { cat "$cups_dir/cupsd.pid"; }
 # The files, made once: names unique to this run, a third of them PNG.
 tag=soak$$
 stage=$run/stage
-mkdir -p "$stage" "$run/hot600" "$run/hot300" "$run/archive" "$run/home" "$run/config/tallowin" "$run/state"
+mkdir -p "$stage" "$run/hot600" "$run/hot300" "$run/home" "$run/config/tallowin" "$run/state"
 folders=("$run/hot600" "$run/hot300")
 RANDOM=$seed
 rnd() { R=$(((RANDOM << 15 | RANDOM) % $1)); } # R = 0..n-1, drawn in this shell
@@ -151,10 +151,10 @@ start_service() {
 }
 fault() { say "fault +$((SECONDS - t0))s $*" | tee -a "$faults"; }
 
-# Finished jobs (data written) of this run go from output/<queue>/ into the
-# archive under a number of their own, so that a scheduler that forgot its
-# history and gives ids from 1 again cannot write over them. One line each
-# in captured.tsv: time, queue, job id, job uuid, title.
+# Finished jobs (data written) of this run are taken out of output/<queue>/
+# as one line each in captured.tsv (time taken, queue, job id, job uuid,
+# title), so that a scheduler that forgot its history and gives ids from 1
+# again cannot write over them.
 captured=$run/captured.tsv
 : >"$captured"
 : >"$run/forgotten"
@@ -182,14 +182,18 @@ done
 say "seed $seed, $duration s, $files files, service $svc_pid, scheduler $(cupsd_pid) in $cups_dir"
 
 declare -A count=()
-restart_at= # when the service, down, starts again (seconds since t0, ms)
+restart_at= # when the service, down, starts again (ms since the start)
 cont_at=    # when the stopped scheduler goes on
 restart_service_now() {
   if [ -n "$svc_pid" ] && kill -0 "$svc_pid" 2>/dev/null; then
     # A SIGTERMed service saving: given 30 s, then killed.
     local i
     for ((i = 0; i < 300; i++)); do kill -0 "$svc_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$svc_pid" 2>/dev/null && { fault "service $svc_pid still running 30 s after SIGTERM: SIGKILL"; kill -KILL "$svc_pid"; }
+    if kill -0 "$svc_pid" 2>/dev/null; then
+      fault "service $svc_pid still running 30 s after SIGTERM: SIGKILL"
+      count[slow-stop]=$((${count[slow-stop]:-0} + 1))
+      kill -KILL "$svc_pid"
+    fi
   fi
   wait "$svc_pid" 2>/dev/null || true
   start_service
@@ -409,6 +413,7 @@ check() { # check WHAT CONDITION-STATUS DETAIL
 }
 check "every file dropped" "$not_dropped" "$not_dropped not dropped"
 check "the service never ended on its own" "${count[service-died]:-0}" "${count[service-died]:-0} times"
+check "SIGTERM always ended the service within 30 s" "${count[slow-stop]:-0}" "${count[slow-stop]:-0} times"
 check "drained within ${drain_limit} s" $((1 - drained))
 check "every file printed at least once" "$never" "${never_names[*]:-}"
 check "no file printed more than once by the service's doing" "$twice" "${more_names[*]:-}"
