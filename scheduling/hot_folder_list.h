@@ -31,8 +31,8 @@
 #include "engine/hot_folder.h"
 #include "engine/profile.h"
 #include "engine/thread_annotations.h"
-#include "scheduling/folder_merge.h"
 #include "scheduling/folder_claims.h"
+#include "scheduling/folder_merge.h"
 
 namespace tallowin {
 
