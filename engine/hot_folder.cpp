@@ -128,6 +128,7 @@ FailureNote HotFolder::GetLastFailure() const {
 void HotFolder::Reset(Clock& clock) {
     LastScanTick.store(clock.Now(), std::memory_order_relaxed);
     Files.clear();
+    firstScanAt_ = SecondsNow();
 }
 
 void HotFolder::SetRunning() {
@@ -276,16 +277,33 @@ bool HotFolder::FollowJob(const EngineServices& services, JobRecord& record, con
         status = services.spooler.QueryJob(record.PrinterName, record.Ticket(), stop);
     }
     const std::string named = "job " + std::to_string(record.JobId);
-    switch (DecideJob(record, status, GoneLongEnough(services, record.FileName, status.State))) {
+    const JobAction action =
+        DecideJob(record, status, GoneLongEnough(services, record.FileName, status.State));
+    // The scheduler took the whole page before the run that sent it ended:
+    // the sent line that run did not live to write is written now. A record
+    // of this run (one whose Sent stage could not be stored) was said.
+    const bool earlierRun = firstScanAt_ == 0 || record.RecordedAt < firstScanAt_;
+    const auto sentBefore = [&] {
+        if (!earlierRun) return;
+        PrintLogEntry entry;
+        entry.File = JoinPath(FolderPath, record.FileName);
+        entry.Printer = record.PrinterName;
+        entry.JobId = record.JobId;
+        entry.Result = Outcome::Sent;
+        entry.Reason = "sent before Tallowin ended; the scheduler has the whole page";
+        Log(services, std::move(entry));
+    };
+    switch (action) {
         case JobAction::Wait:
             if (record.State == JobRecord::Stage::Sending && status.State == JobState::Pending) {
-                // The scheduler holds the whole page: only its answer was
-                // missed. Should this fail, the job is asked for again.
+                // Only the scheduler's answer was missed. Should this fail,
+                // the job is asked for again, and said once it is stored.
                 record.State = JobRecord::Stage::Sent;
-                services.ledger.Put(record);
+                if (services.ledger.Put(record).Ok()) sentBefore();
             }
             return true;
         case JobAction::Delete:
+            if (record.State == JobRecord::Stage::Sending) sentBefore();
             RemovePrinted(services, record, false);
             return services.ledger.Find(FolderPath, record.FileName).has_value();
         case JobAction::Keep: {

@@ -84,9 +84,10 @@ class HotFolder {
     void SetPrinterName(std::string printer) { PrinterName = std::move(printer); }
     void SetScanTime(std::int32_t seconds) { ScanTime = seconds; }
 
-    // Service start: stamps the current tick and forgets the file table;
-    // state and error are left as they are. Files handed over in earlier runs
-    // are recognised again through the job ledger.
+    // Service start: stamps the current tick and the run's start, and
+    // forgets the file table; state and error are left as they are. Files
+    // handed over in earlier runs are recognised again through the job
+    // ledger.
     void Reset(Clock& clock);
     // Any state to running, error cleared.
     void SetRunning();
@@ -148,8 +149,9 @@ class HotFolder {
     // waits longer), and why a file whose job cannot print is sent again.
     std::map<std::string, std::uint32_t> jobGoneSince_;
     std::map<std::string, std::string> sendAgainWhy_;
-    // When this folder was first scanned (s since 1970): the jobs the
-    // scheduler made before are of earlier runs.
+    // When this run began (s since 1970; set at Reset, else by the first
+    // file printed): the jobs the scheduler made and the records written
+    // before are of earlier runs.
     std::int64_t firstScanAt_ = 0;
 
     // The folder's job records that still stand after asking the spooler,
