@@ -100,7 +100,8 @@ void CheckFolders(const fuzz::ScratchFolder& scratch, const std::uint8_t* data, 
 
     HotFolderList list;
     list.Load(profile);
-    fuzz::Check(list.Save(profile), "the folders loaded are saved", profile.GetError());
+    fuzz::Check(static_cast<bool>(list.Save(profile)), "the folders loaded are saved",
+                profile.GetError());
 
     const IniProfile saved(scratch.File());
     fuzz::Check(saved.IsReadable(), "a saved profile is readable", saved.GetError());
