@@ -1,6 +1,7 @@
 // The job ledger's reader on any bytes: the parse, its round trip through
-// the writer, and the file ledger's rule that a file it cannot read is
-// moved aside whole, never emptied.
+// the writer and through the file's two checksummed copies, and the file
+// ledger's rule that a file it cannot read is moved aside whole, never
+// emptied.
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
@@ -18,7 +19,8 @@ namespace {
 
 bool SameRecord(const JobRecord& a, const JobRecord& b) {
     return a.FolderPath == b.FolderPath && a.FileName == b.FileName && a.Identity == b.Identity &&
-           a.PrinterName == b.PrinterName && a.JobId == b.JobId && a.State == b.State;
+           a.PrinterName == b.PrinterName && a.JobId == b.JobId && a.State == b.State &&
+           a.JobUuid == b.JobUuid && a.CreatedAt == b.CreatedAt && a.RecordedAt == b.RecordedAt;
 }
 
 bool SameRecords(const std::vector<JobRecord>& a, const std::vector<JobRecord>& b) {
@@ -57,26 +59,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     scratch.Write(data, size);
-    const FileJobLedger ledger(scratch.File());
-    if (parsed) {
-        fuzz::Check(ledger.LoadStatus().Ok(), "a ledger that parses loads",
-                    ledger.LoadStatus().Reason);
-        // The last record of a folder and file is the one kept.
+    {
+        const FileJobLedger ledger(scratch.File());
+        if (ledger.LoadStatus().Ok()) {
+            fuzz::Check(Contents(scratch.File()) == text,
+                        "loading leaves a readable file as it was");
+        } else {
+            fuzz::Check(!Exists(scratch.File()), "an unreadable ledger is moved aside");
+            fuzz::Check(Contents(scratch.File() + ".bad") == text,
+                        "the ledger moved aside keeps every byte");
+        }
+        // The version before wrote no end line: what it wrote is read.
+        if (parsed && text.starts_with("tallowin-jobs\t1\n")) {
+            fuzz::Check(ledger.LoadStatus().Ok(), "a first version's ledger that parses loads",
+                        ledger.LoadStatus().Reason);
+        }
+    }
+    if (!parsed) return 0;
+
+    // Every record that parses is stored and read back, the last of a
+    // folder and file winning.
+    scratch.Clear();
+    {
+        FileJobLedger fresh(scratch.File());
         for (const JobRecord& r : *parsed) {
-            const auto found = ledger.Find(r.FolderPath, r.FileName);
-            fuzz::Check(found.has_value(), "every parsed record is found");
+            fuzz::Check(fresh.Put(r).Ok(), "a parsed record is stored", fresh.LoadStatus().Reason);
         }
-        if (!parsed->empty()) {
-            const JobRecord& last = parsed->back();
-            const auto found = ledger.Find(last.FolderPath, last.FileName);
-            fuzz::Check(found && SameRecord(*found, last), "the last record of a file wins");
-        }
-        fuzz::Check(Contents(scratch.File()) == text, "loading leaves the file as it was");
-    } else {
-        fuzz::Check(!ledger.LoadStatus().Ok(), "a ledger that does not parse is reported");
-        fuzz::Check(!Exists(scratch.File()), "an unreadable ledger is moved aside");
-        fuzz::Check(Contents(scratch.File() + ".bad") == text,
-                    "the ledger moved aside keeps every byte");
+    }
+    const FileJobLedger back(scratch.File());
+    fuzz::Check(back.LoadStatus().Ok(), "a stored ledger loads", back.LoadStatus().Reason);
+    for (const JobRecord& r : *parsed) {
+        fuzz::Check(back.Find(r.FolderPath, r.FileName).has_value(),
+                    "every stored record is found");
+    }
+    if (!parsed->empty()) {
+        const JobRecord& last = parsed->back();
+        const auto found = back.Find(last.FolderPath, last.FileName);
+        fuzz::Check(found && SameRecord(*found, last), "the last record of a file wins");
     }
     return 0;
 }
