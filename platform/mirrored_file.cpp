@@ -94,15 +94,21 @@ CopyRead ReadCopy(const std::string& path, const Format& format) {
     const std::size_t bodySize = lastStart == std::string::npos ? 0 : lastStart + 1;
     const std::string_view last =
         std::string_view(text).substr(bodySize, text.size() - bodySize - 1);
+    // A file of the version before, which wrote no end line: read whole.
+    // Its last line may look like an end line (a record of a folder named
+    // like one) without being one, so it is also tried when that line
+    // turns out not to be.
+    const bool unframedReads =
+        format.UnframedAllowed &&
+        text.compare(0, format.UnframedStart.size(), format.UnframedStart) == 0 &&
+        format.Readable(text);
     const std::string endStart = std::string(format.EndWord) + '\t';
     if (text.back() != '\n' || last.substr(0, endStart.size()) != endStart) {
         if (!format.UnframedAllowed) return Bad("it ends without its end line: it was cut short");
-        if (text.compare(0, format.UnframedStart.size(), format.UnframedStart) != 0 ||
-            !format.Readable(text)) {
-            return Bad("its content cannot be read");
-        }
+        if (!unframedReads) return Bad("its content cannot be read");
         return read;
     }
+    if (unframedReads) return read;
     // END-WORD <TAB> lines <TAB> crc32
     const std::string_view fields = last.substr(endStart.size());
     const std::size_t tab = fields.find('\t');
