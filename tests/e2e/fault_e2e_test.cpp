@@ -242,7 +242,8 @@ bool AllGone(const FaultRig& rig, const std::vector<std::string>& names) {
     return true;
 }
 
-// Keeps queue paused for as long as it lives, whatever the test does.
+// Keeps queue paused for as long as it lives, whatever the test does: it
+// takes jobs and prints none, so they stay pending.
 class PausedQueue {
   public:
     explicit PausedQueue(std::string queue) : queue_(std::move(queue)) {
@@ -586,21 +587,6 @@ TEST_F(Faults, ReadOnlyFolderPrintsItsFileOnceAcrossStopStartAndRestart) {
     EXPECT_EQ(Printed600(), 1);
 }
 
-// A queue that takes jobs but prints none while the object lives: its jobs
-// stay pending. Started again whatever the test did meanwhile.
-class StoppedQueue {
-  public:
-    explicit StoppedQueue(std::string queue) : queue_(std::move(queue)) {
-        sandbox::SetQueueEnabled(queue_, false);
-    }
-    ~StoppedQueue() { sandbox::SetQueueEnabled(queue_, true); }
-    StoppedQueue(const StoppedQueue&) = delete;
-    StoppedQueue& operator=(const StoppedQueue&) = delete;
-
-  private:
-    std::string queue_;
-};
-
 TEST_F(Faults, ALedgerDamagedWhileJobsWaitSendsNothingTwice) {
     struct Case {
         const char* Name;
@@ -624,7 +610,7 @@ TEST_F(Faults, ALedgerDamagedWhileJobsWaitSendsNothingTwice) {
         sandbox::ClearJobs(sandbox::kQueue600);
         FaultRig rig(sandbox::kQueue600);
         {
-            const StoppedQueue stopped(sandbox::kQueue600);
+            const PausedQueue stopped(sandbox::kQueue600);
             testimages::Write(rig.Path("a.jpg"), kPhoto);
             testimages::Write(rig.Path("b.jpg"), kPhoto);
             ASSERT_TRUE(rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 2; }));
