@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 
 namespace tallowin {
 

@@ -4,8 +4,8 @@
 
 #include <optional>
 
-#include "engine/platform_services.h"
-#include "platform/job_ledger_file.h"
+#include "engine/ports/services.h"
+#include "store/job_ledger_file.h"
 
 namespace tallowin {
 

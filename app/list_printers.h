@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 
 namespace tallowin {
 

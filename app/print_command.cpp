@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/page_fit.h"
-#include "engine/paths.h"
+#include "util/paths.h"
 
 namespace tallowin {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/job_wait.h"
-#include "app/print_record.h"
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
+#include "store/print_record.h"
 
 namespace tallowin {
 

@@ -5,11 +5,11 @@
 
 #include <string>
 
-#include "engine/platform_services.h"
-#include "platform/file_watch.h"
-#include "platform/ini_profile.h"
+#include "engine/ports/services.h"
+#include "os/file_watch.h"
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/profile_sync.h"
+#include "store/ini_profile.h"
 
 namespace tallowin {
 

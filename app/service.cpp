@@ -1,9 +1,9 @@
 #include "app/service.h"
 
 #include "app/ledger_report.h"
-#include "platform/ini_profile.h"
-#include "platform/instance_lock.h"
-#include "platform/service_notify.h"
+#include "os/instance_lock.h"
+#include "os/service_notify.h"
+#include "store/ini_profile.h"
 
 namespace tallowin {
 

@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "app/job_wait.h"
-#include "platform/signal_fd.h"
+#include "os/signal_fd.h"
 
 namespace tallowin {
 

@@ -4,9 +4,9 @@
 #include <iostream>
 
 #include "app/ledger_report.h"
-#include "platform/app_environment.h"
-#include "platform/ini_profile.h"
+#include "os/app_environment.h"
 #include "res/string_table.h"
+#include "store/ini_profile.h"
 #include "ui/bytes_text.h"
 #include "ui/message_box.h"
 #include "ui/tallowin_dlg.h"

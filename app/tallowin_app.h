@@ -12,17 +12,17 @@
 #include <string>
 
 #include "app/profile_sync.h"
-#include "platform/app_environment.h"
-#include "platform/cups_printers.h"
-#include "platform/cups_spooler.h"
-#include "platform/folder_listing.h"
-#include "platform/job_ledger_file.h"
-#include "platform/print_log_file.h"
-#include "platform/tick.h"
-#include "platform/vips_image.h"
+#include "cups/cups_printers.h"
+#include "cups/cups_spooler.h"
+#include "os/app_environment.h"
+#include "os/folder_listing.h"
+#include "os/tick.h"
+#include "page/vips_image.h"
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/hot_folder_thread.h"
 #include "scheduling/recent_print_log.h"
+#include "store/job_ledger_file.h"
+#include "store/print_log_file.h"
 
 namespace tallowin {
 

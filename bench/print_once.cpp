@@ -18,12 +18,12 @@
 #include <string>
 #include <utility>
 
+#include "cups/cups_spooler.h"
 #include "engine/hot_folder.h"
 #include "engine/page_fit.h"
-#include "platform/cups_spooler.h"
-#include "platform/folder_listing.h"
-#include "platform/tick.h"
-#include "platform/vips_image.h"
+#include "os/folder_listing.h"
+#include "os/tick.h"
+#include "page/vips_image.h"
 
 using namespace tallowin;
 

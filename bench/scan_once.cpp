@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "engine/hot_folder.h"
-#include "platform/folder_listing.h"
-#include "platform/tick.h"
+#include "os/folder_listing.h"
+#include "os/tick.h"
 
 using namespace tallowin;
 

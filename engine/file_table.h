@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "engine/hot_folder_types.h"
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 
 namespace tallowin {
 

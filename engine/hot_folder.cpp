@@ -5,7 +5,7 @@
 
 #include "engine/job_decision.h"
 #include "engine/page_fit.h"
-#include "engine/paths.h"
+#include "util/paths.h"
 
 namespace tallowin {
 

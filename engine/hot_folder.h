@@ -38,8 +38,8 @@
 
 #include "engine/file_table.h"
 #include "engine/hot_folder_types.h"
-#include "engine/platform_services.h"
-#include "engine/thread_annotations.h"
+#include "engine/ports/services.h"
+#include "util/thread_annotations.h"
 
 namespace tallowin {
 

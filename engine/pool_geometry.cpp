@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "engine/units.h"
+#include "util/units.h"
 
 namespace tallowin {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 
 namespace tallowin {
 

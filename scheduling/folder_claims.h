@@ -15,7 +15,7 @@
 #include <map>
 #include <optional>
 
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 
 namespace tallowin {
 

@@ -29,10 +29,10 @@
 #include <vector>
 
 #include "engine/hot_folder.h"
-#include "engine/profile.h"
-#include "engine/thread_annotations.h"
+#include "engine/ports/profile.h"
 #include "scheduling/folder_claims.h"
 #include "scheduling/folder_merge.h"
+#include "util/thread_annotations.h"
 
 namespace tallowin {
 

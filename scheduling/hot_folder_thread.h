@@ -17,7 +17,7 @@
 
 #include <thread>
 
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/manual_reset_event.h"
 

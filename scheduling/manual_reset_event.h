@@ -10,7 +10,7 @@
 #include <condition_variable>
 #include <optional>
 
-#include "engine/thread_annotations.h"
+#include "util/thread_annotations.h"
 
 namespace tallowin {
 

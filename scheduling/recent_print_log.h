@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform_services.h"
-#include "engine/thread_annotations.h"
+#include "engine/ports/services.h"
+#include "util/thread_annotations.h"
 
 namespace tallowin {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 
 class QComboBox;
 class QPushButton;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <utility>
 
-#include "engine/printer_catalogue.h"
+#include "engine/ports/printer_catalogue.h"
 #include "ui/bytes_text.h"
 #include "ui/printer_defaults_dialog.h"
 

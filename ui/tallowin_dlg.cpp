@@ -11,7 +11,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
-#include "engine/printer_catalogue.h"
+#include "engine/ports/printer_catalogue.h"
 #include "res/string_table.h"
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/hot_folder_thread.h"

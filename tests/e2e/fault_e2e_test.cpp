@@ -20,12 +20,12 @@
 #include <mutex>
 #include <thread>
 
+#include "cups/cups_spooler.h"
 #include "engine/hot_folder.h"
-#include "platform/cups_spooler.h"
-#include "platform/file_identity.h"
-#include "platform/folder_listing.h"
-#include "platform/job_ledger_file.h"
-#include "platform/vips_image.h"
+#include "os/file_identity.h"
+#include "os/folder_listing.h"
+#include "page/vips_image.h"
+#include "store/job_ledger_file.h"
 #include "tests/engine/fakes.h"
 #include "tests/support/images.h"
 #include "tests/support/process.h"

@@ -22,7 +22,7 @@
 
 #include <sys/stat.h>
 
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 #include "tests/support/stop_flag.h"
 
 using namespace tallowin;

@@ -4,8 +4,8 @@
 
 #include <map>
 
-#include "engine/paths.h"
 #include "tests/engine/fakes.h"
+#include "util/paths.h"
 
 using namespace tallowin;
 

@@ -15,8 +15,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/folder_listing.h"
-#include "platform/vips_image.h"
+#include "os/folder_listing.h"
+#include "page/vips_image.h"
 #include "tests/engine/fakes.h"
 #include "tests/support/images.h"
 #include "tests/support/temp_dir.h"

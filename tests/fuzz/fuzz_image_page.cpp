@@ -13,8 +13,8 @@
 #include <string>
 
 #include "engine/page_fit.h"
-#include "engine/platform_services.h"
-#include "platform/vips_image.h"
+#include "engine/ports/services.h"
+#include "page/vips_image.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace tallowin;

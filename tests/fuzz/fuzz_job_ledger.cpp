@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/job_ledger_file.h"
+#include "store/job_ledger_file.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace tallowin;

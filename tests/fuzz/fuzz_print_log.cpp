@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/print_log_file.h"
+#include "store/print_log_file.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace tallowin;

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/print_record.h"
+#include "store/print_record.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace tallowin;

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/ini_document.h"
-#include "platform/ini_profile.h"
-#include "platform/profile_text.h"
 #include "scheduling/hot_folder_list.h"
+#include "store/ini_document.h"
+#include "store/ini_profile.h"
+#include "store/profile_text.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace tallowin;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "util/unique_fd.h"
 
 namespace tallowin::fuzz {
 

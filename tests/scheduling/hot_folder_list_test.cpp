@@ -7,8 +7,8 @@
 
 #include <fstream>
 
-#include "platform/file_identity.h"
-#include "platform/folder_listing.h"
+#include "os/file_identity.h"
+#include "os/folder_listing.h"
 #include "tests/engine/fakes.h"
 #include "tests/support/temp_dir.h"
 

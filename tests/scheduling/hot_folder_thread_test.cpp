@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/tick.h"
+#include "os/tick.h"
 #include "tests/engine/fakes.h"
 
 using namespace tallowin;

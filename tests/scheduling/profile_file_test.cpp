@@ -7,9 +7,9 @@
 #include <climits>
 #include <filesystem>
 
-#include "platform/file_watch.h"
-#include "platform/ini_profile.h"
+#include "os/file_watch.h"
 #include "scheduling/hot_folder_list.h"
+#include "store/ini_profile.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tallowin;

@@ -1,5 +1,5 @@
 // The hot folders in the INI profile, on real temporary files.
-#include "platform/ini_profile.h"
+#include "store/ini_profile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -14,9 +14,9 @@
 #include <random>
 #include <thread>
 
-#include "platform/file_identity.h"
-#include "platform/folder_listing.h"
-#include "platform/tick.h"
+#include "os/file_identity.h"
+#include "os/folder_listing.h"
+#include "os/tick.h"
 #include "scheduling/hot_folder_thread.h"
 #include "tests/engine/fakes.h"
 #include "tests/support/temp_dir.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/vips_colour.h"
+#include "page/source/vips_colour.h"
 
 using namespace tallowin;
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 #include "tests/support/pdf_page.h"
 
 using namespace tallowin;

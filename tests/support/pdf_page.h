@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 
 using namespace tallowin;
 

@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 
 using namespace tallowin;
 

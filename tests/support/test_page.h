@@ -3,7 +3,7 @@
 // placement falls on whole printer pixels and compares exactly.
 #pragma once
 
-#include "engine/platform_services.h"
+#include "engine/ports/services.h"
 
 namespace tallowin {
 

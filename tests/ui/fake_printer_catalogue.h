@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/printer_catalogue.h"
+#include "engine/ports/printer_catalogue.h"
 
 using namespace tallowin;
 

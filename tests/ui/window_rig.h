@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/ini_profile.h"
-#include "platform/tick.h"
+#include "os/tick.h"
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/hot_folder_thread.h"
 #include "scheduling/recent_print_log.h"
+#include "store/ini_profile.h"
 #include "tests/engine/fakes.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/fake_printer_catalogue.h"

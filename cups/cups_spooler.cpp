@@ -1,0 +1,628 @@
+#include "cups/cups_spooler.h"
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <iterator>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cups/cups_jobs.h"
+#include "cups/internal/cups_common.h"
+#include "engine/pool_geometry.h"
+#include "util/units.h"
+
+namespace tallowin {
+
+namespace {
+
+using cupsutil::Dest;
+using cupsutil::DestContext;
+using cupsutil::DestInfo;
+using cupsutil::Http;
+using cupsutil::Resolution;
+using cupsutil::Size;
+using cupsutil::UserOption;
+
+constexpr std::size_t kMaxNameBytes = 255;  // IPP's limit for a name value
+
+// An owned array of CUPS options.
+class Options {
+  public:
+    Options() = default;
+    Options(const Options&) = delete;
+    Options& operator=(const Options&) = delete;
+    ~Options() { cupsFreeOptions(count_, options_); }
+
+    void Set(const char* name, const char* value) {
+        count_ = cupsAddOption(name, value, count_, &options_);
+    }
+    int Count() const { return count_; }
+    cups_option_t* Get() const { return options_; }
+
+  private:
+    int count_ = 0;
+    cups_option_t* options_ = nullptr;
+};
+
+// A sheet in 1/100 mm, as IPP gives it.
+struct Media {
+    int Width = 0, Length = 0;
+    int Left = 0, Right = 0, Top = 0, Bottom = 0;
+
+    bool Borderless() const { return Left == 0 && Right == 0 && Top == 0 && Bottom == 0; }
+};
+
+int DotsPerCmToInch(int dpcm) {
+    return static_cast<int>(std::lround(dpcm * 2.54));
+}
+
+// r in dots per inch.
+Resolution PerInch(const Resolution& r) {
+    if (r.PerCm) return Resolution{DotsPerCmToInch(r.X), DotsPerCmToInch(r.Y)};
+    return r;
+}
+
+std::optional<Resolution> FromIpp(ipp_attribute_t* attr) {
+    if (attr == nullptr || ippGetValueTag(attr) != IPP_TAG_RESOLUTION || ippGetCount(attr) < 1) {
+        return std::nullopt;
+    }
+    const std::optional<Resolution> r = cupsutil::ResolutionAt(attr, 0);
+    if (!r) return std::nullopt;
+    return PerInch(*r);
+}
+
+// The resolution to print at, in dots per inch.
+std::optional<Resolution> FindResolution(const DestContext& c) {
+    for (const char* name : {"printer-resolution", "Resolution"}) {
+        if (const char* value = UserOption(c, name)) {
+            if (auto r = cupsutil::ParseResolution(value)) return PerInch(*r);
+        }
+    }
+    if (auto r = FromIpp(cupsFindDestDefault(c.Http, c.Dest, c.Info, "printer-resolution"))) {
+        return r;
+    }
+    return FromIpp(cupsFindDestSupported(c.Http, c.Dest, c.Info, "printer-resolution"));
+}
+
+// The printer's entry for a sheet of size s (among its media database): the
+// closest in size, and one with margins rather than a borderless variant.
+std::optional<Media> FromDatabase(const DestContext& c, Size s) {
+    std::optional<Media> best;
+    int bestDistance = 0;
+    for (const cups_size_t& entry : cupsutil::MediaDatabase(c)) {
+        if (!cupsutil::SameSize(Size{entry.width, entry.length}, s)) continue;
+        const Media m{entry.width, entry.length, entry.left, entry.right, entry.top, entry.bottom};
+        const int distance = std::abs(m.Width - s.Width) + std::abs(m.Length - s.Length);
+        const bool better = !best || (best->Borderless() && !m.Borderless()) ||
+                            (best->Borderless() == m.Borderless() && distance < bestDistance);
+        if (better) {
+            best = m;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+// Removes a file when it goes.
+class TempFile {
+  public:
+    TempFile() {
+        char name[1024];
+        fd_ = cupsTempFd(name, sizeof name);
+        if (fd_ >= 0) path_ = name;
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() {
+        Close();
+        if (!path_.empty()) unlink(path_.c_str());
+    }
+    int Fd() const { return fd_; }
+    const std::string& Path() const { return path_; }
+    void Close() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+// The size of a page size that only the queue's PPD knows (a name of the
+// printer's own, such as a vendor's custom size), read from the PPD that the
+// scheduler serves for the queue. libcups offers no other way from a PPD
+// name to a size; its PPD reader is deprecated but is the one CUPS 2.4 uses.
+std::optional<Size> FromQueuePpd(const DestContext& c, const char* name) {
+    const char* uri = UserOption(c, "printer-uri-supported");
+    if (uri == nullptr) return std::nullopt;
+    char scheme[32], user[256], host[256], resource[1024];
+    int port = 0;
+    if (httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, user, sizeof user, host,
+                        sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK) {
+        return std::nullopt;
+    }
+    TempFile ppdFile;
+    if (ppdFile.Fd() < 0) return std::nullopt;
+    const std::string ppdResource = std::string(resource) + ".ppd";
+    if (cupsGetFd(c.Http, ppdResource.c_str(), ppdFile.Fd()) != HTTP_STATUS_OK) return std::nullopt;
+    ppdFile.Close();
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    ppd_file_t* ppd = ppdOpenFile(ppdFile.Path().c_str());
+    if (ppd == nullptr) return std::nullopt;
+    std::optional<Size> size;
+    if (const ppd_size_t* page = ppdPageSize(ppd, name);
+        page != nullptr && page->width > 0 && page->length > 0) {
+        size = Size{static_cast<int>(std::lround(PointsToHundredthsMm(page->width))),
+                    static_cast<int>(std::lround(PointsToHundredthsMm(page->length)))};
+    }
+    ppdClose(ppd);
+#pragma GCC diagnostic pop
+    return size;
+}
+
+// The size a media or page size name stands for: a PWG self-describing
+// name, a standard PPD name, a legacy IPP name, or a size of the queue's PPD.
+std::optional<Size> SizeForName(const DestContext& c, const std::string& name) {
+    if (auto size = cupsutil::SizeForMediaName(name)) return size;
+    return FromQueuePpd(c, name.c_str());
+}
+
+// The outcome of reading the user's choice of sheet.
+struct MediaChoice {
+    bool Chosen = false;  // a size was named
+    std::optional<Media> Found;
+};
+
+// The user's "media" (a comma-separated list whose first size counts; the
+// other entries may name a type or a source) or else "PageSize".
+MediaChoice UserMedia(const DestContext& c) {
+    for (const char* option : {"media", "PageSize"}) {
+        const char* value = UserOption(c, option);
+        if (value == nullptr) continue;
+        for (const std::string& entry : cupsutil::ListEntries(value)) {
+            if (const auto size = SizeForName(c, entry)) return {true, FromDatabase(c, *size)};
+        }
+    }
+    return {};
+}
+
+// The printer's default sheet: media-col-default, or the media-default
+// name looked up among its media.
+std::optional<Media> DefaultMedia(const DestContext& c) {
+    if (ipp_t* media = cupsutil::DefaultMediaCol(c)) {
+        const Size size = cupsutil::MediaColSize(media).value_or(Size{});
+        if (size.Width > 0 && size.Length > 0) {
+            Media m{size.Width,
+                    size.Length,
+                    cupsutil::IntegerMember(media, "media-left-margin", -1),
+                    cupsutil::IntegerMember(media, "media-right-margin", -1),
+                    cupsutil::IntegerMember(media, "media-top-margin", -1),
+                    cupsutil::IntegerMember(media, "media-bottom-margin", -1)};
+            if (m.Left >= 0 && m.Right >= 0 && m.Top >= 0 && m.Bottom >= 0) return m;
+            // Margins left out: the printer's entry for the size has them.
+            if (auto listed = FromDatabase(c, size)) return listed;
+            m.Left = std::max(m.Left, 0);
+            m.Right = std::max(m.Right, 0);
+            m.Top = std::max(m.Top, 0);
+            m.Bottom = std::max(m.Bottom, 0);
+            return m;
+        }
+    }
+    ipp_attribute_t* name = cupsFindDestDefault(c.Http, c.Dest, c.Info, "media");
+    if (name != nullptr &&
+        (ippGetValueTag(name) == IPP_TAG_KEYWORD || ippGetValueTag(name) == IPP_TAG_NAME)) {
+        if (const char* keyword = ippGetString(name, 0, nullptr)) {
+            if (const auto size = SizeForName(c, keyword)) return FromDatabase(c, *size);
+        }
+    }
+    return std::nullopt;
+}
+
+// IPP_ORIENT_LANDSCAPE, IPP_ORIENT_REVERSE_LANDSCAPE, or IPP_ORIENT_PORTRAIT when
+// the page stays upright.
+int Orientation(const DestContext& c) {
+    if (const char* value = UserOption(c, "orientation-requested")) {
+        if (const auto o = cupsutil::ParsePositive(value)) return *o;
+        // A keyword ("landscape") is what cupsEncodeOptions also accepts.
+        if (const int o = ippEnumValue("orientation-requested", value); o > 0) return o;
+    }
+    if (cupsutil::UserLandscape(c)) return IPP_ORIENT_LANDSCAPE;
+    ipp_attribute_t* attr = cupsFindDestDefault(c.Http, c.Dest, c.Info, "orientation-requested");
+    if (attr != nullptr &&
+        (ippGetValueTag(attr) == IPP_TAG_ENUM || ippGetValueTag(attr) == IPP_TAG_INTEGER)) {
+        return ippGetInteger(attr, 0);
+    }
+    return IPP_ORIENT_PORTRAIT;
+}
+
+// The sheet as the page lies on it when the content is turned: landscape
+// turns it a quarter counter-clockwise (the sheet's left edge becomes the
+// page's top), reverse landscape a quarter clockwise.
+Media Turned(const Media& m, int orientation) {
+    if (orientation == IPP_ORIENT_LANDSCAPE)
+        return {m.Length, m.Width, m.Bottom, m.Top, m.Left, m.Right};
+    if (orientation == IPP_ORIENT_REVERSE_LANDSCAPE)
+        return {m.Length, m.Width, m.Top, m.Bottom, m.Right, m.Left};
+    return m;
+}
+
+// The sheet the destination prints on, as the page lies, and its resolution.
+std::optional<PrinterSheet> ReadSheet(const DestContext& c) {
+    std::optional<Media> media;
+    if (MediaChoice chosen = UserMedia(c); chosen.Chosen) {
+        media = chosen.Found;  // a size the printer does not offer: no geometry
+    } else {
+        media = DefaultMedia(c);
+    }
+    const std::optional<Resolution> res = FindResolution(c);
+    if (!media || !res) return std::nullopt;
+
+    const int orientation = Orientation(c);
+    const bool landscape =
+        orientation == IPP_ORIENT_LANDSCAPE || orientation == IPP_ORIENT_REVERSE_LANDSCAPE;
+    const Media m = Turned(*media, orientation);
+    return PrinterSheet{m.Width,
+                        m.Length,
+                        m.Left,
+                        m.Right,
+                        m.Top,
+                        m.Bottom,
+                        landscape ? res->Y : res->X,
+                        landscape ? res->X : res->Y};
+}
+
+struct IppFreer {
+    void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+};
+using Ipp = std::unique_ptr<ipp_t, IppFreer>;
+
+// True when the destination is a class: a pool of queues of which the
+// scheduler picks one for each job.
+bool IsClass(const DestContext& c) {
+    const char* type = UserOption(c, "printer-type");
+    if (type == nullptr) return false;
+    const std::optional<int> bits = cupsutil::ParsePositive(type);
+    return bits && (*bits & CUPS_PRINTER_CLASS) != 0;
+}
+
+// The queues of a class (member-names); empty when the scheduler does not
+// say. Asked over the destination's own connection, so its guard bounds it.
+std::vector<std::string> MemberNames(const DestContext& c) {
+    const char* uri = UserOption(c, "printer-uri-supported");
+    if (uri == nullptr) return {};
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "member-names");
+    // An error response lacks member-names as well.
+    const Ipp response(cupsDoRequest(c.Http, request, "/"));  // frees the request
+    if (!response) return {};
+    ipp_attribute_t* names = ippFindAttribute(response.get(), "member-names", IPP_TAG_NAME);
+    std::vector<std::string> members;
+    for (int i = 0; names != nullptr && i < ippGetCount(names); ++i) {
+        if (const char* name = ippGetString(names, i, nullptr); name != nullptr && *name != '\0') {
+            members.emplace_back(name);
+        }
+    }
+    return members;
+}
+
+// A class's page, combined from its members' pages, each read as Open
+// reads that queue (its own defaults and the user's options for it): a job
+// sent to the class may land on any of them.
+std::optional<PageGeometry> ReadClassGeometry(const DestContext& c) {
+    std::vector<PrinterSheet> sheets;
+    for (const std::string& member : MemberNames(c)) {
+        const Dest dest = cupsutil::FindDest(c.Http, {member, {}});
+        if (!dest) return std::nullopt;
+        const DestInfo info(cupsCopyDestInfo(c.Http, dest.get()));
+        if (!info) return std::nullopt;
+        const std::optional<PrinterSheet> sheet =
+            ReadSheet(DestContext{c.Http, dest.get(), info.get()});
+        if (!sheet) return std::nullopt;
+        sheets.push_back(*sheet);
+    }
+    return PoolPage(sheets);
+}
+
+std::optional<PageGeometry> ReadGeometry(const DestContext& c) {
+    if (IsClass(c)) return ReadClassGeometry(c);
+    const std::optional<PrinterSheet> sheet = ReadSheet(c);
+    if (!sheet) return std::nullopt;
+    return PageOf(*sheet);
+}
+
+// The successful-ok range: a job whose attributes the scheduler adjusted
+// (successful-ok-ignored-or-substituted-attributes) is still a job.
+bool Succeeded(ipp_status_t status) {
+    return status <= IPP_STATUS_OK_EVENTS_COMPLETE;
+}
+
+// How long cancelling a job that failed may take: it runs after a stop too,
+// so it watches nothing but this limit.
+constexpr std::chrono::milliseconds kCancelSilenceLimit{3000};
+
+// A request failed: HF_ERR_UNREACHABLE when the scheduler could not be
+// heard (or the wait for it gave up), else code.
+Status RequestFailure(const cupsutil::RequestGuard& guard, HotFolderError code) {
+    const ipp_status_t status = cupsLastError();
+    const bool transport = guard.GaveUp() || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
+                           status == IPP_STATUS_ERROR_INTERNAL;
+    return Status::Failure(transport ? HF_ERR_UNREACHABLE : code, cupsutil::LastError(guard));
+}
+
+// Watches stop for as long as it lives, then nothing: the signal may be
+// gone after the call that brought it.
+class Watching {
+  public:
+    Watching(cupsutil::RequestGuard& guard, const StopSignal& stop) : guard_(guard) {
+        guard_.Watch(stop);
+    }
+    ~Watching() { guard_.WatchNothing(); }
+    Watching(const Watching&) = delete;
+    Watching& operator=(const Watching&) = delete;
+
+  private:
+    cupsutil::RequestGuard& guard_;
+};
+
+class CupsPrinter final : public Printer {
+  public:
+    CupsPrinter(cupsutil::BoundedHttp http, Dest dest, DestInfo info, const PageGeometry& geometry)
+        : http_(std::move(http)),
+          dest_(std::move(dest)),
+          info_(std::move(info)),
+          geometry_(geometry) {}
+
+    const PageGeometry& Geometry() const override { return geometry_; }
+
+    using Printer::Print;
+    Result<int> Print(const std::string& docName, PageWriter& page, const StopSignal& stop,
+                      const JobCreated& created) override {
+        // A cancel dropped the connection: the destination must be opened again.
+        if (!http_.Connection) {
+            return {
+                0, Status::Failure(HF_ERR_UNREACHABLE, "the connection to the printer was closed")};
+        }
+        Watching watching(*http_.Guard, stop);
+        try {
+            return Send(docName, page, stop, created);
+        } catch (...) {
+            // std::bad_alloc building the options or the name
+            return {0, Status::Failure(HF_ERR_JOB_FAILED, "out of memory")};
+        }
+    }
+
+  private:
+    Result<int> Send(const std::string& docName, PageWriter& page, const StopSignal& stop,
+                     const JobCreated& created) {
+        if (stop.Requested()) {
+            return {0, Status::Failure(HF_ERR_UNREACHABLE, "stopped before the job was sent")};
+        }
+        // What `lp` sends: the destination's options (the user's lpoptions
+        // included), plus no scaling, since the page is already to size.
+        Options options;
+        for (int i = 0; i < dest_->num_options; ++i) {
+            options.Set(dest_->options[i].name, dest_->options[i].value);
+        }
+        options.Set("print-scaling", "none");
+
+        const std::string title = ToJobName(docName);
+        int jobId = 0;
+        const ipp_status_t made = cupsCreateDestJob(http_.get(), dest_.get(), info_.get(), &jobId,
+                                                    title.c_str(), options.Count(), options.Get());
+        if (!Succeeded(made) || jobId <= 0) {
+            const Status failure = RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED);
+            if (jobId > 0) return Fail(jobId, failure);
+            return {0, failure};
+        }
+        // What names the job for good, told before its document goes: a
+        // caller that records it can follow the job whatever happens next.
+        if (created) created(cupsutil::ReadTicket(http_.get(), jobId));
+        if (cupsStartDestDocument(http_.get(), dest_.get(), info_.get(), jobId, title.c_str(),
+                                  CUPS_FORMAT_PDF, 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
+            return Fail(jobId, RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED));
+        }
+        // The page is decoded as it goes into the request: a file found
+        // damaged part way leaves a document cut short, and the job is
+        // cancelled before the scheduler processes it.
+        const Status written = page.Write(
+            geometry_,
+            [this, &stop](const unsigned char* data, std::size_t size) {
+                return !stop.Requested() &&
+                       cupsWriteRequestData(http_.get(), reinterpret_cast<const char*>(data),
+                                            size) == HTTP_STATUS_CONTINUE;
+            },
+            stop);
+        if (!written.Ok()) {
+            if (stop.Requested()) {
+                return Fail(jobId,
+                            Status::Failure(HF_ERR_UNREACHABLE, "stopped while the page was sent"));
+            }
+            // The scheduler that stopped taking bytes is to blame, not the
+            // file; any other failure is the writer's, given as it is.
+            const bool refused = written.Code == HF_ERR_JOB_FAILED &&
+                                 (http_.Guard->GaveUp() || httpError(http_.get()) != 0);
+            return Fail(jobId,
+                        refused ? RequestFailure(*http_.Guard, HF_ERR_UNREACHABLE) : written);
+        }
+        if (!Succeeded(cupsFinishDestDocument(http_.get(), dest_.get(), info_.get()))) {
+            return Fail(jobId, RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED));
+        }
+        return {jobId, {}};
+    }
+
+    // A job that cannot be cancelled may still print: its id goes back with
+    // the failure, so the caller can follow it instead of sending the file
+    // again.
+    Result<int> Fail(int jobId, Status why) {
+        if (Cancel(jobId)) return {0, std::move(why)};
+        why.Reason += "; job " + std::to_string(jobId) + " could not be cancelled";
+        return {jobId, std::move(why)};
+    }
+
+    // Drops the connection first: a document cut off in the middle of its
+    // request is then discarded by the scheduler instead of being completed
+    // and printed. The job is cancelled over a fresh connection, bounded in
+    // time but not by the stop: a stop is the very reason to cancel.
+    bool Cancel(int jobId) {
+        http_.Connection.reset();
+        const NeverStop never;
+        cupsutil::RequestGuard guard(kCancelSilenceLimit);
+        Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                               static_cast<int>(kCancelSilenceLimit.count()), nullptr));
+        if (!http) return false;
+        guard.Attach(http.get());
+        guard.Watch(never);
+        const ipp_status_t status = cupsCancelDestJob(http.get(), dest_.get(), jobId);
+        // A job that already ended cannot be cancelled, and needs not be.
+        return Succeeded(status) || status == IPP_STATUS_ERROR_NOT_POSSIBLE;
+    }
+
+    cupsutil::BoundedHttp http_;
+    Dest dest_;
+    DestInfo info_;
+    PageGeometry geometry_;
+};
+
+Result<std::unique_ptr<Printer>> OpenOrThrow(const std::string& printerName,
+                                             const StopSignal& stop) {
+    const std::optional<cupsutil::DestName> name = cupsutil::SplitName(printerName);
+    if (!name) {
+        return {nullptr,
+                Status::Failure(HF_ERR_PRINTER, "'" + printerName + "' is not a printer's name")};
+    }
+    Result<cupsutil::BoundedHttp> http = cupsutil::ConnectBounded(stop);
+    if (!http.Ok()) return {nullptr, http.Error};
+    cupsutil::RequestGuard& guard = *http.Value.Guard;
+    Dest dest = cupsutil::FindDest(http.Value.get(), *name);
+    if (!dest) {
+        // The lookup's last request asks for the default printer, whose
+        // not-found says nothing of this one: only a scheduler that could
+        // not be heard is more than a missing printer.
+        const ipp_status_t last = cupsLastError();
+        if (guard.GaveUp() || last == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
+            last == IPP_STATUS_ERROR_INTERNAL) {
+            return {nullptr, RequestFailure(guard, HF_ERR_UNREACHABLE)};
+        }
+        return {nullptr,
+                Status::Failure(HF_ERR_PRINTER,
+                                "the scheduler knows no printer or class '" + printerName + "'")};
+    }
+    DestInfo info(cupsCopyDestInfo(http.Value.get(), dest.get()));
+    if (!info) return {nullptr, RequestFailure(guard, HF_ERR_PRINTER)};
+
+    const std::optional<PageGeometry> geometry =
+        ReadGeometry(DestContext{http.Value.get(), dest.get(), info.get()});
+    if (guard.GaveUp()) return {nullptr, Status::Failure(HF_ERR_UNREACHABLE, guard.Why())};
+    if (!geometry) {
+        return {nullptr, Status::Failure(HF_ERR_NO_PAGE_SIZE,
+                                         "'" + printerName +
+                                             "' gives no usable page size and resolution "
+                                             "(a raw queue, or a size it does not offer)")};
+    }
+    guard.WatchNothing();  // stop may be gone once Open returns
+    return {std::make_unique<CupsPrinter>(std::move(http.Value), std::move(dest), std::move(info),
+                                          *geometry),
+            {}};
+}
+
+}  // namespace
+
+Result<std::unique_ptr<Printer>> CupsSpooler::Open(const std::string& printerName,
+                                                   const StopSignal& stop) {
+    try {
+        return OpenOrThrow(printerName, stop);
+    } catch (...) {
+        return {nullptr, Status::Failure(HF_ERR_PRINTER, "out of memory")};
+    }
+}
+
+JobStatus CupsSpooler::QueryJob(const std::string& printerName, const JobTicket& job,
+                                const StopSignal& stop) {
+    try {
+        return cupsutil::QueryJob(printerName, job, stop);
+    } catch (...) {
+        return {JobState::Unknown, "out of memory", false};
+    }
+}
+
+Result<std::vector<FoundJob>> CupsSpooler::FindJobs(const std::string& printerName,
+                                                    const std::string& docName,
+                                                    std::int64_t notBefore,
+                                                    const StopSignal& stop) {
+    try {
+        return cupsutil::FindJobs(printerName, ToJobName(docName), notBefore, stop);
+    } catch (...) {
+        return {{}, Status::Failure(HF_ERR_UNREACHABLE, "out of memory")};
+    }
+}
+
+Status CupsSpooler::CancelJob(const std::string&, int jobId, const StopSignal& stop) {
+    try {
+        return cupsutil::CancelJob(jobId, stop);
+    } catch (...) {
+        return Status::Failure(HF_ERR_UNREACHABLE, "out of memory");
+    }
+}
+
+std::string ToJobName(const std::string& fileName) {
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+    std::string name;
+    name.reserve(std::min(fileName.size(), kMaxNameBytes));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(fileName.data());
+    const std::size_t n = fileName.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char lead = bytes[i];
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        std::uint32_t minimum = 0;
+        if (lead < 0x80) {
+            length = 1;
+            code = lead;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            code = lead & 0x1F;
+            minimum = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            code = lead & 0x0F;
+            minimum = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code = lead & 0x07;
+            minimum = 0x10000;
+        }
+        bool valid = length > 0 && i + length <= n;
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const unsigned char next = bytes[i + k];
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        valid = valid && code >= minimum && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        const bool control = valid && (code < 0x20 || code == 0x7F);
+
+        const std::string_view piece = valid && !control
+                                           ? std::string_view(fileName).substr(i, length)
+                                           : std::string_view(kReplacement, 3);
+        if (name.size() + piece.size() > kMaxNameBytes) break;
+        name.append(piece);
+        i += valid ? length : 1;
+    }
+    return name;
+}
+
+}  // namespace tallowin

@@ -1,0 +1,71 @@
+// The folder a hot folder watches: its listing, its writers, and the
+// deletion of a file that was printed.
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/hot_folder_types.h"
+#include "engine/status.h"
+
+namespace tallowin {
+
+// One plain file of a folder listing.
+struct ListedFile {
+    std::string Name;        // within the folder, raw bytes
+    std::uint32_t Size = 0;  // the low 32 bits of the size
+    FileIdentity Identity;   // device, inode, whole size, modification time
+    // Whether this process may read it, as its owner, group and mode bits
+    // tell: a chmod changes neither size nor modification time, so this is
+    // how the table learns that a file kept as unreadable can be read now.
+    bool Readable = true;
+};
+// Sorted by name in ascending order of unsigned bytes; names are unique.
+using Listing = std::vector<ListedFile>;
+
+// Whether a file is still open for writing by some process.
+enum class WriterProbe {
+    NotOpen,         // no process holds it open for writing
+    OpenForWriting,  // a writer holds it: it has not settled
+    Unknown,         // cannot be told here (network share, no permission)
+};
+
+// A folder on disk, whatever path leads to it: two paths name the same
+// folder when their keys are equal.
+struct FolderKey {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+
+    auto operator<=>(const FolderKey&) const = default;
+};
+
+class FolderLister {
+  public:
+    virtual ~FolderLister() = default;
+    // The folder path names (links followed, a trailing slash allowed);
+    // nothing when it names no existing folder.
+    virtual std::optional<FolderKey> FindFolder(const std::string& path) = 0;
+    // True when path names an existing folder (a link to one counts).
+    bool IsFolder(const std::string& path) { return FindFolder(path).has_value(); }
+    // The regular files directly inside path, sorted by name. Links, fifos,
+    // sockets, devices and sub-folders are left out. A folder that cannot be
+    // opened gives an empty listing; a read error ends the listing with what
+    // was read so far.
+    virtual Listing List(const std::string& path) = 0;
+    // Asks whether the file at path (a full path) is open for writing.
+    virtual WriterProbe ProbeWriter(const std::string& path) = 0;
+};
+
+class FileRemover {
+  public:
+    virtual ~FileRemover() = default;
+    // Deletes path only when it still names the file described by identity.
+    // Fails with HF_ERR_NOT_DELETED (strerror, or a note that the file was
+    // replaced) when it did not delete it.
+    virtual Status RemoveIfSame(const std::string& path, const FileIdentity& identity) = 0;
+};
+
+}  // namespace tallowin

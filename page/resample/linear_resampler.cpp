@@ -1,0 +1,153 @@
+#include "page/resample/linear_resampler.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "page/resample/vector_clones.h"
+
+namespace tallowin {
+
+bool LinearResampler::Handles(int sw, int sh, int dw, int dh) {
+    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return false;
+    // Growing in both directions (or keeping one): vips_resize's affine.
+    if (dw >= sw && dh >= sh) return true;
+    // Shrinking in both (or keeping one), by factors below 2: its reduce.
+    // Growing one way while shrinking the other it does both in turn.
+    return dw <= sw && dh <= sh && sw < 2 * dw && sh < 2 * dh;
+}
+
+LinearResampler::LinearResampler(int sw, int sh, int dw, int dh, bool mirrorX, bool mirrorY)
+    : dw_(dw),
+      dh_(dh),
+      columns_(AxisTaps(sw, dw, dw >= sw && dh >= sh, mirrorX, 8)),
+      rows_(AxisTaps(sh, dh, dw >= sw && dh >= sh, mirrorY, 14)) {
+    scaled_.resize(static_cast<std::size_t>(rows_.Count));
+    // One spare element: ScaleRow stores four lanes for the last pixel.
+    for (auto& row : scaled_) row.resize(static_cast<std::size_t>(dw_) * 3 + 1);
+    wide_.resize(static_cast<std::size_t>(sw));
+    out_.resize(static_cast<std::size_t>(dw_) * 3);
+}
+
+LinearResampler::Taps LinearResampler::AxisTaps(int from, int to, bool enlarging, bool mirrored,
+                                                int weightBits) {
+    const double scale = static_cast<double>(from) / to;
+    // An axis kept at its size follows the other: the affine resampler that
+    // enlarges samples it half a pixel off too, while reduce leaves it be.
+    const bool reduces = !enlarging;
+    // The triangle's half-width in source pixels: 1 when enlarging (plain
+    // bilinear), the reduction factor when reducing.
+    const double half = reduces ? scale : 1.0;
+    Taps taps;
+    taps.Count = std::min(from, reduces ? static_cast<int>(std::floor(2 * half)) + 1 : 2);
+    taps.First.resize(static_cast<std::size_t>(to));
+    taps.Weights.assign(static_cast<std::size_t>(to) * taps.Count, 0);
+    const auto unit = static_cast<std::int64_t>(1) << weightBits;
+    std::vector<double> w(static_cast<std::size_t>(taps.Count));
+    for (int i = 0; i < to; ++i) {
+        // Enlarging samples at x * s - 0.5; seen from the far end, output
+        // pixel i of a flipped axis sampled from - 1 - ((to - 1 - i) * s -
+        // 0.5), which is i * s - 0.5 + s.
+        const double centre = reduces    ? (i + 0.5) * scale - 0.5
+                              : mirrored ? i * scale - 0.5 + scale
+                                         : i * scale - 0.5;
+        const int rawFirst = static_cast<int>(std::floor(centre - half)) + 1;
+        // Edge pixels repeat: taps outside the image fold onto its edge, and
+        // the window moves inside it (Count <= from).
+        const int first = std::clamp(rawFirst, 0, from - taps.Count);
+        std::fill(w.begin(), w.end(), 0.0);
+        double sum = 0;
+        for (int j = rawFirst; j < rawFirst + taps.Count + 1; ++j) {
+            const double weight = 1.0 - std::abs(j - centre) / half;
+            if (weight <= 0) continue;
+            const int at = std::clamp(j, 0, from - 1) - first;
+            if (at < 0 || at >= taps.Count) continue;  // cannot happen; kept safe
+            w[static_cast<std::size_t>(at)] += weight;
+            sum += weight;
+        }
+        // Fixed point summing to exactly unit: the rounding rest goes to the
+        // largest weight.
+        std::uint32_t* out = &taps.Weights[static_cast<std::size_t>(i) * taps.Count];
+        std::int64_t total = 0;
+        std::size_t largest = 0;
+        for (std::size_t k = 0; k < w.size(); ++k) {
+            out[k] = static_cast<std::uint32_t>(std::llround(w[k] / sum * unit));
+            total += out[k];
+            if (w[k] > w[largest]) largest = k;
+        }
+        out[largest] = static_cast<std::uint32_t>(out[largest] + (unit - total));
+        taps.First[static_cast<std::size_t>(i)] = first;
+    }
+    return taps;
+}
+
+// Each source pixel is spread into one 64-bit word, R, G, B in 16-bit
+// lanes, so one multiply-add weighs all three channels: the weights sum to
+// 256 and 255 * 256 fits a lane, so nothing carries into the next.
+void LinearResampler::ScaleRow(const unsigned char* in, std::uint16_t* out) {
+    const std::size_t sw = wide_.size();
+    for (std::size_t i = 0; i < sw; ++i, in += 3) {
+        wide_[i] =
+            std::uint64_t{in[0]} | (std::uint64_t{in[1]} << 16) | (std::uint64_t{in[2]} << 32);
+    }
+    const int count = columns_.Count;
+    const std::uint32_t* weights = columns_.Weights.data();
+    for (int x = 0; x < dw_; ++x, weights += count) {
+        const std::uint64_t* src = &wide_[static_cast<std::size_t>(columns_.First[x])];
+        std::uint64_t v = 0;
+        for (int k = 0; k < count; ++k) v += src[k] * weights[k];
+        std::uint16_t* px = out + 3 * static_cast<std::size_t>(x);
+        if constexpr (std::endian::native == std::endian::little) {
+            // Eight bytes written, three kept: the fourth lane is overwritten
+            // by the next pixel, or lands in the row's spare element.
+            std::memcpy(px, &v, sizeof v);
+        } else {
+            px[0] = static_cast<std::uint16_t>(v);
+            px[1] = static_cast<std::uint16_t>(v >> 16);
+            px[2] = static_cast<std::uint16_t>(v >> 32);
+        }
+    }
+}
+
+TALLOWIN_VECTOR_CLONES
+void LinearResampler::BlendRows(int y) {
+    const int count = rows_.Count;
+    const int first = rows_.First[static_cast<std::size_t>(y)];
+    const std::uint32_t* weights = &rows_.Weights[static_cast<std::size_t>(y) * count];
+    const std::size_t n = out_.size();  // the spare lanes are not blended
+    unsigned char* out = out_.data();
+    // value x 256 times weights summing to 2^14: below 2^30, in 32 bits.
+    const std::uint16_t* r0 = scaled_[static_cast<std::size_t>(first % count)].data();
+    if (count == 2) {
+        const std::uint16_t* r1 = scaled_[static_cast<std::size_t>((first + 1) % count)].data();
+        const std::uint32_t w0 = weights[0], w1 = weights[1];
+        for (std::size_t i = 0; i < n; ++i) {
+            out[i] = static_cast<unsigned char>((r0[i] * w0 + r1[i] * w1 + (1u << 21)) >> 22);
+        }
+        return;
+    }
+    std::vector<std::uint32_t>& acc = accumulator_;
+    acc.assign(n, 1u << 21);
+    for (int k = 0; k < count; ++k) {
+        const std::uint16_t* r = scaled_[static_cast<std::size_t>((first + k) % count)].data();
+        const std::uint32_t w = weights[k];
+        for (std::size_t i = 0; i < n; ++i) acc[i] += r[i] * w;
+    }
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(acc[i] >> 22);
+}
+
+bool LinearResampler::Push(int y, const unsigned char* row, const RowSink& emit) {
+    const int count = rows_.Count;
+    ScaleRow(row, scaled_[static_cast<std::size_t>(y % count)].data());
+    // Output row Y needs source rows First .. First + Count - 1; they are the
+    // last Count pushed once the last of them has come.
+    while (next_ < dh_ && rows_.First[static_cast<std::size_t>(next_)] + count - 1 <= y) {
+        BlendRows(next_);
+        if (!emit(out_.data())) return false;
+        ++next_;
+    }
+    return true;
+}
+
+}  // namespace tallowin

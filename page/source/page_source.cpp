@@ -1,0 +1,521 @@
+#include "page/source/page_source.h"
+
+#include <vips/vips8>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <utility>
+#include <vector>
+
+#include "page/resample/linear_reducer.h"
+#include "page/resample/linear_resampler.h"
+#include "page/source/decode_memory.h"
+#include "page/source/gif_frames.h"
+#include "page/source/jpeg_rows.h"
+#include "page/source/vips_colour.h"
+
+namespace tallowin {
+
+namespace {
+
+using vips::VError;
+using vips::VImage;
+using vips::VSource;
+
+// libvips' words for the last failure, which are then cleared.
+std::string TakeVipsError(const char* fallback) {
+    std::string reason = vips_error_buffer();
+    vips_error_clear();
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+    return reason.empty() ? fallback : reason;
+}
+
+Status Damaged() {
+    return Status::Failure(HF_ERR_DAMAGED, TakeVipsError("the image data is damaged"));
+}
+
+// Computes image (three 8-bit bands) strip by strip in libvips' thread pool
+// and gives its rows in order to row. vips_sink_disc hands the strips over
+// in order from one thread at a time.
+class RowDriver {
+  public:
+    explicit RowDriver(const PageSource::RowSink& row) : row_(row) {}
+
+    Status Run(const VImage& image) {
+        if (vips_sink_disc(image.get_image(), &RowDriver::Write, this) == 0 && !stopped_) {
+            return Status::Success();
+        }
+        if (threw_) {
+            vips_error_clear();
+            return Status::Failure(HF_ERR_JOB_FAILED, "the page's rows could not be taken");
+        }
+        if (stopped_) {
+            vips_error_clear();
+            return Status::Failure(HF_ERR_UNREACHABLE, "the page was stopped");
+        }
+        return Damaged();
+    }
+
+  private:
+    static int Write(VipsRegion* region, VipsRect* area, void* self) {
+        return static_cast<RowDriver*>(self)->Rows(region, area) ? 0 : -1;
+    }
+
+    bool Rows(VipsRegion* region, const VipsRect* area) {
+        try {
+            for (int y = area->top; y < area->top + area->height; ++y) {
+                const auto* p =
+                    reinterpret_cast<const unsigned char*>(VIPS_REGION_ADDR(region, area->left, y));
+                if (!row_(p)) {
+                    stopped_ = true;
+                    return false;
+                }
+            }
+            return true;
+        } catch (...) {
+            threw_ = true;
+            return false;
+        }
+    }
+
+    const PageSource::RowSink& row_;
+    // Set on libvips' writing thread; read after vips_sink_disc has joined it.
+    bool stopped_ = false;
+    bool threw_ = false;
+};
+
+// vips_resize rounds its output size itself: trim, or repeat the edge
+// pixels, to the exact size.
+VImage ToExactSize(VImage in, int width, int height) {
+    if (in.width() > width || in.height() > height) {
+        in = in.crop(0, 0, std::min(in.width(), width), std::min(in.height(), height));
+    }
+    if (in.width() < width || in.height() < height) {
+        in = in.embed(0, 0, width, height, VImage::option()->set("extend", VIPS_EXTEND_COPY));
+    }
+    return in;
+}
+
+// Orientations 5 to 8 store the image turned a quarter: its stored axes
+// are the page's, swapped.
+bool SwapsAxes(int orientation) {
+    return orientation >= 5 && orientation <= 8;
+}
+
+// libjpeg's DCT scaling (libvips' shrink-on-load) for a JPEG stored
+// storedW x storedH printed at targetW x targetH in the same orientation: 2,
+// 4 or 8, or 1 for a full decode. The scaled decode is a per-block cut of
+// the DCT, not the box libvips' resize shrinks with, so its pixels differ
+// from a full decode reduced linearly; measured against that page (JPEG
+// sources, quality 95 pages, test photos with fine waves and grain), the
+// difference stays at 47 dB or more only once the whole reduction is 10 or more
+// and a reduction of at least 2 is left after the shrink (the margin
+// libvips' thumbnail keeps too). Below 10 a 2x shrink costs 37 to 45 dB.
+// The stored size must be a multiple of the shrink, so that the shrunk
+// pixels lie on the full image's grid and the rest of the reduction keeps
+// its exact scale.
+int JpegShrink(int storedW, int storedH, int targetW, int targetH) {
+    constexpr double kFromReduction = 10.0;
+    constexpr double kRestLeft = 2.0;
+    const double reduction =
+        std::min(static_cast<double>(storedW) / targetW, static_cast<double>(storedH) / targetH);
+    if (reduction < kFromReduction) return 1;
+    for (const int shrink : {8, 4, 2}) {
+        if (reduction / shrink >= kRestLeft && storedW % shrink == 0 && storedH % shrink == 0) {
+            return shrink;
+        }
+    }
+    return 1;
+}
+
+// Gives the rows of a stored image (w x h, three bytes a pixel) as it is
+// seen upright under EXIF orientation 1..8, as libvips' autorot turns it,
+// one row at a time: upright pixel (x, y) is stored pixel Base + x * Dx +
+// y * Dy.
+class UprightRows {
+  public:
+    UprightRows(const std::vector<unsigned char>& stored, int w, int h, int orientation)
+        : stored_(stored),
+          width_(SwapsAxes(orientation) ? h : w),
+          height_(SwapsAxes(orientation) ? w : h),
+          block_(static_cast<std::size_t>(width_) * 3 * kBlock) {
+        const Walk& walk = kWalks[orientation >= 1 && orientation <= 8 ? orientation : 1];
+        base_ = walk.Right * (w - 1) + walk.Bottom * static_cast<std::ptrdiff_t>(h - 1) * w;
+        dx_ = walk.AcrossX + static_cast<std::ptrdiff_t>(walk.AcrossY) * w;
+        dy_ = walk.DownX + static_cast<std::ptrdiff_t>(walk.DownY) * w;
+    }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+
+    // Row y of the upright image (Width() * 3 bytes), valid until the next
+    // call.
+    const unsigned char* Row(int y) {
+        const unsigned char* stored = stored_.data();
+        if (dx_ == 1 || dx_ == -1) {  // a stored row, read as it lies
+            std::ptrdiff_t at = base_ + dy_ * y;
+            for (int x = 0; x < width_; ++x, at += dx_) {
+                std::memcpy(&block_[static_cast<std::size_t>(x) * 3], stored + at * 3, 3);
+            }
+            return block_.data();
+        }
+        // Turned a quarter, an upright row is a stored column: kBlock of
+        // them are made at once, so that the stored rows are read in runs
+        // rather than a pixel a row.
+        if (y < first_ || y >= first_ + kBlock) {
+            first_ = y;
+            const int rows = std::min(kBlock, height_ - y);
+            for (int x = 0; x < width_; ++x) {
+                const std::ptrdiff_t at = base_ + dx_ * x + dy_ * y;
+                for (int k = 0; k < rows; ++k) {
+                    std::memcpy(&block_[(static_cast<std::size_t>(k) * width_ + x) * 3],
+                                stored + (at + dy_ * k) * 3, 3);
+                }
+            }
+        }
+        return &block_[static_cast<std::size_t>(y - first_) * width_ * 3];
+    }
+
+  private:
+    // Per orientation: whether upright (0, 0) is stored at the right and at
+    // the bottom, and the stored step (pixels across, rows down) for one
+    // upright pixel across and for one upright row down.
+    struct Walk {
+        int Right, Bottom, AcrossX, AcrossY, DownX, DownY;
+    };
+    static constexpr Walk kWalks[9] = {{},
+                                       {0, 0, 1, 0, 0, 1},
+                                       {1, 0, -1, 0, 0, 1},
+                                       {1, 1, -1, 0, 0, -1},
+                                       {0, 1, 1, 0, 0, -1},
+                                       {0, 0, 0, 1, 1, 0},
+                                       {0, 1, 0, -1, 1, 0},
+                                       {1, 1, 0, -1, -1, 0},
+                                       {1, 0, 0, 1, -1, 0}};
+
+    static constexpr int kBlock = 16;
+
+    const std::vector<unsigned char>& stored_;
+    const int width_, height_;
+    std::ptrdiff_t base_ = 0, dx_ = 1, dy_ = 1;
+    std::vector<unsigned char> block_;  // kBlock upright rows from first_
+    int first_ = -kBlock;
+};
+
+// How a page source gives rows: all of them to the sink, or a failure.
+using RowPump = std::function<Status(const PageSource::RowSink&)>;
+
+// Reads w x h rows into one buffer, all of them or a failure.
+Status Gather(const RowPump& pump, int w, int h, std::vector<unsigned char>& into) {
+    const std::size_t rowBytes = static_cast<std::size_t>(w) * 3;
+    into.resize(rowBytes * static_cast<std::size_t>(h));
+    std::size_t filled = 0;
+    Status s = pump([&](const unsigned char* r) {
+        if (filled + rowBytes > into.size()) return false;
+        std::memcpy(into.data() + filled, r, rowBytes);
+        filled += rowBytes;
+        return true;
+    });
+    if (s.Ok() && filled != into.size()) {
+        return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
+    }
+    return s;
+}
+
+Status Stopped() {
+    return Status::Failure(HF_ERR_UNREACHABLE, "the page was stopped");
+}
+
+// An image stored turned and enlarged: the whole source (w x h, from
+// source) held, turned upright and enlarged from there to pw x ph, as if
+// enlarged in the stored orientation and then turned: on an upright axis
+// that runs against its stored one, the resampler samples mirrored.
+Status PumpTurnedSource(const RowPump& source, int w, int h, int orientation, int pw, int ph,
+                        const PageSource::RowSink& row) {
+    std::vector<unsigned char> stored;
+    if (Status s = Gather(source, w, h, stored); !s.Ok()) return s;
+    UprightRows upright(stored, w, h, orientation);
+    const int o = orientation;
+    const bool mirrorX = o == 2 || o == 3 || o == 6 || o == 7;
+    const bool mirrorY = o == 3 || o == 4 || o == 7 || o == 8;
+    LinearResampler resampler(upright.Width(), upright.Height(), pw, ph, mirrorX, mirrorY);
+    for (int y = 0; y < upright.Height(); ++y) {
+        if (!resampler.Push(y, upright.Row(y), row)) return Stopped();
+    }
+    if (resampler.RowsOut() != ph) return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
+    return Status::Success();
+}
+
+// An image stored turned otherwise: its page made in the stored
+// orientation (w x h, from stage) into memory, then given turned.
+Status PumpTurnedPage(const RowPump& stage, int w, int h, int orientation,
+                      const PageSource::RowSink& row) {
+    std::vector<unsigned char> page;
+    if (Status s = Gather(stage, w, h, page); !s.Ok()) return s;
+    UprightRows upright(page, w, h, orientation);
+    for (int y = 0; y < upright.Height(); ++y) {
+        if (!row(upright.Row(y))) return Stopped();
+    }
+    return Status::Success();
+}
+
+template <typename Resampler>
+Status Through(const RowPump& pump, Resampler& resampler, int h, const PageSource::RowSink& row) {
+    int y = 0;
+    Status s = pump([&](const unsigned char* r) { return resampler.Push(y++, r, row); });
+    if (s.Ok() && resampler.RowsOut() != h) {
+        return Status::Failure(HF_ERR_DAMAGED, "the image ended early");
+    }
+    return s;
+}
+
+// True when Resample takes sw x sh to w x h: kept, or both axes enlarged or
+// kept, or both reduced or kept.
+bool Resamples(int sw, int sh, int w, int h) {
+    return (sw == w && sh == h) || LinearResampler::Handles(sw, sh, w, h) ||
+           LinearReducer::Handles(sw, sh, w, h);
+}
+
+// pump's rows (sw x sh) brought to w x h: through LinearResampler where it
+// copies libvips' resize closely and cheaply, else through LinearReducer,
+// libvips' resize to the byte. Resamples(sw, sh, w, h) must hold.
+Status Resample(const RowPump& pump, int sw, int sh, int w, int h, const PageSource::RowSink& row) {
+    if (sw == w && sh == h) return pump(row);
+    if (LinearResampler::Handles(sw, sh, w, h)) {
+        LinearResampler resampler(sw, sh, w, h);
+        return Through(pump, resampler, h, row);
+    }
+    LinearReducer reducer(sw, sh, w, h);
+    return Through(pump, reducer, h, row);
+}
+
+// The page's rows upright. stage gives them at the size on paper in the
+// stored orientation (tw x th); source gives the decoded image (sw x sh).
+// Turned, the smaller of the two is held: the source when it is enlarged
+// (then the source is turned and enlarged upright), else the page.
+Status PumpUpright(const RowPump& source, int sw, int sh, const RowPump& stage, int tw, int th,
+                   int orientation, int width, int height, const PageSource::RowSink& row) {
+    if (orientation == 1) return stage(row);
+    if (tw >= sw && th >= sh && LinearResampler::Handles(sw, sh, tw, th)) {
+        return PumpTurnedSource(source, sw, sh, orientation, width, height, row);
+    }
+    return PumpTurnedPage(stage, tw, th, orientation, row);
+}
+
+class VipsPageSource final : public PageSource {
+  public:
+    // decoded may be shrunk on load; storedW x storedH is the file's own size.
+    VipsPageSource(VSource source, VImage decoded, const std::string& loader, int storedW,
+                   int storedH, int width, int height, int orientation)
+        : PageSource(loader, storedW, storedH, width, height,
+                     loader.starts_with("jpegload") ? PageCodec::Dct : PageCodec::FlateUp),
+          source_(std::move(source)),
+          orientation_(orientation) {
+        storedTargetW_ = Turns() ? height : width;
+        storedTargetH_ = Turns() ? width : height;
+        rgb_ = ToOpaqueRgb(std::move(decoded));
+    }
+
+    Status Pump(const RowSink& row) override {
+        try {
+            // Once a turned image's rows are held, the decoder and its
+            // buffers are done.
+            const RowPump stage = [this](const RowSink& r) {
+                Status s = Stage(r);
+                if (orientation_ != 1) rgb_ = VImage();
+                return s;
+            };
+            const RowPump decoded = [this](const RowSink& r) {
+                Status s = RowDriver(r).Run(rgb_);
+                rgb_ = VImage();
+                return s;
+            };
+            return PumpUpright(decoded, rgb_.width(), rgb_.height(), stage, storedTargetW_,
+                               storedTargetH_, orientation_, width_, height_, row);
+        } catch (const VError&) {
+        } catch (const std::exception&) {
+        }
+        return Damaged();
+    }
+
+  private:
+    bool Turns() const { return SwapsAxes(orientation_); }
+
+    // The rows at the size on paper in the stored orientation: through
+    // Resample, or libvips' resize for the sizes that grow one way and
+    // shrink the other.
+    Status Stage(const RowSink& row) {
+        const int w = storedTargetW_, h = storedTargetH_;
+        if (Resamples(rgb_.width(), rgb_.height(), w, h)) {
+            return Resample([this](const RowSink& r) { return RowDriver(r).Run(rgb_); },
+                            rgb_.width(), rgb_.height(), w, h, row);
+        }
+        const double hscale = static_cast<double>(w) / rgb_.width();
+        const double vscale = static_cast<double>(h) / rgb_.height();
+        VImage resized = rgb_.resize(
+            hscale, VImage::option()->set("vscale", vscale)->set("kernel", VIPS_KERNEL_LINEAR));
+        return RowDriver(row).Run(ToExactSize(std::move(resized), w, h));
+    }
+
+    VSource source_;  // holds the duplicate descriptor the decoder reads
+    const int orientation_;
+    int storedTargetW_ = 0, storedTargetH_ = 0;
+    VImage rgb_;  // the decoded image, three 8-bit sRGB bands
+};
+
+// A JPEG without a colour profile: libjpeg's rows go straight into
+// LinearResampler, or for reductions by 2 or more into LinearReducer, with
+// no libvips in between (see JpegRows). The rows are the libvips path's
+// (LinearReducer's bit for bit), so only the sizes these two take come
+// here. A JPEG stored turned is turned in memory as on the libvips path:
+// its source held whole when it is enlarged, else its page.
+class JpegPageSource final : public PageSource {
+  public:
+    JpegPageSource(std::unique_ptr<JpegRows> rows, const std::string& loader, int storedW,
+                   int storedH, int width, int height, int orientation)
+        : PageSource(loader, storedW, storedH, width, height, PageCodec::Dct),
+          rows_(std::move(rows)),
+          orientation_(orientation) {
+        storedTargetW_ = SwapsAxes(orientation) ? height : width;
+        storedTargetH_ = SwapsAxes(orientation) ? width : height;
+    }
+
+    Status Pump(const RowSink& row) override {
+        try {
+            return PumpUpright([this](const RowSink& r) { return rows_->Read(r); }, rows_->Width(),
+                               rows_->Height(), [this](const RowSink& r) { return Stage(r); },
+                               storedTargetW_, storedTargetH_, orientation_, width_, height_, row);
+        } catch (...) {
+            return Status::Failure(HF_ERR_JOB_FAILED, "the page's rows could not be taken");
+        }
+    }
+
+  private:
+    // The rows at the size on paper in the stored orientation.
+    Status Stage(const RowSink& row) {
+        return Resample([this](const RowSink& r) { return rows_->Read(r); }, rows_->Width(),
+                        rows_->Height(), storedTargetW_, storedTargetH_, row);
+    }
+
+    std::unique_ptr<JpegRows> rows_;
+    const int orientation_;
+    int storedTargetW_ = 0, storedTargetH_ = 0;
+};
+
+// True when libvips found an ICC profile in the file: its colours are then
+// converted to sRGB, which only the libvips path does.
+bool HasProfile(const VImage& in) {
+    return vips_image_get_typeof(in.get_image(), VIPS_META_ICC_NAME) != 0;
+}
+
+// For JPEG a warning is damage: libjpeg goes on past corrupt data with a
+// warning and pads or guesses the rest (a file cut short and closed with an
+// end marker prints half grey), so libvips' path runs with fail_on=warning,
+// as the JpegRows path fails on warnings (see there). Other loaders warn
+// about things that do not touch the pixels (a PNG's unknown or ancillary
+// chunk) and fail on the errors that do: they keep fail_on=error.
+Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
+                                                std::uint64_t memoryLimit) {
+    Result<std::unique_ptr<PageSource>> result;
+    VSource source = VSource::new_from_descriptor(fd);
+    if (vips_foreign_find_load_source(source.get_source()) == nullptr) {
+        result.Error = Status::Failure(HF_ERR_NOT_IMAGE, TakeVipsError("not a readable image"));
+        return result;
+    }
+    // Sequential: the pixels are read once, top to bottom. fail_on error: a
+    // truncated or damaged file fails instead of being padded with grey.
+    VImage in = VImage::new_from_source(source, "",
+                                        VImage::option()
+                                            ->set("access", VIPS_ACCESS_SEQUENTIAL)
+                                            ->set("fail_on", VIPS_FAIL_ON_ERROR));
+    const std::uint64_t stored =
+        static_cast<std::uint64_t>(std::max(in.width(), 0)) * std::max(in.height(), 0);
+    if (in.width() <= 0 || in.height() <= 0 || stored > PageSource::kMaxPixels) {
+        result.Error = Status::Failure(HF_ERR_TOO_LARGE, "the image is larger than accepted");
+        return result;
+    }
+    const char* loader = nullptr;
+    std::string loaderName;
+    if (vips_image_get_typeof(in.get_image(), VIPS_META_LOADER) != 0 &&
+        vips_image_get_string(in.get_image(), VIPS_META_LOADER, &loader) == 0 && loader) {
+        loaderName = loader;
+    }
+    vips_error_clear();
+    int orientation = vips_image_get_orientation(in.get_image());
+    if (orientation < 1 || orientation > 8) orientation = 1;
+    const int storedW = in.width(), storedH = in.height();
+    // A turned image holds the smaller of its source and its page whole.
+    const std::uint64_t held = orientation == 1
+                                   ? 0
+                                   : std::min(stored, static_cast<std::uint64_t>(width) *
+                                                          static_cast<std::uint64_t>(height)) *
+                                         3;
+    if (const std::uint64_t needed = DecodeMemoryNeeded(in, loaderName, fd) + held;
+        needed > memoryLimit) {
+        result.Error = Status::Failure(
+            HF_ERR_TOO_LARGE, "decoding it needs " + std::to_string(ToMiB(needed)) +
+                                  " MiB, more than the " + std::to_string(ToMiB(memoryLimit)) +
+                                  " MiB allowed");
+        return result;
+    }
+    if (loaderName.starts_with("gifload")) {
+        // libvips would print a frame whose data ends early with its rest
+        // blank: the frames are read through once before (see CheckGifFrames).
+        if (Status whole = CheckGifFrames(fd); !whole.Ok()) {
+            result.Error = std::move(whole);
+            return result;
+        }
+    }
+    if (loaderName.starts_with("jpegload")) {
+        // The shrink applies to the stored image, before it is turned.
+        const int targetW = SwapsAxes(orientation) ? height : width;
+        const int targetH = SwapsAxes(orientation) ? width : height;
+        const int shrink = JpegShrink(storedW, storedH, targetW, targetH);
+        if (!HasProfile(in) && Resamples(storedW / shrink, storedH / shrink, targetW, targetH)) {
+            if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink, memoryLimit);
+                rows && rows->Width() * shrink == storedW && rows->Height() * shrink == storedH) {
+                result.Value = std::make_unique<JpegPageSource>(
+                    std::move(rows), loaderName, storedW, storedH, width, height, orientation);
+                return result;
+            }
+        }
+        // Opened again on libvips' path: shrunk on load, and failing on
+        // libjpeg's warnings (see above).
+        in = VImage::jpegload_source(source, VImage::option()
+                                                 ->set("shrink", shrink)
+                                                 ->set("access", VIPS_ACCESS_SEQUENTIAL)
+                                                 ->set("fail_on", VIPS_FAIL_ON_WARNING));
+        if (in.width() * shrink != storedW || in.height() * shrink != storedH) {
+            result.Error = Status::Failure(HF_ERR_DAMAGED, "the image header is damaged");
+            return result;
+        }
+    }
+    result.Value = std::make_unique<VipsPageSource>(std::move(source), std::move(in), loaderName,
+                                                    storedW, storedH, width, height, orientation);
+    return result;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<PageSource>> PageSource::Open(int fd, int width, int height,
+                                                     std::uint64_t memoryLimit) {
+    Result<std::unique_ptr<PageSource>> result;
+    if (width <= 0 || height <= 0 ||
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxPixels) {
+        result.Error = Status::Failure(HF_ERR_TOO_LARGE, "the page size is not usable");
+        return result;
+    }
+    if (!InitVipsOnce()) {
+        result.Error = Status::Failure(HF_ERR_NOT_IMAGE, "libvips could not be started");
+        return result;
+    }
+    try {
+        return OpenOrThrow(fd, width, height, memoryLimit);
+    } catch (const VError&) {
+    } catch (const std::exception&) {
+    }
+    result.Error = Status::Failure(HF_ERR_DAMAGED, TakeVipsError("the image header is damaged"));
+    return result;
+}
+
+}  // namespace tallowin

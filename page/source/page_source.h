@@ -1,0 +1,87 @@
+// An image file's page rows, upright, resampled to the size on paper,
+// 8-bit RGB, read top to bottom a strip at a time.
+//
+// Decoding streams: libvips reads the file sequentially and only the rows a
+// strip needs are held, plus the resampler's few rows. libvips' thread pool
+// computes the strips, so its buffers are reused from strip to strip. A
+// JPEG without a colour profile, reduced or enlarged on both axes, is
+// decoded by libjpeg straight into the resampler instead (see JpegRows):
+// the same pixels, without libvips' copies.
+// Resampling is LinearResampler, which gives what libvips' linear resize
+// (the image adapter's) gives at a fraction of the cost, or for reductions
+// by 2 or more LinearReducer, libvips' resize to the byte; libvips' resize
+// itself only grows one axis while it shrinks the other. A JPEG reduced by
+// 10 or more is decoded already shrunk by 2, 4 or 8 (libjpeg's DCT
+// scaling), which saves most of the decoding; milder reductions decode in
+// full, as the scaled decode's pixels would stray too far from the page a
+// full decode gives.
+// An image stored turned (EXIF orientation 2..8) cannot be decoded in the
+// order it is printed: the smaller of its source and its page is held
+// whole and turned in memory.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/status.h"
+#include "page/page_codec.h"
+
+namespace tallowin {
+
+class PageSource {
+  public:
+    // Opens the image on a duplicate of fd (the caller keeps its own) and
+    // reads its header; width x height is the upright size on paper.
+    // Fails with HF_ERR_NOT_IMAGE (no trusted loader reads it),
+    // HF_ERR_DAMAGED (header damaged, or for GIF a frame whose data ends
+    // early) or HF_ERR_TOO_LARGE (sizes beyond kMaxPixels or not positive,
+    // or a decode, with a turned image's held rows, that needs more than
+    // memoryLimit bytes: see DecodeMemoryNeeded).
+    static Result<std::unique_ptr<PageSource>> Open(int fd, int width, int height,
+                                                    std::uint64_t memoryLimit = UINT64_MAX);
+
+    // The same one gigapixel limit as the image adapter.
+    static constexpr std::uint64_t kMaxPixels = 1'000'000'000;
+
+    virtual ~PageSource() = default;
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    // DCT for JPEG files (the page stays a JPEG), FlateUp (lossless) else.
+    PageCodec Codec() const { return codec_; }
+    // libvips' loader name, and the stored (not turned) size, for the
+    // caller's check that the file is still the one it loaded.
+    const std::string& Loader() const { return loader_; }
+    int StoredWidth() const { return storedWidth_; }
+    int StoredHeight() const { return storedHeight_; }
+
+    // Takes one row of the page (Width() * 3 bytes, valid during the call);
+    // false stops the page.
+    using RowSink = std::function<bool(const unsigned char* row)>;
+
+    // Decodes and resamples the page, giving its rows to row in order, top
+    // to bottom, from one thread at a time (the caller's, or libvips').
+    // Fails with HF_ERR_DAMAGED, the decoder's words as reason, when the
+    // pixels turn out damaged or truncated, and with HF_ERR_UNREACHABLE
+    // when row stopped it. Call once.
+    virtual Status Pump(const RowSink& row) = 0;
+
+  protected:
+    PageSource(const std::string& loader, int storedW, int storedH, int width, int height,
+               PageCodec codec)
+        : width_(width),
+          height_(height),
+          storedWidth_(storedW),
+          storedHeight_(storedH),
+          codec_(codec),
+          loader_(loader) {}
+
+    const int width_, height_;
+    const int storedWidth_, storedHeight_;
+    const PageCodec codec_;
+    const std::string loader_;
+};
+
+}  // namespace tallowin

@@ -1,0 +1,54 @@
+// A one-page PDF whose single image arrives in pieces, written straight to a
+// sink as it comes: no page buffer, no temporary file.
+//
+// The stream's length is an indirect object written after the stream, so
+// nothing has to be known before the first image byte. The document's last
+// part (the length, the cross-reference table, the trailer) is written only
+// by Finish: a writer abandoned before Finish leaves a document no reader
+// accepts, which is what a caller that cancels a job on failure wants.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/ports/services.h"
+#include "page/page_codec.h"
+#include "page/stream/page_sink.h"
+
+namespace tallowin {
+
+class StreamedPdfPage {
+  public:
+    // Nothing is written until Begin.
+    StreamedPdfPage(const PageSink& sink, PageCodec codec);
+
+    // Writes everything up to the image stream's first byte: a page of
+    // g.MediaWidthPt x g.MediaHeightPt whose only content is the image, its
+    // top-left corner at (g.LeftPt, g.TopPt) from the sheet's top-left,
+    // width x height printer pixels large (width * 72 / g.Rx points), marked
+    // for no smoothing. False when g or the size is unusable or the sink
+    // refuses.
+    bool Begin(const PageGeometry& g, int width, int height);
+    // Appends image stream bytes; false once the sink has refused.
+    bool Write(const unsigned char* data, std::size_t size);
+    // Ends the stream and the document; false when the sink refuses.
+    bool Finish();
+
+    std::uint64_t BytesWritten() const { return offset_; }
+
+  private:
+    bool Put(const std::string& text);
+    bool StartObject(int number);
+
+    const PageSink& sink_;
+    const PageCodec codec_;
+    bool failed_ = false;
+    bool begun_ = false;
+    std::uint64_t offset_ = 0;
+    std::uint64_t streamStart_ = 0;
+    std::vector<std::uint64_t> objectOffsets_;  // index = object number - 1
+};
+
+}  // namespace tallowin

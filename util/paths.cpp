@@ -1,0 +1,20 @@
+#include "util/paths.h"
+
+namespace tallowin {
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    return folder + "/" + name;
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string DocumentName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace tallowin
