@@ -44,4 +44,12 @@ if grep -q '^E:' "$work/lintian.log"; then
   fail "lintian reports errors"
 fi
 echo "ok: lintian reports no error; the metainfo validates"
-echo "3 passed, 0 failed"
+
+# One licence everywhere it is stated: the checkout, the package, the metainfo.
+grep -q '^License: Apache-2.0$' "$root"/usr/share/doc/tallowin/copyright ||
+  fail "the package's copyright file does not name Apache-2.0"
+grep -q '<project_license>Apache-2.0</project_license>' "$root"/usr/share/metainfo/*.metainfo.xml ||
+  fail "the metainfo does not name Apache-2.0"
+grep -q 'Apache License' "$src/LICENSE" || fail "no Apache License in LICENSE"
+echo "ok: the licence is Apache-2.0 in the checkout, the package and the metainfo"
+echo "4 passed, 0 failed"
