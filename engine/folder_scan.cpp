@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/job_decision.h"
+#include "engine/scan_time.h"
 #include "util/paths.h"
 
 namespace tallowin {
@@ -97,7 +98,7 @@ void FolderScan::Run(const HotFolder::SameFolderCheck& sameFolder) {
 
     TableScan scan;
     scan.Now = now;
-    scan.FirstRetryMs = static_cast<std::uint32_t>(std::max(f_.ScanTime, 0)) * 1000u;
+    scan.FirstRetryMs = ScanIntervalMs(f_.ScanTime);
     std::unique_ptr<Printer> printer;  // opened by the first file printed
     scan.Print = [&](const ListedFile& file) {
         return PrintFile(JoinPath(f_.FolderPath, file.Name), printer);
