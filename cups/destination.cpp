@@ -95,16 +95,6 @@ std::optional<Size> FromQueuePpd(const DestContext& c, const char* name) {
     return size;
 }
 
-// The first value of the user's options that is given and not empty.
-const char* FirstGiven(const DestContext& c, std::initializer_list<const char*> options) {
-    for (const char* option : options) {
-        if (const char* value = UserOption(c, option); value != nullptr && *value != '\0') {
-            return value;
-        }
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 Result<FoundDest> ConnectAndFind(const std::string& printerName, const StopSignal& stop) {
@@ -231,11 +221,13 @@ std::optional<Resolution> PrintedResolution(const DestContext& c) {
 
 UserOrientation ReadUserOrientation(const DestContext& c) {
     UserOrientation user;
-    if (const char* value = FirstGiven(c, {"orientation-requested"})) {
+    if (const char* value = UserOption(c, "orientation-requested");
+        value != nullptr && *value != '\0') {
         user.Text = value;
+        // A number, or a keyword ("landscape") as cupsEncodeOptions also
+        // accepts.
         if (const auto o = ParsePositive(value)) {
             user.Value = *o;
-            // A keyword ("landscape") is what cupsEncodeOptions also accepts.
         } else if (const int o = ippEnumValue("orientation-requested", value); o > 0) {
             user.Value = o;
         }
