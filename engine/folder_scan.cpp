@@ -313,13 +313,12 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
     using End = PrintJobResult::End;
     if (f_.firstScanAt_ == 0) f_.firstScanAt_ = SecondsNow();
     // Said once, with the attempt that follows it.
+    const std::string docName = DocumentName(path);
     std::string again;
-    if (const auto note = f_.sendAgainWhy_.find(DocumentName(path));
-        note != f_.sendAgainWhy_.end()) {
+    if (const auto note = f_.sendAgainWhy_.find(docName); note != f_.sendAgainWhy_.end()) {
         again = std::move(note->second);
         f_.sendAgainWhy_.erase(note);
     }
-    const std::string docName = DocumentName(path);
 
     // Recorded before the job exists, and again with the job as soon as the
     // scheduler made it: should the program end before the send returns, a
@@ -362,15 +361,9 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
         s_.ledger.Erase(f_.FolderPath, docName);
     }
     switch (job.Outcome) {
-        case End::Stopped: {
-            PrintLogEntry entry;
-            entry.File = path;
-            entry.Printer = f_.PrinterName;
-            entry.Result = Outcome::Interrupted;
-            entry.Reason = "stopped before it was sent";
-            Log(std::move(entry));
+        case End::Stopped:
+            LogInterrupted(path, Status{HF_ERR_NONE, "stopped before it was sent"});
             return PrintOutcome::NotTried;
-        }
         case End::Skipped:
             return PrintOutcome::Handled;  // the next scan follows the adopted job
         case End::Unsure:
@@ -383,32 +376,7 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
             Keep(path, job.Why, job.JobId);
             return PrintOutcome::Handled;
         case End::Failed:
-            switch (ClassifyFailure(job.Why.Code)) {
-                case FailureKind::Changed: {
-                    // Still being written, or replaced: nothing printed and
-                    // nothing to blame; the table tries it again once two
-                    // scans see it alike.
-                    PrintLogEntry entry;
-                    entry.File = path;
-                    entry.Printer = f_.PrinterName;
-                    entry.Result = Outcome::Interrupted;
-                    entry.Code = job.Why.Code;
-                    entry.Reason = job.Why.Reason.empty() ? "the file changed while it was read"
-                                                          : job.Why.Reason;
-                    Log(std::move(entry));
-                    return PrintOutcome::NotTried;
-                }
-                case FailureKind::Printer:
-                case FailureKind::Folder:
-                    Keep(path, job.Why);
-                    return PrintOutcome::RetryLater;
-                case FailureKind::None:
-                case FailureKind::File:
-                case FailureKind::Removal:
-                    Keep(path, job.Why);
-                    return PrintOutcome::Handled;
-            }
-            return PrintOutcome::Handled;
+            return AfterFailure(path, job.Why);
         case End::Sent:
             break;
     }
@@ -436,6 +404,38 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
     }
     Log(std::move(entry));
     return PrintOutcome::Handled;
+}
+
+PrintOutcome FolderScan::AfterFailure(const std::string& path, const Status& why) {
+    switch (ClassifyFailure(why.Code)) {
+        case FailureKind::Changed:
+            // Still being written, or replaced: nothing printed and nothing
+            // to blame; the table tries it again once two scans see it alike.
+            LogInterrupted(path, why.Reason.empty()
+                                     ? Status{why.Code, "the file changed while it was read"}
+                                     : why);
+            return PrintOutcome::NotTried;
+        case FailureKind::Printer:
+        case FailureKind::Folder:
+            Keep(path, why);
+            return PrintOutcome::RetryLater;
+        case FailureKind::None:
+        case FailureKind::File:
+        case FailureKind::Removal:
+            break;
+    }
+    Keep(path, why);
+    return PrintOutcome::Handled;
+}
+
+void FolderScan::LogInterrupted(const std::string& path, const Status& why) {
+    PrintLogEntry entry;
+    entry.File = path;
+    entry.Printer = f_.PrinterName;
+    entry.Result = Outcome::Interrupted;
+    entry.Code = why.Code;
+    entry.Reason = why.Reason;
+    Log(std::move(entry));
 }
 
 void FolderScan::FolderFault(const Status& why) {

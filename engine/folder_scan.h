@@ -75,6 +75,12 @@ class FolderScan {
     // cannot be stored.
     Result<Proceed> AdoptEarlierJob(const std::string& path, const FileIdentity& identity);
     void RemovePrinted(const JobRecord& record, bool quietly);
+    // What the table makes of a file whose print job failed for why, by
+    // ClassifyFailure: kept (noted and logged) to wait for a change or to be
+    // tried again later, or, changed while read, logged as interrupted.
+    PrintOutcome AfterFailure(const std::string& path, const Status& why);
+    // Logs an attempt that ended with nothing sent and nothing blamed.
+    void LogInterrupted(const std::string& path, const Status& why);
     // The folder itself cannot be watched: error state with why's code;
     // noted and logged only when that is news.
     void FolderFault(const Status& why);
