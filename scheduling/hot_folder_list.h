@@ -72,8 +72,9 @@ class HotFolderList {
     std::uint32_t GetTimeToNextScan(Clock& clock) const EXCLUDES(lock_);
     // Scans every running or erring folder that is due by the same rule
     // (its time since its last scan strictly greater than its scan time),
-    // reading the tick once for the whole pass. Once stop is requested no further folder is scanned; the
-    // folder being scanned stops between files.
+    // reading the tick once for the whole pass. Once stop is requested no
+    // further folder is scanned; the folder being scanned stops between
+    // files.
     //
     // One folder on disk is watched by one hot folder only. The run's first
     // pass resolves every scheduled folder's path (one stat each) and gives
