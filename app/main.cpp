@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/composition.h"
 #include "app/list_printers.h"
 #include "app/print_command.h"
 #include "app/service.h"
@@ -95,7 +96,8 @@ int RunPrint(const CommandLine& command, const std::string& profile) {
     MonotonicClock clock;
     VipsImageLoader images(DecodeMemoryLimitOf(IniProfile(profile)));
     CupsSpooler spooler;
-    PrintRecord record(PrintRecordPath());
+    // The state folder is made private here too, should print be first.
+    PrintRecord record(UserStatePaths().PrintRecord);
     PrintServices services{images, spooler, record, clock, interrupt, std::cerr};
     return RunPrintCommand({command.Printer, command.Files, command.Wait}, services);
 }

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/page_fit.h"
-#include "util/paths.h"
+#include "engine/print_job.h"
 
 namespace tallowin {
 
@@ -83,15 +82,46 @@ class PrintRun {
         Line(path, "the record of printed files (" + s_.record.Path() + ") could not be written");
     }
 
+    // The engine's print job, with the record asked before the printer is
+    // opened: a file printed before is not sent again.
     void Take(const std::string& path) {
-        if (s_.interrupt.Requested()) return Fail(path, "not sent: interrupted");
-        Result<std::unique_ptr<Image>> loaded = s_.images.Load(path);
-        if (!loaded.Ok()) return Fail(path, Describe(loaded.Error, request_.Printer));
-        Image& image = *loaded.Value;
-        if (const auto mark = s_.record.Find(request_.Printer, image.Identity())) {
-            if (Settled(path, image.Identity(), *mark)) return;
+        using End = PrintJobResult::End;
+        FileIdentity file;
+        JobTicket created;
+        PrintJobSteps steps;
+        steps.BeforeOpen = [&](const Image& image) -> Result<Proceed> {
+            file = image.Identity();
+            const auto mark = s_.record.Find(request_.Printer, file);
+            return {mark && Settled(path, file, *mark) ? Proceed::Skip : Proceed::Go, {}};
+        };
+        steps.Created = [&](const JobTicket& t) { created = t; };
+        std::unique_ptr<Printer> printer;
+        const PrintJobResult job = RunPrintJob(s_.images, s_.spooler, path, request_.Printer,
+                                               printer, s_.interrupt, steps);
+        switch (job.Outcome) {
+            case End::Skipped:
+                return;
+            case End::Stopped:
+                return Fail(path, "not sent: interrupted");
+            case End::Failed:
+                return Fail(path, Describe(job.Why, request_.Printer));
+            case End::Sent:
+            case End::Unsure:
+                break;
         }
-        Send(path, image);
+        if (created.Id != job.JobId) created = JobTicket{job.JobId, {}, 0};
+        const SentJob sent{path, file, created};
+        Stored(s_.record.MarkSent(request_.Printer, sent.File, sent.Job), path);
+        sent_.push_back(sent);
+        if (job.Outcome == End::Sent) return;
+        // Its cancel did not get through: the job may print all the same.
+        const std::string why = "sending failed (" + Describe(job.Why, request_.Printer) +
+                                "), yet " + OnPrinter(job.JobId) + " may print";
+        if (request_.Wait) {
+            Line(path, why + "; waiting for it");
+        } else {
+            Unconfirmed(path, why);
+        }
     }
 
     // True when the record's word on the file means it is not sent now.
@@ -133,43 +163,6 @@ class PrintRun {
                               ", whose outcome the scheduler cannot tell (" + status.Reason +
                               "); not sent again: change the file to print it again");
         return true;
-    }
-
-    void Send(const std::string& path, Image& image) {
-        Result<std::unique_ptr<Printer>> opened = s_.spooler.Open(request_.Printer, s_.interrupt);
-        if (!opened.Ok()) return Fail(path, NotSent(opened.Error));
-        Printer& printer = *opened.Value;
-        const PageGeometry& page = printer.Geometry();
-        const FitResult fit = FitToPage({image.Width(), image.Height(), image.XDpi(), image.YDpi(),
-                                         page.Rx, page.Ry, page.Pw, page.Ph});
-        if (fit.Tw <= 0 || fit.Th <= 0)
-            return Fail(path, "the image is less than a pixel on paper");
-        const Result<std::unique_ptr<PageWriter>> writer = image.Page(fit.Tw, fit.Th);
-        if (!writer.Ok()) return Fail(path, Describe(writer.Error, request_.Printer));
-        JobTicket created;
-        const Result<int> job = printer.Print(DocumentName(path), *writer.Value, s_.interrupt,
-                                              [&](const JobTicket& t) { created = t; });
-        if (job.Value > 0) {
-            if (created.Id != job.Value) created = JobTicket{job.Value, {}, 0};
-            const SentJob sent{path, image.Identity(), created};
-            Stored(s_.record.MarkSent(request_.Printer, sent.File, sent.Job), path);
-            sent_.push_back(sent);
-        }
-        if (job.Ok()) return;
-        if (job.Value <= 0) return Fail(path, NotSent(job.Error));
-        // Its cancel did not get through: the job may print all the same.
-        const std::string why = "sending failed (" + Describe(job.Error, request_.Printer) +
-                                "), yet " + OnPrinter(job.Value) + " may print";
-        if (request_.Wait) {
-            Line(path, why + "; waiting for it");
-        } else {
-            Unconfirmed(path, why);
-        }
-    }
-
-    std::string NotSent(const Status& failure) const {
-        if (s_.interrupt.Requested()) return "not sent: interrupted";
-        return Describe(failure, request_.Printer);
     }
 
     void Await(const WaitLimits& limits) {

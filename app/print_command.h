@@ -34,10 +34,11 @@ struct PrintServices {
     std::ostream& err;
 };
 
-// Sends each file to the printer with the hot folders' fit and placement
-// (one page, the image at its size on paper, never enlarged, at the
-// printable area's top-left corner), in the order given, and never deletes
-// one; then, with Wait, waits for every job it sent until each completed or
+// Sends each file to the printer through the hot folders' own print job
+// (engine/print_job.h: the same stages, fit and placement — one page, the
+// image at its size on paper, never enlarged, at the printable area's
+// top-left corner — and the same failures), in the order given, and never
+// deletes one; then, with Wait, waits for every job it sent until each completed or
 // failed (see AwaitJobs for when it gives up).
 //
 // The record decides what a file already sent to this printer, unchanged,

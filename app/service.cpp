@@ -1,6 +1,5 @@
 #include "app/service.h"
 
-#include "app/ledger_report.h"
 #include "os/instance_lock.h"
 #include "os/service_notify.h"
 #include "store/ini_profile.h"
@@ -20,14 +19,13 @@ HotFolderService::HotFolderService(std::string profilePath, ServiceLog& log)
 
 void HotFolderService::Load() {
     const IniProfile profile(profilePath_);
-    sync_ = std::make_unique<DiskProfileSync>(profile, list_, printLog_);
-    images_.SetDecodeMemoryLimit(DecodeMemoryLimitOf(profile));
-    if (!list_.Load(profile)) {
-        log_.Error("the hot folders could not be read from " + profilePath_ +
-                   "; running without them, and that file will not be saved over");
-        return;
+    sync_ = std::make_unique<DiskProfileSync>(profile, list_, adapters_.Log());
+    adapters_.Configure(profile);
+    list_.Load(profile);
+    for (const StartupNote& note : adapters_.StartupNotes(profilePath_, profile, list_)) {
+        log_.Write(note.Severe ? 3 : 4, note.Text);
     }
-    LogFolders();
+    if (list_.IsLoaded()) LogFolders();
 }
 
 void HotFolderService::LogFolders() {
@@ -48,7 +46,7 @@ void HotFolderService::Reload() {
     // The worker is between runs while membership changes.
     thread_.Stop();
     if (sync_->TakeIn()) {
-        images_.SetDecodeMemoryLimit(DecodeMemoryLimitOf(IniProfile(profilePath_)));
+        adapters_.Configure(IniProfile(profilePath_));
         LogFolders();
     } else {
         log_.Warning("the hot folders could not be read again from " + profilePath_ + " (" +
@@ -81,16 +79,7 @@ int HotFolderService::Save() {
     return 0;
 }
 
-void HotFolderService::ReportLedger() {
-    const std::optional<PrintLogEntry> entry = LedgerLoadEntry(ledger_);
-    if (!entry) return;
-    // In words on the service's log, as one line in the print log's file.
-    log_.Write(ledger_.RecordsLost() ? 3 : 4, ledger_.LoadStatus().Reason);
-    printLog_.RecordInFileOnly(*entry);
-}
-
 int HotFolderService::Run(SignalFd& received) {
-    ReportLedger();
     Load();
     thread_.SetList(list_);
     thread_.Create();

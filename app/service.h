@@ -7,18 +7,12 @@
 
 #include <memory>
 
+#include "app/composition.h"
 #include "app/profile_sync.h"
 #include "app/service_log.h"
-#include "cups/cups_spooler.h"
-#include "os/app_environment.h"
-#include "os/folder_listing.h"
 #include "os/signal_fd.h"
-#include "os/tick.h"
-#include "page/vips_image.h"
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/hot_folder_thread.h"
-#include "store/job_ledger_file.h"
-#include "store/print_log_file.h"
 
 namespace tallowin {
 
@@ -28,10 +22,11 @@ namespace tallowin {
 // disk, noticed within two seconds. A profile that cannot be read is never
 // saved over: at start the service runs without folders, on SIGHUP it keeps
 // the folders it runs. An edit on disk not yet read at exit is kept, not
-// saved over, and the print log says so. Every event is a line on log; a
-// job ledger found damaged at start is said once, an error when records may
-// be lost, else a warning, and also written to the print log. Main thread
-// only.
+// saved over, and the print log says so. Every event is a line on log. At
+// start it says what the window would show in its dialogs
+// (EngineAdapters::StartupNotes: a profile that cannot be read, skipped
+// sections, a job ledger found damaged, a print log that cannot be
+// written), each once, an error or a warning. Main thread only.
 class HotFolderService {
   public:
     HotFolderService(std::string profilePath, ServiceLog& log);
@@ -44,7 +39,6 @@ class HotFolderService {
     int Run(SignalFd& received);
 
   private:
-    void ReportLedger();
     void Load();
     void Reload();
     void LogFolders();
@@ -52,20 +46,12 @@ class HotFolderService {
 
     std::string profilePath_;
     ServiceLog& log_;
-    MonotonicClock clock_;
-    PosixFolderLister lister_;
-    VipsImageLoader images_;
-    CupsSpooler spooler_;
-    PosixFileRemover remover_;
-    // Jobs in flight survive a restart; every print and failure goes to the
-    // rotated print log and, with syslog priority prefixes, to the journal.
-    FileJobLedger ledger_{StateDirectory() + "/jobs.tsv"};
-    SpdlogPrintLog printLog_{StateDirectory() + "/print.log",
-                             SpdlogPrintLog::Options{.Console = &std::cerr}};
-    EngineServices services_{clock_, lister_, images_, spooler_, remover_, ledger_, printLog_};
+    // Every print and failure goes to the rotated print log and, with
+    // syslog priority prefixes, to the journal.
+    EngineAdapters adapters_{UserStatePaths(), {.Console = &std::cerr}};
     HotFolderList list_;
-    std::unique_ptr<DiskProfileSync> sync_;  // made by Load
-    HotFolderThread thread_{services_};      // last: joined before the list goes
+    std::unique_ptr<DiskProfileSync> sync_;         // made by Load
+    HotFolderThread thread_{adapters_.Services()};  // last: joined before the list goes
 };
 
 // The whole service mode: the signals blocked before any thread starts, the

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <iostream>
 
-#include "app/ledger_report.h"
 #include "os/app_environment.h"
 #include "res/string_table.h"
 #include "store/ini_profile.h"
@@ -16,6 +15,13 @@ namespace tallowin {
 namespace {
 
 constexpr int kSocketsFailedString = 103;
+
+// A note as a message box says it: its first letter a capital.
+QString Sentence(const std::string& text) {
+    QString sentence = FromBytes(text);
+    if (!sentence.isEmpty()) sentence[0] = sentence[0].toUpper();
+    return sentence;
+}
 
 }  // namespace
 
@@ -30,42 +36,19 @@ bool CTallowinApp::InitInstance() {
     m_applicationFolder = FromBytes(HelpFolder());
 
     const IniProfile profile(m_profilePath);
-    m_profile = std::make_unique<DiskProfileSync>(profile, m_hotFolderList, m_log);
-    m_images.SetDecodeMemoryLimit(DecodeMemoryLimitOf(profile));
-    if (!m_hotFolderList.Load(profile)) {
-        // Starting with no folders is safe; saving that over the user's
-        // profile would not be, so nothing is saved at exit either.
-        ShowMessageBox(nullptr,
-                       QString("The hot folders could not be read from %1 (%2). Tallowin starts "
-                               "without them and will not save over that file.")
-                           .arg(FromBytes(m_profilePath), FromBytes(profile.GetError())),
-                       QApplication::applicationName(), MB_OK | MB_ICONEXCLAMATION);
-    }
-    // One message for all of them; they stay in the file as they are.
-    QString skipped;
-    for (const auto& s : m_hotFolderList.GetSkipped())
-        skipped += QString("\n[%1]: %2").arg(FromBytes(s.Section), FromBytes(s.Reason));
-    if (!skipped.isEmpty()) {
-        ShowMessageBox(nullptr,
-                       QString("These hot folders in %1 could not be loaded and were skipped; "
-                               "they are kept in the file as they are:%2")
-                           .arg(FromBytes(m_profilePath), skipped),
-                       QApplication::applicationName(), MB_OK | MB_ICONEXCLAMATION);
-    }
-    // Printing goes on without them, but the user must know what is lost:
-    // no record of jobs in flight (a file could be sent twice), or no log.
-    // A damaged ledger also goes to the print log and its view.
-    if (const std::optional<PrintLogEntry> entry = LedgerLoadEntry(m_ledger)) m_log.Record(*entry);
-    for (const Status* state : {&m_ledger.LoadStatus(), &m_fileLog.OpenStatus()}) {
-        if (state->Ok()) continue;
-        ShowMessageBox(nullptr, FromBytes(state->Reason), QApplication::applicationName(),
+    m_profile = std::make_unique<DiskProfileSync>(profile, m_hotFolderList, m_adapters.Log());
+    m_adapters.Configure(profile);
+    m_hotFolderList.Load(profile);
+    for (const StartupNote& note :
+         m_adapters.StartupNotes(m_profilePath, profile, m_hotFolderList)) {
+        ShowMessageBox(nullptr, Sentence(note.Text), QApplication::applicationName(),
                        MB_OK | MB_ICONEXCLAMATION);
     }
     m_hotFolderThread.SetList(m_hotFolderList);
     m_hotFolderThread.Create();
 
-    CTallowinDlg dlg(m_hotFolderList, m_hotFolderThread, m_recentLog, FromBytes(m_fileLog.Path()),
-                     m_applicationFolder, m_printers);
+    CTallowinDlg dlg(m_hotFolderList, m_hotFolderThread, m_recentLog,
+                     FromBytes(m_adapters.FileLog().Path()), m_applicationFolder, m_printers);
     dlg.FollowProfile(*m_profile);
     dlg.exec();
     return false;

@@ -1,6 +1,7 @@
 // CTallowinApp: the root of the application. It owns, for the life of the
-// process, the platform services the engine runs on, the one hot folder list
-// and the one worker, in that order, so that the worker (destroyed first)
+// process, the platform services the engine runs on (EngineAdapters, made
+// as for the service), the one hot folder list and the one worker, in that
+// order, so that the worker (destroyed first)
 // ends and is joined before the list and the services go.
 //
 // InitInstance runs the start-up and the main window; ExitInstance saves the
@@ -11,18 +12,12 @@
 #include <memory>
 #include <string>
 
+#include "app/composition.h"
 #include "app/profile_sync.h"
 #include "cups/cups_printers.h"
-#include "cups/cups_spooler.h"
-#include "os/app_environment.h"
-#include "os/folder_listing.h"
-#include "os/tick.h"
-#include "page/vips_image.h"
 #include "scheduling/hot_folder_list.h"
 #include "scheduling/hot_folder_thread.h"
 #include "scheduling/recent_print_log.h"
-#include "store/job_ledger_file.h"
-#include "store/print_log_file.h"
 
 namespace tallowin {
 
@@ -53,23 +48,13 @@ class CTallowinApp {
 
   private:
     std::string m_profilePath;
-    MonotonicClock m_clock;
-    PosixFolderLister m_lister;
-    VipsImageLoader m_images;
-    CupsSpooler m_spooler;
     CupsPrinterCatalogue m_printers;  // what the main window lists and edits
-    PosixFileRemover m_remover;
-    // Jobs in flight and the print log live in the state folder, so that
-    // a restart neither sends a file again nor forgets what was printed.
-    FileJobLedger m_ledger{StateDirectory() + "/jobs.tsv"};
-    SpdlogPrintLog m_fileLog{StateDirectory() + "/print.log"};
-    RecentPrintLog m_recentLog;  // what the Log view shows
-    TeePrintLog m_log{{&m_fileLog, &m_recentLog}};
-    EngineServices m_services{m_clock, m_lister, m_images, m_spooler, m_remover, m_ledger, m_log};
+    RecentPrintLog m_recentLog;       // what the Log view shows
+    EngineAdapters m_adapters{UserStatePaths(), {.AlsoTo = &m_recentLog}};
 
   public:
     HotFolderList m_hotFolderList;
-    HotFolderThread m_hotFolderThread{m_services};
+    HotFolderThread m_hotFolderThread{m_adapters.Services()};
 
   private:
     QString m_applicationFolder;

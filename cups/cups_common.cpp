@@ -134,7 +134,15 @@ std::string LastError(const RequestGuard& guard) {
     return words != nullptr && *words != '\0' ? words : "the scheduler gave no reason";
 }
 
-Result<BoundedHttp> ConnectBounded(const StopSignal& stop, std::chrono::milliseconds silenceLimit) {
+Status RequestFailure(const RequestGuard& guard, HotFolderError code) {
+    const ipp_status_t status = cupsLastError();
+    const bool transport = guard.GaveUp() || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
+                           status == IPP_STATUS_ERROR_INTERNAL;
+    return Status::Failure(transport ? HF_ERR_UNREACHABLE : code, LastError(guard));
+}
+
+Result<BoundedHttp> ConnectBounded(const StopSignal& stop, std::chrono::milliseconds silenceLimit,
+                                   std::chrono::milliseconds connectLimit) {
     if (stop.Requested()) {
         return {{}, Status::Failure(HF_ERR_UNREACHABLE, "stopped before reaching the scheduler")};
     }
@@ -143,7 +151,8 @@ Result<BoundedHttp> ConnectBounded(const StopSignal& stop, std::chrono::millisec
         CancelOnStop cancel(stop);
         errno = 0;
         http.Connection.reset(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC,
-                                           cupsEncryption(), 1, kConnectTimeoutMs, cancel.Flag()));
+                                           cupsEncryption(), 1,
+                                           static_cast<int>(connectLimit.count()), cancel.Flag()));
     }
     if (!http.Connection) {
         const int error = errno;
@@ -164,11 +173,6 @@ Result<BoundedHttp> ConnectBounded(const StopSignal& stop, std::chrono::millisec
     return {std::move(http), {}};
 }
 
-Http Connect() {
-    return Http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                             kConnectTimeoutMs, nullptr));
-}
-
 std::optional<DestName> SplitName(const std::string& name) {
     if (name.empty()) return std::nullopt;
     const auto slash = name.find('/');
@@ -176,17 +180,6 @@ std::optional<DestName> SplitName(const std::string& name) {
     DestName split{name.substr(0, slash), name.substr(slash + 1)};
     if (split.Queue.empty() || split.Instance.empty()) return std::nullopt;
     return split;
-}
-
-std::optional<DestHandles> OpenDest(const DestName& name) {
-    Http http = Connect();
-    if (!http) return std::nullopt;
-    Dest dest(cupsGetNamedDest(http.get(), name.Queue.c_str(),
-                               name.Instance.empty() ? nullptr : name.Instance.c_str()));
-    if (!dest) return std::nullopt;
-    DestInfo info(cupsCopyDestInfo(http.get(), dest.get()));
-    if (!info) return std::nullopt;
-    return DestHandles{std::move(http), std::move(dest), std::move(info)};
 }
 
 const char* UserOption(const DestContext& c, const char* name) {

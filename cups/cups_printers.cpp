@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "cups/internal/cups_common.h"
+#include "cups/internal/destination.h"
 
 namespace tallowin {
 
@@ -15,7 +16,6 @@ namespace {
 
 using cupsutil::DestContext;
 using cupsutil::DestName;
-using cupsutil::Http;
 using cupsutil::ParsePositive;
 using cupsutil::Resolution;
 using cupsutil::UserOption;
@@ -86,19 +86,30 @@ std::string EnumNumber(int value) {
     return std::to_string(value);
 }
 
-// The user's value in the form ValueString gives: enum keywords
-// ("landscape") as their numbers, resolutions written the one way.
-std::string Canonical(const char* option, const std::string& value) {
-    if (std::strcmp(option, "orientation-requested") == 0 ||
-        std::strcmp(option, "print-quality") == 0) {
-        if (ParsePositive(value)) return value;
-        if (const int number = ippEnumValue(option, value.c_str()); number > 0) {
+// The user's value for option in the form ValueString gives, read as
+// CupsSpooler reads it (cupsutil's readers, older spellings included):
+// enums as their numbers, resolutions written the one way. A value that
+// cannot be read is given as it is, so that leaving it selected keeps it.
+std::optional<std::string> UserValue(const DestContext& c, const std::string& option) {
+    if (option == "orientation-requested") {
+        const cupsutil::UserOrientation user = cupsutil::ReadUserOrientation(c);
+        if (user.Value) return std::to_string(*user.Value);
+        if (!user.Text.empty()) return user.Text;
+        return std::nullopt;
+    }
+    if (option == "printer-resolution") {
+        const cupsutil::UserResolution user = cupsutil::ReadUserResolution(c);
+        if (user.Value) return ResolutionValue(*user.Value);
+        if (!user.Text.empty()) return user.Text;
+        return std::nullopt;
+    }
+    const char* user = UserOption(c, option.c_str());
+    if (user == nullptr || *user == '\0') return std::nullopt;
+    const std::string value = user;
+    if (option == "print-quality" && !ParsePositive(value)) {
+        if (const int number = ippEnumValue(option.c_str(), user); number > 0) {
             return std::to_string(number);
         }
-        return value;
-    }
-    if (std::strcmp(option, "printer-resolution") == 0) {
-        if (const auto r = cupsutil::ParseResolution(value)) return ResolutionValue(*r);
     }
     return value;
 }
@@ -251,18 +262,7 @@ std::optional<PrinterChoice> ReadListed(const DestContext& c, const char* option
     if (choice.Values.empty()) return std::nullopt;
     choice.Label = OptionLabel(c, option);
 
-    // The user's value, in the spellings CupsSpooler reads too.
-    const char* user = UserOption(c, option);
-    std::optional<std::string> value;
-    if (user != nullptr && *user != '\0') {
-        value = Canonical(option, user);
-    } else if (choice.Option == "orientation-requested") {
-        if (cupsutil::UserLandscape(c)) value = EnumNumber(IPP_ORIENT_LANDSCAPE);
-    } else if (choice.Option == "printer-resolution") {
-        if (const char* old = UserOption(c, "Resolution"); old != nullptr && *old != '\0') {
-            value = Canonical(option, old);
-        }
-    }
+    std::optional<std::string> value = UserValue(c, choice.Option);
     if (!value) value = PrinterDefault(c, choice);
     if (!value && choice.Option == "orientation-requested") {
         if (const std::string portrait = EnumNumber(IPP_ORIENT_PORTRAIT);
@@ -288,11 +288,11 @@ bool SameSize(const Sheet& s, cupsutil::Size size) {
 
 // The value among sheets for a media name: the name itself, or a sheet of
 // the size it stands for.
-std::optional<std::string> MatchSheet(const std::vector<Sheet>& sheets, const std::string& name) {
+std::optional<std::string> MatchSheet(const std::vector<Sheet>& sheets, const std::string& name,
+                                      const std::optional<cupsutil::Size>& size) {
     for (const Sheet& s : sheets) {
         if (s.Name == name) return s.Name;
     }
-    const std::optional<cupsutil::Size> size = cupsutil::SizeForMediaName(name);
     if (!size) return std::nullopt;
     for (const Sheet& s : sheets) {
         if (SameSize(s, *size)) return s.Name;
@@ -300,32 +300,31 @@ std::optional<std::string> MatchSheet(const std::vector<Sheet>& sheets, const st
     return std::nullopt;
 }
 
-// The value for the user's media option, read as CupsSpooler reads it: a
-// comma-separated list whose first entry naming a size counts (the others
-// may name a type or a source). That size when the printer has it; else the
-// whole text as it is, when no entry names a size libcups knows (a size
-// only the printer's PPD names) or the printer lacks the size.
-std::string UserSheet(const std::vector<Sheet>& sheets, const std::string& value) {
-    for (const std::string& entry : cupsutil::ListEntries(value)) {
-        if (auto match = MatchSheet(sheets, entry)) return *match;
-        if (cupsutil::SizeForMediaName(entry)) break;  // a size this printer does not have
+// The value for the user's sheet as CupsSpooler prints on it: that sheet
+// when the printer has it. Else the user's text as it is, when it names a
+// size only the queue's PPD knows, a size the printer lacks, or no size at
+// all (a media type alone).
+std::optional<std::string> UserSheet(const DestContext& c, const std::vector<Sheet>& sheets) {
+    const cupsutil::UserSheet user = cupsutil::ReadUserSheet(c);
+    if (user.Sized && !user.OnlyInQueuePpd) {
+        if (auto match = MatchSheet(sheets, user.Entry, user.Sized)) return match;
     }
-    return value;
+    if (!user.Text.empty()) return user.Text;
+    return std::nullopt;
 }
 
 // The printer's default sheet among sheets: media-col-default by size (what
 // CupsSpooler prints on), else media-default by name.
 std::optional<std::string> DefaultSheet(const DestContext& c, const std::vector<Sheet>& sheets) {
-    if (const auto size = cupsutil::MediaColSize(cupsutil::DefaultMediaCol(c))) {
+    const cupsutil::DefaultSheet printer = cupsutil::ReadDefaultSheet(c);
+    if (printer.Col) {
+        const cupsutil::Size size{printer.Col->Width, printer.Col->Length};
         for (const Sheet& s : sheets) {
-            if (SameSize(s, *size)) return s.Name;
+            if (SameSize(s, size)) return s.Name;
         }
     }
-    ipp_attribute_t* name = cupsFindDestDefault(c.Http, c.Dest, c.Info, "media");
-    if (name == nullptr) return std::nullopt;
-    const std::string value = ValueString(name, 0);
-    if (value.empty()) return std::nullopt;
-    return MatchSheet(sheets, value);
+    if (printer.Name.empty()) return std::nullopt;
+    return MatchSheet(sheets, printer.Name, printer.NameSize);
 }
 
 // The sizes are the printer's media database (what CupsSpooler looks a
@@ -368,13 +367,7 @@ std::optional<PrinterChoice> ReadMedia(const DestContext& c) {
         if (shared[i]) choice.Values[i].second += " (" + choice.Values[i].first + ")";
     }
 
-    std::optional<std::string> value;
-    for (const char* option : {"media", "PageSize"}) {
-        const char* user = UserOption(c, option);
-        if (user == nullptr || *user == '\0') continue;
-        value = UserSheet(sheets, user);
-        break;
-    }
+    std::optional<std::string> value = UserSheet(c, sheets);
     if (!value) value = DefaultSheet(c, sheets);
     SetCurrent(choice, value.value_or(choice.Values.front().first));
     return choice;
@@ -405,9 +398,10 @@ std::vector<const char*> Synonyms(const std::string& option) {
 
 std::vector<std::string> CupsPrinterCatalogue::PrinterNames() {
     try {
-        Http http = cupsutil::Connect();
-        if (!http) return {};
-        DestList dests(http.get());
+        const NeverStop never;
+        const Result<cupsutil::BoundedHttp> http = cupsutil::ConnectBounded(never);
+        if (!http.Ok()) return {};
+        DestList dests(http.Value.get());
         std::vector<std::string> names;
         names.reserve(static_cast<std::size_t>(dests.Count()));
         for (int i = 0; i < dests.Count(); ++i) {
@@ -423,11 +417,10 @@ std::vector<std::string> CupsPrinterCatalogue::PrinterNames() {
 
 std::vector<PrinterChoice> CupsPrinterCatalogue::Choices(const std::string& printer) {
     try {
-        const std::optional<DestName> name = cupsutil::SplitName(printer);
-        if (!name) return {};
-        const std::optional<cupsutil::DestHandles> dest = cupsutil::OpenDest(*name);
-        if (!dest) return {};
-        const DestContext c = dest->Context();
+        const NeverStop never;
+        const Result<cupsutil::FoundDest> dest = cupsutil::ConnectAndFind(printer, never);
+        if (!dest.Ok()) return {};
+        const DestContext c = dest.Value.Context();
 
         std::vector<PrinterChoice> choices;
         if (auto media = ReadMedia(c)) choices.push_back(std::move(*media));
@@ -449,9 +442,10 @@ bool CupsPrinterCatalogue::StoreUserDefaults(const std::string& printer,
         for (const auto& [option, value] : options) {
             if (!StorableName(option) || !StorableValue(value)) return false;
         }
-        Http http = cupsutil::Connect();
-        if (!http) return false;
-        DestList dests(http.get());
+        const NeverStop never;
+        const Result<cupsutil::BoundedHttp> http = cupsutil::ConnectBounded(never);
+        if (!http.Ok()) return false;
+        DestList dests(http.Value.get());
         if (dests.Find(name->Queue, {}) == nullptr) return false;
         if (dests.Find(name->Queue, name->Instance) == nullptr) {
             dests.AddInstance(name->Queue, name->Instance);
@@ -465,7 +459,7 @@ bool CupsPrinterCatalogue::StoreUserDefaults(const std::string& printer,
             dest->num_options =
                 cupsAddOption(option.c_str(), value.c_str(), dest->num_options, &dest->options);
         }
-        return cupsSetDests2(http.get(), dests.Count(), dests.Get()) == 0;
+        return cupsSetDests2(http.Value.get(), dests.Count(), dests.Get()) == 0;
     } catch (...) {
         return false;  // std::bad_alloc
     }

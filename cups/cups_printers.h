@@ -11,8 +11,11 @@
 namespace tallowin {
 
 // Stateless: every call connects to the scheduler anew, so the answers
-// follow queues that come and go. Never throws; may be called from any
-// thread.
+// follow queues that come and go. No call waits unbounded: the connect
+// gives up after 30 s and each request once the scheduler has been silent
+// for 30 s, the same bounds as CupsSpooler's, and a destination is read
+// with the same readers (cups/internal/destination.h). Never throws; may be
+// called from any thread.
 class CupsPrinterCatalogue final : public PrinterCatalogue {
   public:
     // The destinations of the scheduler that cupsServer() names ($CUPS_SERVER,

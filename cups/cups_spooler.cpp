@@ -1,12 +1,9 @@
 #include "cups/cups_spooler.h"
 
 #include <cups/cups.h>
-#include <cups/ppd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -17,8 +14,8 @@
 
 #include "cups/cups_jobs.h"
 #include "cups/internal/cups_common.h"
+#include "cups/internal/destination.h"
 #include "engine/pool_geometry.h"
-#include "util/units.h"
 
 namespace tallowin {
 
@@ -27,9 +24,8 @@ namespace {
 using cupsutil::Dest;
 using cupsutil::DestContext;
 using cupsutil::DestInfo;
-using cupsutil::Http;
+using cupsutil::Media;
 using cupsutil::Resolution;
-using cupsutil::Size;
 using cupsutil::UserOption;
 
 constexpr std::size_t kMaxNameBytes = 255;  // IPP's limit for a name value
@@ -53,200 +49,6 @@ class Options {
     cups_option_t* options_ = nullptr;
 };
 
-// A sheet in 1/100 mm, as IPP gives it.
-struct Media {
-    int Width = 0, Length = 0;
-    int Left = 0, Right = 0, Top = 0, Bottom = 0;
-
-    bool Borderless() const { return Left == 0 && Right == 0 && Top == 0 && Bottom == 0; }
-};
-
-int DotsPerCmToInch(int dpcm) {
-    return static_cast<int>(std::lround(dpcm * 2.54));
-}
-
-// r in dots per inch.
-Resolution PerInch(const Resolution& r) {
-    if (r.PerCm) return Resolution{DotsPerCmToInch(r.X), DotsPerCmToInch(r.Y)};
-    return r;
-}
-
-std::optional<Resolution> FromIpp(ipp_attribute_t* attr) {
-    if (attr == nullptr || ippGetValueTag(attr) != IPP_TAG_RESOLUTION || ippGetCount(attr) < 1) {
-        return std::nullopt;
-    }
-    const std::optional<Resolution> r = cupsutil::ResolutionAt(attr, 0);
-    if (!r) return std::nullopt;
-    return PerInch(*r);
-}
-
-// The resolution to print at, in dots per inch.
-std::optional<Resolution> FindResolution(const DestContext& c) {
-    for (const char* name : {"printer-resolution", "Resolution"}) {
-        if (const char* value = UserOption(c, name)) {
-            if (auto r = cupsutil::ParseResolution(value)) return PerInch(*r);
-        }
-    }
-    if (auto r = FromIpp(cupsFindDestDefault(c.Http, c.Dest, c.Info, "printer-resolution"))) {
-        return r;
-    }
-    return FromIpp(cupsFindDestSupported(c.Http, c.Dest, c.Info, "printer-resolution"));
-}
-
-// The printer's entry for a sheet of size s (among its media database): the
-// closest in size, and one with margins rather than a borderless variant.
-std::optional<Media> FromDatabase(const DestContext& c, Size s) {
-    std::optional<Media> best;
-    int bestDistance = 0;
-    for (const cups_size_t& entry : cupsutil::MediaDatabase(c)) {
-        if (!cupsutil::SameSize(Size{entry.width, entry.length}, s)) continue;
-        const Media m{entry.width, entry.length, entry.left, entry.right, entry.top, entry.bottom};
-        const int distance = std::abs(m.Width - s.Width) + std::abs(m.Length - s.Length);
-        const bool better = !best || (best->Borderless() && !m.Borderless()) ||
-                            (best->Borderless() == m.Borderless() && distance < bestDistance);
-        if (better) {
-            best = m;
-            bestDistance = distance;
-        }
-    }
-    return best;
-}
-
-// Removes a file when it goes.
-class TempFile {
-  public:
-    TempFile() {
-        char name[1024];
-        fd_ = cupsTempFd(name, sizeof name);
-        if (fd_ >= 0) path_ = name;
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        Close();
-        if (!path_.empty()) unlink(path_.c_str());
-    }
-    int Fd() const { return fd_; }
-    const std::string& Path() const { return path_; }
-    void Close() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-    }
-
-  private:
-    int fd_ = -1;
-    std::string path_;
-};
-
-// The size of a page size that only the queue's PPD knows (a name of the
-// printer's own, such as a vendor's custom size), read from the PPD that the
-// scheduler serves for the queue. libcups offers no other way from a PPD
-// name to a size; its PPD reader is deprecated but is the one CUPS 2.4 uses.
-std::optional<Size> FromQueuePpd(const DestContext& c, const char* name) {
-    const char* uri = UserOption(c, "printer-uri-supported");
-    if (uri == nullptr) return std::nullopt;
-    char scheme[32], user[256], host[256], resource[1024];
-    int port = 0;
-    if (httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, user, sizeof user, host,
-                        sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK) {
-        return std::nullopt;
-    }
-    TempFile ppdFile;
-    if (ppdFile.Fd() < 0) return std::nullopt;
-    const std::string ppdResource = std::string(resource) + ".ppd";
-    if (cupsGetFd(c.Http, ppdResource.c_str(), ppdFile.Fd()) != HTTP_STATUS_OK) return std::nullopt;
-    ppdFile.Close();
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    ppd_file_t* ppd = ppdOpenFile(ppdFile.Path().c_str());
-    if (ppd == nullptr) return std::nullopt;
-    std::optional<Size> size;
-    if (const ppd_size_t* page = ppdPageSize(ppd, name);
-        page != nullptr && page->width > 0 && page->length > 0) {
-        size = Size{static_cast<int>(std::lround(PointsToHundredthsMm(page->width))),
-                    static_cast<int>(std::lround(PointsToHundredthsMm(page->length)))};
-    }
-    ppdClose(ppd);
-#pragma GCC diagnostic pop
-    return size;
-}
-
-// The size a media or page size name stands for: a PWG self-describing
-// name, a standard PPD name, a legacy IPP name, or a size of the queue's PPD.
-std::optional<Size> SizeForName(const DestContext& c, const std::string& name) {
-    if (auto size = cupsutil::SizeForMediaName(name)) return size;
-    return FromQueuePpd(c, name.c_str());
-}
-
-// The outcome of reading the user's choice of sheet.
-struct MediaChoice {
-    bool Chosen = false;  // a size was named
-    std::optional<Media> Found;
-};
-
-// The user's "media" (a comma-separated list whose first size counts; the
-// other entries may name a type or a source) or else "PageSize".
-MediaChoice UserMedia(const DestContext& c) {
-    for (const char* option : {"media", "PageSize"}) {
-        const char* value = UserOption(c, option);
-        if (value == nullptr) continue;
-        for (const std::string& entry : cupsutil::ListEntries(value)) {
-            if (const auto size = SizeForName(c, entry)) return {true, FromDatabase(c, *size)};
-        }
-    }
-    return {};
-}
-
-// The printer's default sheet: media-col-default, or the media-default
-// name looked up among its media.
-std::optional<Media> DefaultMedia(const DestContext& c) {
-    if (ipp_t* media = cupsutil::DefaultMediaCol(c)) {
-        const Size size = cupsutil::MediaColSize(media).value_or(Size{});
-        if (size.Width > 0 && size.Length > 0) {
-            Media m{size.Width,
-                    size.Length,
-                    cupsutil::IntegerMember(media, "media-left-margin", -1),
-                    cupsutil::IntegerMember(media, "media-right-margin", -1),
-                    cupsutil::IntegerMember(media, "media-top-margin", -1),
-                    cupsutil::IntegerMember(media, "media-bottom-margin", -1)};
-            if (m.Left >= 0 && m.Right >= 0 && m.Top >= 0 && m.Bottom >= 0) return m;
-            // Margins left out: the printer's entry for the size has them.
-            if (auto listed = FromDatabase(c, size)) return listed;
-            m.Left = std::max(m.Left, 0);
-            m.Right = std::max(m.Right, 0);
-            m.Top = std::max(m.Top, 0);
-            m.Bottom = std::max(m.Bottom, 0);
-            return m;
-        }
-    }
-    ipp_attribute_t* name = cupsFindDestDefault(c.Http, c.Dest, c.Info, "media");
-    if (name != nullptr &&
-        (ippGetValueTag(name) == IPP_TAG_KEYWORD || ippGetValueTag(name) == IPP_TAG_NAME)) {
-        if (const char* keyword = ippGetString(name, 0, nullptr)) {
-            if (const auto size = SizeForName(c, keyword)) return FromDatabase(c, *size);
-        }
-    }
-    return std::nullopt;
-}
-
-// IPP_ORIENT_LANDSCAPE, IPP_ORIENT_REVERSE_LANDSCAPE, or IPP_ORIENT_PORTRAIT when
-// the page stays upright.
-int Orientation(const DestContext& c) {
-    if (const char* value = UserOption(c, "orientation-requested")) {
-        if (const auto o = cupsutil::ParsePositive(value)) return *o;
-        // A keyword ("landscape") is what cupsEncodeOptions also accepts.
-        if (const int o = ippEnumValue("orientation-requested", value); o > 0) return o;
-    }
-    if (cupsutil::UserLandscape(c)) return IPP_ORIENT_LANDSCAPE;
-    ipp_attribute_t* attr = cupsFindDestDefault(c.Http, c.Dest, c.Info, "orientation-requested");
-    if (attr != nullptr &&
-        (ippGetValueTag(attr) == IPP_TAG_ENUM || ippGetValueTag(attr) == IPP_TAG_INTEGER)) {
-        return ippGetInteger(attr, 0);
-    }
-    return IPP_ORIENT_PORTRAIT;
-}
-
 // The sheet as the page lies on it when the content is turned: landscape
 // turns it a quarter counter-clockwise (the sheet's left edge becomes the
 // page's top), reverse landscape a quarter clockwise.
@@ -260,16 +62,11 @@ Media Turned(const Media& m, int orientation) {
 
 // The sheet the destination prints on, as the page lies, and its resolution.
 std::optional<PrinterSheet> ReadSheet(const DestContext& c) {
-    std::optional<Media> media;
-    if (MediaChoice chosen = UserMedia(c); chosen.Chosen) {
-        media = chosen.Found;  // a size the printer does not offer: no geometry
-    } else {
-        media = DefaultMedia(c);
-    }
-    const std::optional<Resolution> res = FindResolution(c);
+    const std::optional<Media> media = cupsutil::PrintedSheet(c);
+    const std::optional<Resolution> res = cupsutil::PrintedResolution(c);
     if (!media || !res) return std::nullopt;
 
-    const int orientation = Orientation(c);
+    const int orientation = cupsutil::PrintedOrientation(c);
     const bool landscape =
         orientation == IPP_ORIENT_LANDSCAPE || orientation == IPP_ORIENT_REVERSE_LANDSCAPE;
     const Media m = Turned(*media, orientation);
@@ -354,15 +151,6 @@ bool Succeeded(ipp_status_t status) {
 // so it watches nothing but this limit.
 constexpr std::chrono::milliseconds kCancelSilenceLimit{3000};
 
-// A request failed: HF_ERR_UNREACHABLE when the scheduler could not be
-// heard (or the wait for it gave up), else code.
-Status RequestFailure(const cupsutil::RequestGuard& guard, HotFolderError code) {
-    const ipp_status_t status = cupsLastError();
-    const bool transport = guard.GaveUp() || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
-                           status == IPP_STATUS_ERROR_INTERNAL;
-    return Status::Failure(transport ? HF_ERR_UNREACHABLE : code, cupsutil::LastError(guard));
-}
-
 // Watches stop for as long as it lives, then nothing: the signal may be
 // gone after the call that brought it.
 class Watching {
@@ -424,7 +212,7 @@ class CupsPrinter final : public Printer {
         const ipp_status_t made = cupsCreateDestJob(http_.get(), dest_.get(), info_.get(), &jobId,
                                                     title.c_str(), options.Count(), options.Get());
         if (!Succeeded(made) || jobId <= 0) {
-            const Status failure = RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED);
+            const Status failure = cupsutil::RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED);
             if (jobId > 0) return Fail(jobId, failure);
             return {0, failure};
         }
@@ -433,7 +221,7 @@ class CupsPrinter final : public Printer {
         if (created) created(cupsutil::ReadTicket(http_.get(), jobId));
         if (cupsStartDestDocument(http_.get(), dest_.get(), info_.get(), jobId, title.c_str(),
                                   CUPS_FORMAT_PDF, 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
-            return Fail(jobId, RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED));
+            return Fail(jobId, cupsutil::RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED));
         }
         // The page is decoded as it goes into the request: a file found
         // damaged part way leaves a document cut short, and the job is
@@ -455,11 +243,11 @@ class CupsPrinter final : public Printer {
             // file; any other failure is the writer's, given as it is.
             const bool refused = written.Code == HF_ERR_JOB_FAILED &&
                                  (http_.Guard->GaveUp() || httpError(http_.get()) != 0);
-            return Fail(jobId,
-                        refused ? RequestFailure(*http_.Guard, HF_ERR_UNREACHABLE) : written);
+            return Fail(jobId, refused ? cupsutil::RequestFailure(*http_.Guard, HF_ERR_UNREACHABLE)
+                                       : written);
         }
         if (!Succeeded(cupsFinishDestDocument(http_.get(), dest_.get(), info_.get()))) {
-            return Fail(jobId, RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED));
+            return Fail(jobId, cupsutil::RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED));
         }
         return {jobId, {}};
     }
@@ -480,13 +268,10 @@ class CupsPrinter final : public Printer {
     bool Cancel(int jobId) {
         http_.Connection.reset();
         const NeverStop never;
-        cupsutil::RequestGuard guard(kCancelSilenceLimit);
-        Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                               static_cast<int>(kCancelSilenceLimit.count()), nullptr));
-        if (!http) return false;
-        guard.Attach(http.get());
-        guard.Watch(never);
-        const ipp_status_t status = cupsCancelDestJob(http.get(), dest_.get(), jobId);
+        const Result<cupsutil::BoundedHttp> http =
+            cupsutil::ConnectBounded(never, kCancelSilenceLimit, kCancelSilenceLimit);
+        if (!http.Ok()) return false;
+        const ipp_status_t status = cupsCancelDestJob(http.Value.get(), dest_.get(), jobId);
         // A job that already ended cannot be cancelled, and needs not be.
         return Succeeded(status) || status == IPP_STATUS_ERROR_NOT_POSSIBLE;
     }
@@ -499,33 +284,10 @@ class CupsPrinter final : public Printer {
 
 Result<std::unique_ptr<Printer>> OpenOrThrow(const std::string& printerName,
                                              const StopSignal& stop) {
-    const std::optional<cupsutil::DestName> name = cupsutil::SplitName(printerName);
-    if (!name) {
-        return {nullptr,
-                Status::Failure(HF_ERR_PRINTER, "'" + printerName + "' is not a printer's name")};
-    }
-    Result<cupsutil::BoundedHttp> http = cupsutil::ConnectBounded(stop);
-    if (!http.Ok()) return {nullptr, http.Error};
-    cupsutil::RequestGuard& guard = *http.Value.Guard;
-    Dest dest = cupsutil::FindDest(http.Value.get(), *name);
-    if (!dest) {
-        // The lookup's last request asks for the default printer, whose
-        // not-found says nothing of this one: only a scheduler that could
-        // not be heard is more than a missing printer.
-        const ipp_status_t last = cupsLastError();
-        if (guard.GaveUp() || last == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
-            last == IPP_STATUS_ERROR_INTERNAL) {
-            return {nullptr, RequestFailure(guard, HF_ERR_UNREACHABLE)};
-        }
-        return {nullptr,
-                Status::Failure(HF_ERR_PRINTER,
-                                "the scheduler knows no printer or class '" + printerName + "'")};
-    }
-    DestInfo info(cupsCopyDestInfo(http.Value.get(), dest.get()));
-    if (!info) return {nullptr, RequestFailure(guard, HF_ERR_PRINTER)};
-
-    const std::optional<PageGeometry> geometry =
-        ReadGeometry(DestContext{http.Value.get(), dest.get(), info.get()});
+    Result<cupsutil::FoundDest> found = cupsutil::ConnectAndFind(printerName, stop);
+    if (!found.Ok()) return {nullptr, found.Error};
+    cupsutil::RequestGuard& guard = *found.Value.Http.Guard;
+    const std::optional<PageGeometry> geometry = ReadGeometry(found.Value.Context());
     if (guard.GaveUp()) return {nullptr, Status::Failure(HF_ERR_UNREACHABLE, guard.Why())};
     if (!geometry) {
         return {nullptr, Status::Failure(HF_ERR_NO_PAGE_SIZE,
@@ -534,8 +296,9 @@ Result<std::unique_ptr<Printer>> OpenOrThrow(const std::string& printerName,
                                              "(a raw queue, or a size it does not offer)")};
     }
     guard.WatchNothing();  // stop may be gone once Open returns
-    return {std::make_unique<CupsPrinter>(std::move(http.Value), std::move(dest), std::move(info),
-                                          *geometry),
+    return {std::make_unique<CupsPrinter>(std::move(found.Value.Http),
+                                          std::move(found.Value.Destination),
+                                          std::move(found.Value.Info), *geometry),
             {}};
 }
 

@@ -11,19 +11,8 @@
 // several words, so it has a small lock of its own: copies never see half
 // of one.
 //
-// What a scan does with each file, and why (see Scan and PrintFile):
-// - a file settles when two scans see it alike (size and identity) and no
-//   writer holds it open; then it is printed once;
-// - it is deleted only after the scheduler reports its job completed, and
-//   only if it is still the very file that was sent; the job ledger carries
-//   sent jobs across Stop/Start and restarts, so no file is sent twice;
-// - a job is followed by its uuid, since the scheduler's ids start again
-//   after it loses its history; a job the scheduler makes clear it no longer
-//   knows (past a grace), or one that never received its page, is not
-//   printed: its file is sent again, and the log says why;
-// - a file kept because of itself (not a picture, damaged, too large) is
-//   tried again only once it changed; one kept because the printer could not
-//   be used is tried again after a pause that doubles, up to a minute.
+// What a scan does with the folder and its files: engine/folder_scan.h;
+// what happens to one file on its way to the printer: engine/print_job.h.
 #pragma once
 
 #include <atomic>
@@ -31,10 +20,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "engine/file_table.h"
 #include "engine/hot_folder_types.h"
@@ -98,7 +85,7 @@ class HotFolder {
     // hot folder may watch it, else the name of the hot folder that does.
     using SameFolderCheck = std::function<std::optional<std::string>(const FolderKey& folder)>;
 
-    // One scan of the folder: does nothing unless running, or in error
+    // One scan of the folder (engine/folder_scan.h): does nothing unless running, or in error
     // because of its folder. A folder path that is not a folder puts the
     // record in HF_STATE_ERROR with HF_ERR_PATH; one that sameFolder (when
     // given) says another hot folder watches, in HF_STATE_ERROR with
@@ -115,8 +102,8 @@ class HotFolder {
     void Scan(const EngineServices& services, const StopSignal& stop,
               const SameFolderCheck& sameFolder = {});
 
-    // Loads, fits and sends one image file (the full path) and records the
-    // job in the ledger; the file stays until a later scan finds the job
+    // Runs the print job (engine/print_job.h) for one image file (the full
+    // path) and records the job in the ledger; the file stays until a later scan finds the job
     // completed. Every outcome goes to the log; a failure sets Error to its
     // code and becomes the last failure. The state is HF_STATE_RUNNING
     // afterwards. Returns what the table must make of the file.
@@ -124,14 +111,9 @@ class HotFolder {
                            const StopSignal& stop);
 
   private:
-    // PrintFile with the printer the scan opened for its files so far (null
-    // when none is open): opened once and kept for the next file, so a burst
-    // of files does not ask the scheduler for the destination, its details
-    // and its page again for every one of them. Each file is still its own
-    // job; a printer whose job failed is dropped, and the next file opens a
-    // fresh one.
-    PrintOutcome PrintFile(const EngineServices& services, const std::string& path,
-                           const StopSignal& stop, std::unique_ptr<Printer>& printer);
+    // The scan works on the record's run state: the file table, the notes
+    // about jobs and the failure; nothing else touches them.
+    friend class FolderScan;
 
     std::string FolderPath;
     std::int32_t ScanTime = 20;
@@ -154,44 +136,8 @@ class HotFolder {
     // before are of earlier runs.
     std::int64_t firstScanAt_ = 0;
 
-    // The folder's job records that still stand after asking the spooler,
-    // sorted by file name.
-    std::vector<JobRecord> PollJobs(const EngineServices& services, const Listing& listing,
-                                    const StopSignal& stop);
-    // Asks the scheduler about the job of record (in stage Sending or Sent)
-    // of the listed file and acts on the answer (see DecideJob). True while
-    // the record stands; false once the file is to be sent again.
-    bool FollowJob(const EngineServices& services, JobRecord& record, const ListedFile& file,
-                   const StopSignal& stop);
-    // Cancels the job of record, of a run that ended while sending it, when
-    // it waits without its page: its file is gone or changed, and nothing
-    // else would ever end it.
-    void CancelPagelessJob(const EngineServices& services, const JobRecord& record,
-                           const StopSignal& stop);
-    // True once the scheduler has said for kJobGoneGraceMs that it does not
-    // know the job of fileName, state being its latest answer.
-    bool GoneLongEnough(const EngineServices& services, const std::string& fileName,
-                        JobState state);
-    // Drops record and has its file sent again at once (or at its next
-    // settle), why going with the Sent entry. Returns false.
-    bool SendAgain(const EngineServices& services, const JobRecord& record, std::string why);
-    // With the records of earlier runs lost: records and follows a job of an
-    // earlier run that the scheduler has for the file at path, instead of
-    // sending it again. nullopt when there is none, so the file is sent.
-    std::optional<PrintOutcome> AdoptEarlierJob(const EngineServices& services,
-                                                const std::string& path,
-                                                const FileIdentity& identity,
-                                                const StopSignal& stop);
-    void RemovePrinted(const EngineServices& services, const JobRecord& record, bool quietly);
-    // The folder itself cannot be watched: error state with why's code;
-    // noted and logged only when that is news.
-    void FolderFault(const EngineServices& services, const Status& why);
-    // Sets Error, notes the failure and logs the file as kept.
-    void Keep(const EngineServices& services, const std::string& path, const Status& why,
-              int jobId = 0);
     void NoteFailure(const std::string& path, const Status& why) EXCLUDES(failureLock_);
     void ClearFileError();
-    void Log(const EngineServices& services, PrintLogEntry entry) const;
 };
 
 }  // namespace tallowin

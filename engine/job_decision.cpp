@@ -1,6 +1,7 @@
 #include "engine/job_decision.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace tallowin {
 
@@ -59,6 +60,12 @@ std::int64_t EarliestJobTime(std::int64_t modifiedNs, std::int64_t recordedAt) {
     const std::int64_t modified = modifiedNs >= 0 ? modifiedNs / 1'000'000'000
                                                   : -((-modifiedNs + 999'999'999) / 1'000'000'000);
     return std::max(modified, recordedAt) - kClockRoomS;
+}
+
+std::int64_t SecondsNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace tallowin

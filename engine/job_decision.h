@@ -44,4 +44,8 @@ const FoundJob* MostTelling(const std::vector<FoundJob>& found);
 // clock.
 std::int64_t EarliestJobTime(std::int64_t modifiedNs, std::int64_t recordedAt);
 
+// The wall clock in seconds since 1970, as job records and the scheduler's
+// creation times count.
+std::int64_t SecondsNow();
+
 }  // namespace tallowin

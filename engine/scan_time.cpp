@@ -22,4 +22,8 @@ std::int32_t ParseScanTime(std::string_view text) {
         value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
+std::int32_t ProfileScanTime(std::string_view text) {
+    return std::max(kShortestProfileScanTime, ParseScanTime(text));
+}
+
 }  // namespace tallowin

@@ -75,12 +75,12 @@ Status Refused() {
     return Status::Failure(HF_ERR_JOB_FAILED, "the page could not be sent");
 }
 
-Status StreamOrThrow(PageSource& source, const PageGeometry& g, const PageSink& sink,
+Status StreamOrThrow(PageSource& source, const PageGeometry& g, const ByteSink& sink,
                      const StopQuery& stop, const PageStreamOptions& options) {
     const int width = source.Width(), height = source.Height();
     const int stripRows = std::max(1, options.StripRows);
     StreamedPdfPage pdf(sink, source.Codec());
-    const EncodedSink toPdf = [&pdf](const unsigned char* d, std::size_t n) {
+    const ByteSink toPdf = [&pdf](const unsigned char* d, std::size_t n) {
         return pdf.Write(d, n);
     };
     const std::unique_ptr<StripEncoder> encoder =
@@ -114,7 +114,7 @@ Status StreamOrThrow(PageSource& source, const PageGeometry& g, const PageSink& 
 
 }  // namespace
 
-Status StreamPage(PageSource& source, const PageGeometry& g, const PageSink& sink,
+Status StreamPage(PageSource& source, const PageGeometry& g, const ByteSink& sink,
                   const StopQuery& stop, const PageStreamOptions& options) {
     if (!sink) return Status::Failure(HF_ERR_JOB_FAILED, "no sink for the page");
     try {

@@ -11,9 +11,12 @@
 #include "engine/ports/services.h"
 #include "engine/status.h"
 #include "page/source/page_source.h"
-#include "page/stream/page_sink.h"
+#include "util/sinks.h"
 
 namespace tallowin {
+
+// Asked between strips: true once the page should be abandoned.
+using StopQuery = std::function<bool()>;
 
 struct PageStreamOptions {
     int StripRows = 32;         // rows handed over at a time
@@ -41,7 +44,7 @@ struct PageStreamOptions {
 // truncated document without its cross-reference table and trailer, and
 // the caller should cancel the job. sink and stop are called on the calling
 // thread only; both threads have ended when this returns. Never throws.
-Status StreamPage(PageSource& source, const PageGeometry& g, const PageSink& sink,
+Status StreamPage(PageSource& source, const PageGeometry& g, const ByteSink& sink,
                   const StopQuery& stop = {}, const PageStreamOptions& options = {});
 
 }  // namespace tallowin

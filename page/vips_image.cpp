@@ -20,6 +20,7 @@
 #include "os/file_identity.h"
 #include "page/page_stream.h"
 #include "page/source/decode_memory.h"
+#include "page/source/image_header.h"
 #include "page/source/page_source.h"
 #include "page/source/vips_colour.h"
 #include "util/unique_fd.h"
@@ -28,22 +29,8 @@ namespace tallowin {
 
 namespace {
 
-// libvips' own words for the last failure, taken out of its per-thread
-// error buffer (which is then cleared, so the next failure starts afresh);
-// fallback when libvips said nothing.
-std::string VipsWords(std::string_view fallback) {
-    std::string words = vips_error_buffer();
-    vips_error_clear();
-    while (!words.empty() && (words.back() == '\n' || words.back() == ' ')) words.pop_back();
-    // Several lines become one, for the log and the window's tooltip.
-    for (char& c : words) {
-        if (c == '\n') c = ';';
-    }
-    return words.empty() ? std::string(fallback) : words;
-}
-
 Status VipsFailure(HotFolderError code, std::string_view fallback) {
-    return Status::Failure(code, VipsWords(fallback));
+    return Status::Failure(code, TakeVipsError(fallback));
 }
 
 std::string PixelCount(std::uint64_t width, std::uint64_t height) {
@@ -181,21 +168,6 @@ StoredDpi ReadResolution(const VImage& image, std::string_view loader, int fd) {
     return {};
 }
 
-VImage OpenFromSource(const VSource& source) {
-    // Sequential: the pixels are read once, top to bottom, streamed through
-    // the pipeline. fail_on error: a truncated or damaged file fails instead
-    // of being padded out with grey; it covers every loader, GIF included,
-    // whose frames would otherwise be printed half empty.
-    return VImage::new_from_source(source, "",
-                                   VImage::option()
-                                       ->set("access", VIPS_ACCESS_SEQUENTIAL)
-                                       ->set("fail_on", VIPS_FAIL_ON_ERROR));
-}
-
-std::string LoaderName(const VImage& image) {
-    return StringField(image, VIPS_META_LOADER);
-}
-
 // HF_ERR_CHANGED unless the open file (fd) and the file its path names now
 // are both still the file identity describes.
 Status SameFile(int fd, const std::string& path, const FileIdentity& identity) {
@@ -223,7 +195,7 @@ class VipsPageWriter final : public PageWriter {
                    const FileIdentity& identity)
         : source_(std::move(source)), fd_(fd), path_(std::move(path)), identity_(identity) {}
 
-    Status Write(const PageGeometry& g, const PageSink& sink, const StopSignal& stop) override {
+    Status Write(const PageGeometry& g, const ByteSink& sink, const StopSignal& stop) override {
         // The source decodes once, top to bottom: a second page needs a
         // second writer.
         if (!source_) return Status::Failure(HF_ERR_JOB_FAILED, "the page was written already");
@@ -277,8 +249,7 @@ class VipsImage final : public Image {
                                              "no page can be made of " + std::to_string(width) +
                                                  " x " + std::to_string(height) + " pixels")};
         }
-        if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
-            VipsImageLoader::kMaxPixels) {
+        if (!WithinPixelLimit(width, height)) {
             return {nullptr,
                     Status::Failure(HF_ERR_TOO_LARGE, "a page of " + PixelCount(width, height) +
                                                           " is larger than the loader accepts")};
@@ -434,9 +405,9 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path, std::uint64_
         vips_error_clear();
         return {nullptr, NotImage("not a picture format this program prints (" + blocked + ")")};
     }
-    VImage header;
+    ImageHeader header;
     try {
-        header = OpenFromSource(source);
+        header = ReadImageHeader(source);
     } catch (const VError&) {
         const std::string process = JpegProcessNotPrinted(fd.get());
         if (!process.empty() && std::string_view(found).find("Jpeg") != std::string_view::npos) {
@@ -445,22 +416,21 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path, std::uint64_
         }
         return {nullptr, VipsFailure(HF_ERR_DAMAGED, "libvips cannot read the header")};
     }
-    const int width = header.width();
-    const int height = header.height();
+    const int width = header.Width;
+    const int height = header.Height;
     if (width <= 0 || height <= 0) {
         return {nullptr,
                 Status::Failure(HF_ERR_DAMAGED, "the header gives " + std::to_string(width) +
                                                     " x " + std::to_string(height) + " pixels")};
     }
-    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
-        VipsImageLoader::kMaxPixels) {
+    if (!WithinPixelLimit(width, height)) {
         return {nullptr,
                 Status::Failure(HF_ERR_TOO_LARGE, PixelCount(width, height) + " is more than the " +
-                                                      std::to_string(VipsImageLoader::kMaxPixels) +
+                                                      std::to_string(kMaxImagePixels) +
                                                       " pixels the loader accepts")};
     }
-    std::string loader = LoaderName(header);
-    if (const std::uint64_t needed = DecodeMemoryNeeded(header, loader, fd.get());
+    std::string loader = header.Loader;
+    if (const std::uint64_t needed = DecodeMemoryNeeded(header.Image, loader, fd.get());
         needed > memoryLimit) {
         return {nullptr,
                 Status::Failure(HF_ERR_TOO_LARGE,
@@ -470,11 +440,9 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path, std::uint64_
     }
     const int kept = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0);
     if (kept < 0) return {nullptr, FromErrno("cannot keep the file open")};
-    const StoredDpi dpi = ReadResolution(header, loader, fd.get());
-    int orientation = vips_image_get_orientation(header.get_image());
-    if (orientation < 1 || orientation > 8) orientation = 1;
-    return {std::make_unique<VipsImage>(kept, path, std::move(loader), width, height, orientation,
-                                        dpi, identity, memoryLimit),
+    const StoredDpi dpi = ReadResolution(header.Image, loader, fd.get());
+    return {std::make_unique<VipsImage>(kept, path, std::move(loader), width, height,
+                                        header.Orientation, dpi, identity, memoryLimit),
             {}};
 }
 

@@ -29,7 +29,8 @@ namespace tallowin {
 // PPM, JPEG 2000, JPEG XL), or is a JPEG of a process libjpeg does not
 // decode (lossless, hierarchical, 12-bit); with HF_ERR_DAMAGED when a
 // loader recognises it but cannot read its header; with HF_ERR_TOO_LARGE
-// beyond kMaxPixels or when its decode would need more than the decode
+// beyond one gigapixel (kMaxImagePixels, page/source/image_header.h) or
+// when its decode would need more than the decode
 // memory limit. The reason holds libvips' own words where libvips said
 // why. Nothing throws.
 //
@@ -38,7 +39,7 @@ namespace tallowin {
 //
 // Image::Page opens the file again from that descriptor on every call and
 // checks that its header still gives the loader and the size Load saw, else
-// it fails with HF_ERR_CHANGED; a page over kMaxPixels fails with
+// it fails with HF_ERR_CHANGED; a page over kMaxImagePixels fails with
 // HF_ERR_TOO_LARGE, a width or height that is not positive with
 // HF_ERR_DAMAGED. The PageWriter it returns streams the page (StreamPage):
 // the file is decoded top to bottom as the document is written, JPEG files
@@ -60,10 +61,6 @@ namespace tallowin {
 // used by one thread at a time.
 class VipsImageLoader : public ImageLoader {
   public:
-    // The largest image accepted, width x height of the stored image: one
-    // gigapixel in the decimal sense. An 8-bit RGB image of this size is
-    // 3 GB decoded; anything larger is refused before any pixel is decoded.
-    static constexpr std::uint64_t kMaxPixels = 1'000'000'000;
     // The most memory one picture's decode may hold at once, unless the
     // profile's [Init] DecodeMemoryLimit (MiB) says otherwise: a picture
     // whose header shows it needs more (see DecodeMemoryNeeded: progressive

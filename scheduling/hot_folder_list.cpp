@@ -1,5 +1,9 @@
 #include "scheduling/hot_folder_list.h"
 
+#include <algorithm>
+
+#include "engine/scan_time.h"
+
 namespace tallowin {
 
 namespace {
@@ -15,9 +19,8 @@ bool Scheduled(const HotFolder& folder) {
     return state == HF_STATE_RUNNING || state == HF_STATE_ERROR;
 }
 
-std::uint32_t ScanIntervalMs(const HotFolder& folder) {
-    // Modulo 2^32, like every other tick sum.
-    return static_cast<std::uint32_t>(folder.GetScanTime()) * 1000u;
+std::uint32_t TimeToScan(const HotFolder& folder, std::uint32_t now) {
+    return TimeToNextScan(folder.GetLastScanTick(), now, ScanIntervalMs(folder.GetScanTime()));
 }
 
 }  // namespace
@@ -92,14 +95,7 @@ std::uint32_t HotFolderList::GetTimeToNextScan(Clock& clock) const {
     std::uint32_t result = kLongestSleepMs;
     for (const auto& [id, folder] : folders_) {
         if (!Scheduled(folder)) continue;
-        // Measured as time elapsed since the last scan, which stays right
-        // across the tick's wrap; comparing the due tick with now directly
-        // would call a folder overdue for the seconds before a wrap and
-        // make the worker spin.
-        const std::uint32_t elapsed = now - folder.GetLastScanTick();
-        const std::uint32_t interval = ScanIntervalMs(folder);
-        const std::uint32_t remaining = elapsed >= interval ? 0 : interval - elapsed;
-        if (remaining < result) result = remaining;
+        result = std::min(result, TimeToScan(folder, now));
     }
     return result;
 }
@@ -112,7 +108,9 @@ void HotFolderList::ScanDue(const EngineServices& services,
     if (!claims_.Taken()) TakeClaims(services.lister);
     for (auto& [id, folder] : folders_) {
         if (stop.Requested()) return;
-        if (Scheduled(folder) && now - folder.GetLastScanTick() > ScanIntervalMs(folder)) {
+        // Due by the very rule GetTimeToNextScan waits by, so that the
+        // worker never wakes to find nothing due.
+        if (Scheduled(folder) && TimeToScan(folder, now) == 0) {
             const int self = id;
             folder.Scan(services, stop, [&, self](const FolderKey& key) {
                 return SameFolderAs(services.lister, key, self);

@@ -7,7 +7,7 @@
 // main window disables its editing commands while started), so Set and the
 // worker's passes take no lock; the others hold the re-entrant lock for their
 // whole run, released on every way out. The analysis that
-// engine/thread_annotations.h enables checks the locked ones; the lock-free
+// util/thread_annotations.h enables checks the locked ones; the lock-free
 // passes are marked as such and say why.
 //
 // Copies while a scan runs: a scan replaces its folder's file table without
@@ -66,14 +66,15 @@ class HotFolderList {
     void StartAll();
     void StopAll();
     // Milliseconds until some running folder (or one in error, which is
-    // checked at its interval until its path is back) is due: at most 20000,
-    // 0 when one is overdue. Unsigned 32-bit tick arithmetic, wrap-around
-    // included.
+    // checked at its interval until its path is back) is due, by
+    // TimeToNextScan (engine/scan_time.h): at most 20000, 0 when one is due.
+    // Unsigned 32-bit tick arithmetic, wrap-around included.
     std::uint32_t GetTimeToNextScan(Clock& clock) const EXCLUDES(lock_);
-    // Scans every running or erring folder whose time since its last scan is
-    // strictly greater than its scan time, reading the tick once for the
-    // whole pass. Once stop is requested no further folder is scanned; the
-    // folder being scanned stops between files.
+    // Scans every running or erring folder that is due by the same rule
+    // (its time since its last scan strictly greater than its scan time),
+    // reading the tick once for the whole pass. Once stop is requested no
+    // further folder is scanned; the folder being scanned stops between
+    // files.
     //
     // One folder on disk is watched by one hot folder only. The run's first
     // pass resolves every scheduled folder's path (one stat each) and gives

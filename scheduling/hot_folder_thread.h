@@ -33,7 +33,9 @@ class HotFolderThread {
 
     // The list to schedule; once, before Create.
     void SetList(HotFolderList& list);
-    // Makes the events, idle signalled. The thread is made on the first Start.
+    // Readies the worker: before it, Start and the stops do nothing. The
+    // events exist with the object (idle signalled); the thread itself is
+    // made on the first Start.
     void Create();
     // Begins a run; returns once the worker has taken it up.
     void Start();

@@ -24,10 +24,6 @@ constexpr const char* kKeyPrinterName = "PrinterName";
 constexpr const char* kKeyName = "Name";
 constexpr const char* kKeyScanTime = "ScanTime";
 
-// A scan time of 0 would scan without pause, and -1 would never come round
-// in the unsigned tick arithmetic.
-constexpr std::int32_t kShortestScanTime = 1;
-
 // "HotFolder" followed by a section number.
 std::string FolderSection(int number) {
     return std::string(kSectionFolder) + std::to_string(number);
@@ -88,8 +84,7 @@ ProfileFolders ReadFolders(const Profile& profile) {
         read.Folders.push_back(
             FolderSettings{name, profile.GetString(section, kKeyFolderPath, ""),
                            profile.GetString(section, kKeyPrinterName, ""),
-                           std::max(kShortestScanTime,
-                                    ParseScanTime(profile.GetString(section, kKeyScanTime, "")))});
+                           ProfileScanTime(profile.GetString(section, kKeyScanTime, ""))});
     }
     return read;
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "os/app_environment.h"
+#include "util/escaping.h"
 #include "util/paths.h"
 
 namespace tallowin {
@@ -26,56 +27,6 @@ constexpr std::pair<JobRecord::Stage, std::string_view> kStages[] = {
     {JobRecord::Stage::Printed, "printed"},
     {JobRecord::Stage::Failed, "failed"},
 };
-
-void AppendEscaped(std::string& out, std::string_view field) {
-    for (const char c : field) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
-std::optional<std::string> Unescaped(std::string_view field) {
-    std::string out;
-    out.reserve(field.size());
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] != '\\') {
-            out += field[i];
-            continue;
-        }
-        if (++i == field.size()) return std::nullopt;
-        switch (field[i]) {
-            case '\\':
-                out += '\\';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            default:
-                return std::nullopt;
-        }
-    }
-    return out;
-}
 
 template <class T>
 std::optional<T> Number(std::string_view text) {

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "os/app_environment.h"
+#include "util/escaping.h"
 #include "util/paths.h"
 
 namespace tallowin {
@@ -19,24 +20,7 @@ namespace {
 
 void AppendField(std::string& line, std::string_view field) {
     line += '\t';
-    for (const char c : field) {
-        switch (c) {
-            case '\\':
-                line += "\\\\";
-                break;
-            case '\t':
-                line += "\\t";
-                break;
-            case '\n':
-                line += "\\n";
-                break;
-            case '\r':
-                line += "\\r";
-                break;
-            default:
-                line += c;
-        }
-    }
+    AppendEscaped(line, field);
 }
 
 std::string_view OutcomeWord(PrintLogEntry::Outcome outcome) {

@@ -1,8 +1,6 @@
 #include "store/print_record.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -10,18 +8,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "os/app_environment.h"
 #include "store/atomic_file.h"
+#include "util/paths.h"
 
 namespace tallowin {
 
 namespace {
-
-std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] != '\0') return home;
-    const passwd* pw = getpwuid(getuid());
-    return pw != nullptr ? pw->pw_dir : "/";
-}
 
 // A printed file is "device inode size mtime-ns printer", as the first
 // versions wrote every entry, so that they still read the printed ones; a
@@ -33,10 +26,7 @@ constexpr char kSent[] = "sent ";
 }  // namespace
 
 std::string PrintRecordPath() {
-    const char* xdg = std::getenv("XDG_STATE_HOME");
-    const std::string base =
-        xdg != nullptr && xdg[0] == '/' ? std::string(xdg) : HomeFolder() + "/.local/state";
-    return base + "/tallowin/printed";
+    return StateDirectory() + "/printed";
 }
 
 PrintRecord::PrintRecord(std::string path, std::size_t maxEntries)
@@ -123,6 +113,8 @@ bool PrintRecord::Store() const {
                  std::to_string(e.File.Size) + ' ' + std::to_string(e.File.ModifiedNs) + ' ' +
                  e.Printer + '\n';
     }
+    // Private like the rest of the state, should this be the first file.
+    if (!MakePrivateFolder(FolderOf(path_)).Ok()) return false;
     return ReplaceFileAtomically(path_, bytes).Ok;
 }
 

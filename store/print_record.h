@@ -12,8 +12,10 @@
 
 namespace tallowin {
 
-// $XDG_STATE_HOME/tallowin/printed when that variable holds an absolute
-// path, else $HOME/.local/state/tallowin/printed.
+// "printed" in the state folder (StateDirectory(): $XDG_STATE_HOME/tallowin
+// when that variable holds an absolute path, else
+// $HOME/.local/state/tallowin). A store makes the folder, private to the
+// user, when it is missing.
 std::string PrintRecordPath();
 
 // A file is known by its printer and its identity (device, inode, size,

@@ -22,7 +22,6 @@ namespace {
 constexpr int kPrinterNotValidString = 107;
 constexpr int kNameTakenString = 108;
 constexpr int kScanTimeTooShortString = 129;
-constexpr int kMinScanTime = 5;
 // Every message of the dialog has this caption, whichever command opened it.
 constexpr const char* kCaption = "Configure";
 constexpr unsigned kBrowseFlags = BIF_EDITBOX | BIF_NEWDIALOGSTYLE | BIF_UAHINT;
@@ -142,7 +141,7 @@ void CHotFolderPropDlg::OnOK() {
         }
     }
     const int scanTime = ParseScanTime(ToBytes(m_scanTime));
-    if (scanTime < kMinScanTime) {
+    if (!TypedScanTimeAccepted(scanTime)) {
         refuse(LoadString(kScanTimeTooShortString));
         return;
     }

@@ -23,7 +23,7 @@ namespace tallowin {
 namespace cupsutil {
 
 // How long opening or reopening a connection to the scheduler may take.
-inline constexpr int kConnectTimeoutMs = 30000;
+inline constexpr std::chrono::milliseconds kConnectLimit{30000};
 
 struct HttpCloser {
     void operator()(http_t* http) const { httpClose(http); }
@@ -47,10 +47,6 @@ inline constexpr std::chrono::milliseconds kSilenceLimit{30000};
 // How often libcups asks a RequestGuard whether to go on waiting; a stop is
 // noticed within this time.
 inline constexpr double kPollSeconds = 0.1;
-
-// A new connection to the scheduler that cupsServer() names, or null when
-// it cannot be reached. Its requests wait as long as the scheduler takes.
-Http Connect();
 
 // Bounds the requests made over one connection in time. libcups calls it
 // every kPollSeconds while it waits to read or write, and the request gives
@@ -96,10 +92,18 @@ struct BoundedHttp {
 };
 
 // A new connection to the scheduler that cupsServer() names, its requests
-// watching stop. The connect itself gives up after kConnectTimeoutMs or
-// once stop is requested. Fails with HF_ERR_UNREACHABLE and the reason.
+// watching stop and silenceLimit. The connect itself gives up after
+// connectLimit or once stop is requested. The one way this program connects
+// to the scheduler: nothing it asks waits unbounded. Fails with
+// HF_ERR_UNREACHABLE and the reason.
 Result<BoundedHttp> ConnectBounded(const StopSignal& stop,
-                                   std::chrono::milliseconds silenceLimit = kSilenceLimit);
+                                   std::chrono::milliseconds silenceLimit = kSilenceLimit,
+                                   std::chrono::milliseconds connectLimit = kConnectLimit);
+
+// A request over a guarded connection failed: HF_ERR_UNREACHABLE when the
+// scheduler could not be heard (or the wait for it gave up), else code; the
+// reason is LastError's.
+Status RequestFailure(const RequestGuard& guard, HotFolderError code);
 
 // Why the last request over http failed, for the log: the guard's words
 // when it gave up, else cupsLastErrorString().
@@ -123,27 +127,14 @@ struct DestContext {
     cups_dinfo_t* Info;
 };
 
-// A destination, the connection it was read over and its attributes.
-struct DestHandles {
-    Http Connection;
-    Dest Destination;
-    DestInfo Info;
-
-    DestContext Context() const { return {Connection.get(), Destination.get(), Info.get()}; }
-};
-
-// The destination name names with its options (the user's lpoptions
-// included), over a connection of its own; nullopt when the scheduler
-// cannot be reached, does not know the destination or gives no attributes.
-std::optional<DestHandles> OpenDest(const DestName& name);
-
 // The destination name names as the scheduler reached over http knows it,
 // with its options (the user's lpoptions included), or null when it knows
 // no such queue or cannot be asked (cupsLastError() and the connection's
 // guard then tell which). An instance that lpoptions does not define is the
-// plain queue, as for lp. Unlike cupsGetNamedDest, which falls back to
-// browsing the network over a connection of its own whose requests wait a
-// minute each, every request goes over http, so its guard bounds them all.
+// plain queue, as for lp. Unlike libcups' lookup of one named destination,
+// which falls back to browsing the network over a connection of its own
+// whose requests wait a minute each, every request goes over http, so its
+// guard bounds them all.
 Dest FindDest(http_t* http, const DestName& name);
 
 // The destination's option name (the user's value), or null.

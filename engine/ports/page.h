@@ -2,13 +2,13 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "engine/hot_folder_types.h"
 #include "engine/ports/clock.h"
 #include "engine/status.h"
+#include "util/sinks.h"
 
 namespace tallowin {
 
@@ -52,10 +52,6 @@ struct PageGeometry {
     double LeftPt = 0, TopPt = 0;  // the printable area's top-left corner, in points
 };
 
-// Takes a document's bytes in order, in pieces of any size; false refuses
-// them, which ends the document.
-using PageSink = std::function<bool(const unsigned char* data, std::size_t size)>;
-
 // Writes one page document (PDF) as its image is decoded, straight to a
 // sink, so that no whole page is ever held in memory.
 class PageWriter {
@@ -68,7 +64,7 @@ class PageWriter {
     // refuses or encoding fails, HF_ERR_UNREACHABLE once stop is requested;
     // on failure the sink has had a truncated document that no reader
     // accepts. Call once.
-    virtual Status Write(const PageGeometry& g, const PageSink& sink, const StopSignal& stop) = 0;
+    virtual Status Write(const PageGeometry& g, const ByteSink& sink, const StopSignal& stop) = 0;
 };
 
 }  // namespace tallowin

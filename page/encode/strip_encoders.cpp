@@ -37,7 +37,7 @@ void JpegSilence(j_common_ptr, int) {}
 
 class JpegEncoder final : public StripEncoder {
   public:
-    JpegEncoder(int width, int height, EncodedSink sink)
+    JpegEncoder(int width, int height, ByteSink sink)
         : width_(width), height_(height), sink_(std::move(sink)), buffer_(kOutChunk) {
         cinfo_.err = jpeg_std_error(&error_.Mgr);
         error_.Mgr.error_exit = JpegErrorExit;
@@ -141,7 +141,7 @@ class JpegEncoder final : public StripEncoder {
 
     const int width_;
     const int height_;
-    const EncodedSink sink_;
+    const ByteSink sink_;
     std::vector<JOCTET> buffer_;
     std::vector<JSAMPROW> rowPointers_;
     JpegError error_{};
@@ -159,7 +159,7 @@ class JpegEncoder final : public StripEncoder {
 // time), which keeps the encoding thread from being the slower one.
 class FlateUpEncoder final : public StripEncoder {
   public:
-    FlateUpEncoder(int width, int level, EncodedSink sink)
+    FlateUpEncoder(int width, int level, ByteSink sink)
         : rowBytes_(static_cast<std::size_t>(width) * 3),
           sink_(std::move(sink)),
           previous_(rowBytes_, 0),
@@ -247,7 +247,7 @@ class FlateUpEncoder final : public StripEncoder {
     }
 
     const std::size_t rowBytes_;
-    const EncodedSink sink_;
+    const ByteSink sink_;
     std::vector<unsigned char> previous_;
     std::vector<unsigned char> filtered_;
     std::vector<unsigned char> out_;
@@ -258,15 +258,14 @@ class FlateUpEncoder final : public StripEncoder {
 
 }  // namespace
 
-std::unique_ptr<StripEncoder> MakeJpegEncoder(int width, int height, EncodedSink sink) {
+std::unique_ptr<StripEncoder> MakeJpegEncoder(int width, int height, ByteSink sink) {
     if (width <= 0 || height <= 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
         return nullptr;
     }
     return std::make_unique<JpegEncoder>(width, height, std::move(sink));
 }
 
-std::unique_ptr<StripEncoder> MakeFlateUpEncoder(int width, int height, int level,
-                                                 EncodedSink sink) {
+std::unique_ptr<StripEncoder> MakeFlateUpEncoder(int width, int height, int level, ByteSink sink) {
     if (width <= 0 || height <= 0 || level < 0 || level > 3) return nullptr;
     return std::make_unique<FlateUpEncoder>(width, level, std::move(sink));
 }

@@ -4,13 +4,14 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
+
+#include "util/sinks.h"
 
 namespace tallowin {
 
-// Takes encoded bytes; false stops the encoder.
-using EncodedSink = std::function<bool(const unsigned char* data, std::size_t size)>;
+// Each encoder hands its bytes to a ByteSink as they are made; a sink that
+// refuses them stops the encoder.
 
 class StripEncoder {
   public:
@@ -25,13 +26,12 @@ class StripEncoder {
 // Baseline JPEG, quality 95, no chroma subsampling (4:4:4), no metadata
 // beyond the JFIF header, standard Huffman tables: what libvips' jpegsave
 // writes with Q 95 and strip.
-std::unique_ptr<StripEncoder> MakeJpegEncoder(int width, int height, EncodedSink sink);
+std::unique_ptr<StripEncoder> MakeJpegEncoder(int width, int height, ByteSink sink);
 
 // zlib stream of the rows, each led by PNG filter 2 (Up: every byte minus
 // the byte above it; the first row minus zeros), which PDF's FlateDecode
 // with /Predictor 12 undoes. level: ISA-L's deflate level, 0 (fastest)
 // to 3 (smallest).
-std::unique_ptr<StripEncoder> MakeFlateUpEncoder(int width, int height, int level,
-                                                 EncodedSink sink);
+std::unique_ptr<StripEncoder> MakeFlateUpEncoder(int width, int height, int level, ByteSink sink);
 
 }  // namespace tallowin

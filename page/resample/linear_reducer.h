@@ -14,17 +14,14 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <vector>
+
+#include "util/sinks.h"
 
 namespace tallowin {
 
 class LinearReducer {
   public:
-    // Takes one output row (dw * 3 bytes, valid during the call); false
-    // stops the reduction.
-    using RowSink = std::function<bool(const unsigned char* row)>;
-
     // True when both axes are reduced or kept, by less than 512.
     static bool Handles(int sw, int sh, int dw, int dh);
 
@@ -34,7 +31,8 @@ class LinearReducer {
     LinearReducer& operator=(const LinearReducer&) = delete;
 
     // Takes source row y (sw * 3 bytes); rows must come in order 0, 1, ...
-    // Gives every output row that row completes to emit. False when emit
+    // Gives every output row that row completes to emit (dw * 3 bytes, valid
+    // during the call). False when emit
     // refused.
     bool Push(int y, const unsigned char* row, const RowSink& emit);
     // Output rows given so far.

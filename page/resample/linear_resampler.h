@@ -16,17 +16,14 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <vector>
+
+#include "util/sinks.h"
 
 namespace tallowin {
 
 class LinearResampler {
   public:
-    // Takes one output row (dw * 3 bytes, valid during the call); false
-    // stops the resampling.
-    using RowSink = std::function<bool(const unsigned char* row)>;
-
     // True when this resampler does sw x sh to dw x dh: both axes enlarged
     // or kept, or both reduced by factors below 2 or kept. vips_resize
     // shrinks by whole factors first from 2 on, and reduces one axis before
@@ -40,7 +37,8 @@ class LinearResampler {
     LinearResampler(int sw, int sh, int dw, int dh, bool mirrorX = false, bool mirrorY = false);
 
     // Takes source row y (sw * 3 bytes); rows must come in order 0, 1, ...
-    // Gives every output row that row completes to emit. False when emit
+    // Gives every output row that row completes to emit (dw * 3 bytes, valid
+    // during the call). False when emit
     // refused.
     bool Push(int y, const unsigned char* row, const RowSink& emit);
     // Output rows given so far.

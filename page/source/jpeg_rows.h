@@ -7,19 +7,15 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "engine/status.h"
+#include "util/sinks.h"
 
 namespace tallowin {
 
 class JpegRows {
   public:
-    // Takes one decoded row (Width() * 3 bytes, valid during the call);
-    // false stops the decoding.
-    using RowSink = std::function<bool(const unsigned char* row)>;
-
     // Reads the header of the JPEG on a duplicate of fd, from the file's
     // start whatever fd's offset (the caller keeps fd). shrink: 1, 2, 4 or
     // 8, libjpeg's DCT scaling. Null for what this reader leaves to
@@ -38,7 +34,8 @@ class JpegRows {
     int Width() const;
     int Height() const;
 
-    // Decodes the rows in order into row. As libvips' loader does when
+    // Decodes the rows in order into row (Width() * 3 bytes, valid during
+    // the call). As libvips' loader does when
     // told to fail on warnings: a file that ends early, that libjpeg cannot
     // decode at all, or that it warns about (corrupt data it would pad or
     // guess) fails with HF_ERR_DAMAGED and libjpeg's words, before the row

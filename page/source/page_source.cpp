@@ -12,6 +12,7 @@
 #include "page/resample/linear_resampler.h"
 #include "page/source/decode_memory.h"
 #include "page/source/gif_frames.h"
+#include "page/source/image_header.h"
 #include "page/source/jpeg_rows.h"
 #include "page/source/vips_colour.h"
 
@@ -23,14 +24,6 @@ using vips::VError;
 using vips::VImage;
 using vips::VSource;
 
-// libvips' words for the last failure, which are then cleared.
-std::string TakeVipsError(const char* fallback) {
-    std::string reason = vips_error_buffer();
-    vips_error_clear();
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
-    return reason.empty() ? fallback : reason;
-}
-
 Status Damaged() {
     return Status::Failure(HF_ERR_DAMAGED, TakeVipsError("the image data is damaged"));
 }
@@ -40,7 +33,7 @@ Status Damaged() {
 // in order from one thread at a time.
 class RowDriver {
   public:
-    explicit RowDriver(const PageSource::RowSink& row) : row_(row) {}
+    explicit RowDriver(const RowSink& row) : row_(row) {}
 
     Status Run(const VImage& image) {
         if (vips_sink_disc(image.get_image(), &RowDriver::Write, this) == 0 && !stopped_) {
@@ -79,7 +72,7 @@ class RowDriver {
         }
     }
 
-    const PageSource::RowSink& row_;
+    const RowSink& row_;
     // Set on libvips' writing thread; read after vips_sink_disc has joined it.
     bool stopped_ = false;
     bool threw_ = false;
@@ -203,7 +196,7 @@ class UprightRows {
 };
 
 // How a page source gives rows: all of them to the sink, or a failure.
-using RowPump = std::function<Status(const PageSource::RowSink&)>;
+using RowPump = std::function<Status(const RowSink&)>;
 
 // Reads w x h rows into one buffer, all of them or a failure.
 Status Gather(const RowPump& pump, int w, int h, std::vector<unsigned char>& into) {
@@ -231,7 +224,7 @@ Status Stopped() {
 // enlarged in the stored orientation and then turned: on an upright axis
 // that runs against its stored one, the resampler samples mirrored.
 Status PumpTurnedSource(const RowPump& source, int w, int h, int orientation, int pw, int ph,
-                        const PageSource::RowSink& row) {
+                        const RowSink& row) {
     std::vector<unsigned char> stored;
     if (Status s = Gather(source, w, h, stored); !s.Ok()) return s;
     UprightRows upright(stored, w, h, orientation);
@@ -248,8 +241,7 @@ Status PumpTurnedSource(const RowPump& source, int w, int h, int orientation, in
 
 // An image stored turned otherwise: its page made in the stored
 // orientation (w x h, from stage) into memory, then given turned.
-Status PumpTurnedPage(const RowPump& stage, int w, int h, int orientation,
-                      const PageSource::RowSink& row) {
+Status PumpTurnedPage(const RowPump& stage, int w, int h, int orientation, const RowSink& row) {
     std::vector<unsigned char> page;
     if (Status s = Gather(stage, w, h, page); !s.Ok()) return s;
     UprightRows upright(page, w, h, orientation);
@@ -260,7 +252,7 @@ Status PumpTurnedPage(const RowPump& stage, int w, int h, int orientation,
 }
 
 template <typename Resampler>
-Status Through(const RowPump& pump, Resampler& resampler, int h, const PageSource::RowSink& row) {
+Status Through(const RowPump& pump, Resampler& resampler, int h, const RowSink& row) {
     int y = 0;
     Status s = pump([&](const unsigned char* r) { return resampler.Push(y++, r, row); });
     if (s.Ok() && resampler.RowsOut() != h) {
@@ -279,7 +271,7 @@ bool Resamples(int sw, int sh, int w, int h) {
 // pump's rows (sw x sh) brought to w x h: through LinearResampler where it
 // copies libvips' resize closely and cheaply, else through LinearReducer,
 // libvips' resize to the byte. Resamples(sw, sh, w, h) must hold.
-Status Resample(const RowPump& pump, int sw, int sh, int w, int h, const PageSource::RowSink& row) {
+Status Resample(const RowPump& pump, int sw, int sh, int w, int h, const RowSink& row) {
     if (sw == w && sh == h) return pump(row);
     if (LinearResampler::Handles(sw, sh, w, h)) {
         LinearResampler resampler(sw, sh, w, h);
@@ -294,7 +286,7 @@ Status Resample(const RowPump& pump, int sw, int sh, int w, int h, const PageSou
 // Turned, the smaller of the two is held: the source when it is enlarged
 // (then the source is turned and enlarged upright), else the page.
 Status PumpUpright(const RowPump& source, int sw, int sh, const RowPump& stage, int tw, int th,
-                   int orientation, int width, int height, const PageSource::RowSink& row) {
+                   int orientation, int width, int height, const RowSink& row) {
     if (orientation == 1) return stage(row);
     if (tw >= sw && th >= sh && LinearResampler::Handles(sw, sh, tw, th)) {
         return PumpTurnedSource(source, sw, sh, orientation, width, height, row);
@@ -422,28 +414,16 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
         result.Error = Status::Failure(HF_ERR_NOT_IMAGE, TakeVipsError("not a readable image"));
         return result;
     }
-    // Sequential: the pixels are read once, top to bottom. fail_on error: a
-    // truncated or damaged file fails instead of being padded with grey.
-    VImage in = VImage::new_from_source(source, "",
-                                        VImage::option()
-                                            ->set("access", VIPS_ACCESS_SEQUENTIAL)
-                                            ->set("fail_on", VIPS_FAIL_ON_ERROR));
-    const std::uint64_t stored =
-        static_cast<std::uint64_t>(std::max(in.width(), 0)) * std::max(in.height(), 0);
-    if (in.width() <= 0 || in.height() <= 0 || stored > PageSource::kMaxPixels) {
+    ImageHeader header = ReadImageHeader(source);
+    if (!WithinPixelLimit(header.Width, header.Height)) {
         result.Error = Status::Failure(HF_ERR_TOO_LARGE, "the image is larger than accepted");
         return result;
     }
-    const char* loader = nullptr;
-    std::string loaderName;
-    if (vips_image_get_typeof(in.get_image(), VIPS_META_LOADER) != 0 &&
-        vips_image_get_string(in.get_image(), VIPS_META_LOADER, &loader) == 0 && loader) {
-        loaderName = loader;
-    }
-    vips_error_clear();
-    int orientation = vips_image_get_orientation(in.get_image());
-    if (orientation < 1 || orientation > 8) orientation = 1;
-    const int storedW = in.width(), storedH = in.height();
+    VImage in = std::move(header.Image);
+    const std::string& loaderName = header.Loader;
+    const int orientation = header.Orientation;
+    const int storedW = header.Width, storedH = header.Height;
+    const std::uint64_t stored = static_cast<std::uint64_t>(storedW) * storedH;
     // A turned image holds the smaller of its source and its page whole.
     const std::uint64_t held = orientation == 1
                                    ? 0
@@ -500,8 +480,7 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
 Result<std::unique_ptr<PageSource>> PageSource::Open(int fd, int width, int height,
                                                      std::uint64_t memoryLimit) {
     Result<std::unique_ptr<PageSource>> result;
-    if (width <= 0 || height <= 0 ||
-        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxPixels) {
+    if (!WithinPixelLimit(width, height)) {
         result.Error = Status::Failure(HF_ERR_TOO_LARGE, "the page size is not usable");
         return result;
     }

@@ -21,12 +21,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "engine/status.h"
 #include "page/page_codec.h"
+#include "util/sinks.h"
 
 namespace tallowin {
 
@@ -36,14 +36,11 @@ class PageSource {
     // reads its header; width x height is the upright size on paper.
     // Fails with HF_ERR_NOT_IMAGE (no trusted loader reads it),
     // HF_ERR_DAMAGED (header damaged, or for GIF a frame whose data ends
-    // early) or HF_ERR_TOO_LARGE (sizes beyond kMaxPixels or not positive,
+    // early) or HF_ERR_TOO_LARGE (sizes beyond kMaxImagePixels or not positive,
     // or a decode, with a turned image's held rows, that needs more than
     // memoryLimit bytes: see DecodeMemoryNeeded).
     static Result<std::unique_ptr<PageSource>> Open(int fd, int width, int height,
                                                     std::uint64_t memoryLimit = UINT64_MAX);
-
-    // The same one gigapixel limit as the image adapter.
-    static constexpr std::uint64_t kMaxPixels = 1'000'000'000;
 
     virtual ~PageSource() = default;
 
@@ -57,12 +54,9 @@ class PageSource {
     int StoredWidth() const { return storedWidth_; }
     int StoredHeight() const { return storedHeight_; }
 
-    // Takes one row of the page (Width() * 3 bytes, valid during the call);
-    // false stops the page.
-    using RowSink = std::function<bool(const unsigned char* row)>;
-
-    // Decodes and resamples the page, giving its rows to row in order, top
-    // to bottom, from one thread at a time (the caller's, or libvips').
+    // Decodes and resamples the page, giving its rows (Width() * 3 bytes,
+    // valid during the call) to row in order, top to bottom, from one thread
+    // at a time (the caller's, or libvips').
     // Fails with HF_ERR_DAMAGED, the decoder's words as reason, when the
     // pixels turn out damaged or truncated, and with HF_ERR_UNREACHABLE
     // when row stopped it. Call once.

@@ -1,7 +1,6 @@
 // The colour steps every page image goes through in libvips: decoded,
-// alpha flattened on white, converted to exactly three 8-bit sRGB bands.
-// The same steps as the image adapter's render, kept in their own unit so
-// that the streamed page path and the adapter can share them.
+// alpha flattened on white, converted to exactly three 8-bit sRGB bands;
+// and libvips' start, which the image adapter and the page source share.
 #pragma once
 
 #include <vips/vips8>

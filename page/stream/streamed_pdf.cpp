@@ -40,7 +40,7 @@ std::string Real(double v) {
 
 }  // namespace
 
-StreamedPdfPage::StreamedPdfPage(const PageSink& sink, PageCodec codec)
+StreamedPdfPage::StreamedPdfPage(const ByteSink& sink, PageCodec codec)
     : sink_(sink), codec_(codec), objectOffsets_(kObjectCount, 0) {}
 
 bool StreamedPdfPage::Put(const std::string& text) {

@@ -15,14 +15,14 @@
 
 #include "engine/ports/services.h"
 #include "page/page_codec.h"
-#include "page/stream/page_sink.h"
+#include "util/sinks.h"
 
 namespace tallowin {
 
 class StreamedPdfPage {
   public:
     // Nothing is written until Begin.
-    StreamedPdfPage(const PageSink& sink, PageCodec codec);
+    StreamedPdfPage(const ByteSink& sink, PageCodec codec);
 
     // Writes everything up to the image stream's first byte: a page of
     // g.MediaWidthPt x g.MediaHeightPt whose only content is the image, its
@@ -42,7 +42,7 @@ class StreamedPdfPage {
     bool Put(const std::string& text);
     bool StartObject(int number);
 
-    const PageSink& sink_;
+    const ByteSink& sink_;
     const PageCodec codec_;
     bool failed_ = false;
     bool begun_ = false;

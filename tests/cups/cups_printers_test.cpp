@@ -285,6 +285,10 @@ TEST_F(CupsPrintersTest, TheCurrentValueIsTheUsersElseThePrintersDefault) {
         {"media_list_first_size_counts", "tallowin-600",
          "Dest tallowin-600 media=Glossy,Letter,na_foolscap_8.5x13in\n", "media",
          "na_letter_8.5x11in", 3},
+        // The sheet the spooler prints on: a media option that names no
+        // size gives way to PageSize.
+        {"media_without_a_size_gives_way_to_pagesize", "tallowin-600",
+         "Dest tallowin-600 media=Glossy PageSize=Letter\n", "media", "na_letter_8.5x11in", 3},
         {"media_type_only_is_kept", "tallowin-600", "Dest tallowin-600 media=Glossy\n", "media",
          "Glossy", 4},
         {"size_the_printer_lacks_is_kept", "tallowin-600", "Dest tallowin-600 media=A4,Glossy\n",
@@ -311,6 +315,9 @@ TEST_F(CupsPrintersTest, TheCurrentValueIsTheUsersElseThePrintersDefault) {
          "Dest tallowin-600 printer-resolution=600x600dpi\n", "printer-resolution", "600dpi", 1},
         {"resolution_ppd_style", "tallowin-600", "Dest tallowin-600 Resolution=600dpi\n",
          "printer-resolution", "600dpi", 1},
+        {"resolution_unreadable_gives_way_to_the_older_spelling", "tallowin-600",
+         "Dest tallowin-600 printer-resolution=fine Resolution=600dpi\n", "printer-resolution",
+         "600dpi", 1},
         {"resolution_not_supported_is_kept", "tallowin-600",
          "Dest tallowin-600 printer-resolution=300dpi\n", "printer-resolution", "300dpi", 2},
         {"color_mode", "tallowin-600", "Dest tallowin-600 print-color-mode=monochrome\n",

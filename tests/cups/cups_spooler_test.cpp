@@ -86,7 +86,7 @@ class ImagePage final : public PageWriter {
   public:
     explicit ImagePage(PageImage image, Status failsPartWay = {})
         : image_(std::move(image)), fails_(std::move(failsPartWay)) {}
-    Status Write(const PageGeometry& g, const PageSink& sink, const StopSignal& stop) override {
+    Status Write(const PageGeometry& g, const ByteSink& sink, const StopSignal& stop) override {
         std::size_t sent = 0;
         const bool whole = WritePdfPage(g, image_, [&](const unsigned char* data, std::size_t n) {
             if (stop.Requested()) return false;

@@ -124,7 +124,7 @@ class FakePageWriter final : public PageWriter {
   public:
     FakePageWriter(int width, int height, Status writes)
         : width_(width), height_(height), writes_(std::move(writes)) {}
-    Status Write(const PageGeometry&, const PageSink& sink, const StopSignal&) override {
+    Status Write(const PageGeometry&, const ByteSink& sink, const StopSignal&) override {
         const std::string head = "%PDF-1.4\n<< /Type /XObject /Subtype /Image /Width " +
                                  std::to_string(width_) + " /Height " + std::to_string(height_) +
                                  " >>\n";

@@ -131,19 +131,51 @@ TEST_P(TimeToNextScan, IsTheTimeLeftCappedAt20Seconds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TimeToNextScan,
-    ::testing::Values(SleepCase{"two_seconds_into_five", 1000, 3000, 5, 3000},
+    // Due once more than the scan time has passed: the time left counts to
+    // the first millisecond past it.
+    ::testing::Values(SleepCase{"two_seconds_into_five", 1000, 3000, 5, 3001},
                       SleepCase{"long_scan_time_is_capped", 1000, 3000, 60, 20000},
                       SleepCase{"overdue_is_zero", 1000, 9000, 5, 0},
-                      SleepCase{"exactly_due_is_zero", 1000, 6000, 5, 0},
-                      SleepCase{"zero_scan_time_is_due_at_once", 1000, 1000, 0, 0},
+                      SleepCase{"exactly_the_scan_time_is_one_more", 1000, 6000, 5, 1},
+                      SleepCase{"zero_scan_time_is_due_a_millisecond_later", 1000, 1000, 0, 1},
+                      SleepCase{"negative_scan_time_is_as_zero", 1000, 1000, -1, 1},
                       // Across the tick's wrap: stamped 1 s before the wrap, 1 s after it
                       // 2 s have passed, 3 s remain.
-                      SleepCase{"across_the_wrap", 0xFFFFFFFFu - 999u, 1000u, 5, 3000},
+                      SleepCase{"across_the_wrap", 0xFFFFFFFFu - 999u, 1000u, 5, 3001},
                       // Stamped just before the wrap and asked just before it too: not
                       // overdue, though its due tick is numerically below now.
                       SleepCase{"due_after_the_wrap_not_overdue", 0xFFFFF000u, 0xFFFFF100u, 5,
-                                5000 - 0x100}),
+                                5000 - 0x100 + 1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The worker sleeps for GetTimeToNextScan and then scans what is due: a
+// folder it wakes for at 0 ms is scanned then, and one it would not scan
+// never wakes it at 0 ms.
+TEST(HotFolderList, AFolderIsDueByTheRuleTheWorkerSleepsBy) {
+    struct Case {
+        const char* name;
+        std::int32_t scanTime;
+        std::uint32_t elapsed;
+        bool due;
+    };
+    const Case cases[] = {
+        {"exactly_the_scan_time", 1, 1000, false},
+        {"a_millisecond_more", 1, 1001, true},
+        {"zero_scan_time_at_once", 0, 0, false},
+        {"zero_scan_time_a_millisecond_later", 0, 1, true},
+        {"negative_scan_time", -5, 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ListRig rig;
+        rig.list.Add(Folder("f", c.scanTime));
+        rig.StartRun();
+        rig.clock.Advance(c.elapsed);
+        EXPECT_EQ(rig.list.GetTimeToNextScan(rig.clock) == 0, c.due);
+        rig.ScanDue();
+        EXPECT_EQ(rig.lister.ListCalls(), c.due ? 1 : 0);
+    }
+}
 
 TEST(HotFolderList, FolderWithAMissingPathIsStillCheckedAndResumes) {
     ListRig rig;
@@ -153,7 +185,7 @@ TEST(HotFolderList, FolderWithAMissingPathIsStillCheckedAndResumes) {
     rig.clock.Advance(1001);
     rig.ScanDue();
     ASSERT_EQ(rig.State(0), HF_STATE_ERROR);
-    EXPECT_EQ(rig.list.GetTimeToNextScan(rig.clock), 1000u);
+    EXPECT_EQ(rig.list.GetTimeToNextScan(rig.clock), 1001u);
     rig.clock.Advance(1001);
     rig.ScanDue();
     EXPECT_EQ(rig.State(0), HF_STATE_ERROR);

@@ -28,7 +28,7 @@ struct PageImage {
 };
 
 // The same sink as the streamed page's.
-using PdfSink = PageSink;
+using PdfSink = ByteSink;
 
 // Writes one PDF page of the sheet's size (g.MediaWidthPt x g.MediaHeightPt)
 // whose only content is image, its top-left corner at (g.LeftPt, g.TopPt)
