@@ -1,0 +1,64 @@
+// The rows the parser accepts, read by libcups itself: both must agree.
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/util/option_text_cases.h"
+#include "util/option_text.h"
+
+using namespace tallowin;
+
+namespace {
+
+TEST(OptionTextCupsTest, AcceptedRowsReadAsCupsParseOptionsReadsThem) {
+    for (const test_rows::OptionTextCase& c : test_rows::OptionTextCases()) {
+        if (!c.Ok) continue;
+        SCOPED_TRACE(c.Name);
+        cups_option_t* options = nullptr;
+        const int count = cupsParseOptions(c.Text, 0, &options);
+        const OptionText ours = ParseOptionText(c.Text);
+        ASSERT_EQ(static_cast<size_t>(count), ours.Options.size());
+        for (const NamedValue& option : ours.Options) {
+            const char* value = cupsGetOption(option.Name.c_str(), count, options);
+            ASSERT_NE(value, nullptr) << option.Name;
+            EXPECT_EQ(option.Value, value) << option.Name;
+            bool sameSpelling = false;
+            for (int i = 0; i < count; ++i) sameSpelling |= option.Name == options[i].name;
+            EXPECT_TRUE(sameSpelling) << option.Name;
+        }
+        cupsFreeOptions(count, options);
+    }
+}
+
+// What CUPS does with the rows refused here: something of the text is lost
+// or changed, which is why they are refused.
+TEST(OptionTextCupsTest, RefusedRowsLoseSomethingInCups) {
+    struct Row {
+        const char* Text;
+        const char* Option;    // an option the text names
+        const char* Expected;  // what CUPS makes of it: nullptr when it drops it
+    };
+    const Row rows[] = {
+        {"media= A4", "media", ""},
+        {"copies=2 =A4 media=A4", "media", nullptr},
+        {"page-label='Proof copies=2", "page-label", "Proof copies=2"},
+        {"media=", "media", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Text);
+        EXPECT_FALSE(ParseOptionText(row.Text).Ok());
+        cups_option_t* options = nullptr;
+        const int count = cupsParseOptions(row.Text, 0, &options);
+        const char* value = cupsGetOption(row.Option, count, options);
+        if (row.Expected == nullptr) {
+            EXPECT_EQ(value, nullptr);
+        } else {
+            ASSERT_NE(value, nullptr);
+            EXPECT_EQ(std::string(value), row.Expected);
+        }
+        cupsFreeOptions(count, options);
+    }
+}
+
+}  // namespace
