@@ -38,6 +38,7 @@
 
 #include "engine/file_table.h"
 #include "engine/hot_folder_types.h"
+#include "engine/job_settings.h"
 #include "engine/ports/services.h"
 #include "util/thread_annotations.h"
 
@@ -122,6 +123,9 @@ class HotFolder {
     // afterwards. Returns what the table must make of the file.
     PrintOutcome PrintFile(const EngineServices& services, const std::string& path,
                            const StopSignal& stop);
+
+    // The folder's own print settings, as the profile holds them.
+    JobSettingsText PrintSettings;
 
   private:
     // PrintFile with the printer the scan opened for its files so far (null

@@ -22,6 +22,10 @@ std::uint32_t ScanIntervalMs(const HotFolder& folder) {
 
 }  // namespace
 
+// Add, Get and Set carry each folder's print settings across explicitly:
+// HotFolder's copy constructor and AssignWithoutFiles name the fields they
+// copy one by one.
+
 int HotFolderList::Add(const HotFolder& folder) {
     Guard guard(lock_);
     return AddLocked(folder);
@@ -31,7 +35,7 @@ int HotFolderList::AddLocked(const HotFolder& folder) {
     int candidate = 0;
     // Of the ids 0 .. n, one at least is free.
     while (folders_.count(candidate) != 0) ++candidate;
-    folders_.emplace(candidate, folder);
+    folders_.emplace(candidate, folder).first->second.PrintSettings = folder.PrintSettings;
     return candidate;
 }
 
@@ -45,13 +49,25 @@ bool HotFolderList::Get(int id, HotFolder& out) const {
     const auto it = folders_.find(id);
     if (it == folders_.end()) return false;
     out.AssignWithoutFiles(it->second);
+    out.PrintSettings = it->second.PrintSettings;
     return true;
 }
 
 // Lock-free by design: only while the worker is between runs (see the header).
 bool HotFolderList::Set(int id, const HotFolder& folder) NO_THREAD_SAFETY_ANALYSIS {
-    folders_.insert_or_assign(id, folder);
+    folders_.insert_or_assign(id, folder).first->second.PrintSettings = folder.PrintSettings;
     return true;
+}
+
+std::vector<std::pair<int, std::string>> HotFolderList::GetSettingsProblems() const {
+    Guard guard(lock_);
+    std::vector<std::pair<int, std::string>> out;
+    for (const auto& [id, folder] : folders_) {
+        const ParsedJobSettings read =
+            ParseJobSettings(folder.PrintSettings, folder.GetFolderPath());
+        if (!read.Ok()) out.emplace_back(id, read.Reason());
+    }
+    return out;
 }
 
 unsigned HotFolderList::GetCount() const {

@@ -62,6 +62,29 @@ std::set<int> FolderNumbers(const Profile& profile, std::int32_t count) {
     return numbers;
 }
 
+// The print settings of a folder's section, each as written ("" when the
+// key is absent): a wrong value is kept for the folder to show at Start and
+// for Save to write back as it was.
+JobSettingsText ReadPrintSettings(const Profile& profile, const std::string& section) {
+    JobSettingsText text;
+    for (const JobSettingsKey& key : kJobSettingsKeys) {
+        text.*key.Field = profile.GetString(section, key.Key, "");
+    }
+    return text;
+}
+
+// Writes only the print settings that differ from the section's: a section
+// without them stays without them, byte for byte. A setting cleared since
+// stays as an empty key, which reads as absent.
+void WritePrintSettings(Profile& profile, const std::string& section, const JobSettingsText& text) {
+    for (const JobSettingsKey& key : kJobSettingsKeys) {
+        const std::string& value = text.*key.Field;
+        if (profile.GetString(section, key.Key, "") != value) {
+            profile.WriteString(section, key.Key, value);
+        }
+    }
+}
+
 // What Load reads from a readable profile.
 struct ProfileFolders {
     std::vector<FolderSettings> Folders;  // in section order
@@ -89,9 +112,16 @@ ProfileFolders ReadFolders(const Profile& profile) {
             FolderSettings{name, profile.GetString(section, kKeyFolderPath, ""),
                            profile.GetString(section, kKeyPrinterName, ""),
                            std::max(kShortestScanTime,
-                                    ParseScanTime(profile.GetString(section, kKeyScanTime, "")))});
+                                    ParseScanTime(profile.GetString(section, kKeyScanTime, ""))),
+                           ReadPrintSettings(profile, section)});
     }
     return read;
+}
+
+HotFolder MakeFolder(const FolderSettings& f) {
+    HotFolder folder(f.Name, f.FolderPath, f.PrinterName, f.ScanTime);
+    folder.PrintSettings = f.Print;
+    return folder;
 }
 
 }  // namespace
@@ -100,9 +130,7 @@ bool HotFolderList::Load(const Profile& profile) {
     Guard guard(lock_);
     if (!profile.IsReadable()) return false;
     ProfileFolders read = ReadFolders(profile);
-    for (const FolderSettings& f : read.Folders) {
-        AddLocked(HotFolder(f.Name, f.FolderPath, f.PrinterName, f.ScanTime));
-    }
+    for (const FolderSettings& f : read.Folders) AddLocked(MakeFolder(f));
     baselineFolders_ = std::move(read.Folders);
     baselineSkipped_ = read.SkippedNames();
     skipped_ = std::move(read.Skipped);
@@ -125,7 +153,8 @@ std::vector<HotFolderList::SkippedSection> HotFolderList::GetSkipped() const {
 std::vector<FolderSettings> HotFolderList::SettingsLocked() const {
     std::vector<FolderSettings> out;
     for (const auto& [id, f] : folders_) {
-        out.push_back({f.GetName(), f.GetFolderPath(), f.GetPrinterName(), f.GetScanTime()});
+        out.push_back(
+            {f.GetName(), f.GetFolderPath(), f.GetPrinterName(), f.GetScanTime(), f.PrintSettings});
     }
     return out;
 }
@@ -158,9 +187,7 @@ HotFolderList::TakeInResult HotFolderList::TakeInLocked(std::vector<FolderSettin
         result.KeptOwnChanges ? MergeFolderEdits(baselineFolders_, SettingsLocked(), folders)
                               : folders;
     folders_.clear();
-    for (const FolderSettings& f : merged) {
-        AddLocked(HotFolder(f.Name, f.FolderPath, f.PrinterName, f.ScanTime));
-    }
+    for (const FolderSettings& f : merged) AddLocked(MakeFolder(f));
     skipped_ = std::move(skipped);
     baselineFolders_ = std::move(folders);
     baselineSkipped_.clear();
@@ -210,7 +237,7 @@ HotFolderList::SaveResult HotFolderList::Save(Profile& profile) {
     profile.WriteInt(kSectionInit, kKeyCount, count);
     profile.WriteInt(kSectionInit, kKeyVersion, 1);
     auto number = numbers.begin();
-    // Only the four settings are read: no file table is copied, so a scan
+    // Only the settings are read: no file table is copied, so a scan
     // still running at exit is never raced.
     for (const auto& [id, folder] : folders_) {
         const std::string section = FolderSection(*number++);
@@ -218,6 +245,7 @@ HotFolderList::SaveResult HotFolderList::Save(Profile& profile) {
         profile.WriteString(section, kKeyPrinterName, folder.GetPrinterName());
         profile.WriteString(section, kKeyName, folder.GetName());
         profile.WriteInt(section, kKeyScanTime, folder.GetScanTime());
+        WritePrintSettings(profile, section, folder.PrintSettings);
     }
     if (!profile.Commit()) return {};
     baselineFolders_ = SettingsLocked();
