@@ -2,6 +2,7 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "tests/util/option_text_cases.h"
@@ -29,6 +30,33 @@ TEST(OptionTextCupsTest, AcceptedRowsReadAsCupsParseOptionsReadsThem) {
         }
         cupsFreeOptions(count, options);
     }
+}
+
+// Texts made of the characters that matter to the reader, at random (a fixed
+// seed, so a failure repeats): every one the parser accepts, CUPS reads
+// alike.
+TEST(OptionTextCupsTest, RandomTextsTheParserAcceptsReadAlikeInCups) {
+    const std::string alphabet = "ano=   \t'\"\\{},xN";
+    std::mt19937 random(20261208);
+    int accepted = 0;
+    for (int n = 0; n < 20000; ++n) {
+        std::string text;
+        const size_t length = random() % 14;
+        for (size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+        const OptionText ours = ParseOptionText(text);
+        if (!ours.Ok()) continue;
+        ++accepted;
+        SCOPED_TRACE("[" + text + "]");
+        cups_option_t* options = nullptr;
+        const int count = cupsParseOptions(text.c_str(), 0, &options);
+        EXPECT_EQ(static_cast<size_t>(count), ours.Options.size());
+        for (const NamedValue& option : ours.Options) {
+            const char* value = cupsGetOption(option.Name.c_str(), count, options);
+            EXPECT_EQ(option.Value, value ? value : "(none)") << option.Name;
+        }
+        cupsFreeOptions(count, options);
+    }
+    EXPECT_GT(accepted, 2000);  // the table above is not all the check there is
 }
 
 // What CUPS does with the rows refused here: something of the text is lost
