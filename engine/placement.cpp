@@ -9,8 +9,12 @@ namespace tallowin {
 
 namespace {
 
+// Past this a size means nothing on paper; held there, every sum of two
+// sizes still fits an int.
+constexpr double kMostPixels = 1 << 30;
+
 int Round(double v) {
-    return static_cast<int>(std::floor(v + 0.5));
+    return static_cast<int>(std::min(std::floor(v + 0.5), kMostPixels));
 }
 
 enum class Anchor { Start, Middle, End };

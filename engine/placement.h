@@ -86,7 +86,9 @@ struct Placement {
 // The placement of in.Fit's picture. The resolutions are read as FitToPage
 // reads them (0 in Dx or Dy means 72 x 72). All zero when the picture, the
 // area or a printer resolution is not at least 1 pixel or dot per inch.
-// Fit, Fill and None give at least 1 x 1 pixels.
+// Fit, Fill and None give at least 1 x 1 pixels; a scaled size past 2^30
+// pixels (a picture a few pixels wide filling the area, or one of 1 dpi
+// printed at its own size) is held at 2^30.
 Placement PlacePicture(const PlacementInput& in);
 
 }  // namespace tallowin

@@ -459,6 +459,18 @@ TEST(PlacementTest, EveryModeStaysInsideTheArea) {
     }
 }
 
+TEST(PlacementTest, AbsurdSizesAreHeldNotWrapped) {
+    const Placement fill =
+        PlacePicture({{1, 1'000'000'000, 300, 300, 600, 600, 4960, 7015}, Scaling::Fill});
+    EXPECT_EQ(fill.ScaledW, 4960);
+    EXPECT_EQ(fill.ScaledH, 1 << 30);
+    EXPECT_EQ((PixelRect{fill.X, fill.Y, fill.Tw, fill.Th}), (PixelRect{0, 0, 4960, 7015}));
+    const Placement none = PlacePicture(
+        {{1'000'000'000, 1, 1, 1, 600, 600, 4960, 7015}, Scaling::None, Position::BottomRight});
+    EXPECT_EQ(none.ScaledW, 1 << 30);
+    EXPECT_EQ(none.Kept, (PixelRect{(1 << 30) - 4960, 0, 4960, 600}));
+}
+
 TEST(PlacementTest, NothingToPlaceGivesNothing) {
     EXPECT_EQ(PlacePicture({{0, 10, 300, 300, 300, 300, 100, 100}, Scaling::Fit}).Tw, 0);
     EXPECT_EQ(PlacePicture({{10, 10, 300, 300, 300, 300, 0, 100}, Scaling::Fill}).Tw, 0);
