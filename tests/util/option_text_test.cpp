@@ -17,16 +17,4 @@ TEST(OptionTextTest, ReadsAsLpDoesAndRefusesWhatItWouldLose) {
     }
 }
 
-TEST(OptionTextTest, SaysWhereTheFaultIs) {
-    EXPECT_EQ(ParseOptionText("copies=2 =A4").Error,
-              "a value has no option name before its '=' at character 10");
-    EXPECT_EQ(ParseOptionText("a='x").Error, "the quote ' at character 3 is not closed");
-    EXPECT_EQ(ParseOptionText("media=").Error, "the option media has no value");
-}
-
-TEST(OptionTextTest, NamesMatchWithoutCase) {
-    EXPECT_TRUE(SameOptionName("Media", "mEDIA"));
-    EXPECT_FALSE(SameOptionName("media", "media-source"));
-}
-
 }  // namespace
