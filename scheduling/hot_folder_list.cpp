@@ -93,7 +93,13 @@ void HotFolderList::ResetAll(Clock& clock) {
 
 // Lock-free by design: the worker's pass, while membership cannot change.
 void HotFolderList::StartAll() NO_THREAD_SAFETY_ANALYSIS {
-    for (auto& [id, folder] : folders_) folder.SetRunning();
+    for (auto& [id, folder] : folders_) {
+        if (ParseJobSettings(folder.PrintSettings, folder.GetFolderPath()).Ok()) {
+            folder.SetRunning();
+        } else {
+            folder.SetWaiting();
+        }
+    }
     claims_.Clear();
 }
 

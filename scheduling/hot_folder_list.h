@@ -69,7 +69,9 @@ class HotFolderList {
 
     // The worker's passes, in ascending id order.
     void ResetAll(Clock& clock) EXCLUDES(lock_);
-    // Every folder to running, and no folder claimed yet (a new run).
+    // Every folder to running, and no folder claimed yet (a new run). A
+    // folder whose print settings are wrong (GetSettingsProblems) stays
+    // waiting instead: it prints nothing until they are corrected.
     void StartAll();
     void StopAll();
     // Milliseconds until some running folder (or one in error, which is
