@@ -17,7 +17,8 @@ HotFolder::HotFolder(std::string name, std::string folderPath, std::string print
       PrinterName(std::move(printerName)) {}
 
 HotFolder::HotFolder(const HotFolder& other)
-    : FolderPath(other.FolderPath),
+    : PrintSettings(other.PrintSettings),
+      FolderPath(other.FolderPath),
       ScanTime(other.ScanTime),
       Name(other.Name),
       PrinterName(other.PrinterName),
@@ -36,6 +37,7 @@ HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
         ScanTime = other.ScanTime;
         Name = other.Name;
         PrinterName = other.PrinterName;
+        PrintSettings = other.PrintSettings;
         Files.clear();
         jobGoneSince_.clear();
         sendAgainWhy_.clear();

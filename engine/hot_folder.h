@@ -25,6 +25,7 @@
 
 #include "engine/file_table.h"
 #include "engine/hot_folder_types.h"
+#include "engine/job_settings.h"
 #include "engine/ports/services.h"
 #include "util/thread_annotations.h"
 
@@ -109,6 +110,9 @@ class HotFolder {
     // afterwards. Returns what the table must make of the file.
     PrintOutcome PrintFile(const EngineServices& services, const std::string& path,
                            const StopSignal& stop);
+
+    // The folder's own print settings, as the profile holds them.
+    JobSettingsText PrintSettings;
 
   private:
     // The scan works on the record's run state: the file table, the notes

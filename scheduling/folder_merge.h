@@ -7,14 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "engine/job_settings.h"
+
 namespace tallowin {
 
-// A hot folder's four settings, as Load reads them from its section.
+// A hot folder's settings, as Load reads them from its section: the four
+// the window shows, and the print settings, as written.
 struct FolderSettings {
     std::string Name;
     std::string FolderPath;
     std::string PrinterName;
     std::int32_t ScanTime = 0;
+    JobSettingsText Print;
 
     auto operator<=>(const FolderSettings&) const = default;
 };

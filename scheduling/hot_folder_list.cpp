@@ -57,6 +57,17 @@ bool HotFolderList::Set(int id, const HotFolder& folder) NO_THREAD_SAFETY_ANALYS
     return true;
 }
 
+std::vector<std::pair<int, std::string>> HotFolderList::GetSettingsProblems() const {
+    Guard guard(lock_);
+    std::vector<std::pair<int, std::string>> out;
+    for (const auto& [id, folder] : folders_) {
+        const ParsedJobSettings read =
+            ParseJobSettings(folder.PrintSettings, folder.GetFolderPath());
+        if (!read.Ok()) out.emplace_back(id, read.Reason());
+    }
+    return out;
+}
+
 unsigned HotFolderList::GetCount() const {
     Guard guard(lock_);
     return static_cast<unsigned>(folders_.size());
@@ -80,7 +91,13 @@ void HotFolderList::ResetAll(Clock& clock) {
 
 // Lock-free by design: the worker's pass, while membership cannot change.
 void HotFolderList::StartAll() NO_THREAD_SAFETY_ANALYSIS {
-    for (auto& [id, folder] : folders_) folder.SetRunning();
+    for (auto& [id, folder] : folders_) {
+        if (ParseJobSettings(folder.PrintSettings, folder.GetFolderPath()).Ok()) {
+            folder.SetRunning();
+        } else {
+            folder.SetWaiting();
+        }
+    }
     claims_.Clear();
 }
 

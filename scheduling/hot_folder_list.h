@@ -60,9 +60,18 @@ class HotFolderList {
     void GetNamesAndPaths(std::vector<std::pair<std::string, std::string>>& out) const
         EXCLUDES(lock_);
 
+    // Why a folder's print settings cannot be used (ParsedJobSettings'
+    // Reason, every wrong value named), for each folder that has such, in
+    // ascending id order as (id, reason). What Start shows: such a folder
+    // must print nothing until its settings are corrected. The settings stay
+    // as written; nothing here changes them.
+    std::vector<std::pair<int, std::string>> GetSettingsProblems() const EXCLUDES(lock_);
+
     // The worker's passes, in ascending id order.
     void ResetAll(Clock& clock) EXCLUDES(lock_);
-    // Every folder to running, and no folder claimed yet (a new run).
+    // Every folder to running, and no folder claimed yet (a new run). A
+    // folder whose print settings are wrong (GetSettingsProblems) stays
+    // waiting instead: it prints nothing until they are corrected.
     void StartAll();
     void StopAll();
     // Milliseconds until some running folder (or one in error, which is

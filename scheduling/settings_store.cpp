@@ -58,6 +58,29 @@ std::set<int> FolderNumbers(const Profile& profile, std::int32_t count) {
     return numbers;
 }
 
+// The print settings of a folder's section, each as written ("" when the
+// key is absent): a wrong value is kept for the folder to show at Start and
+// for Save to write back as it was.
+JobSettingsText ReadPrintSettings(const Profile& profile, const std::string& section) {
+    JobSettingsText text;
+    for (const JobSettingsKey& key : kJobSettingsKeys) {
+        text.*key.Field = profile.GetString(section, key.Key, "");
+    }
+    return text;
+}
+
+// Writes only the print settings that differ from the section's: a section
+// without them stays without them, byte for byte. A setting cleared since
+// stays as an empty key, which reads as absent.
+void WritePrintSettings(Profile& profile, const std::string& section, const JobSettingsText& text) {
+    for (const JobSettingsKey& key : kJobSettingsKeys) {
+        const std::string& value = text.*key.Field;
+        if (profile.GetString(section, key.Key, "") != value) {
+            profile.WriteString(section, key.Key, value);
+        }
+    }
+}
+
 // What Load reads from a readable profile.
 struct ProfileFolders {
     std::vector<FolderSettings> Folders;  // in section order
@@ -84,9 +107,16 @@ ProfileFolders ReadFolders(const Profile& profile) {
         read.Folders.push_back(
             FolderSettings{name, profile.GetString(section, kKeyFolderPath, ""),
                            profile.GetString(section, kKeyPrinterName, ""),
-                           ProfileScanTime(profile.GetString(section, kKeyScanTime, ""))});
+                           ProfileScanTime(profile.GetString(section, kKeyScanTime, "")),
+                           ReadPrintSettings(profile, section)});
     }
     return read;
+}
+
+HotFolder MakeFolder(const FolderSettings& f) {
+    HotFolder folder(f.Name, f.FolderPath, f.PrinterName, f.ScanTime);
+    folder.PrintSettings = f.Print;
+    return folder;
 }
 
 }  // namespace
@@ -95,9 +125,7 @@ bool HotFolderList::Load(const Profile& profile) {
     Guard guard(lock_);
     if (!profile.IsReadable()) return false;
     ProfileFolders read = ReadFolders(profile);
-    for (const FolderSettings& f : read.Folders) {
-        AddLocked(HotFolder(f.Name, f.FolderPath, f.PrinterName, f.ScanTime));
-    }
+    for (const FolderSettings& f : read.Folders) AddLocked(MakeFolder(f));
     baselineFolders_ = std::move(read.Folders);
     baselineSkipped_ = read.SkippedNames();
     skipped_ = std::move(read.Skipped);
@@ -120,7 +148,8 @@ std::vector<HotFolderList::SkippedSection> HotFolderList::GetSkipped() const {
 std::vector<FolderSettings> HotFolderList::SettingsLocked() const {
     std::vector<FolderSettings> out;
     for (const auto& [id, f] : folders_) {
-        out.push_back({f.GetName(), f.GetFolderPath(), f.GetPrinterName(), f.GetScanTime()});
+        out.push_back(
+            {f.GetName(), f.GetFolderPath(), f.GetPrinterName(), f.GetScanTime(), f.PrintSettings});
     }
     return out;
 }
@@ -153,9 +182,7 @@ HotFolderList::TakeInResult HotFolderList::TakeInLocked(std::vector<FolderSettin
         result.KeptOwnChanges ? MergeFolderEdits(baselineFolders_, SettingsLocked(), folders)
                               : folders;
     folders_.clear();
-    for (const FolderSettings& f : merged) {
-        AddLocked(HotFolder(f.Name, f.FolderPath, f.PrinterName, f.ScanTime));
-    }
+    for (const FolderSettings& f : merged) AddLocked(MakeFolder(f));
     skipped_ = std::move(skipped);
     baselineFolders_ = std::move(folders);
     baselineSkipped_.clear();
@@ -205,7 +232,7 @@ HotFolderList::SaveResult HotFolderList::Save(Profile& profile) {
     profile.WriteInt(kSectionInit, kKeyCount, count);
     profile.WriteInt(kSectionInit, kKeyVersion, 1);
     auto number = numbers.begin();
-    // Only the four settings are read: no file table is copied, so a scan
+    // Only the settings are read: no file table is copied, so a scan
     // still running at exit is never raced.
     for (const auto& [id, folder] : folders_) {
         const std::string section = FolderSection(*number++);
@@ -213,6 +240,7 @@ HotFolderList::SaveResult HotFolderList::Save(Profile& profile) {
         profile.WriteString(section, kKeyPrinterName, folder.GetPrinterName());
         profile.WriteString(section, kKeyName, folder.GetName());
         profile.WriteInt(section, kKeyScanTime, folder.GetScanTime());
+        WritePrintSettings(profile, section, folder.PrintSettings);
     }
     if (!profile.Commit()) return {};
     baselineFolders_ = SettingsLocked();

@@ -16,4 +16,10 @@ std::string FolderOf(const std::string& path);
 // the name of the print job.
 std::string DocumentName(const std::string& path);
 
+// The name a moved file takes when name is taken in the folder it goes to:
+// name itself for n = 1, else " (n)" before the last extension:
+// "photo (2).jpg", "README (3)", ".profile (2)", "a.tar (2).gz". A leading
+// dot starts no extension.
+std::string NumberedName(const std::string& name, int n);
+
 }  // namespace tallowin

@@ -1,5 +1,5 @@
 // The folder a hot folder watches: its listing, its writers, and the
-// deletion of a file that was printed.
+// deletion or move of a file that was printed.
 #pragma once
 
 #include <compare>
@@ -66,6 +66,21 @@ class FileRemover {
     // Fails with HF_ERR_NOT_DELETED (strerror, or a note that the file was
     // replaced) when it did not delete it.
     virtual Status RemoveIfSame(const std::string& path, const FileIdentity& identity) = 0;
+};
+
+// Moves a file out of its hot folder: one that printed (AfterPrint=move),
+// or one that can never print as it is (the KeptFolder).
+class FileMover {
+  public:
+    virtual ~FileMover() = default;
+    // Moves path into the existing folder, only when path still names the
+    // file described by identity, under its own name or, when that is
+    // taken, NumberedName's "name (2).ext", "name (3).ext" ...: never over
+    // another file. Returns the full path it now has. Fails with failCode
+    // and why (strerror, or a note that the file was replaced or changed, or
+    // that the folder is missing), the file left where it was.
+    virtual Result<std::string> MoveIfSame(const std::string& path, const FileIdentity& identity,
+                                           const std::string& folder, HotFolderError failCode) = 0;
 };
 
 }  // namespace tallowin

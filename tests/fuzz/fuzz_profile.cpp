@@ -5,11 +5,14 @@
 //  - a value set is read back, a section removed is gone, and the
 //    document's text reads back as the document it came from;
 //  - the hot folders loaded from the file, saved to it and loaded again
-//    are the same folders, with the same sections skipped.
+//    are the same folders, print settings included (as written, wrong
+//    ones too), with the same sections skipped and the same wrong values
+//    named.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scheduling/hot_folder_list.h"
@@ -72,8 +75,9 @@ void CheckDocument(const std::string& text) {
 }
 
 struct Loaded {
-    std::vector<std::string> Folders;  // name, path, printer, scan time of each
+    std::vector<std::string> Folders;  // name, path, printer, scan time, settings of each
     std::vector<std::string> Skipped;  // section and reason of each
+    std::vector<std::pair<int, std::string>> Problems;  // wrong print settings
 };
 
 Loaded LoadFolders(const Profile& profile) {
@@ -83,9 +87,15 @@ Loaded LoadFolders(const Profile& profile) {
     for (unsigned id = 0; id < list.GetCount(); ++id) {
         HotFolder folder;
         fuzz::Check(list.Get(static_cast<int>(id), folder), "loaded folders have ids 0..n-1");
+        std::string settings;
+        for (const JobSettingsKey& key : kJobSettingsKeys) {
+            settings += '|' + folder.PrintSettings.*key.Field;
+        }
         out.Folders.push_back(folder.GetName() + '|' + folder.GetFolderPath() + '|' +
-                              folder.GetPrinterName() + '|' + std::to_string(folder.GetScanTime()));
+                              folder.GetPrinterName() + '|' + std::to_string(folder.GetScanTime()) +
+                              settings);
     }
+    out.Problems = list.GetSettingsProblems();
     for (const auto& skipped : list.GetSkipped()) {
         out.Skipped.push_back(skipped.Section + '|' + skipped.Reason);
     }
@@ -108,6 +118,8 @@ void CheckFolders(const fuzz::ScratchFolder& scratch, const std::uint8_t* data, 
     const Loaded second = LoadFolders(saved);
     fuzz::Check(second.Folders == first.Folders, "a saved profile loads the same folders");
     fuzz::Check(second.Skipped == first.Skipped, "a saved profile skips the same sections");
+    fuzz::Check(second.Problems == first.Problems,
+                "a saved profile names the same wrong print settings");
 }
 
 }  // namespace

@@ -256,6 +256,25 @@ TEST(HotFolderList, ZeroScanTimeIsDueOnceAMillisecondHasPassed) {
     EXPECT_EQ(rig.lister.ListCalls(), 1);
 }
 
+TEST(HotFolderList, AFolderWithWrongPrintSettingsIsNeverScanned) {
+    ListRig rig;
+    HotFolder wrong = Folder("wrong", 1);
+    wrong.PrintSettings.Scaling = "stretch";
+    rig.list.Add(wrong);
+    rig.list.Add(Folder("right", 1, "/right"));
+    rig.lister.AddFolder("/right");
+    rig.lister.Put("/hf", Listed("a.jpg", 5));
+    rig.StartRun();
+    EXPECT_EQ(rig.State(0), HF_STATE_WAITING);
+    EXPECT_EQ(rig.State(1), HF_STATE_RUNNING);
+    rig.clock.Advance(1001);
+    rig.ScanDue();
+    EXPECT_EQ(rig.lister.ListCalls(), 1);  // the right one's
+    EXPECT_EQ(rig.list.GetSettingsProblems(),
+              (std::vector<std::pair<int, std::string>>{
+                  {0, "Scaling=stretch: must be auto-fit, fit, fill or none"}}));
+}
+
 TEST(HotFolderList, ResetAllForgetsFilesAndStartAllClearsErrors) {
     ListRig rig;
     rig.list.Add(Folder("f", 1));
