@@ -287,11 +287,13 @@ TEST_F(Faults, SchedulerKilledWithoutItsHistoryDeletesNoFileUnprintedAndPrintsEa
         << "every file printed once, none deleted unprinted";
     EXPECT_EQ(rig.Log().Count(Outcome::Printed), 20);
     int sentAgain = 0;
+    std::string reasons;
     for (const auto& e : rig.Log().Entries()) {
         sentAgain +=
             e.Result == Outcome::Sent && e.Reason.find("no longer knows") != std::string::npos;
+        if (e.Result == Outcome::Sent && !e.Reason.empty()) reasons += "\n  " + e.Reason;
     }
-    EXPECT_EQ(sentAgain, 10) << "each lost job said once, with why";
+    EXPECT_EQ(sentAgain, 10) << "each lost job said once, with why; sent again:" << reasons;
 }
 
 TEST_F(Faults, QueueDeletedWithJobsPendingAndAddedAgainPrintsThemOnce) {
