@@ -19,6 +19,7 @@
 
 #include "os/file_identity.h"
 #include "page/page_stream.h"
+#include "page/pdf/pdf_image.h"
 #include "page/source/decode_memory.h"
 #include "page/source/page_source.h"
 #include "page/source/vips_colour.h"
@@ -405,6 +406,9 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path, std::uint64_
         return {nullptr, FromErrno("cannot read")};
     }
     const FileIdentity identity = IdentityOf(st);
+    // A PDF document is recognised by its content before any image loader
+    // sees it, and prints as a document of pages.
+    if (StartsLikePdf(fd.get())) return OpenPdfImage(std::move(fd), path, identity);
 
     // The image keeps a duplicate of the descriptor for its pages; ours
     // closes when Load returns.

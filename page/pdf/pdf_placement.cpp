@@ -9,13 +9,14 @@ namespace {
 
 constexpr double kPointsPerInch = 72.0;
 
-// Printer pixels for a length in points at dpi; 0 when it is no usable
-// length, and capped so that the fit's int arithmetic cannot overflow (a
-// page that large shrinks to the printable area anyway).
-int PrinterPixels(double points, int dpi) {
-    const double pixels = std::round(points * dpi / kPointsPerInch);
-    if (!(pixels > 0)) return 0;
-    return static_cast<int>(std::min(pixels, 1e9));
+// A length in points as whole points: a page counts as a picture of 72
+// dots per inch whose dots are points. Capped so that the fit's int
+// arithmetic cannot overflow (a page that large shrinks anyway); 0 when it
+// is no usable length.
+int WholePoints(double points) {
+    const double whole = std::round(points);
+    if (!(whole > 0)) return 0;
+    return static_cast<int>(std::min(whole, 1e9));
 }
 
 }  // namespace
@@ -45,18 +46,13 @@ int ViewerRotation(long long rotate) {
     return static_cast<int>(((rotate % 360) + 360) % 360);
 }
 
+FitInput PdfPageFitInput(const PdfPageView& page, const PageGeometry& g) {
+    return {
+        WholePoints(page.WidthPt()), WholePoints(page.HeightPt()), 72, 72, g.Rx, g.Ry, g.Pw, g.Ph};
+}
+
 FitResult FitPdfPage(const PdfPageView& page, const PageGeometry& g) {
-    // At the printer's own resolution a printer pixel is a pixel of the
-    // page, so FitToPage keeps the page's size unless it must shrink it.
-    FitInput in;
-    in.W = PrinterPixels(page.WidthPt(), g.Rx);
-    in.H = PrinterPixels(page.HeightPt(), g.Ry);
-    in.Dx = g.Rx;
-    in.Dy = g.Ry;
-    in.Rx = g.Rx;
-    in.Ry = g.Ry;
-    in.Pw = g.Pw;
-    in.Ph = g.Ph;
+    const FitInput in = PdfPageFitInput(page, g);
     if (in.W <= 0 || in.H <= 0 || g.Rx <= 0 || g.Ry <= 0) return {1, 0, 0};
     return FitToPage(in);
 }

@@ -45,10 +45,13 @@ struct PdfMatrix {
     double A = 1, B = 0, C = 0, D = 1, E = 0, F = 0;
 };
 
-// The fit of a page onto g's printable area by the pictures' rule: the page
-// measured in printer pixels (its size in points at g's resolution), kept at
-// that size unless it does not fit, then shrunk preserving its proportions.
-// Tw or Th is 0 when the page would be less than a dot wide.
+// A page as FitToPage takes it: a picture of 72 dots per inch whose dots
+// are the page's whole points as shown, so that pages and pictures share one
+// rule (their own size unless that does not fit, then shrunk preserving
+// their proportions, never enlarged).
+FitInput PdfPageFitInput(const PdfPageView& page, const PageGeometry& g);
+// FitToPage of PdfPageFitInput; Tw or Th is 0 when the page would be less
+// than a dot wide (or has no size).
 FitResult FitPdfPage(const PdfPageView& page, const PageGeometry& g);
 
 // The matrix that draws the page's visible box, turned as a viewer turns it,
