@@ -71,6 +71,17 @@ expect 1 print -d tallowin-600 "$work/notes.txt" "$work/$other"
 grep -q "notes.txt: not an image" "$err" || fail "no line naming the bad file: $(cat "$err")"
 [ "$(grep -c . "$err")" = 1 ] || fail "more than one line for one failure: $(cat "$err")"
 wait_for 30 captured tallowin-600 "$other" || fail "the good file after a bad one was not printed"
+doc=cli-$$-doc.pdf
+make_pdf "$work/$doc" 2
+expect 0 print -d tallowin-600 "$work/$doc"
+captured tallowin-600 "$doc" || fail "$doc not printed when print ended"
+pdfinfo "$(captured_data tallowin-600 "$doc")" | grep -q '^Pages: *2$' ||
+  fail "$doc did not print as one job of two pages"
+qpdf --encrypt secret owner 256 -- "$work/$doc" "$work/locked.pdf"
+expect 1 print -d tallowin-600 "$work/locked.pdf"
+grep -q "locked.pdf: protected document" "$err" || fail "no line naming the protected file: $(cat "$err")"
+ok "print prints a PDF document as one job of all its pages, and keeps a protected one"
+
 expect 1 print -d no-such-queue "$work/$other"
 grep -q "$other: printer no-such-queue" "$err" || fail "no line naming the printer: $(cat "$err")"
 ok "a failure is one line naming the file; the other files still print"

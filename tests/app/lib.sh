@@ -27,6 +27,45 @@ make_image() {
   mv "$tmp" "$1"
 }
 
+# make_pdf PATH PAGES: a PDF document of PAGES Letter pages, each filled
+# black, written beside PATH and moved in whole.
+make_pdf() {
+  local tmp
+  tmp=$(dirname "$1")/.$(basename "$1").tmp.pdf
+  python3 - "$tmp" "$2" <<'PY'
+import sys
+path, pages = sys.argv[1], int(sys.argv[2])
+fill = b'0 g 0 0 612 792 re f'
+objs = [b'<< /Type /Catalog /Pages 2 0 R >>',
+        b'<< /Type /Pages /Count %d /Kids [%s] >>' %
+        (pages, b' '.join(b'%d 0 R' % (3 + 2 * i) for i in range(pages)))]
+for i in range(pages):
+    objs.append(b'<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents %d 0 R >>'
+                % (4 + 2 * i))
+    objs.append(b'<< /Length %d >>\nstream\n%s\nendstream' % (len(fill), fill))
+data, offsets = bytearray(b'%PDF-1.4\n'), []
+for n, body in enumerate(objs, 1):
+    offsets.append(len(data))
+    data += b'%d 0 obj\n%s\nendobj\n' % (n, body)
+xref = len(data)
+data += b'xref\n0 %d\n0000000000 65535 f \n' % (len(objs) + 1)
+data += b''.join(b'%010d 00000 n \n' % o for o in offsets)
+data += b'trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n' % (len(objs) + 1, xref)
+open(path, 'wb').write(data)
+PY
+  mv "$tmp" "$1"
+}
+
+# captured_data QUEUE TITLE: the document of the finished job so named.
+captured_data() {
+  local t
+  for t in "$sandbox_output/$1"/job-*.title; do
+    [ -e "$t" ] || continue
+    [ "$(cat "$t")" = "$2" ] && [ -e "${t%.title}.data" ] && echo "${t%.title}.data" && return 0
+  done
+  return 1
+}
+
 # captured QUEUE TITLE: true when the backend has finished a job so named.
 captured() {
   local t
