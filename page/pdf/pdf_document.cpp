@@ -403,6 +403,13 @@ Status CheckDocument(PdfDocument::State& s) {
                        std::to_string(s.pages.size()) + " can be read");
     }
     if (s.pages.empty()) return Status::Failure(HF_ERR_NO_PAGES, "the document has no pages");
+    // Annotations a viewer prints (stamps, notes, filled-in form fields with
+    // their appearance) become part of their pages, as they print. What qpdf
+    // says while doing so (a form whose fields have no appearance to print)
+    // is no damage: those annotations are left out, as some viewers leave
+    // them out.
+    QPDFPageDocumentHelper(pdf).flattenAnnotations(an_print, an_invisible | an_hidden);
+    TakeWarnings(pdf);
 
     std::set<QPDFObjGen> seen;
     UsedObjects used;

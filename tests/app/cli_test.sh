@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The command line without a display: exit statuses, `print` (files printed
 # once, kept, never printed twice on a retry, sent again when their job
-# failed; the exit status follows the jobs' outcomes) and --list-printers.
+# failed; a PDF document as one job of all its pages; the exit status
+# follows the jobs' outcomes) and --list-printers.
 #   cli_test.sh TALLOWIN
 set -euo pipefail
 exe=$(realpath "$1")  # the test changes folder
@@ -71,6 +72,10 @@ expect 1 print -d tallowin-600 "$work/notes.txt" "$work/$other"
 grep -q "notes.txt: not an image" "$err" || fail "no line naming the bad file: $(cat "$err")"
 [ "$(grep -c . "$err")" = 1 ] || fail "more than one line for one failure: $(cat "$err")"
 wait_for 30 captured tallowin-600 "$other" || fail "the good file after a bad one was not printed"
+expect 1 print -d no-such-queue "$work/$other"
+grep -q "$other: printer no-such-queue" "$err" || fail "no line naming the printer: $(cat "$err")"
+ok "a failure is one line naming the file; the other files still print"
+
 doc=cli-$$-doc.pdf
 make_pdf "$work/$doc" 2
 expect 0 print -d tallowin-600 "$work/$doc"
@@ -81,10 +86,6 @@ qpdf --encrypt secret owner 256 -- "$work/$doc" "$work/locked.pdf"
 expect 1 print -d tallowin-600 "$work/locked.pdf"
 grep -q "locked.pdf: protected document" "$err" || fail "no line naming the protected file: $(cat "$err")"
 ok "print prints a PDF document as one job of all its pages, and keeps a protected one"
-
-expect 1 print -d no-such-queue "$work/$other"
-grep -q "$other: printer no-such-queue" "$err" || fail "no line naming the printer: $(cat "$err")"
-ok "a failure is one line naming the file; the other files still print"
 
 # A job the printer aborts: exit 1 with the scheduler's words, and a retry
 # sends the file again, also after --no-wait left its outcome unseen.

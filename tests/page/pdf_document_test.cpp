@@ -160,6 +160,13 @@ TEST(PdfDocument, EachPageIsPlacedAsAViewerShowsIt) {
         {"crop box reaching past the media box",
          PageOf({0, 0, 100, 100}, PdfBox{50, 50, 300, 300}),
          {18, 36, 18 + 50, 36 + 50}},
+        {"printable annotation",
+         [] {
+             TestPdfPage page = PageOf({0, 0, 100, 100});
+             page.Stamp = PdfBox{0, 50, 50, 100};
+             return page;
+         }(),
+         {18, 36, 18 + 50, 36 + 50}},
         {"contents in pieces",
          PageOf({0, 0, 100, 100}, std::nullopt, 0, std::nullopt, true),
          {18, 36, 18 + 100, 36 + 100}},

@@ -38,7 +38,25 @@ std::string MakeTestPdf(const std::vector<TestPdfPage>& pages, const TestPdfOpti
         if (p.Crop) page.replaceKey("/CropBox", Rect(*p.Crop));
         if (p.Rotate != 0) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(p.Rotate));
         page.replaceKey("/Resources", QPDFObjectHandle::newDictionary());
-        const std::string fill = Fill(p.Ink.value_or(p.Media));
+        if (p.Stamp) {
+            const tallowin::PdfBox& b = *p.Stamp;
+            QPDFObjectHandle look = pdf.newStream(Fill({0, 0, b.Width(), b.Height()}));
+            look.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+            look.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+            look.getDict().replaceKey("/BBox", Rect({0, 0, b.Width(), b.Height()}));
+            QPDFObjectHandle appearance = QPDFObjectHandle::newDictionary();
+            appearance.replaceKey("/N", look);
+            QPDFObjectHandle stamp = QPDFObjectHandle::newDictionary();
+            stamp.replaceKey("/Type", QPDFObjectHandle::newName("/Annot"));
+            stamp.replaceKey("/Subtype", QPDFObjectHandle::newName("/Square"));
+            stamp.replaceKey("/Rect", Rect(b));
+            stamp.replaceKey("/F", QPDFObjectHandle::newInteger(4));  // print
+            stamp.replaceKey("/AP", appearance);
+            QPDFObjectHandle annots = QPDFObjectHandle::newArray();
+            annots.appendItem(pdf.makeIndirectObject(stamp));
+            page.replaceKey("/Annots", annots);
+        }
+        const std::string fill = p.Stamp ? std::string("\n") : Fill(p.Ink.value_or(p.Media));
         if (p.SplitContents) {
             // The operator's operands in one piece, the operator in the next.
             const std::size_t cut = fill.rfind(" re f");

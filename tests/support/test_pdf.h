@@ -18,6 +18,9 @@ struct TestPdfPage {
     std::optional<tallowin::PdfBox> Ink;
     // The contents split in two streams (one operator each).
     bool SplitContents = false;
+    // A printable square annotation whose appearance fills this (page
+    // coordinates) black; the page itself then is inked nowhere else.
+    std::optional<tallowin::PdfBox> Stamp;
 };
 
 struct TestPdfOptions {
