@@ -408,7 +408,11 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path, std::uint64_
     const FileIdentity identity = IdentityOf(st);
     // A PDF document is recognised by its content before any image loader
     // sees it, and prints as a document of pages.
-    if (StartsLikePdf(fd.get())) return OpenPdfImage(std::move(fd), path, identity);
+    // Its objects are held in memory as they are read: the decode memory
+    // limit bounds them too.
+    if (StartsLikePdf(fd.get())) {
+        return OpenPdfImage(std::move(fd), path, identity, PdfLimitsWithin(memoryLimit));
+    }
 
     // The image keeps a duplicate of the descriptor for its pages; ours
     // closes when Load returns.

@@ -33,7 +33,8 @@ namespace tallowin {
 // loader recognises it but cannot read its header; with HF_ERR_TOO_LARGE
 // beyond kMaxPixels or when its decode would need more than the decode
 // memory limit. The reason holds libvips' own words where libvips said
-// why. A PDF document fails as OpenPdfImage fails. Nothing throws.
+// why. A PDF document fails as OpenPdfImage fails, within
+// PdfLimitsWithin(the decode memory limit). Nothing throws.
 //
 // The returned Image keeps its own duplicate of the file descriptor open
 // until it is destroyed; it does not need the loader to outlive it.

@@ -14,6 +14,7 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -114,8 +115,9 @@ std::vector<QPDFObjectHandle> ContentStreams(QPDFObjectHandle page) {
 // What reading every object a page uses found.
 struct UsedObjects {
     std::vector<QPDFObjectHandle> Streams;
-    std::string Missing;   // the first reference to an object the file lacks
-    std::string TooLarge;  // the first stream beyond the limit
+    std::uint64_t Values = 0;  // every value walked, direct ones included
+    std::string Missing;       // the first reference to an object the file lacks
+    std::string TooLarge;      // the first limit passed
 };
 
 // Walks everything reachable from the page's resources, contents and group
@@ -126,11 +128,21 @@ void CollectUsed(QPDFObjectHandle page, std::size_t index, const PdfLimits& limi
     QPDFPageObjectHelper helper(page);
     std::vector<QPDFObjectHandle> todo{helper.getAttribute("/Resources", false),
                                        page.getKey("/Contents"), page.getKey("/Group")};
-    while (!todo.empty()) {
+    while (!todo.empty() && used.TooLarge.empty()) {
         QPDFObjectHandle oh = todo.back();
         todo.pop_back();
+        if (++used.Values > limits.MaxUsedValues) {
+            used.TooLarge =
+                "its pages use more than " + std::to_string(limits.MaxUsedValues) + " values";
+            break;
+        }
         if (oh.isIndirect()) {
             if (!seen.insert(oh.getObjGen()).second) continue;
+            if (seen.size() > limits.MaxUsedObjects) {
+                used.TooLarge =
+                    "its pages use more than " + std::to_string(limits.MaxUsedObjects) + " objects";
+                break;
+            }
             if (oh.isNull()) {
                 if (used.Missing.empty()) {
                     used.Missing = "object " + std::to_string(oh.getObjectID()) + ", which " +
@@ -276,6 +288,14 @@ QPDFObjectHandle RectangleOf(const PdfBox& b) {
 
 }  // namespace
 
+PdfLimits PdfLimitsWithin(std::uint64_t memoryBytes) {
+    PdfLimits limits;
+    limits.MaxUsedObjects = std::max<std::uint64_t>(memoryBytes / (5 << 10), 1);
+    limits.MaxUsedValues = std::max<std::uint64_t>(memoryBytes / 256, 1);
+    limits.MaxObjects = limits.MaxUsedValues;
+    return limits;
+}
+
 bool StartsLikePdf(int fd) {
     char head[kHeaderWindow];
     ssize_t got = 0;
@@ -373,8 +393,12 @@ Status CheckDocument(PdfDocument::State& s) {
     if (pdf.isEncrypted() && !pdf.allowPrintLowRes() && !pdf.allowPrintHighRes()) {
         return Status::Failure(HF_ERR_PROTECTED, "the document does not allow printing");
     }
-    if (pdf.getObjectCount() > s.limits.MaxObjects) {
-        return TooLarge(std::to_string(pdf.getObjectCount()) + " objects, more than the " +
+    // The file's own count, which costs nothing to read (qpdf's count would
+    // read every object first).
+    if (QPDFObjectHandle size = pdf.getTrailer().getKey("/Size");
+        size.isInteger() && size.getIntValue() > 0 &&
+        static_cast<std::uint64_t>(size.getIntValue()) > s.limits.MaxObjects) {
+        return TooLarge(std::to_string(size.getIntValue()) + " objects, more than the " +
                         std::to_string(s.limits.MaxObjects) + " a document may have");
     }
     QPDFObjectHandle tree = pdf.getRoot().getKey("/Pages");
@@ -418,10 +442,7 @@ Status CheckDocument(PdfDocument::State& s) {
         if (!view) return Damaged(PageName(i) + " has no area");
         s.views.push_back(*view);
         CollectUsed(s.pages[i], i, s.limits, seen, used);
-        if (seen.size() > s.limits.MaxObjects) {
-            return TooLarge("its pages use more than " + std::to_string(s.limits.MaxObjects) +
-                            " objects");
-        }
+        if (!used.TooLarge.empty()) return TooLarge(used.TooLarge);
     }
     if (const std::string w = TakeWarnings(pdf); !w.empty()) return Damaged(w);
     if (!used.TooLarge.empty()) return TooLarge(used.TooLarge);

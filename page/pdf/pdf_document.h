@@ -16,17 +16,31 @@
 namespace tallowin {
 
 // How much of a document is read at all: a file beyond these is refused
-// with HF_ERR_TOO_LARGE before its pages are read, so that one hostile file
-// never takes the service's memory or time.
+// with HF_ERR_TOO_LARGE before its pages are written (before its objects
+// are read, where the file says how many it has), so that one hostile file
+// never takes the service's memory or time. qpdf holds every object it has
+// read, and the job holds a copy of each one the pages use.
 struct PdfLimits {
     int MaxPages = 10'000;
-    // The file's object numbers (each read object is held in memory).
-    std::uint64_t MaxObjects = 500'000;
+    // The file's object numbers (its trailer's /Size): one cross-reference
+    // entry each.
+    std::uint64_t MaxObjects = 2'000'000;
+    // The objects the pages use, read and copied (a few KiB each), and the
+    // values inside them.
+    std::uint64_t MaxUsedObjects = 100'000;
+    std::uint64_t MaxUsedValues = 2'000'000;
     // One stream as stored: the writer holds one stream at a time.
     std::uint64_t MaxStreamBytes = std::uint64_t{64} << 20;
     // A page's contents joined from several pieces, decoded.
     std::uint64_t MaxJoinedContentBytes = std::uint64_t{256} << 20;
 };
+
+// The limits that keep a document's job within about memoryBytes (the
+// loader's decode memory limit, as for a picture): 5 KiB for each object
+// the pages use (qpdf 11's object read, and its copy in the job), 256 bytes
+// for each value inside them and for each object number. The page and
+// stream limits stay as they are. The default limits are those of 512 MiB.
+PdfLimits PdfLimitsWithin(std::uint64_t memoryBytes);
 
 // True when "%PDF-" starts within the file's first 1024 bytes (readers
 // accept that much leading junk); reads with pread, so the offset stays.

@@ -229,6 +229,7 @@ TEST(PdfDocument, BadDocumentsAreRefusedWithTheirReason) {
     twoPages.MaxPages = 2;
     PdfLimits tinyStreams;
     tinyStreams.MaxStreamBytes = 8;
+    PdfLimits fewObjects = PdfLimitsWithin(4 << 10);  // not one object's worth
     struct Case {
         const char* Name;
         std::string Bytes;
@@ -256,6 +257,7 @@ TEST(PdfDocument, BadDocumentsAreRefusedWithTheirReason) {
         {"cut short inside a page's contents", ThreePagesCutShort(true), HF_ERR_DAMAGED},
         {"more pages than allowed", MakeTestPdf(three), HF_ERR_TOO_LARGE, twoPages},
         {"a stream larger than allowed", MakeTestPdf(three), HF_ERR_TOO_LARGE, tinyStreams},
+        {"more objects than its memory allows", MakeTestPdf(three), HF_ERR_TOO_LARGE, fewObjects},
     };
     for (const Case& c : cases) {
         TempDir dir;
