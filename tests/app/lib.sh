@@ -27,22 +27,37 @@ make_image() {
   mv "$tmp" "$1"
 }
 
-# make_pdf PATH PAGES: a PDF document of PAGES Letter pages, each filled
-# black, written beside PATH and moved in whole.
+# make_pdf PATH PAGES [JPEG]: a PDF document of PAGES Letter pages, each
+# filled black, or with JPEG (a greyscale one) drawn on it, each page its own
+# copy; written beside PATH and moved in whole.
 make_pdf() {
   local tmp
   tmp=$(dirname "$1")/.$(basename "$1").tmp.pdf
-  python3 - "$tmp" "$2" <<'PY'
-import sys
-path, pages = sys.argv[1], int(sys.argv[2])
-fill = b'0 g 0 0 612 792 re f'
-objs = [b'<< /Type /Catalog /Pages 2 0 R >>',
-        b'<< /Type /Pages /Count %d /Kids [%s] >>' %
-        (pages, b' '.join(b'%d 0 R' % (3 + 2 * i) for i in range(pages)))]
+  python3 - "$tmp" "$2" "${3:-}" <<'PY'
+import re, sys
+path, pages, jpeg = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+photo = open(jpeg, 'rb').read() if jpeg else b''
+objs = [b'<< /Type /Catalog /Pages 2 0 R >>', b'']
+kids = []
+def add(body):
+    objs.append(body)
+    return len(objs)
 for i in range(pages):
-    objs.append(b'<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents %d 0 R >>'
-                % (4 + 2 * i))
-    objs.append(b'<< /Length %d >>\nstream\n%s\nendstream' % (len(fill), fill))
+    resources = b''
+    draw = b'0 g 0 0 612 792 re f'
+    if photo:
+        sof = re.search(b'\xff[\xc0-\xc2]..\x08(..)(..)', photo, re.S)
+        h, w = int.from_bytes(sof.group(1), 'big'), int.from_bytes(sof.group(2), 'big')
+        image = add(b'<< /Type /XObject /Subtype /Image /Width %d /Height %d '
+                    b'/ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /DCTDecode '
+                    b'/Length %d >>\nstream\n%s\nendstream' % (w, h, len(photo), photo))
+        resources = b'/Resources << /XObject << /Im %d 0 R >> >>' % image
+        draw = b'q 576 0 0 432 18 300 cm /Im Do Q'
+    contents = add(b'<< /Length %d >>\nstream\n%s\nendstream' % (len(draw), draw))
+    kids.append(add(b'<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] %s /Contents %d 0 R >>'
+                    % (resources, contents)))
+objs[1] = b'<< /Type /Pages /Count %d /Kids [%s] >>' % (
+    pages, b' '.join(b'%d 0 R' % k for k in kids))
 data, offsets = bytearray(b'%PDF-1.4\n'), []
 for n, body in enumerate(objs, 1):
     offsets.append(len(data))
