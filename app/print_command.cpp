@@ -17,6 +17,10 @@ std::string Describe(const Status& failure, const std::string& printerName) {
             return "damaged or incomplete picture: " + failure.Reason;
         case HF_ERR_TOO_LARGE:
             return "picture too large: " + failure.Reason;
+        case HF_ERR_PROTECTED:
+            return "protected document: " + failure.Reason;
+        case HF_ERR_NO_PAGES:
+            return "document without pages: " + failure.Reason;
         case HF_ERR_PRINTER:
         case HF_ERR_UNREACHABLE:
         case HF_ERR_NO_PAGE_SIZE:

@@ -31,6 +31,8 @@ enum HotFolderError : std::int32_t {
     HF_ERR_STATE = 10,        // the job ledger or the print log cannot be read or stored
     HF_ERR_DUPLICATE = 11,    // another hot folder (the first in the list) watches this folder
     HF_ERR_CHANGED = 12,      // the file changed while it was read: not printed, it settles again
+    HF_ERR_PROTECTED = 13,    // a document that needs a password or does not allow printing
+    HF_ERR_NO_PAGES = 14,     // a document without a single page
 };
 
 // What a file is on disk: the print job deletes a file only when its path

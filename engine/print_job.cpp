@@ -1,5 +1,6 @@
 #include "engine/print_job.h"
 
+#include <optional>
 #include <utility>
 
 #include "engine/page_fit.h"
@@ -14,6 +15,8 @@ FailureKind ClassifyFailure(HotFolderError code) {
         case HF_ERR_NOT_IMAGE:
         case HF_ERR_DAMAGED:
         case HF_ERR_TOO_LARGE:
+        case HF_ERR_PROTECTED:
+        case HF_ERR_NO_PAGES:
             return FailureKind::File;
         case HF_ERR_PRINTER:
         case HF_ERR_UNREACHABLE:
@@ -96,7 +99,10 @@ PrintJobResult RunPrintJob(ImageLoader& images, Spooler& spooler, const std::str
 
     // Page: only the header is checked here; the pixels are decoded while
     // the job takes them, so a file damaged past its header fails in Send.
-    Result<std::unique_ptr<PageWriter>> writer = loaded.Value->Page(fit.Tw, fit.Th);
+    // A document's writer fits each of its pages by the same rule (the fit
+    // above is its first page's) and places them itself.
+    Result<std::unique_ptr<PageWriter>> writer =
+        image.IsDocument() ? loaded.Value->Document(page) : loaded.Value->Page(fit.Tw, fit.Th);
     if (!writer.Ok()) return failed(writer.Error);
     if (stop.Requested()) return failed({});
     if (auto ended = AfterStep(steps.BeforeSend, image, stop)) return *ended;

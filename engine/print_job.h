@@ -1,4 +1,5 @@
-// The print job: one image file on its way to a printer, in five stages
+// The print job: one image file (a picture, or a document whose pages all
+// go in one job) on its way to a printer, in five stages
 // composed in one place — load the file, open the printer, fit the image to
 // the printable area, make the page, send it — and the one rule that says
 // what a failure means for the file. The hot folders' scan and
@@ -69,8 +70,8 @@ struct PrintJobResult {
     End Outcome = End::Failed;
     Status Why;
     int JobId = 0;
-    int Width = 0;  // the page's image in printer pixels, once it was fitted
-    int Height = 0;
+    int Width = 0;   // the page's image in printer pixels, once it was fitted
+    int Height = 0;  // (a document's: its first page's)
 };
 
 // Runs the stages for the file at path on printerName. printer is the

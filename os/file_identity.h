@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/hot_folder_types.h"
+#include "engine/status.h"
 
 namespace tallowin {
 
@@ -25,6 +26,22 @@ inline std::optional<FileIdentity> IdentityOfPath(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return std::nullopt;
     return IdentityOf(st);
+}
+
+// HF_ERR_CHANGED unless the open file (fd) and the file its path names now
+// (a final link not followed) are both still the file identity describes:
+// what a page writer checks before its document ends, so that a file that
+// grew or was replaced while it was read is not printed as it was.
+inline Status SameFileAsLoaded(int fd, const std::string& path, const FileIdentity& identity) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !(IdentityOf(st) == identity)) {
+        return Status::Failure(HF_ERR_CHANGED, "the file changed while it was read");
+    }
+    if (lstat(path.c_str(), &st) != 0 || !(IdentityOf(st) == identity)) {
+        return Status::Failure(HF_ERR_CHANGED,
+                               "the file was replaced or removed while it was read");
+    }
+    return Status::Success();
 }
 
 }  // namespace tallowin

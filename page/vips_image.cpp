@@ -19,6 +19,7 @@
 
 #include "os/file_identity.h"
 #include "page/page_stream.h"
+#include "page/pdf/pdf_image.h"
 #include "page/source/decode_memory.h"
 #include "page/source/image_header.h"
 #include "page/source/page_source.h"
@@ -168,20 +169,6 @@ StoredDpi ReadResolution(const VImage& image, std::string_view loader, int fd) {
     return {};
 }
 
-// HF_ERR_CHANGED unless the open file (fd) and the file its path names now
-// are both still the file identity describes.
-Status SameFile(int fd, const std::string& path, const FileIdentity& identity) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !(IdentityOf(st) == identity)) {
-        return Status::Failure(HF_ERR_CHANGED, "the file changed while it was read");
-    }
-    if (::lstat(path.c_str(), &st) != 0 || !(IdentityOf(st) == identity)) {
-        return Status::Failure(HF_ERR_CHANGED,
-                               "the file was replaced or removed while it was read");
-    }
-    return Status::Success();
-}
-
 // The page of one loaded image, streamed: decoded, resampled and encoded
 // strip by strip while the document goes to the sink. Once the pixels are
 // read, and before the document ends, the file must still be the one
@@ -201,13 +188,14 @@ class VipsPageWriter final : public PageWriter {
         if (!source_) return Status::Failure(HF_ERR_JOB_FAILED, "the page was written already");
         const std::unique_ptr<PageSource> source = std::move(source_);
         PageStreamOptions options;
-        options.BeforeEnd = [this] { return SameFile(fd_.get(), path_, identity_); };
+        options.BeforeEnd = [this] { return SameFileAsLoaded(fd_.get(), path_, identity_); };
         Status written = StreamPage(
             *source, g, sink, [&stop] { return stop.Requested(); }, options);
         // Damaged data from a file that is still arriving is the change's
         // doing, not the file's.
         if (written.Code == HF_ERR_DAMAGED) {
-            if (Status same = SameFile(fd_.get(), path_, identity_); !same.Ok()) return same;
+            if (Status same = SameFileAsLoaded(fd_.get(), path_, identity_); !same.Ok())
+                return same;
         }
         return written;
     }
@@ -389,6 +377,13 @@ Result<std::unique_ptr<Image>> LoadOrThrow(const std::string& path, std::uint64_
         return {nullptr, FromErrno("cannot read")};
     }
     const FileIdentity identity = IdentityOf(st);
+    // A PDF document is recognised by its content before any image loader
+    // sees it, and prints as a document of pages.
+    // Its objects are held in memory as they are read: the decode memory
+    // limit bounds them too.
+    if (StartsLikePdf(fd.get())) {
+        return OpenPdfImage(std::move(fd), path, identity, PdfLimitsWithin(memoryLimit));
+    }
 
     // The image keeps a duplicate of the descriptor for its pages; ours
     // closes when Load returns.

@@ -3,6 +3,8 @@
 // The format is recognised from the file's bytes, never from its name. Only
 // libvips' trusted loaders are used (JPEG, PNG, TIFF, WebP, GIF, HEIF, ...);
 // the ones libvips marks untrusted (SVG, PDF, ImageMagick, ...) are blocked.
+// A PDF document ("%PDF-" within its first 1024 bytes) never reaches
+// libvips: it is opened by OpenPdfImage and prints all its pages.
 #pragma once
 
 #include <atomic>
@@ -25,14 +27,15 @@ namespace tallowin {
 //
 // Load fails with HF_ERR_NOT_IMAGE when the file cannot be opened or read
 // (strerror: gone, no permission), is not a regular file, is in no format a
-// trusted loader recognises, is one a blocked loader would read (SVG, PDF,
-// PPM, JPEG 2000, JPEG XL), or is a JPEG of a process libjpeg does not
+// trusted loader recognises, is one a blocked loader would read (SVG, PPM,
+// JPEG 2000, JPEG XL), or is a JPEG of a process libjpeg does not
 // decode (lossless, hierarchical, 12-bit); with HF_ERR_DAMAGED when a
 // loader recognises it but cannot read its header; with HF_ERR_TOO_LARGE
 // beyond one gigapixel (kMaxImagePixels, page/source/image_header.h) or
 // when its decode would need more than the decode
 // memory limit. The reason holds libvips' own words where libvips said
-// why. Nothing throws.
+// why. A PDF document fails as OpenPdfImage fails, within
+// PdfLimitsWithin(the decode memory limit). Nothing throws.
 //
 // The returned Image keeps its own duplicate of the file descriptor open
 // until it is destroyed; it does not need the loader to outlive it.

@@ -27,6 +27,10 @@ QString ErrorText(int error) {
     if (error == HF_ERR_STATE) return QStringLiteral("Job records or print log cannot be stored");
     if (error == HF_ERR_DUPLICATE) return QStringLiteral("Same folder as another hot folder");
     if (error == HF_ERR_CHANGED) return QStringLiteral("The file changed while it was read");
+    if (error == HF_ERR_PROTECTED) {
+        return QStringLiteral("Document needs a password or does not allow printing");
+    }
+    if (error == HF_ERR_NO_PAGES) return QStringLiteral("Document has no pages");
     return TextFrom(kFirstErrorString, error);
 }
 

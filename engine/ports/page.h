@@ -14,15 +14,34 @@ namespace tallowin {
 
 class PageWriter;  // below
 
-// One decoded (or, at least, opened and checked) image file.
+struct PageGeometry;  // below
+
+// One decoded (or, at least, opened and checked) image file: a picture, or
+// a document of pages (PDF).
 class Image {
   public:
     virtual ~Image() = default;
-    virtual int Width() const = 0;  // upright, after the EXIF orientation
+    // A picture: upright, after the EXIF orientation. A document: its first
+    // page as a viewer shows it, in whole points at 72 dots per inch, so
+    // that FitToPage of it is that page's fit.
+    virtual int Width() const = 0;
     virtual int Height() const = 0;
     virtual int XDpi() const = 0;  // whole dots per inch; 0 when the file gives none
     virtual int YDpi() const = 0;
     virtual const FileIdentity& Identity() const = 0;
+    // True for a document: it prints through Document, never through Page.
+    virtual bool IsDocument() const { return false; }
+    // A document's job: the writer of every page in order, each fitted to
+    // g's printable area by FitToPage (as a picture of Width x Height at
+    // XDpi is) and placed at its top-left corner by the writer itself, on
+    // sheets of g's media. Fails with HF_ERR_TOO_LARGE when a page would be
+    // less than a dot wide, HF_ERR_CHANGED when the file is no longer the
+    // one loaded; a picture fails with HF_ERR_NOT_IMAGE. Never null on
+    // success.
+    virtual Result<std::unique_ptr<PageWriter>> Document(const PageGeometry& g) {
+        (void)g;
+        return {nullptr, Status::Failure(HF_ERR_NOT_IMAGE, "a picture has no document")};
+    }
     // A writer of the page that holds this image resampled to exactly
     // width x height printer pixels (linear kernel, averaging when it
     // shrinks), alpha flattened on white, 8-bit sRGB. Only the file's header
@@ -52,13 +71,16 @@ struct PageGeometry {
     double LeftPt = 0, TopPt = 0;  // the printable area's top-left corner, in points
 };
 
-// Writes one page document (PDF) as its image is decoded, straight to a
-// sink, so that no whole page is ever held in memory.
+// Writes one job's document (PDF) straight to a sink as it is made: a
+// picture's page as its image is decoded, so that no whole page is ever
+// held in memory; a document's pages as their data is read.
 class PageWriter {
   public:
     virtual ~PageWriter() = default;
     // Writes the whole document for a page of g's media with the image at
-    // the printable area's top-left corner, unscaled. Fails with
+    // the printable area's top-left corner, unscaled (a document's writer:
+    // a sheet of g's media for each of its pages, see Image::Document).
+    // Fails with
     // HF_ERR_DAMAGED (the library's words) when the file turns out damaged
     // or truncated while its pixels are read, HF_ERR_JOB_FAILED when sink
     // refuses or encoding fails, HF_ERR_UNREACHABLE once stop is requested;

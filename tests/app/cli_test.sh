@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The command line without a display: exit statuses, `print` (files printed
 # once, kept, never printed twice on a retry, sent again when their job
-# failed; the exit status follows the jobs' outcomes) and --list-printers.
+# failed; a PDF document as one job of all its pages; the exit status
+# follows the jobs' outcomes) and --list-printers.
 #   cli_test.sh TALLOWIN
 set -euo pipefail
 exe=$(realpath "$1")  # the test changes folder
@@ -74,6 +75,17 @@ wait_for 30 captured tallowin-600 "$other" || fail "the good file after a bad on
 expect 1 print -d no-such-queue "$work/$other"
 grep -q "$other: printer no-such-queue" "$err" || fail "no line naming the printer: $(cat "$err")"
 ok "a failure is one line naming the file; the other files still print"
+
+doc=cli-$$-doc.pdf
+make_pdf "$work/$doc" 2
+expect 0 print -d tallowin-600 "$work/$doc"
+captured tallowin-600 "$doc" || fail "$doc not printed when print ended"
+pdfinfo "$(captured_data tallowin-600 "$doc")" | grep -q '^Pages: *2$' ||
+  fail "$doc did not print as one job of two pages"
+qpdf --encrypt secret owner 256 -- "$work/$doc" "$work/locked.pdf"
+expect 1 print -d tallowin-600 "$work/locked.pdf"
+grep -q "locked.pdf: protected document" "$err" || fail "no line naming the protected file: $(cat "$err")"
+ok "print prints a PDF document as one job of all its pages, and keeps a protected one"
 
 # A job the printer aborts: exit 1 with the scheduler's words, and a retry
 # sends the file again, also after --no-wait left its outcome unseen.

@@ -2,7 +2,8 @@
 # The service under a 1 GiB address-space limit: pictures whose decode
 # would need gigabytes (a 35-byte GIF, an interlaced PNG and a progressive
 # JPEG whose headers claim 30000 x 30000 pixels) are kept as too large, the
-# service stays up, and both folders go on printing.
+# service stays up, and both folders go on printing; a 200-page PDF
+# document prints with the service under 150 MiB.
 #   memory_test.sh TALLOWIN [PLAIN_TALLOWIN]
 # A sanitized build cannot run under `ulimit -v` (its shadow memory alone
 # is terabytes of address space): PLAIN_TALLOWIN, a build without
@@ -70,6 +71,22 @@ for folder in hot1 hot2; do
 done
 kill -0 "$pid" || { show_log; fail "the service died"; }
 echo "ok: under a 1 GiB address-space limit both folders go on printing"
+
+# A 200-page document, each page with a photo of its own (about 50 MB),
+# prints as one job of 200 pages, is deleted once printed, and the service
+# stays under 150 MiB: the pages' streams go to the job as they are read.
+vips gaussnoise "$work/noise.v" 800 600 --mean 128 --sigma 40 >/dev/null
+vips cast "$work/noise.v" "$work/noise8.v" uchar >/dev/null
+vips jpegsave "$work/noise8.v" "$work/photo.jpg" --Q 85 >/dev/null
+doc=memory-$$-doc.pdf
+make_pdf "$work/hot1/$doc" 200 "$work/photo.jpg"
+wait_for 120 captured tallowin-600 "$doc" || { show_log; fail "$doc not printed"; }
+pdfinfo "$(captured_data tallowin-600 "$doc")" | grep -q '^Pages: *200$' ||
+  fail "$doc did not print as one job of 200 pages"
+wait_for 60 test ! -e "$work/hot1/$doc" || { show_log; fail "$doc not deleted once printed"; }
+peak=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status")
+[ "$peak" -lt $((150 * 1024)) ] || fail "the service's peak memory was $peak KiB"
+echo "ok: a 200-page document prints as one job; the service's peak memory: $((peak / 1024)) MiB"
 
 kill -TERM "$pid"
 status=0

@@ -23,6 +23,7 @@
 #include "tests/support/process.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_pdf.h"
 
 using namespace tallowin;
 
@@ -314,6 +315,65 @@ TEST_F(PrintEndToEnd, PoolPrintsEachFileOnceOnSomeMember) {
     std::sort(titles.begin(), titles.end());
     EXPECT_EQ(titles, files);
     EXPECT_EQ(folder.GetError(), HF_ERR_NONE);
+}
+
+// A document prints as one job of all its pages, each on a sheet of the
+// queue's media, shrunk into the printable area (4800 x 6600 at 600 dpi,
+// from 0.25 in) at its top-left corner; vector, not a picture.
+TEST_F(PrintEndToEnd, ADocumentPrintsAllItsPagesInOneJob) {
+    const std::string name = "report.pdf";
+    WriteFile(hot / name, MakeTestPdf({{}, {}, {}}));
+    HotFolder folder = ScanTwice(sandbox::kQueue600);
+    EXPECT_EQ(folder.GetError(), HF_ERR_NONE) << folder.GetLastFailure().Reason;
+    const auto jobs = sandbox::WaitForJobs(sandbox::kQueue600, 1);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].Title, name);
+    const PdfInfo info = ReadPdfInfo(jobs[0].DocumentPath);
+    ASSERT_EQ(info.Pages, 3);
+    EXPECT_TRUE(Inspect(jobs[0].DocumentPath).images.empty()) << "the pages stay vector";
+    for (int page = 1; page <= 3; ++page) {
+        EXPECT_EQ(info.Sizes.at(page - 1), "612 x 828") << page;
+        // Letter at 600 dpi is 5100 x 6600, shrunk by 4800 / 5100 to
+        // 4800 x 6212 printer pixels: 576 x 745.4 points from (18, 18).
+        const std::optional<InkBox> ink = InkOnPage(jobs[0].DocumentPath, page, 72);
+        ASSERT_TRUE(ink) << page;
+        EXPECT_NEAR(ink->Left, 18, 1) << page;
+        EXPECT_NEAR(ink->Top, 18, 1) << page;
+        EXPECT_NEAR(ink->Right, 18 + 576, 1) << page;
+        EXPECT_NEAR(ink->Bottom, 18 + 745, 1) << page;
+    }
+    EXPECT_TRUE(ScanUntilDeleted(folder, hot / name));
+}
+
+// A document that cannot be printed whole stays, with its reason; nothing
+// of it reaches the printer.
+TEST_F(PrintEndToEnd, ADocumentThatCannotPrintWholeStaysWithItsReason) {
+    TestPdfOptions password;
+    password.Encrypt = true;
+    password.UserPassword = "secret";
+    std::string cut = MakeTestPdf({{}, {}, {}});
+    cut.resize(cut.size() / 2);
+    const std::string noPages = HandWrittenPdf(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"});
+    const struct {
+        const char* File;
+        std::string Bytes;
+        HotFolderError Code;
+    } cases[] = {
+        {"locked.pdf", MakeTestPdf({{}}, password), HF_ERR_PROTECTED},
+        {"cut.pdf", cut, HF_ERR_DAMAGED},
+        {"empty.pdf", noPages, HF_ERR_NO_PAGES},
+    };
+    for (const auto& c : cases) {
+        WriteFile(hot / c.File, c.Bytes);
+        const HotFolder folder = ScanTwice(sandbox::kQueue600);
+        EXPECT_EQ(folder.GetError(), c.Code) << c.File;
+        EXPECT_EQ(folder.GetLastFailure().Code, c.Code) << c.File;
+        EXPECT_FALSE(folder.GetLastFailure().Reason.empty()) << c.File;
+        EXPECT_TRUE(FileExists(hot / c.File)) << c.File;
+        ASSERT_EQ(std::remove((hot / c.File).c_str()), 0);
+    }
+    EXPECT_TRUE(sandbox::WaitForJobs(sandbox::kQueue600, 0, 0).empty());
 }
 
 TEST_F(PrintEndToEnd, QueueThatDoesNotExistKeepsTheFile) {

@@ -156,22 +156,31 @@ inline std::pair<int, int> ImageSizeOf(const std::string& head) {
 class FakeImage final : public Image {
   public:
     FakeImage(int w, int h, int dx, int dy, Status renders = {}, FileIdentity identity = {},
-              Status writes = {})
+              Status writes = {}, bool document = false)
         : w_(w),
           h_(h),
           dx_(dx),
           dy_(dy),
           renders_(std::move(renders)),
           writes_(std::move(writes)),
-          identity_(identity) {}
+          identity_(identity),
+          document_(document) {}
     int Width() const override { return w_; }
     int Height() const override { return h_; }
     int XDpi() const override { return dx_; }
     int YDpi() const override { return dy_; }
     const FileIdentity& Identity() const override { return identity_; }
     Result<std::unique_ptr<PageWriter>> Page(int width, int height) override {
+        if (document_) return {nullptr, Status::Failure(HF_ERR_JOB_FAILED, "a document")};
         if (!renders_.Ok()) return {nullptr, renders_};
         return {std::make_unique<FakePageWriter>(width, height, writes_), {}};
+    }
+    // A document's writer: its "image" is the printable area it was given.
+    bool IsDocument() const override { return document_; }
+    Result<std::unique_ptr<PageWriter>> Document(const PageGeometry& g) override {
+        if (!document_) return Image::Document(g);
+        if (!renders_.Ok()) return {nullptr, renders_};
+        return {std::make_unique<FakePageWriter>(g.Pw, g.Ph, writes_), {}};
     }
 
   private:
@@ -179,6 +188,7 @@ class FakeImage final : public Image {
     Status renders_;
     Status writes_;
     FileIdentity identity_;
+    bool document_;
 };
 
 // Loads any path listed in `images`; every other path fails like a file that
@@ -191,6 +201,7 @@ class FakeImageLoader final : public ImageLoader {
         Status render;  // a failure here fails Page
         Status write;   // a failure here fails the page's Write (inside Print)
         FileIdentity identity;
+        bool document = false;  // a document of pages (IsDocument)
     };
     void Set(const std::string& path, Entry entry) {
         std::lock_guard g(m_);
@@ -208,7 +219,8 @@ class FakeImageLoader final : public ImageLoader {
         if (it == images_.end()) return {nullptr, Status::Failure(HF_ERR_NOT_IMAGE, "no image")};
         const Entry& e = it->second;
         if (!e.load.Ok()) return {nullptr, e.load};
-        return {std::make_unique<FakeImage>(e.w, e.h, e.dx, e.dy, e.render, e.identity, e.write),
+        return {std::make_unique<FakeImage>(e.w, e.h, e.dx, e.dy, e.render, e.identity, e.write,
+                                            e.document),
                 {}};
     }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/page_fit.h"
 #include "tests/engine/fakes.h"
 
 using namespace tallowin;
@@ -25,9 +26,11 @@ TEST(ClassifyFailure, EveryCodeHasOneKind) {
         {HF_ERR_STATE, FailureKind::Printer},
         {HF_ERR_DUPLICATE, FailureKind::Folder},
         {HF_ERR_CHANGED, FailureKind::Changed},
+        {HF_ERR_PROTECTED, FailureKind::File},
+        {HF_ERR_NO_PAGES, FailureKind::File},
     };
     // One row per code: a code added later fails here until it is classified.
-    ASSERT_EQ(std::size(cases), static_cast<std::size_t>(HF_ERR_CHANGED) + 1);
+    ASSERT_EQ(std::size(cases), static_cast<std::size_t>(HF_ERR_NO_PAGES) + 1);
     for (const auto& [code, kind] : cases) {
         EXPECT_EQ(ClassifyFailure(code), kind) << "code " << code;
     }
@@ -131,6 +134,27 @@ TEST(PrintJob, StagesRunInOrderAndTheStepsDecide) {
 
 // The printer opened for one file serves the next; one whose send failed
 // is dropped, so that the next file opens it afresh.
+// A document goes through the same stages, but its writer takes the
+// printer's geometry and fits its pages itself; the job's size is its
+// first page's fit, by the pictures' rule.
+TEST(PrintJob, ADocumentIsWrittenWholeByItsOwnWriter) {
+    JobRig rig;
+    FakeImageLoader::Entry document;
+    document.w = 612;
+    document.h = 792;
+    document.dx = document.dy = 72;
+    document.document = true;
+    rig.images.Set("/in/a.jpg", document);
+    const PrintJobResult result = rig.Run();
+    ASSERT_EQ(result.Outcome, End::Sent) << result.Why.Reason;
+    const PageGeometry& g = rig.spooler.geometry;
+    const FitResult first = FitToPage({612, 792, 72, 72, g.Rx, g.Ry, g.Pw, g.Ph});
+    EXPECT_EQ(result.Width, first.Tw);
+    EXPECT_EQ(result.Height, first.Th);
+    ASSERT_EQ(rig.spooler.Jobs().size(), 1u);
+    EXPECT_EQ(rig.spooler.Jobs()[0].width, g.Pw) << "the writer was given the geometry";
+}
+
 TEST(PrintJob, KeepsTheOpenPrinterUntilASendFails) {
     JobRig rig;
     EXPECT_EQ(rig.Run().Outcome, End::Sent);

@@ -2,7 +2,8 @@
 // image loader reads its header, the page is fitted to a printer's
 // printable area as the print job fits it, and the page writer decodes,
 // resamples and encodes the whole document into a sink that keeps only its
-// first and last bytes. Load and Page fail only with their documented
+// first and last bytes. A PDF document takes its own writer, which places
+// every page. Load and Page fail only with their documented
 // codes; Write fails only as damaged (the sink never refuses, nothing asks
 // to stop), and a page written whole is a whole PDF.
 #include <cstddef>
@@ -87,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Result<std::unique_ptr<Image>> image = loader.Load(scratch.File());
     if (!image.Ok()) {
-        fuzz::Check(OneOf(image.Error.Code, {HF_ERR_NOT_IMAGE, HF_ERR_DAMAGED, HF_ERR_TOO_LARGE}),
+        fuzz::Check(OneOf(image.Error.Code, {HF_ERR_NOT_IMAGE, HF_ERR_DAMAGED, HF_ERR_TOO_LARGE,
+                                             HF_ERR_PROTECTED, HF_ERR_NO_PAGES}),
                     "Load fails with a documented code", image.Error.Reason);
         fuzz::Check(!image.Error.Reason.empty(), "Load says why it failed");
         return 0;
@@ -102,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const PageGeometry g = Geometry();
     const FitResult fit = FitToPage({picture.Width(), picture.Height(), picture.XDpi(),
                                      picture.YDpi(), g.Rx, g.Ry, g.Pw, g.Ph});
-    Result<std::unique_ptr<PageWriter>> writer = picture.Page(fit.Tw, fit.Th);
+    Result<std::unique_ptr<PageWriter>> writer =
+        picture.IsDocument() ? picture.Document(g) : picture.Page(fit.Tw, fit.Th);
     if (!writer.Ok()) {
         fuzz::Check(OneOf(writer.Error.Code, {HF_ERR_DAMAGED, HF_ERR_TOO_LARGE}),
                     "Page fails with a documented code", writer.Error.Reason);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the picture seeds of fuzz_image_page (corpus/fuzz_image_page/):
-# tiny valid files of each format the loader reads, in the variants whose
+# tiny valid files of each format the loader reads (a PDF document too), in the variants whose
 # paths differ (grey, alpha, 16 bits, palette, CMYK, progressive,
 # interlaced, tiled, turned by EXIF, with a resolution, much wider than the
 # page). Run once; the files are committed, so that the corpus does not
@@ -12,7 +12,7 @@ out=$PWD/corpus/fuzz_image_page
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallowin-seeds.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
-rm -f "$out"/*.{jpg,png,gif,tif,webp}
+rm -f "$out"/*.{jpg,png,gif,tif,webp,pdf}
 cd "$work"
 
 # 6 x 4 gradients: RGB, grey, RGB with alpha, 16-bit RGB; a 1600 x 8 strip
@@ -68,5 +68,26 @@ vips tiffsave res.v "$out/150dpi.tif" --strip --resunit inch
 
 vips webpsave rgb.v "$out/lossy.webp" --Q 50 --strip
 vips webpsave rgba.v "$out/lossless-alpha.webp" --lossless --strip
+
+# A PDF document of two pages (a cropped one, a turned one, contents in
+# two pieces), written by hand so that every structure is in plain sight.
+python3 - "$out/document.pdf" <<'PY'
+import sys
+objs = [b'<< /Type /Catalog /Pages 2 0 R >>',
+        b'<< /Type /Pages /Count 2 /Kids [3 0 R 4 0 R] /MediaBox [0 0 200 100] >>',
+        b'<< /Type /Page /Parent 2 0 R /CropBox [10 10 150 90] /Contents 5 0 R >>',
+        b'<< /Type /Page /Parent 2 0 R /Rotate 90 /UserUnit 2 /Contents [5 0 R 6 0 R] >>',
+        b'<< /Length 12 >>\nstream\n0 g 0 0 50 \nendstream',
+        b'<< /Length 8 >>\nstream\n50 re f\n\nendstream']
+data, offsets = bytearray(b'%PDF-1.4\n'), []
+for n, body in enumerate(objs, 1):
+    offsets.append(len(data))
+    data += b'%d 0 obj\n%s\nendobj\n' % (n, body)
+xref = len(data)
+data += b'xref\n0 %d\n0000000000 65535 f \n' % (len(objs) + 1)
+data += b''.join(b'%010d 00000 n \n' % o for o in offsets)
+data += b'trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n' % (len(objs) + 1, xref)
+open(sys.argv[1], 'wb').write(data)
+PY
 
 du -cb "$out"/* | tail -1

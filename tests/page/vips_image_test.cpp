@@ -26,6 +26,7 @@
 #include "tests/support/images.h"
 #include "tests/support/pdf_page.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_pdf.h"
 
 using namespace tallowin;
 
@@ -1119,12 +1120,6 @@ TEST_F(VipsImageTest, FormatsThatAreNotPrintedAreNotCalledDamaged) {
                          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" "
                          "height=\"10\"><rect width=\"10\" height=\"10\"/></svg>\n");
          }},
-        {"pdf",
-         [&] {
-             return text("a.pdf",
-                         "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer "
-                         "<< /Root 1 0 R >>\n%%EOF\n");
-         }},
         {"ppm", [&] { return text("a.ppm", "P3\n2 1\n255\n255 0 0 0 0 255\n"); }},
         {"jpeg 2000", [&] { return saved("a.jp2"); }},
         {"jpeg xl", [&] { return text("a.jxl", std::string("\xff\x0a\xfa\x01\x00\x00", 6)); }},
@@ -1138,6 +1133,30 @@ TEST_F(VipsImageTest, FormatsThatAreNotPrintedAreNotCalledDamaged) {
         EXPECT_FALSE(loaded.Error.Reason.empty());
         EXPECT_EQ(vips_error_buffer(), std::string()) << "the error buffer is left clear";
     }
+}
+
+// A PDF document is told by its content, whatever its name, and loads as a
+// document of pages whose first page gives its size; a picture named .pdf
+// stays a picture.
+TEST_F(VipsImageTest, APdfDocumentLoadsAsADocumentByItsContent) {
+    InitVipsForTests();
+    TestPdfPage first;
+    first.Media = {0, 0, 200, 100};
+    first.Rotate = 90;
+    WriteFile(dir_ / "scan.jpg", MakeTestPdf({first, {}}));
+    const Result<std::unique_ptr<Image>> doc = loader_.Load(dir_ / "scan.jpg");
+    ASSERT_TRUE(doc.Ok()) << doc.Error.Reason;
+    EXPECT_TRUE(doc.Value->IsDocument());
+    EXPECT_EQ(doc.Value->Width(), 100);
+    EXPECT_EQ(doc.Value->Height(), 200);
+    EXPECT_EQ(doc.Value->XDpi(), 72);
+    EXPECT_NE(doc.Value->Page(10, 10).Error.Code, HF_ERR_NONE);
+
+    vips::VImage::black(8, 8).jpegsave((dir_ / "photo.pdf").c_str());
+    const Result<std::unique_ptr<Image>> picture = loader_.Load(dir_ / "photo.pdf");
+    ASSERT_TRUE(picture.Ok()) << picture.Error.Reason;
+    EXPECT_FALSE(picture.Value->IsDocument());
+    EXPECT_EQ(picture.Value->Document(PageGeometry{}).Error.Code, HF_ERR_NOT_IMAGE);
 }
 
 // A picture whose decode would hold more than the limit at once is

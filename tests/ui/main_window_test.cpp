@@ -168,6 +168,12 @@ class MainWindowTest : public QObject {
         }
         QTest::addRow("duplicate")
             << int(HF_ERR_DUPLICATE) << QString() << QString("Same folder as another hot folder");
+        QTest::addRow("protected") << int(HF_ERR_PROTECTED) << QString()
+                                   << QString(
+                                          "Document needs a password or does not allow "
+                                          "printing");
+        QTest::addRow("no pages") << int(HF_ERR_NO_PAGES) << QString()
+                                  << QString("Document has no pages");
     }
     void stateAndErrorTexts() {
         QFETCH(int, value);
