@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cups/cups_spooler.h"
+#include "os/file_mover.h"
 #include "os/folder_listing.h"
 #include "os/tick.h"
 #include "page/vips_image.h"
@@ -87,6 +88,7 @@ class EngineAdapters {
     VipsImageLoader images_;
     CupsSpooler spooler_;
     PosixFileRemover remover_;
+    PosixFileMover mover_;
     // Jobs in flight and the print log live in the state folder, so that a
     // restart neither sends a file again nor forgets what was printed.
     FileJobLedger ledger_;

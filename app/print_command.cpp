@@ -21,6 +21,8 @@ std::string Describe(const Status& failure, const std::string& printerName) {
             return "protected document: " + failure.Reason;
         case HF_ERR_NO_PAGES:
             return "document without pages: " + failure.Reason;
+        case HF_ERR_SETTINGS:
+            return "print settings: " + failure.Reason;
         case HF_ERR_PRINTER:
         case HF_ERR_UNREACHABLE:
         case HF_ERR_NO_PAGE_SIZE:

@@ -116,29 +116,53 @@ std::vector<std::string> MemberNames(const DestContext& c) {
     return members;
 }
 
+// What Open reads of a destination: its page, and whether it offers what
+// the job's options ask for.
+struct Reading {
+    std::optional<PageGeometry> Page;
+    Status Offered;  // HF_ERR_SETTINGS when it does not offer an option's value
+};
+
 // A class's page, combined from its members' pages, each read as Open
-// reads that queue (its own defaults and the user's options for it): a job
-// sent to the class may land on any of them.
-std::optional<PageGeometry> ReadClassGeometry(const DestContext& c) {
+// reads that queue (its own defaults and the user's options for it, the
+// job's options on top): a job sent to the class may land on any of them,
+// so each of them must offer what the options ask for.
+Reading ReadClass(const DestContext& c, const std::vector<NamedValue>& options,
+                  const std::string& printerName) {
     std::vector<PrinterSheet> sheets;
     for (const std::string& member : MemberNames(c)) {
         const Dest dest = cupsutil::FindDest(c.Http, {member, {}});
-        if (!dest) return std::nullopt;
+        if (!dest) return {};
         const DestInfo info(cupsCopyDestInfo(c.Http, dest.get()));
-        if (!info) return std::nullopt;
-        const std::optional<PrinterSheet> sheet =
-            ReadSheet(DestContext{c.Http, dest.get(), info.get()});
-        if (!sheet) return std::nullopt;
+        if (!info) return {};
+        cupsutil::LayerOptions(dest.get(), options);
+        const DestContext memberContext{c.Http, dest.get(), info.get()};
+        if (!options.empty()) {
+            Status offered = cupsutil::CheckOffered(memberContext, member);
+            if (!offered.Ok()) {
+                offered.Reason += " (a member of '" + printerName + "')";
+                return {std::nullopt, offered};
+            }
+        }
+        const std::optional<PrinterSheet> sheet = ReadSheet(memberContext);
+        if (!sheet) return {};
         sheets.push_back(*sheet);
     }
-    return PoolPage(sheets);
+    return {PoolPage(sheets), {}};
 }
 
-std::optional<PageGeometry> ReadGeometry(const DestContext& c) {
-    if (IsClass(c)) return ReadClassGeometry(c);
+// c's destination has the options layered on already.
+Reading Read(const DestContext& c, const std::vector<NamedValue>& options,
+             const std::string& printerName) {
+    if (IsClass(c)) return ReadClass(c, options, printerName);
+    if (!options.empty()) {
+        if (Status offered = cupsutil::CheckOffered(c, printerName); !offered.Ok()) {
+            return {std::nullopt, offered};
+        }
+    }
     const std::optional<PrinterSheet> sheet = ReadSheet(c);
-    if (!sheet) return std::nullopt;
-    return PageOf(*sheet);
+    if (!sheet) return {};
+    return {PageOf(*sheet), {}};
 }
 
 // The successful-ok range: a job whose attributes the scheduler adjusted
@@ -283,12 +307,18 @@ class CupsPrinter final : public Printer {
 };
 
 Result<std::unique_ptr<Printer>> OpenOrThrow(const std::string& printerName,
+                                             const std::vector<NamedValue>& options,
                                              const StopSignal& stop) {
     Result<cupsutil::FoundDest> found = cupsutil::ConnectAndFind(printerName, stop);
     if (!found.Ok()) return {nullptr, found.Error};
     cupsutil::RequestGuard& guard = *found.Value.Http.Guard;
-    const std::optional<PageGeometry> geometry = ReadGeometry(found.Value.Context());
+    // The job's options become the destination's own: the page is read by
+    // them and every job sends them.
+    cupsutil::LayerOptions(found.Value.Destination.get(), options);
+    const Reading read = Read(found.Value.Context(), options, printerName);
     if (guard.GaveUp()) return {nullptr, Status::Failure(HF_ERR_UNREACHABLE, guard.Why())};
+    if (!read.Offered.Ok()) return {nullptr, read.Offered};
+    const std::optional<PageGeometry>& geometry = read.Page;
     if (!geometry) {
         return {nullptr, Status::Failure(HF_ERR_NO_PAGE_SIZE,
                                          "'" + printerName +
@@ -306,8 +336,14 @@ Result<std::unique_ptr<Printer>> OpenOrThrow(const std::string& printerName,
 
 Result<std::unique_ptr<Printer>> CupsSpooler::Open(const std::string& printerName,
                                                    const StopSignal& stop) {
+    return OpenWith(printerName, {}, stop);
+}
+
+Result<std::unique_ptr<Printer>> CupsSpooler::OpenWith(const std::string& printerName,
+                                                       const std::vector<NamedValue>& options,
+                                                       const StopSignal& stop) {
     try {
-        return OpenOrThrow(printerName, stop);
+        return OpenOrThrow(printerName, options, stop);
     } catch (...) {
         return {nullptr, Status::Failure(HF_ERR_PRINTER, "out of memory")};
     }

@@ -99,6 +99,13 @@ class CupsSpooler final : public Spooler {
   public:
     Result<std::unique_ptr<Printer>> Open(const std::string& printerName,
                                           const StopSignal& stop) override;
+    // Open with the job's options layered on the destination's (see
+    // Spooler::OpenWith): the media they name is the sheet read above (for a
+    // class, on each member), and each job sends them before
+    // print-scaling=none.
+    Result<std::unique_ptr<Printer>> OpenWith(const std::string& printerName,
+                                              const std::vector<NamedValue>& options,
+                                              const StopSignal& stop) override;
     JobStatus QueryJob(const std::string& printerName, const JobTicket& job,
                        const StopSignal& stop) override;
     Result<std::vector<FoundJob>> FindJobs(const std::string& printerName,

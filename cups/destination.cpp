@@ -122,6 +122,51 @@ Result<FoundDest> ConnectAndFind(const std::string& printerName, const StopSigna
     return {FoundDest{std::move(http.Value), std::move(dest), std::move(info)}, {}};
 }
 
+void LayerOptions(cups_dest_t* dest, const std::vector<NamedValue>& options) {
+    struct Alias {
+        const char* Name;
+        std::vector<const char*> Older;
+    };
+    static const Alias kAliases[] = {
+        {"media", {"PageSize", "PageRegion", "media-col"}},
+        {"sides", {"Duplex"}},
+        {"print-color-mode", {"ColorModel", "output-mode"}},
+        {"media-source", {"InputSlot"}},
+    };
+    for (const NamedValue& option : options) {
+        for (const Alias& alias : kAliases) {
+            if (!SameOptionName(option.Name, alias.Name)) continue;
+            for (const char* older : alias.Older) {
+                dest->num_options = cupsRemoveOption(older, dest->num_options, &dest->options);
+            }
+        }
+        dest->num_options = cupsAddOption(option.Name.c_str(), option.Value.c_str(),
+                                          dest->num_options, &dest->options);
+    }
+}
+
+Status CheckOffered(const DestContext& c, const std::string& printerName) {
+    if (const char* media = UserOption(c, "media"); media != nullptr && *media != '\0') {
+        const UserSheet sheet = ReadUserSheet(c);
+        const std::string name = sheet.Entry.empty() ? std::string(media) : sheet.Entry;
+        cups_size_t size{};
+        const bool offered = cupsGetDestMediaByName(c.Http, c.Dest, c.Info, name.c_str(),
+                                                    CUPS_MEDIA_FLAGS_DEFAULT, &size) != 0 ||
+                             (sheet.Sized && FromDatabase(c, *sheet.Sized));
+        if (!offered) {
+            return Status::Failure(HF_ERR_SETTINGS,
+                                   "media " + name + ": '" + printerName + "' does not offer it");
+        }
+    }
+    if (const char* source = UserOption(c, "media-source"); source != nullptr) {
+        if (cupsCheckDestSupported(c.Http, c.Dest, c.Info, "media-source", source) == 0) {
+            return Status::Failure(HF_ERR_SETTINGS, "media-source " + std::string(source) + ": '" +
+                                                        printerName + "' does not offer it");
+        }
+    }
+    return {};
+}
+
 std::optional<Media> FromDatabase(const DestContext& c, Size s) {
     std::optional<Media> best;
     int bestDistance = 0;

@@ -85,8 +85,19 @@ void FolderScan::Run(const HotFolder::SameFolderCheck& sameFolder) {
         Log(std::move(entry));
     }
 
+    if (!read_.Ok()) {
+        // Settings changed under a running folder: nothing prints by them.
+        f_.SetSettingsError(read_.Reason());
+        return;
+    }
     const Listing listing = s_.lister.List(f_.FolderPath);
     const std::vector<JobRecord> standing = PollJobs(listing);
+    // Names the settings leave out are not there as far as the table goes:
+    // never printed, never logged. Their jobs of earlier settings are still
+    // followed above.
+    Listing candidates = listing;
+    std::erase_if(candidates,
+                  [&](const ListedFile& file) { return !read_.Settings.IsCandidate(file.Name); });
     // A file whose job can no longer print is due again at once.
     std::erase_if(f_.sendAgainWhy_,
                   [&](const auto& note) { return FindListed(listing, note.first) == nullptr; });
@@ -101,7 +112,7 @@ void FolderScan::Run(const HotFolder::SameFolderCheck& sameFolder) {
     scan.FirstRetryMs = ScanIntervalMs(f_.ScanTime);
     std::unique_ptr<Printer> printer;  // opened by the first file printed
     scan.Print = [&](const ListedFile& file) {
-        return PrintFile(JoinPath(f_.FolderPath, file.Name), printer);
+        return PrintFile(JoinPath(f_.FolderPath, file.Name), printer, &file.Identity);
     };
     scan.HandledBefore = [&](const ListedFile& file) {
         const JobRecord* record = FindRecord(standing, file.Name);
@@ -112,7 +123,7 @@ void FolderScan::Run(const HotFolder::SameFolderCheck& sameFolder) {
                WriterProbe::OpenForWriting;
     };
     scan.Stopped = [&] { return stop_.Requested(); };
-    f_.Files = UpdateFileTable(f_.Files, listing, scan);
+    f_.Files = UpdateFileTable(f_.Files, candidates, scan);
 }
 
 std::vector<JobRecord> FolderScan::PollJobs(const Listing& listing) {
@@ -289,7 +300,22 @@ void FolderScan::RemovePrinted(const JobRecord& record, bool quietly) {
     entry.File = path;
     entry.Printer = record.PrinterName;
     entry.JobId = record.JobId;
-    const Status removed = s_.remover.RemoveIfSame(path, record.Identity);
+    Status removed;
+    if (read_.Settings.After == AfterPrint::Move) {
+        const std::string folder =
+            ResolveSettingsFolder(f_.FolderPath, read_.Settings.PrintedFolder);
+        if (s_.mover == nullptr) {
+            removed = Status::Failure(HF_ERR_NOT_DELETED, "files cannot be moved here");
+        } else {
+            const Result<std::string> moved =
+                s_.mover->MoveIfSame(path, record.Identity, folder, HF_ERR_NOT_DELETED);
+            removed = moved.Error;
+            if (moved.Ok()) entry.Reason = "moved to " + moved.Value;
+        }
+        if (!removed.Ok()) removed.Reason = "not moved to " + folder + ": " + removed.Reason;
+    } else {
+        removed = s_.remover.RemoveIfSame(path, record.Identity);
+    }
     if (removed.Ok()) {
         s_.ledger.Erase(f_.FolderPath, record.FileName);
         if (f_.GetError() == HF_ERR_NOT_DELETED) f_.ClearFileError();
@@ -309,7 +335,8 @@ void FolderScan::RemovePrinted(const JobRecord& record, bool quietly) {
     Log(std::move(entry));
 }
 
-PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Printer>& printer) {
+PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Printer>& printer,
+                                   const FileIdentity* identity) {
     using End = PrintJobResult::End;
     if (f_.firstScanAt_ == 0) f_.firstScanAt_ = SecondsNow();
     // Said once, with the attempt that follows it.
@@ -326,6 +353,7 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
     JobRecord record;
     bool recorded = false;
     PrintJobSteps steps;
+    steps.Settings = &read_.Settings;
     steps.BeforeSend = [&](const Image& image) -> Result<Proceed> {
         if (s_.ledger.RecordsLost()) {
             // The records of earlier runs are lost: a job of this file may
@@ -376,7 +404,7 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
             Keep(path, job.Why, job.JobId);
             return PrintOutcome::Handled;
         case End::Failed:
-            return AfterFailure(path, job.Why);
+            return AfterFailure(path, job.Why, identity);
         case End::Sent:
             break;
     }
@@ -406,7 +434,8 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
     return PrintOutcome::Handled;
 }
 
-PrintOutcome FolderScan::AfterFailure(const std::string& path, const Status& why) {
+PrintOutcome FolderScan::AfterFailure(const std::string& path, const Status& why,
+                                      const FileIdentity* identity) {
     switch (ClassifyFailure(why.Code)) {
         case FailureKind::Changed:
             // Still being written, or replaced: nothing printed and nothing
@@ -419,13 +448,28 @@ PrintOutcome FolderScan::AfterFailure(const std::string& path, const Status& why
         case FailureKind::Folder:
             Keep(path, why);
             return PrintOutcome::RetryLater;
-        case FailureKind::None:
         case FailureKind::File:
+            Keep(path, MoveKept(path, why, identity));
+            return PrintOutcome::Handled;
+        case FailureKind::None:
         case FailureKind::Removal:
             break;
     }
     Keep(path, why);
     return PrintOutcome::Handled;
+}
+
+Status FolderScan::MoveKept(const std::string& path, const Status& why,
+                            const FileIdentity* identity) {
+    if (read_.Settings.KeptFolder.empty() || s_.mover == nullptr || identity == nullptr) {
+        return why;
+    }
+    const std::string folder = ResolveSettingsFolder(f_.FolderPath, read_.Settings.KeptFolder);
+    const Result<std::string> moved = s_.mover->MoveIfSame(path, *identity, folder, why.Code);
+    Status said = why;
+    said.Reason += moved.Ok() ? "; moved to " + moved.Value
+                              : "; not moved to " + folder + ": " + moved.Error.Reason;
+    return said;
 }
 
 void FolderScan::LogInterrupted(const std::string& path, const Status& why) {

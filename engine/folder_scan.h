@@ -15,7 +15,13 @@
 // - what a failure means for the file is ClassifyFailure's: a file kept
 //   because of itself (not a picture, damaged, too large) is tried again
 //   only once it changed; one kept because the printer could not be used is
-//   tried again after a pause that doubles, up to a minute.
+//   tried again after a pause that doubles, up to a minute;
+// - the folder's print settings (engine/job_settings.h) go with every job;
+//   a name they leave out is never a candidate (not listed in the table,
+//   not printed, not logged); a printed file moves to PrintedFolder instead
+//   of being deleted with AfterPrint=move, and a file kept because of
+//   itself moves to KeptFolder when one is set. A move that fails leaves
+//   the file where it is, never sent again, like a deletion that fails.
 //
 // Lives for one scan (HotFolder::Scan and HotFolder::PrintFile make one);
 // the record, the services and stop outlive it. Runs on the worker thread
@@ -37,7 +43,10 @@ namespace tallowin {
 class FolderScan {
   public:
     FolderScan(HotFolder& folder, const EngineServices& services, const StopSignal& stop)
-        : f_(folder), s_(services), stop_(stop) {}
+        : f_(folder),
+          s_(services),
+          stop_(stop),
+          read_(ParseJobSettings(folder.PrintSettings, folder.FolderPath)) {}
 
     // HotFolder::Scan.
     void Run(const HotFolder::SameFolderCheck& sameFolder);
@@ -48,7 +57,10 @@ class FolderScan {
     // destination, its details and its page again for every one of them.
     // Each file is still its own job; a printer whose job failed is dropped,
     // and the next file opens a fresh one.
-    PrintOutcome PrintFile(const std::string& path, std::unique_ptr<Printer>& printer);
+    // identity: the file as the scan listed it (null: not known), which a
+    // file kept because of itself needs to move to KeptFolder.
+    PrintOutcome PrintFile(const std::string& path, std::unique_ptr<Printer>& printer,
+                           const FileIdentity* identity = nullptr);
 
   private:
     // The folder's job records that still stand after asking the spooler,
@@ -78,7 +90,12 @@ class FolderScan {
     // What the table makes of a file whose print job failed for why, by
     // ClassifyFailure: kept (noted and logged) to wait for a change or to be
     // tried again later, or, changed while read, logged as interrupted.
-    PrintOutcome AfterFailure(const std::string& path, const Status& why);
+    PrintOutcome AfterFailure(const std::string& path, const Status& why,
+                              const FileIdentity* identity);
+    // A file kept because of itself goes to KeptFolder (when set and its
+    // identity is known); returns why with where it went or why it could
+    // not, for the log.
+    Status MoveKept(const std::string& path, const Status& why, const FileIdentity* identity);
     // Logs an attempt that ended with nothing sent and nothing blamed.
     void LogInterrupted(const std::string& path, const Status& why);
     // The folder itself cannot be watched: error state with why's code;
@@ -91,6 +108,7 @@ class FolderScan {
     HotFolder& f_;
     const EngineServices& s_;
     const StopSignal& stop_;
+    const ParsedJobSettings read_;  // the folder's print settings
 };
 
 }  // namespace tallowin

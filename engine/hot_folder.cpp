@@ -82,6 +82,12 @@ void HotFolder::SetWaiting() {
     State.store(HF_STATE_WAITING, std::memory_order_relaxed);
 }
 
+void HotFolder::SetSettingsError(const std::string& reason) {
+    State.store(HF_STATE_WAITING, std::memory_order_relaxed);
+    Error.store(HF_ERR_SETTINGS, std::memory_order_relaxed);
+    NoteFailure(FolderPath, Status::Failure(HF_ERR_SETTINGS, reason));
+}
+
 void HotFolder::Scan(const EngineServices& services, const StopSignal& stop,
                      const SameFolderCheck& sameFolder) {
     FolderScan(*this, services, stop).Run(sameFolder);

@@ -81,6 +81,10 @@ class HotFolder {
     void SetRunning();
     // Any state to waiting; the error stays visible.
     void SetWaiting();
+    // Waiting with HF_ERR_SETTINGS, reason (ParsedJobSettings::Reason) the
+    // last failure, noted on the folder's path: what a start shows for a
+    // folder whose print settings are wrong.
+    void SetSettingsError(const std::string& reason);
 
     // Asked by a scan with the folder its path leads to: nothing when this
     // hot folder may watch it, else the name of the hot folder that does.

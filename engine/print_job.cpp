@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "engine/page_fit.h"
+#include "engine/placement.h"
 #include "util/paths.h"
 
 namespace tallowin {
@@ -23,6 +24,7 @@ FailureKind ClassifyFailure(HotFolderError code) {
         case HF_ERR_JOB_FAILED:
         case HF_ERR_NO_PAGE_SIZE:
         case HF_ERR_STATE:
+        case HF_ERR_SETTINGS:
             return FailureKind::Printer;
         case HF_ERR_CHANGED:
             return FailureKind::Changed;
@@ -79,7 +81,10 @@ PrintJobResult RunPrintJob(ImageLoader& images, Spooler& spooler, const std::str
 
     // Open.
     if (!printer) {
-        Result<std::unique_ptr<Printer>> opened = spooler.Open(printerName, stop);
+        Result<std::unique_ptr<Printer>> opened =
+            steps.Settings != nullptr
+                ? spooler.OpenWith(printerName, JobOptions(*steps.Settings), stop)
+                : spooler.Open(printerName, stop);
         if (!opened.Ok()) return failed(opened.Error);
         printer = std::move(opened.Value);
     }
@@ -87,22 +92,31 @@ PrintJobResult RunPrintJob(ImageLoader& images, Spooler& spooler, const std::str
 
     // Fit.
     const PageGeometry& page = printer->Geometry();
-    const FitResult fit = FitToPage({image.Width(), image.Height(), image.XDpi(), image.YDpi(),
-                                     page.Rx, page.Ry, page.Pw, page.Ph});
-    if (fit.Tw <= 0 || fit.Th <= 0) {
+    const FitInput fitIn{image.Width(), image.Height(), image.XDpi(), image.YDpi(),
+                         page.Rx,       page.Ry,        page.Pw,      page.Ph};
+    const FitResult fit = FitToPage(fitIn);
+    PlacementInput placeIn{fitIn};
+    if (steps.Settings != nullptr) {
+        placeIn.Scale = steps.Settings->Scale;
+        placeIn.Place = steps.Settings->Place;
+        placeIn.Turn = steps.Settings->Turn;
+    }
+    // A document's pages are placed by its own writer, as today.
+    const Placement placed = image.IsDocument() ? Placement{} : PlacePicture(placeIn);
+    if (fit.Tw <= 0 || fit.Th <= 0 || (!image.IsDocument() && (placed.Tw <= 0 || placed.Th <= 0))) {
         return failed(Status::Failure(HF_ERR_TOO_LARGE,
                                       "too long and thin: it would be less than a dot wide on "
                                       "the page"));
     }
-    result.Width = fit.Tw;
-    result.Height = fit.Th;
+    result.Width = image.IsDocument() ? fit.Tw : placed.Tw;
+    result.Height = image.IsDocument() ? fit.Th : placed.Th;
 
     // Page: only the header is checked here; the pixels are decoded while
     // the job takes them, so a file damaged past its header fails in Send.
     // A document's writer fits each of its pages by the same rule (the fit
     // above is its first page's) and places them itself.
     Result<std::unique_ptr<PageWriter>> writer =
-        image.IsDocument() ? loaded.Value->Document(page) : loaded.Value->Page(fit.Tw, fit.Th);
+        image.IsDocument() ? loaded.Value->Document(page) : loaded.Value->PlacedPage(placed);
     if (!writer.Ok()) return failed(writer.Error);
     if (stop.Requested()) return failed({});
     if (auto ended = AfterStep(steps.BeforeSend, image, stop)) return *ended;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/hot_folder_types.h"
+#include "engine/job_settings.h"
 #include "engine/ports/page.h"
 #include "engine/ports/spooler.h"
 #include "engine/status.h"
@@ -48,6 +49,11 @@ using JobStep = std::function<Result<Proceed>(const Image& image)>;
 
 // What the caller adds to the stages; every member is optional.
 struct PrintJobSteps {
+    // The folder's (or the command's) print settings; the caller's, they
+    // outlive the call. Null: the printer's defaults and today's fit. With
+    // them, the printer opens with JobOptions(*Settings) and the picture is
+    // scaled, placed and turned by PlacePicture.
+    const JobSettings* Settings = nullptr;
     JobStep BeforeOpen;  // once the file is loaded, before the printer is opened
     JobStep BeforeSend;  // once the page can be made, before anything is sent
     JobCreated Created;  // told the job the moment the scheduler made it

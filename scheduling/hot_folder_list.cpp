@@ -92,10 +92,12 @@ void HotFolderList::ResetAll(Clock& clock) {
 // Lock-free by design: the worker's pass, while membership cannot change.
 void HotFolderList::StartAll() NO_THREAD_SAFETY_ANALYSIS {
     for (auto& [id, folder] : folders_) {
-        if (ParseJobSettings(folder.PrintSettings, folder.GetFolderPath()).Ok()) {
+        const ParsedJobSettings read =
+            ParseJobSettings(folder.PrintSettings, folder.GetFolderPath());
+        if (read.Ok()) {
             folder.SetRunning();
         } else {
-            folder.SetWaiting();
+            folder.SetSettingsError(read.Reason());
         }
     }
     claims_.Clear();

@@ -71,7 +71,8 @@ class HotFolderList {
     void ResetAll(Clock& clock) EXCLUDES(lock_);
     // Every folder to running, and no folder claimed yet (a new run). A
     // folder whose print settings are wrong (GetSettingsProblems) stays
-    // waiting instead: it prints nothing until they are corrected.
+    // waiting instead, with HF_ERR_SETTINGS and the reason as its last
+    // failure: it prints nothing until they are corrected.
     void StartAll();
     void StopAll();
     // Milliseconds until some running folder (or one in error, which is

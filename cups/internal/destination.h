@@ -11,8 +11,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cups/internal/cups_common.h"
+#include "util/option_text.h"
 
 namespace tallowin {
 
@@ -38,6 +40,21 @@ struct FoundDest {
 // was requested). On success the connection keeps watching stop; call
 // Http.Guard->WatchNothing() before stop goes.
 Result<FoundDest> ConnectAndFind(const std::string& printerName, const StopSignal& stop);
+
+// Puts options (a hot folder's job options) on top of dest's own, the
+// user's lpoptions included: each replaces the option of its name and the
+// older names for the same thing (PageSize, PageRegion and media-col for
+// media; Duplex for sides; ColorModel and output-mode for print-color-mode;
+// InputSlot for media-source), so that the readers below and the job see
+// them as the user's choice.
+void LayerOptions(cups_dest_t* dest, const std::vector<NamedValue>& options);
+
+// Whether the destination offers the media and the media source its options
+// name (after LayerOptions): the media by cupsGetDestMediaByName, or by its
+// size among the printer's media as PrintedSheet finds it; the source by
+// cupsCheckDestSupported. Fails with HF_ERR_SETTINGS naming the first it
+// does not offer and printerName.
+Status CheckOffered(const DestContext& c, const std::string& printerName);
 
 // A sheet in 1/100 mm, as IPP gives it; a margin of -1 is one left out.
 struct Media {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/hot_folder_types.h"
+#include "engine/placement.h"
 #include "engine/ports/clock.h"
 #include "engine/status.h"
 #include "util/sinks.h"
@@ -49,6 +50,23 @@ class Image {
     // the one that was loaded, HF_ERR_TOO_LARGE for a size it cannot make.
     // The pixels are decoded while the writer writes. Never null on success.
     virtual Result<std::unique_ptr<PageWriter>> Page(int width, int height) = 0;
+    // A writer of the page that holds the picture as placement says (see
+    // engine/placement.h): turned first when Turned, its Source region
+    // resampled to Tw x Th, at (X, Y) printer pixels from the printable
+    // area's top-left corner; otherwise as Page(width, height). A placement
+    // that neither moves, cuts nor turns is exactly Page(Tw, Th), byte for
+    // byte. This default takes only such a one, and refuses any other with
+    // HF_ERR_SETTINGS.
+    virtual Result<std::unique_ptr<PageWriter>> PlacedPage(const Placement& placement) {
+        if (IsPlain(placement)) return Page(placement.Tw, placement.Th);
+        return {nullptr,
+                Status::Failure(HF_ERR_SETTINGS,
+                                "this picture cannot be moved, cut or turned on its page")};
+    }
+    // True when placement neither moves, cuts nor turns the picture.
+    static bool IsPlain(const Placement& p) {
+        return !p.Turned && p.X == 0 && p.Y == 0 && !p.Cut();
+    }
 };
 
 class ImageLoader {

@@ -26,6 +26,10 @@ struct EngineServices {
     FileRemover& remover;
     JobLedger& ledger;
     PrintLog& log;
+    // Moves printed files (AfterPrint=move) and files that can never print
+    // (KeptFolder); null: such files stay where they are, and a move fails
+    // with HF_ERR_NOT_DELETED.
+    FileMover* mover = nullptr;
 };
 
 }  // namespace tallowin

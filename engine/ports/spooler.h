@@ -10,6 +10,7 @@
 #include "engine/ports/clock.h"
 #include "engine/ports/page.h"
 #include "engine/status.h"
+#include "util/option_text.h"
 
 namespace tallowin {
 
@@ -88,6 +89,21 @@ class Spooler {
     // HF_ERR_NO_PAGE_SIZE when it says nothing usable of its page.
     virtual Result<std::unique_ptr<Printer>> Open(const std::string& printerName,
                                                   const StopSignal& stop) = 0;
+    // The same, with options on top of the destination's own (a hot
+    // folder's job options, JobOptions): they go with every job the printer
+    // sends, and the media they name is the sheet its geometry is read
+    // from. Fails as above, and with HF_ERR_SETTINGS when the destination
+    // (for a class: any of its members) does not offer the media or the
+    // media source they name. Without options, exactly Open(printerName,
+    // stop); a spooler that takes no options refuses any with
+    // HF_ERR_SETTINGS.
+    virtual Result<std::unique_ptr<Printer>> OpenWith(const std::string& printerName,
+                                                      const std::vector<NamedValue>& options,
+                                                      const StopSignal& stop) {
+        if (options.empty()) return Open(printerName, stop);
+        return {nullptr,
+                Status::Failure(HF_ERR_SETTINGS, "this printing system takes no job options")};
+    }
     // The state of job that was sent to printerName: the job with its id,
     // checked against its uuid and creation time where they are known
     // (Gone when they differ). Bounded in time; Unknown when the scheduler

@@ -303,6 +303,20 @@ class RecordingSpooler final : public Spooler {
     }
 
     Result<std::unique_ptr<Printer>> Open(const std::string& name, const StopSignal&) override;
+    // Records the options of each Open that has them, then opens as above.
+    Result<std::unique_ptr<Printer>> OpenWith(const std::string& name,
+                                              const std::vector<NamedValue>& options,
+                                              const StopSignal& stop) override {
+        {
+            std::lock_guard g(m_);
+            openedWith_.push_back(options);
+        }
+        return Open(name, stop);
+    }
+    std::vector<std::vector<NamedValue>> OpenedWith() const {
+        std::lock_guard g(m_);
+        return openedWith_;
+    }
     JobStatus QueryJob(const std::string& printer, const JobTicket& job,
                        const StopSignal&) override {
         std::lock_guard g(m_);
@@ -357,6 +371,7 @@ class RecordingSpooler final : public Spooler {
     }
     mutable std::mutex m_;
     std::vector<std::string> opened_;
+    std::vector<std::vector<NamedValue>> openedWith_;
     std::vector<Job> jobs_;
     std::map<int, Held> table_;
     int nextId_ = 1;

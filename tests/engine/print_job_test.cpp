@@ -28,9 +28,10 @@ TEST(ClassifyFailure, EveryCodeHasOneKind) {
         {HF_ERR_CHANGED, FailureKind::Changed},
         {HF_ERR_PROTECTED, FailureKind::File},
         {HF_ERR_NO_PAGES, FailureKind::File},
+        {HF_ERR_SETTINGS, FailureKind::Printer},
     };
     // One row per code: a code added later fails here until it is classified.
-    ASSERT_EQ(std::size(cases), static_cast<std::size_t>(HF_ERR_NO_PAGES) + 1);
+    ASSERT_EQ(std::size(cases), static_cast<std::size_t>(HF_ERR_SETTINGS) + 1);
     for (const auto& [code, kind] : cases) {
         EXPECT_EQ(ClassifyFailure(code), kind) << "code " << code;
     }

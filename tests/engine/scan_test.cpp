@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "os/file_mover.h"
 #include "os/folder_listing.h"
 #include "page/vips_image.h"
 #include "tests/engine/fakes.h"
@@ -39,7 +40,8 @@ struct DiskRigWith {
     FakeLedger ledger;
     RecordingLog log;
     StopFlag stop;
-    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
+    PosixFileMover mover;
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log, &mover};
     HotFolder folder;
 
     explicit DiskRigWith(const std::string& path = {}) : folder("Test", path, "printer", 5) {
@@ -116,6 +118,66 @@ TEST(ScanOnDisk, SettledImageIsPrintedAtItsSizeOnPaperAndDeleted) {
     EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
     rig.Scan();
     EXPECT_TRUE(rig.folder.GetFiles().empty());
+}
+
+TEST(ScanOnDisk, PrintSettingsFilterNamesSendOptionsAndMovePrintedAndKeptFiles) {
+    DiskRig rig;
+    TempDir printed, kept;
+    rig.folder.PrintSettings.Copies = "3";
+    rig.folder.PrintSettings.Media = "A4";
+    rig.folder.PrintSettings.Options = "job-priority=40";
+    rig.folder.PrintSettings.AfterPrint = "move";
+    rig.folder.PrintSettings.PrintedFolder = printed.Path();
+    rig.folder.PrintSettings.KeptFolder = kept.Path();
+    rig.folder.PrintSettings.Exclude = "*.part;.*";
+    testimages::Write(rig.dir / "photo.png", {});
+    WriteFile(printed / "photo.png", "an earlier photo of the same name");
+    WriteFile(rig.dir / "coming.png.part", ReadFile(rig.dir / "photo.png"));
+    WriteFile(rig.dir / ".hidden.png", ReadFile(rig.dir / "photo.png"));
+    WriteFile(rig.dir / "notes.png", "text, whatever its name says");
+    rig.Scan(3);  // settle, print, the job completes
+
+    ASSERT_EQ(rig.spooler.Jobs().size(), 1u);
+    EXPECT_EQ(rig.spooler.Jobs()[0].docName, "photo.png");
+    ASSERT_EQ(rig.spooler.OpenedWith().size(), 1u);
+    EXPECT_EQ(rig.spooler.OpenedWith()[0],
+              (std::vector<NamedValue>{{"job-priority", "40"}, {"copies", "3"}, {"media", "A4"}}));
+    EXPECT_FALSE(FileExists(rig.dir / "photo.png"));
+    EXPECT_EQ(ReadFile(printed / "photo.png"), "an earlier photo of the same name");
+    EXPECT_TRUE(FileExists(printed / "photo (2).png"));
+    EXPECT_FALSE(FileExists(rig.dir / "notes.png"));
+    EXPECT_TRUE(FileExists(kept / "notes.png"));
+    EXPECT_TRUE(FileExists(rig.dir / "coming.png.part"));
+    EXPECT_TRUE(FileExists(rig.dir / ".hidden.png"));
+    EXPECT_EQ(rig.File("coming.png.part"), nullptr);
+    for (const PrintLogEntry& entry : rig.log.Entries()) {
+        EXPECT_EQ(entry.File.find("part"), std::string::npos) << entry.File;
+        EXPECT_EQ(entry.File.find("hidden"), std::string::npos) << entry.File;
+        if (entry.File == rig.dir / "notes.png") {
+            EXPECT_EQ(entry.Code, HF_ERR_NOT_IMAGE);
+            EXPECT_NE(entry.Reason.find("moved to " + (kept / "notes.png")), std::string::npos)
+                << entry.Reason;
+        }
+    }
+}
+
+TEST(ScanOnDisk, APrintedFileThatCannotMoveStaysAndIsNeverSentAgain) {
+    DiskRig rig;
+    rig.folder.PrintSettings.AfterPrint = "move";
+    rig.folder.PrintSettings.PrintedFolder = rig.dir / "printed";  // not there
+    testimages::Write(rig.dir / "photo.png", {});
+    rig.Scan(5);
+    EXPECT_EQ(rig.spooler.Jobs().size(), 1u);
+    EXPECT_TRUE(FileExists(rig.dir / "photo.png"));
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_NOT_DELETED);
+    EXPECT_NE(rig.folder.GetLastFailure().Reason.find("not moved to " + (rig.dir / "printed")),
+              std::string::npos)
+        << rig.folder.GetLastFailure().Reason;
+    // Once the folder is there, the next scan moves it.
+    ASSERT_EQ(mkdir((rig.dir / "printed").c_str(), 0755), 0);
+    rig.Scan();
+    EXPECT_TRUE(FileExists(rig.dir / "printed/photo.png"));
+    EXPECT_EQ(rig.spooler.Jobs().size(), 1u);
 }
 
 TEST(ScanOnDisk, LinksAndFifosAreNeverTouched) {

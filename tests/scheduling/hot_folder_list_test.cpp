@@ -267,6 +267,11 @@ TEST(HotFolderList, AFolderWithWrongPrintSettingsIsNeverScanned) {
     rig.StartRun();
     EXPECT_EQ(rig.State(0), HF_STATE_WAITING);
     EXPECT_EQ(rig.State(1), HF_STATE_RUNNING);
+    HotFolder shown;
+    ASSERT_TRUE(rig.list.Get(0, shown));
+    EXPECT_EQ(shown.GetError(), HF_ERR_SETTINGS);
+    EXPECT_EQ(shown.GetLastFailure().Reason,
+              "Scaling=stretch: must be auto-fit, fit, fill or none");
     rig.clock.Advance(1001);
     rig.ScanDue();
     EXPECT_EQ(rig.lister.ListCalls(), 1);  // the right one's

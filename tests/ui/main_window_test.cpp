@@ -174,6 +174,8 @@ class MainWindowTest : public QObject {
                                           "printing");
         QTest::addRow("no pages") << int(HF_ERR_NO_PAGES) << QString()
                                   << QString("Document has no pages");
+        QTest::addRow("settings") << int(HF_ERR_SETTINGS) << QString()
+                                  << QString("Print settings need correcting");
     }
     void stateAndErrorTexts() {
         QFETCH(int, value);
