@@ -105,7 +105,7 @@ TEST_F(CupsPrintersTest, EnumeratesTheQueuesInTheOrderOfLibcups) {
     // A class is a destination like a queue.
     const Names names = printers.PrinterNames();
     EXPECT_EQ(names, (Names{"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered",
-                            "tallowin-pool", "tallowin-raw"}));
+                            "tallowin-pool", "tallowin-raw", "tallowin-trays"}));
 
     http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                                 30000, nullptr);
@@ -130,23 +130,23 @@ TEST_F(CupsPrintersTest, ListsTheUsersInstancesAfterTheirQueue) {
         {"one_instance",
          "Dest tallowin-600/tall media=Tallowin85x13\n",
          {"tallowin-300", "tallowin-600", "tallowin-600/tall", "tallowin-fail", "tallowin-filtered",
-          "tallowin-pool", "tallowin-raw"}},
+          "tallowin-pool", "tallowin-raw", "tallowin-trays"}},
         {"two_instances",
          "Dest tallowin-300/b copies=3\nDest tallowin-300/a copies=2\n",
          {"tallowin-300", "tallowin-300/a", "tallowin-300/b", "tallowin-600", "tallowin-fail",
-          "tallowin-filtered", "tallowin-pool", "tallowin-raw"}},
+          "tallowin-filtered", "tallowin-pool", "tallowin-raw", "tallowin-trays"}},
         {"queue_options_add_nothing",
          "Dest tallowin-600 media=Letter\n",
          {"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered", "tallowin-pool",
-          "tallowin-raw"}},
+          "tallowin-raw", "tallowin-trays"}},
         {"unknown_queue_is_not_listed",
          "Dest nosuch copies=2\nDest nosuch/x copies=2\n",
          {"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered", "tallowin-pool",
-          "tallowin-raw"}},
+          "tallowin-raw", "tallowin-trays"}},
         {"default_does_not_reorder",
          "Default tallowin-raw\n",
          {"tallowin-300", "tallowin-600", "tallowin-fail", "tallowin-filtered", "tallowin-pool",
-          "tallowin-raw"}},
+          "tallowin-raw", "tallowin-trays"}},
     };
     for (const EnumerationCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -438,7 +438,7 @@ TEST_F(CupsPrintersTest, StoringOnANewInstanceCreatesIt) {
 
     EXPECT_EQ(printers.PrinterNames(),
               (Names{"tallowin-300", "tallowin-600", "tallowin-600/tall", "tallowin-fail",
-                     "tallowin-filtered", "tallowin-pool", "tallowin-raw"}));
+                     "tallowin-filtered", "tallowin-pool", "tallowin-raw", "tallowin-trays"}));
     const std::vector<std::string> instance = LpoptionsOf("tallowin-600/tall");
     EXPECT_TRUE(Has(instance, "media=na_foolscap_8.5x13in"));
     EXPECT_TRUE(Has(instance, "number-up=2"));  // copied from its queue, as lpoptions does

@@ -321,6 +321,64 @@ TEST_F(CupsSpoolerTest, RefusesWhatItCannotPrintOn) {
     }
 }
 
+TEST_F(CupsSpoolerTest, AJobsMediaIsItsPageAndMustBeOfferedByEveryMember) {
+    struct Case {
+        const char* Name;
+        const char* Queue;
+        const char* Lpoptions;
+        std::vector<NamedValue> Options;
+        HotFolderError Code;
+        double MediaHeightPt;  // when opened
+        const char* Named;     // in the reason, when refused
+    };
+    const Case cases[] = {
+        {"media_over_lpoptions",
+         "tallowin-600",
+         "Dest tallowin-600 PageSize=Tallowin85x13\n",
+         {{"media", "Letter"}},
+         HF_ERR_NONE,
+         792,
+         ""},
+        {"pool_all_offer_it",
+         "tallowin-pool",
+         "",
+         {{"media", "na_letter_8.5x11in"}},
+         HF_ERR_NONE,
+         792,
+         ""},
+        {"pool_one_lacks_it",
+         "tallowin-pool",
+         "",
+         {{"media", "A4"}},
+         HF_ERR_SETTINGS,
+         0,
+         "tallowin-600"},
+        {"tray_not_offered",
+         "tallowin-600",
+         "",
+         {{"media-source", "top"}},
+         HF_ERR_SETTINGS,
+         0,
+         "media-source top"},
+        {"tray_offered", "tallowin-trays", "", {{"media-source", "bottom"}}, HF_ERR_NONE, 828, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        sandbox::SetLpoptions(c.Lpoptions);
+        const Result<std::unique_ptr<Printer>> printer =
+            spooler_.OpenWith(c.Queue, c.Options, never_);
+        EXPECT_EQ(printer.Error.Code, c.Code) << printer.Error.Reason;
+        if (c.Code != HF_ERR_NONE) {
+            EXPECT_NE(printer.Error.Reason.find(c.Named), std::string::npos)
+                << printer.Error.Reason;
+            continue;
+        }
+        ASSERT_NE(printer.Value, nullptr);
+        EXPECT_NEAR(printer.Value->Geometry().MediaHeightPt, c.MediaHeightPt, 0.001);
+    }
+    sandbox::SetLpoptions("");
+}
+
 // Points CUPS_SERVER somewhere else for as long as it lives.
 class ServerOverride {
   public:

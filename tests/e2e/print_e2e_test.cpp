@@ -90,14 +90,16 @@ class PrintEndToEnd : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_FALSE(sandbox::Server().empty());
-        for (const char* q : {sandbox::kQueue600, sandbox::kQueue300, sandbox::kQueueFiltered}) {
+        for (const char* q : {sandbox::kQueue600, sandbox::kQueue300, sandbox::kQueueFiltered,
+                              sandbox::kQueueTrays}) {
             sandbox::ClearJobs(q);
         }
     }
 
     // Drops nothing itself: scans the folder twice as the worker would.
-    HotFolder ScanTwice(const std::string& queue) {
+    HotFolder ScanTwice(const std::string& queue, const JobSettingsText& settings = {}) {
         HotFolder folder("e2e", hot.Path(), queue, 5);
+        folder.PrintSettings = settings;
         folder.Reset(clock);
         folder.SetRunning();
         folder.Scan(services, stop);
@@ -207,6 +209,86 @@ INSTANTIATE_TEST_SUITE_P(
              "jpeg",
              ".jpg"}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// Whether the backend's options string holds name=value as one word.
+bool HasOption(const std::string& options, const std::string& option) {
+    std::istringstream words(options);
+    for (std::string word; words >> word;) {
+        if (word == option) return true;
+    }
+    return false;
+}
+
+// Print settings as the profile's keys give them.
+JobSettingsText Settings(std::initializer_list<std::pair<std::string, std::string>> keys) {
+    JobSettingsText text;
+    for (const auto& [key, value] : keys) {
+        for (const JobSettingsKey& k : kJobSettingsKeys) {
+            if (key == k.Key) text.*k.Field = value;
+        }
+    }
+    return text;
+}
+
+struct SettingsCase {
+    const char* name;
+    JobSettingsText settings;
+    const char* copies;
+    std::vector<std::string> options;  // each one among the backend's
+    const char* pageSize;
+    HotFolderError error = HF_ERR_NONE;  // a printer that does not offer a value
+};
+
+TEST_F(PrintEndToEnd, AFoldersPrintSettingsReachTheBackend) {
+    const SettingsCase cases[] = {
+        {"none", {}, "1", {"print-scaling=none"}, "612 x 828 pts"},
+        {"copies_media_sides_colour_tray_options",
+         Settings({{"Copies", "2"},
+                   {"Media", "Letter"},
+                   {"Sides", "two-sided-long-edge"},
+                   {"ColorMode", "monochrome"},
+                   {"Tray", "bottom"},
+                   {"Options", "output-order=reverse page-border=single"}}),
+         "2",
+         {"media=Letter", "sides=two-sided-long-edge", "print-color-mode=monochrome",
+          "media-source=bottom", "output-order=reverse", "page-border=single", "print-scaling=none",
+          "Duplex=DuplexNoTumble"},
+         "612 x 792 pts"},
+        {"pwg_media_name", Settings({{"Media", "na_foolscap_8.5x13in"}}), "1", {}, "612 x 936 pts"},
+        {"tray_not_offered", Settings({{"Tray", "manual"}}), nullptr, {}, nullptr, HF_ERR_SETTINGS},
+        {"media_not_offered",
+         Settings({{"Media", "iso_a3_297x420mm"}}),
+         nullptr,
+         {},
+         nullptr,
+         HF_ERR_SETTINGS},
+    };
+    for (const SettingsCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        sandbox::ClearJobs(sandbox::kQueueTrays);
+        testimages::Write(hot / "photo.png", {.Width = 300, .Height = 200, .Dpi = 150});
+        HotFolder folder = ScanTwice(sandbox::kQueueTrays, c.settings);
+        EXPECT_EQ(folder.GetError(), c.error) << folder.GetLastFailure().Reason;
+        if (c.error != HF_ERR_NONE) {
+            EXPECT_NE(folder.GetLastFailure().Reason.find("does not offer"), std::string::npos)
+                << folder.GetLastFailure().Reason;
+            EXPECT_TRUE(FileExists(hot / "photo.png"));
+            ASSERT_EQ(unlink((hot / "photo.png").c_str()), 0);
+            continue;
+        }
+        const auto jobs = sandbox::WaitForJobs(sandbox::kQueueTrays, 1);
+        ASSERT_EQ(jobs.size(), 1u);
+        EXPECT_EQ(jobs[0].Copies, c.copies);
+        for (const std::string& option : c.options) {
+            EXPECT_TRUE(HasOption(jobs[0].Options, option)) << option << " in " << jobs[0].Options;
+        }
+        const PdfFacts pdf = Inspect(jobs[0].DocumentPath);
+        EXPECT_EQ(pdf.pageSize.rfind(c.pageSize, 0), 0u) << pdf.pageSize;  // "(letter)" may follow
+        ASSERT_EQ(pdf.images.size(), 1u);
+        EXPECT_EQ(pdf.images[0].width, 1200);
+        EXPECT_TRUE(ScanUntilDeleted(folder, hot / "photo.png"));
+    }
+}
 
 TEST_F(PrintEndToEnd, TransparentAreasPrintWhiteNotBlack) {
     testimages::Write(hot / "clear.png",

@@ -107,14 +107,14 @@ std::vector<CapturedJob> WaitForJobs(const std::string& queue, std::size_t count
     }
     if (!ids) return {};
 
-    // The backend renames the data into place last, so the title and the
-    // options of a job whose data is there are complete.
+    // The backend renames the data into place last, so the title, the
+    // options and the copies of a job whose data is there are complete.
     std::vector<CapturedJob> jobs;
     jobs.reserve(ids->size());
     for (unsigned long long id : *ids) {
         const std::string base = dir + "/job-" + std::to_string(id);
-        jobs.push_back(
-            CapturedJob{base + ".data", ReadWhole(base + ".title"), ReadWhole(base + ".options")});
+        jobs.push_back(CapturedJob{base + ".data", ReadWhole(base + ".title"),
+                                   ReadWhole(base + ".options"), ReadWhole(base + ".copies")});
     }
     return jobs;
 }

@@ -20,6 +20,9 @@ inline constexpr const char* kQueueFiltered = "tallowin-filtered";
 inline constexpr const char* kQueueFail = "tallowin-fail";
 // A class of tallowin-600 and tallowin-300: each job lands on one of them.
 inline constexpr const char* kQueuePool = "tallowin-pool";
+// As tallowin-600, with two trays (media-source top and bottom) and two-sided
+// printing.
+inline constexpr const char* kQueueTrays = "tallowin-trays";
 
 // $CUPS_SERVER as scripts/test exports it (the sandbox's socket). Fails the
 // current test (and returns an empty string) when it is not set.
@@ -33,6 +36,7 @@ struct CapturedJob {
     std::string DocumentPath;  // the job's data, as the printer would receive it
     std::string Title;         // the job name
     std::string Options;       // the job's options, as the backend saw them
+    std::string Copies;        // the job's copies, as the backend saw them ("1" for one)
 };
 
 // Waits (up to timeoutMs) until queue's output folder holds at least count
