@@ -3,7 +3,9 @@
 #pragma once
 
 #include <string>
+
 #include <vector>
+#include "engine/job_settings.h"
 
 namespace tallowin {
 
@@ -23,6 +25,12 @@ struct CommandLine {
     std::string Printer;  // print's -d
     bool Wait = true;     // print: wait for the jobs' outcome; false with --no-wait
     std::vector<std::string> Files;
+    // print's -n and -o, as a hot folder's keys: -n COPIES is Copies; -o
+    // media, sides, print-color-mode, media-source, print-scaling, position
+    // and rotate are Media, Sides, ColorMode, Tray, Scaling, Position and
+    // Rotate; every other -o option goes to Options, to be passed on. Checked
+    // by ParseJobSettings: a wrong value makes the line invalid.
+    JobSettings Settings;
     std::string Error;
 };
 

@@ -99,7 +99,8 @@ int RunPrint(const CommandLine& command, const std::string& profile) {
     // The state folder is made private here too, should print be first.
     PrintRecord record(UserStatePaths().PrintRecord);
     PrintServices services{images, spooler, record, clock, interrupt, std::cerr};
-    return RunPrintCommand({command.Printer, command.Files, command.Wait}, services);
+    return RunPrintCommand({command.Printer, command.Files, command.Wait, command.Settings},
+                           services);
 }
 
 int Main(int argc, char** argv) {

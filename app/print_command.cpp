@@ -101,6 +101,7 @@ class PrintRun {
             return {mark && Settled(path, file, *mark) ? Proceed::Skip : Proceed::Go, {}};
         };
         steps.Created = [&](const JobTicket& t) { created = t; };
+        steps.Settings = &request_.Settings;
         std::unique_ptr<Printer> printer;
         const PrintJobResult job = RunPrintJob(s_.images, s_.spooler, path, request_.Printer,
                                                printer, s_.interrupt, steps);

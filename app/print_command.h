@@ -1,6 +1,5 @@
-// `tallowin print -d PRINTER [--no-wait] FILE...`: each file printed once,
-// as a hot folder prints it, and kept; the exit status says whether the
-// printer printed them.
+// `tallowin print -d PRINTER [-n COPIES] [-o NAME=VALUE]... [--no-wait] FILE...`: each file printed
+// once, as a hot folder prints it, and kept; the exit status says whether the printer printed them.
 #pragma once
 
 #include <ostream>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "app/job_wait.h"
+#include "engine/job_settings.h"
 #include "engine/ports/services.h"
 #include "store/print_record.h"
 
@@ -21,7 +21,9 @@ inline constexpr int kPrintUnconfirmed = 3;  // no failure, but a job's outcome 
 struct PrintRequest {
     std::string Printer;
     std::vector<std::string> Files;
-    bool Wait = true;  // false: end once the scheduler has taken every job
+    bool Wait = true;      // false: end once the scheduler has taken every job
+    JobSettings Settings;  // copies, media, placement ... as a hot folder's (AfterPrint and
+                           // the folders are not used: the files are always kept)
 };
 
 // What the command runs on; each outlives the call. Not thread-safe.

@@ -76,6 +76,25 @@ expect 1 print -d no-such-queue "$work/$other"
 grep -q "$other: printer no-such-queue" "$err" || fail "no line naming the printer: $(cat "$err")"
 ok "a failure is one line naming the file; the other files still print"
 
+opts=cli-$$-opts.jpg
+make_image "$work/$opts"
+expect 0 print -d tallowin-trays -n 2 -o media=Letter -o sides=two-sided-short-edge \
+  -o media-source=bottom -o page-border=single "$work/$opts"
+data=$(captured_data tallowin-trays "$opts") || fail "$opts not printed when print ended"
+[ "$(cat "${data%.data}.copies")" = 2 ] || fail "not 2 copies: $(cat "${data%.data}.copies")"
+for o in media=Letter sides=two-sided-short-edge media-source=bottom page-border=single \
+  print-scaling=none; do
+  tr ' ' '\n' <"${data%.data}.options" | grep -qx -- "$o" ||
+    fail "$o not among the job's options: $(cat "${data%.data}.options")"
+done
+pdfinfo "$data" | grep -q '^Page size: *612 x 792 pts' || fail "$opts not on Letter"
+expect 2 print -d tallowin-trays -o print-scaling=stretch "$work/$opts"
+grep -q 'Scaling=stretch' "$err" || fail "a wrong -o value: $(cat "$err")"
+touch -d '2001-01-01' "$work/$opts"  # changed: not skipped as printed
+expect 1 print -d tallowin-trays -o media-source=manual "$work/$opts"
+grep -q "$opts: print settings: media-source manual" "$err" || fail "a tray not offered: $(cat "$err")"
+ok "print takes lp's -n and -o: copies, media, sides, tray and other options reach the printer"
+
 doc=cli-$$-doc.pdf
 make_pdf "$work/$doc" 2
 expect 0 print -d tallowin-600 "$work/$doc"

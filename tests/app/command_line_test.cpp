@@ -80,6 +80,36 @@ TEST(CommandLine, ReadsEachMode) {
     }
 }
 
+TEST(CommandLine, PrintTakesLpsCopiesAndOptionsAsAFoldersSettings) {
+    const CommandLine line =
+        ParseCommandLine({"print",    "-d",
+                          "q",        "-n",
+                          "2",        "-o",
+                          "media=A4", "-osides=two-sided-long-edge",
+                          "-o",       "print-color-mode=monochrome media-source=tray-2",
+                          "-o",       "print-scaling=fill",
+                          "-o",       "position=center",
+                          "-o",       "rotate=auto",
+                          "-o",       "job-sheets=none",
+                          "-o",       "page-label='a b'",
+                          "a.jpg"});
+    ASSERT_EQ(line.Mode, RunMode::Print) << line.Error;
+    const JobSettings& s = line.Settings;
+    EXPECT_EQ(s.Copies, 2);
+    EXPECT_EQ(s.Media, "A4");
+    EXPECT_EQ(s.Sides, "two-sided-long-edge");
+    EXPECT_EQ(s.ColorMode, "monochrome");
+    EXPECT_EQ(s.Tray, "tray-2");
+    EXPECT_EQ(s.Scale, Scaling::Fill);
+    EXPECT_EQ(s.Place, Position::Center);
+    EXPECT_EQ(s.Turn, Rotation::Auto);
+    EXPECT_EQ(s.Options, (std::vector<NamedValue>{{"job-sheets", "none"}, {"page-label", "a b"}}));
+    EXPECT_EQ(line.Files, Args{"a.jpg"});
+
+    const CommandLine plain = ParseCommandLine({"print", "-d", "q", "a.jpg"});
+    EXPECT_EQ(JobOptions(plain.Settings), std::vector<NamedValue>{});
+}
+
 TEST(CommandLine, RefusesWhatItDoesNotKnow) {
     struct Refused {
         Args Arguments;
@@ -98,6 +128,12 @@ TEST(CommandLine, RefusesWhatItDoesNotKnow) {
         {{"print", "-d"}, "-d needs a printer name"},
         {{"print", "-d", "--no-wait", "a.jpg"}, "-d needs a printer name"},
         {{"print", "-d", "q"}, "no file given"},
+        {{"print", "-d", "q", "-n", "0", "a.jpg"}, "Copies=0"},
+        {{"print", "-d", "q", "-n", "two", "a.jpg"}, "Copies=two"},
+        {{"print", "-d", "q", "a.jpg", "-n"}, "-n needs a number"},
+        {{"print", "-d", "q", "-o", "=x", "a.jpg"}, "-o =x"},
+        {{"print", "-d", "q", "-o", "print-scaling=stretch", "a.jpg"}, "Scaling=stretch"},
+        {{"print", "-d", "q", "-o", "media=", "a.jpg"}, "-o media="},
         {{"print", "-d", "q", "--"}, "no file given"},
         {{"print", "-d", "q", "-d", "r", "a.jpg"}, "-d given twice"},
         {{"print", "-dq", "a.jpg", "-dq"}, "-d given twice"},

@@ -53,9 +53,9 @@ struct PrintFixture {
             images.Set(path, image);
         }
     }
-    int Run(std::vector<std::string> files, bool wait = true) {
+    int Run(std::vector<std::string> files, bool wait = true, JobSettings settings = {}) {
         PrintServices services{images, spooler, record, clock, interrupt, err};
-        return RunPrintCommand({"printer", std::move(files), wait}, services);
+        return RunPrintCommand({"printer", std::move(files), wait, std::move(settings)}, services);
     }
     std::string Seen(const FileIdentity& file) const {
         const auto mark = PrintRecord(record.Path()).Find("printer", file);  // as stored
@@ -63,6 +63,17 @@ struct PrintFixture {
         return mark->State == Stage::Printed ? "printed" : "sent " + std::to_string(mark->JobId);
     }
 };
+
+TEST(PrintCommand, TheCommandsSettingsGoWithTheJob) {
+    PrintFixture f;
+    JobSettings settings;
+    settings.Copies = 2;
+    settings.Media = "A4";
+    EXPECT_EQ(f.Run({"a.jpg"}, false, settings), kPrintAllDone) << f.err.str();
+    ASSERT_EQ(f.spooler.OpenedWith().size(), 1u);
+    EXPECT_EQ(f.spooler.OpenedWith()[0],
+              (std::vector<NamedValue>{{"copies", "2"}, {"media", "A4"}}));
+}
 
 TEST(PrintCommand, ExitsAndRecordsByTheJobsOutcome) {
     struct Case {
