@@ -103,7 +103,9 @@ PrintJobResult RunPrintJob(ImageLoader& images, Spooler& spooler, const std::str
     }
     // A document's pages are placed by its own writer, as today.
     const Placement placed = image.IsDocument() ? Placement{} : PlacePicture(placeIn);
-    if (fit.Tw <= 0 || fit.Th <= 0 || (!image.IsDocument() && (placed.Tw <= 0 || placed.Th <= 0))) {
+    const bool noSize =
+        image.IsDocument() ? fit.Tw <= 0 || fit.Th <= 0 : placed.Tw <= 0 || placed.Th <= 0;
+    if (noSize) {
         return failed(Status::Failure(HF_ERR_TOO_LARGE,
                                       "too long and thin: it would be less than a dot wide on "
                                       "the page"));

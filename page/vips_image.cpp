@@ -177,12 +177,23 @@ StoredDpi ReadResolution(const VImage& image, std::string_view loader, int fd) {
 // again once the table sees its new size.
 class VipsPageWriter final : public PageWriter {
   public:
-    // Takes ownership of fd, a descriptor of the file being decoded.
+    // Takes ownership of fd, a descriptor of the file being decoded. The
+    // image goes (x, y) printer pixels from the printable area's top-left
+    // corner.
     VipsPageWriter(std::unique_ptr<PageSource> source, int fd, std::string path,
-                   const FileIdentity& identity)
-        : source_(std::move(source)), fd_(fd), path_(std::move(path)), identity_(identity) {}
+                   const FileIdentity& identity, int x = 0, int y = 0)
+        : source_(std::move(source)),
+          fd_(fd),
+          path_(std::move(path)),
+          identity_(identity),
+          x_(x),
+          y_(y) {}
 
-    Status Write(const PageGeometry& g, const ByteSink& sink, const StopSignal& stop) override {
+    Status Write(const PageGeometry& printable, const ByteSink& sink,
+                 const StopSignal& stop) override {
+        PageGeometry g = printable;
+        if (x_ != 0 && g.Rx > 0) g.LeftPt += x_ * 72.0 / g.Rx;
+        if (y_ != 0 && g.Ry > 0) g.TopPt += y_ * 72.0 / g.Ry;
         // The source decodes once, top to bottom: a second page needs a
         // second writer.
         if (!source_) return Status::Failure(HF_ERR_JOB_FAILED, "the page was written already");
@@ -205,6 +216,7 @@ class VipsPageWriter final : public PageWriter {
     const UniqueFd fd_;
     const std::string path_;
     const FileIdentity identity_;
+    const int x_, y_;
 };
 
 class VipsImage final : public Image {
@@ -232,6 +244,19 @@ class VipsImage final : public Image {
     // Opens the file again from its own descriptor on every call, so it may
     // be called more than once; each writer decodes it once.
     Result<std::unique_ptr<PageWriter>> Page(int width, int height) override {
+        return MakePage(width, height, nullptr);
+    }
+
+    // A placement that only moves the picture streams as Page does; one
+    // that cuts or turns it decodes it whole (PageSource::OpenPlaced).
+    Result<std::unique_ptr<PageWriter>> PlacedPage(const Placement& placement) override {
+        const bool streams = !placement.Turned && !placement.Cut();
+        return MakePage(placement.Tw, placement.Th, &placement, streams);
+    }
+
+  private:
+    Result<std::unique_ptr<PageWriter>> MakePage(int width, int height, const Placement* placed,
+                                                 bool streams = true) {
         if (width <= 0 || height <= 0) {
             return {nullptr, Status::Failure(HF_ERR_DAMAGED,
                                              "no page can be made of " + std::to_string(width) +
@@ -249,7 +274,8 @@ class VipsImage final : public Image {
                                                                  std::strerror(errno))};
         }
         Result<std::unique_ptr<PageSource>> source =
-            PageSource::Open(fd_.get(), width, height, memoryLimit_);
+            streams ? PageSource::Open(fd_.get(), width, height, memoryLimit_)
+                    : PageSource::OpenPlaced(fd_.get(), *placed, memoryLimit_);
         if (!source.Ok()) {
             // The header read fine at Load: whatever fails now is the file
             // gone bad since, not a file of another kind.
@@ -269,11 +295,13 @@ class VipsImage final : public Image {
                                                                             "open: ") +
                                                                     std::strerror(errno))};
         }
-        return {std::make_unique<VipsPageWriter>(std::move(source.Value), kept, path_, identity_),
-                {}};
+        const int x = placed != nullptr ? placed->X : 0;
+        const int y = placed != nullptr ? placed->Y : 0;
+        return {
+            std::make_unique<VipsPageWriter>(std::move(source.Value), kept, path_, identity_, x, y),
+            {}};
     }
 
-  private:
     bool SwapsAxes() const { return orientation_ >= 5 && orientation_ <= 8; }
 
     const std::uint64_t memoryLimit_;

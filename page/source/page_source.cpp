@@ -3,6 +3,7 @@
 #include <vips/vips8>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -394,6 +395,60 @@ class JpegPageSource final : public PageSource {
     int storedTargetW_ = 0, storedTargetH_ = 0;
 };
 
+// A picture turned and cut as a Placement says: libvips alone, on the
+// whole decoded picture (see PageSource::OpenPlaced).
+class PlacedPageSource final : public PageSource {
+  public:
+    PlacedPageSource(VSource source, VImage picture, const std::string& loader, int storedW,
+                     int storedH, const Placement& placement)
+        : PageSource(loader, storedW, storedH, placement.Tw, placement.Th,
+                     loader.starts_with("jpegload") ? PageCodec::Dct : PageCodec::FlateUp),
+          source_(std::move(source)),
+          picture_(std::move(picture)),
+          placement_(placement) {}
+
+    Status Pump(const RowSink& row) override {
+        try {
+            return RowDriver(row).Run(Placed());
+        } catch (const VError&) {
+        } catch (const std::exception&) {
+        }
+        return Damaged();
+    }
+
+  private:
+    // Only the pixels the Source region touches are scaled, at the whole
+    // picture's scale, and then the region's own start within them is cut
+    // to the page's exact size.
+    VImage Placed() {
+        VImage upright = ToOpaqueRgb(picture_.autorot());
+        picture_ = VImage();
+        if (placement_.Turned) upright = upright.rot(VIPS_ANGLE_D270);
+        const PictureRegion& r = placement_.Source;
+        const double xs = static_cast<double>(placement_.ScaledW) / upright.width();
+        const double ys = static_cast<double>(placement_.ScaledH) / upright.height();
+        const int x0 = std::clamp(static_cast<int>(std::floor(r.X)), 0, upright.width() - 1);
+        const int y0 = std::clamp(static_cast<int>(std::floor(r.Y)), 0, upright.height() - 1);
+        const int x1 = std::clamp(static_cast<int>(std::ceil(r.X + r.W)), x0 + 1, upright.width());
+        const int y1 = std::clamp(static_cast<int>(std::ceil(r.Y + r.H)), y0 + 1, upright.height());
+        VImage part = upright.crop(x0, y0, x1 - x0, y1 - y0);
+        if (xs != 1.0 || ys != 1.0) {
+            part = part.resize(
+                xs, VImage::option()->set("vscale", ys)->set("kernel", VIPS_KERNEL_LINEAR));
+        }
+        const int ox =
+            std::clamp(static_cast<int>(std::lround((r.X - x0) * xs)), 0, part.width() - 1);
+        const int oy =
+            std::clamp(static_cast<int>(std::lround((r.Y - y0) * ys)), 0, part.height() - 1);
+        part = part.crop(ox, oy, part.width() - ox, part.height() - oy);
+        return ToExactSize(std::move(part), width_, height_);
+    }
+
+    VSource source_;  // holds the duplicate descriptor the decoder reads
+    VImage picture_;  // as decoded, before its EXIF turn
+    const Placement placement_;
+};
+
 // True when libvips found an ICC profile in the file: its colours are then
 // converted to sRGB, which only the libvips path does.
 bool HasProfile(const VImage& in) {
@@ -475,7 +530,75 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
     return result;
 }
 
+Result<std::unique_ptr<PageSource>> OpenPlacedOrThrow(int fd, const Placement& placement,
+                                                      std::uint64_t memoryLimit) {
+    Result<std::unique_ptr<PageSource>> result;
+    VSource source = VSource::new_from_descriptor(fd);
+    if (vips_foreign_find_load_source(source.get_source()) == nullptr) {
+        result.Error = Status::Failure(HF_ERR_NOT_IMAGE, TakeVipsError("not a readable image"));
+        return result;
+    }
+    ImageHeader header = ReadImageHeader(source);
+    if (!WithinPixelLimit(header.Width, header.Height)) {
+        result.Error = Status::Failure(HF_ERR_TOO_LARGE, "the image is larger than accepted");
+        return result;
+    }
+    // Held whole, in three bands, besides what the decoder needs.
+    const std::uint64_t held =
+        static_cast<std::uint64_t>(header.Width) * static_cast<std::uint64_t>(header.Height) * 3;
+    if (const std::uint64_t needed = DecodeMemoryNeeded(header.Image, header.Loader, fd) + held;
+        needed > memoryLimit) {
+        result.Error = Status::Failure(
+            HF_ERR_TOO_LARGE, "decoding it needs " + std::to_string(ToMiB(needed)) +
+                                  " MiB, more than the " + std::to_string(ToMiB(memoryLimit)) +
+                                  " MiB allowed");
+        return result;
+    }
+    if (header.Loader.starts_with("gifload")) {
+        if (Status whole = CheckGifFrames(fd); !whole.Ok()) {
+            result.Error = std::move(whole);
+            return result;
+        }
+    }
+    // Opened again for reads in any order; a JPEG's warning is damage, as
+    // on the streaming path.
+    VSource again = VSource::new_from_descriptor(fd);
+    VImage picture = VImage::new_from_source(
+        again, "",
+        VImage::option()->set("fail_on", header.Loader.starts_with("jpegload")
+                                             ? VIPS_FAIL_ON_WARNING
+                                             : VIPS_FAIL_ON_ERROR));
+    if (picture.width() != header.Width || picture.height() != header.Height) {
+        result.Error = Status::Failure(HF_ERR_DAMAGED, "the image header is damaged");
+        return result;
+    }
+    result.Value =
+        std::make_unique<PlacedPageSource>(std::move(again), std::move(picture), header.Loader,
+                                           header.Width, header.Height, placement);
+    return result;
+}
+
 }  // namespace
+
+Result<std::unique_ptr<PageSource>> PageSource::OpenPlaced(int fd, const Placement& placement,
+                                                           std::uint64_t memoryLimit) {
+    Result<std::unique_ptr<PageSource>> result;
+    if (placement.Tw <= 0 || placement.Th <= 0 || !WithinPixelLimit(placement.Tw, placement.Th)) {
+        result.Error = Status::Failure(HF_ERR_TOO_LARGE, "the page size is not usable");
+        return result;
+    }
+    if (!InitVipsOnce()) {
+        result.Error = Status::Failure(HF_ERR_NOT_IMAGE, "libvips could not be started");
+        return result;
+    }
+    try {
+        return OpenPlacedOrThrow(fd, placement, memoryLimit);
+    } catch (const VError&) {
+    } catch (const std::exception&) {
+    }
+    result.Error = Status::Failure(HF_ERR_DAMAGED, TakeVipsError("the image header is damaged"));
+    return result;
+}
 
 Result<std::unique_ptr<PageSource>> PageSource::Open(int fd, int width, int height,
                                                      std::uint64_t memoryLimit) {

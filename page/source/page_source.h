@@ -24,6 +24,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/placement.h"
 #include "engine/status.h"
 #include "page/page_codec.h"
 #include "util/sinks.h"
@@ -41,6 +42,15 @@ class PageSource {
     // memoryLimit bytes: see DecodeMemoryNeeded).
     static Result<std::unique_ptr<PageSource>> Open(int fd, int width, int height,
                                                     std::uint64_t memoryLimit = UINT64_MAX);
+    // The same for a picture placed as placement says (engine/placement.h):
+    // upright, turned a quarter counter-clockwise when Turned, and of that
+    // only its Source region, resampled (linear kernel) to Tw x Th. The
+    // picture is decoded whole into libvips' cache first (turning needs its
+    // pixels in any order), so the memory limit counts it whole; the
+    // streaming of Open is for pages that neither cut nor turn. Fails as
+    // Open does.
+    static Result<std::unique_ptr<PageSource>> OpenPlaced(int fd, const Placement& placement,
+                                                          std::uint64_t memoryLimit = UINT64_MAX);
 
     virtual ~PageSource() = default;
 

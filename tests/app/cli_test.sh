@@ -79,7 +79,7 @@ ok "a failure is one line naming the file; the other files still print"
 opts=cli-$$-opts.jpg
 make_image "$work/$opts"
 expect 0 print -d tallowin-trays -n 2 -o media=Letter -o sides=two-sided-short-edge \
-  -o media-source=bottom -o page-border=single "$work/$opts"
+  -o media-source=bottom -o print-scaling=fit -o position=center -o page-border=single "$work/$opts"
 data=$(captured_data tallowin-trays "$opts") || fail "$opts not printed when print ended"
 [ "$(cat "${data%.data}.copies")" = 2 ] || fail "not 2 copies: $(cat "${data%.data}.copies")"
 for o in media=Letter sides=two-sided-short-edge media-source=bottom page-border=single \
@@ -88,6 +88,7 @@ for o in media=Letter sides=two-sided-short-edge media-source=bottom page-border
     fail "$o not among the job's options: $(cat "${data%.data}.options")"
 done
 pdfinfo "$data" | grep -q '^Page size: *612 x 792 pts' || fail "$opts not on Letter"
+pdfimages -list "$data" | grep -qE '^ +1 +0 image +4800 +' || fail "$opts not fitted to the page's width"
 expect 2 print -d tallowin-trays -o print-scaling=stretch "$work/$opts"
 grep -q 'Scaling=stretch' "$err" || fail "a wrong -o value: $(cat "$err")"
 touch -d '2001-01-01' "$work/$opts"  # changed: not skipped as printed

@@ -290,6 +290,80 @@ TEST_F(PrintEndToEnd, AFoldersPrintSettingsReachTheBackend) {
     }
 }
 
+// The image's matrix on the page (w 0 0 h x y, in points from the sheet's
+// bottom-left corner) as the page's content draws it.
+std::vector<double> ImageMatrix(const std::string& pdf) {
+    const std::string bytes = ReadFile(pdf);
+    const std::size_t cm = bytes.find(" cm /Im0 Do");
+    if (cm == std::string::npos) return {};
+    const std::size_t q = bytes.rfind("q ", cm);
+    std::istringstream numbers(bytes.substr(q + 2, cm - q - 2));
+    std::vector<double> m;
+    for (double v; numbers >> v;) m.push_back(v);
+    return m;
+}
+
+struct PlacementCase {
+    const char* name;
+    JobSettingsText settings;
+    int Tw, Th;
+    std::vector<double> matrix;  // w 0 0 h x y
+};
+
+// The trays queue: 600 dpi, a sheet of 612 x 828 pt with 18 pt margins (a
+// printable area of 4800 x 6600 pixels, 0.12 pt each). The picture is 300 x
+// 200 at 150 dpi: 1200 x 800 printer pixels at its own size.
+TEST_F(PrintEndToEnd, ScalingPositionAndRotationPlaceThePictureExactly) {
+    const PlacementCase cases[] = {
+        {"auto_fit_top_left", {}, 1200, 800, {144, 0, 0, 96, 18, 714}},
+        {"none_centred",
+         Settings({{"Scaling", "none"}, {"Position", "center"}}),
+         1200,
+         800,
+         {144, 0, 0, 96, 234, 366}},
+        {"fit_bottom_right",
+         Settings({{"Scaling", "fit"}, {"Position", "bottom-right"}}),
+         4800,
+         3200,
+         {576, 0, 0, 384, 18, 18}},
+        {"fill_is_cut_to_the_area",
+         Settings({{"Scaling", "fill"}}),
+         4800,
+         6600,
+         {576, 0, 0, 792, 18, 18}},
+        {"fit_turned",
+         Settings({{"Scaling", "fit"}, {"Rotate", "auto"}}),
+         4400,
+         6600,
+         {528, 0, 0, 792, 18, 18}},
+    };
+    for (const PlacementCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        sandbox::ClearJobs(sandbox::kQueueTrays);
+        testimages::Write(hot / "photo.png", {.Width = 300, .Height = 200, .Dpi = 150, .Mark = 20});
+        HotFolder folder = ScanTwice(sandbox::kQueueTrays, c.settings);
+        EXPECT_EQ(folder.GetError(), HF_ERR_NONE) << folder.GetLastFailure().Reason;
+        const auto jobs = sandbox::WaitForJobs(sandbox::kQueueTrays, 1);
+        ASSERT_EQ(jobs.size(), 1u);
+        const PdfFacts pdf = Inspect(jobs[0].DocumentPath);
+        ASSERT_EQ(pdf.images.size(), 1u);
+        EXPECT_EQ(pdf.images[0].width, c.Tw);
+        EXPECT_EQ(pdf.images[0].height, c.Th);
+        const std::vector<double> m = ImageMatrix(jobs[0].DocumentPath);
+        ASSERT_EQ(m.size(), c.matrix.size());
+        for (std::size_t i = 0; i < m.size(); ++i) EXPECT_NEAR(m[i], c.matrix[i], 0.001) << i;
+        if (c.Tw == 4400) {
+            // Turned counter-clockwise: the stored top-left corner (the
+            // blue mark) is at the bottom-left.
+            EXPECT_EQ(PixelOfEmbeddedImage(jobs[0].DocumentPath, scratch, 20, c.Th - 20),
+                      (std::vector<double>{0, 0, 255}));
+            EXPECT_EQ(PixelOfEmbeddedImage(jobs[0].DocumentPath, scratch, 20, 20),
+                      (std::vector<double>{200, 40, 20}));
+        }
+        EXPECT_TRUE(ScanUntilDeleted(folder, hot / "photo.png"));
+    }
+}
+
 TEST_F(PrintEndToEnd, TransparentAreasPrintWhiteNotBlack) {
     testimages::Write(hot / "clear.png",
                       {.Width = 50, .Height = 50, .Bands = 4, .Dpi = 600, .Alpha = 0});
