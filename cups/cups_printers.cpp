@@ -128,6 +128,7 @@ constexpr Named kOptionLabels[] = {
     {"print-quality", "Print quality"},
     {"printer-resolution", "Resolution"},
     {"sides", "Two-sided printing"},
+    {"media-source", "Paper source"},
 };
 
 // "option.value", as the printers' strings files key them.
@@ -425,7 +426,7 @@ std::vector<PrinterChoice> CupsPrinterCatalogue::Choices(const std::string& prin
         std::vector<PrinterChoice> choices;
         if (auto media = ReadMedia(c)) choices.push_back(std::move(*media));
         for (const char* option : {"orientation-requested", "print-color-mode", "print-quality",
-                                   "printer-resolution", "sides"}) {
+                                   "printer-resolution", "sides", "media-source"}) {
             if (auto choice = ReadListed(c, option)) choices.push_back(std::move(*choice));
         }
         return choices;

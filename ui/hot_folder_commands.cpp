@@ -33,9 +33,12 @@ void CTallowinDlg::OnNew() {
         return;
     }
     HotFolder folder;
+    // Partial and hidden files are left alone from the start.
+    folder.PrintSettings.Exclude = kNewFolderExclude;
     CHotFolderPropDlg dlg;
     dlg.SetHotFolder(&folder);
     dlg.SetPrinterNames(m_printerNames);
+    dlg.SetPrinterCatalogue(&m_printers);
     std::vector<std::string> taken;
     m_hotFolderList.GetNames(taken);
     dlg.SetTakenNames(taken);
@@ -75,6 +78,7 @@ void CTallowinDlg::ConfigureHotFolder(int folderId) {
     CHotFolderPropDlg dlg;
     dlg.SetHotFolder(&folder);
     dlg.SetPrinterNames(m_printerNames);
+    dlg.SetPrinterCatalogue(&m_printers);
     // The folder may keep its own name, but not take another folder's: only
     // the first equal name is taken out.
     std::vector<std::string> taken;

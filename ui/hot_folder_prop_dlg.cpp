@@ -13,6 +13,7 @@
 #include "ui/bytes_text.h"
 #include "ui/folder_dialog.h"
 #include "ui/message_box.h"
+#include "ui/print_settings_dialog.h"
 #include "ui_hot_folder_prop_dialog.h"
 
 namespace tallowin {
@@ -51,6 +52,8 @@ CHotFolderPropDlg::CHotFolderPropDlg(QWidget* parent)
     // field clicks it too.
     connect(m_ui->okButton, &QPushButton::clicked, this, &CHotFolderPropDlg::OnOK);
     connect(m_ui->browseButton, &QPushButton::clicked, this, &CHotFolderPropDlg::OnBrowse);
+    connect(m_ui->printSettingsButton, &QPushButton::clicked, this,
+            &CHotFolderPropDlg::OnPrintSettings);
 }
 
 CHotFolderPropDlg::~CHotFolderPropDlg() = default;
@@ -72,6 +75,10 @@ void CHotFolderPropDlg::SetTakenFolders(
     m_takenFolders = takenFolders;
 }
 
+void CHotFolderPropDlg::SetPrinterCatalogue(PrinterCatalogue* catalogue) {
+    m_catalogue = catalogue;
+}
+
 int CHotFolderPropDlg::DoModal() {
     if (m_pHotFolder == nullptr) return IDCANCEL;
     OnInitDialog();
@@ -90,6 +97,7 @@ bool CHotFolderPropDlg::OnInitDialog() {
     for (const std::string& printer : sorted) m_printerCombo->addItem(FromBytes(printer));
 
     m_printerName = FromBytes(m_pHotFolder->GetPrinterName());
+    m_printSettings = m_pHotFolder->PrintSettings;
     UpdateData(false);
     m_ui->okButton->setFocus();
     return true;
@@ -149,6 +157,7 @@ void CHotFolderPropDlg::OnOK() {
     m_pHotFolder->SetName(name);
     m_pHotFolder->SetFolderPath(path);
     m_pHotFolder->SetScanTime(scanTime);
+    m_pHotFolder->PrintSettings = m_printSettings;
     accept();
 }
 
@@ -162,6 +171,19 @@ void CHotFolderPropDlg::OnBrowse() {
 
 int CHotFolderPropDlg::RunFolderDialog(CFolderDialog& chooser) {
     return chooser.DoModal();
+}
+
+void CHotFolderPropDlg::OnPrintSettings() {
+    UpdateData(true);
+    const std::string printer = ToBytes(m_printerName);
+    const std::vector<PrinterChoice> choices =
+        m_catalogue != nullptr ? m_catalogue->Choices(printer) : std::vector<PrinterChoice>{};
+    PrintSettingsDialog dialog(printer, choices, m_printSettings, ToBytes(m_path), this);
+    if (RunPrintSettingsDialog(dialog) == QDialog::Accepted) m_printSettings = dialog.Settings();
+}
+
+int CHotFolderPropDlg::RunPrintSettingsDialog(PrintSettingsDialog& dialog) {
+    return dialog.exec();
 }
 
 }  // namespace tallowin

@@ -1,9 +1,10 @@
 // CHotFolderPropDlg: the modal "Hot Folder properties" dialog in which the
 // user enters or changes the four settings of one hot folder — name,
-// printer, folder path, scan time. The caller hands it the hot folder, the
-// installed printers and the names the folder may not take, and runs it.
-// It reads the hot folder when it opens and writes it only when OK passes
-// every check; it never touches the hot folder list.
+// printer, folder path, scan time — and, through its "Print settings..."
+// button (PrintSettingsDialog), the folder's print settings. The caller hands it the hot folder,
+// the installed printers and the names the folder may not take, and runs it. It reads the hot
+// folder when it opens and writes it only when OK passes every check; it never touches the hot
+// folder list.
 //
 // Names are byte strings in the engine and UTF-8 here: bytes that are not
 // UTF-8 cannot be shown and would come back changed. Used on the
@@ -17,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/job_settings.h"
+
 class QComboBox;
 namespace Ui {
 class HotFolderPropDialog;
@@ -26,6 +29,8 @@ namespace tallowin {
 
 class CFolderDialog;
 class HotFolder;
+class PrinterCatalogue;
+class PrintSettingsDialog;
 
 class CHotFolderPropDlg : public QDialog {
     Q_OBJECT
@@ -42,6 +47,9 @@ class CHotFolderPropDlg : public QDialog {
     // The other hot folders as (name, folder path): the path may not lead
     // to the folder one of them watches.
     void SetTakenFolders(const std::vector<std::pair<std::string, std::string>>& takenFolders);
+    // Where the print settings dialog reads what the printer offers; not
+    // owned, outlives the dialog. Null: it offers the printer's defaults only.
+    void SetPrinterCatalogue(PrinterCatalogue* catalogue);
 
     // Opens the dialog (OnInitDialog) and runs it. Returns IDOK when OK
     // passed every check: the hot folder then holds the four new settings.
@@ -77,6 +85,14 @@ class CHotFolderPropDlg : public QDialog {
     // Runs the chooser OnBrowse made and returns its result. Default:
     // chooser.DoModal(). Tests override it to answer without a person.
     virtual int RunFolderDialog(CFolderDialog& chooser);
+    // The Print settings button: PrintSettingsDialog for the printer in the
+    // printer field and the path in the path field, on m_printSettings;
+    // its settings replace m_printSettings when it is accepted. They go
+    // into the hot folder only with OK.
+    virtual void OnPrintSettings();
+    // Runs the print settings dialog and returns its QDialog result.
+    // Default: exec(). Tests override it to answer without a person.
+    virtual int RunPrintSettingsDialog(PrintSettingsDialog& dialog);
 
     QComboBox* m_printerCombo = nullptr;  // the printer field, owned by the dialog
     QString m_name;
@@ -87,6 +103,8 @@ class CHotFolderPropDlg : public QDialog {
     std::vector<std::string> m_printerNames;  // in the order given
     std::vector<std::string> m_takenNames;
     std::vector<std::pair<std::string, std::string>> m_takenFolders;
+    JobSettingsText m_printSettings;
+    PrinterCatalogue* m_catalogue = nullptr;
 
   private:
     std::unique_ptr<Ui::HotFolderPropDialog> m_ui;

@@ -16,7 +16,7 @@ namespace tallowin {
 struct PrinterChoice {
     // The option's name, as the print system stores it: "media",
     // "orientation-requested", "print-color-mode", "print-quality",
-    // "printer-resolution" or "sides".
+    // "printer-resolution", "sides" or "media-source".
     std::string Option;
     std::string Label;  // the setting's name, for people
     // (value, label) pairs: each value as the print system stores it, never
