@@ -44,6 +44,15 @@ enum class Rotation {
            // covers more pixels. A tie is not turned.
 };
 
+// How a hot folder scales, places and turns what it prints.
+struct PlacementMode {
+    Scaling Scale = Scaling::AutoFit;
+    Position Place = Position::TopLeft;
+    Rotation Turn = Rotation::No;
+
+    bool operator==(const PlacementMode&) const = default;
+};
+
 struct PlacementInput {
     FitInput Fit;  // picture size and resolution, printer resolution, printable area
     Scaling Scale = Scaling::AutoFit;

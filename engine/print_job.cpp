@@ -118,7 +118,9 @@ PrintJobResult RunPrintJob(ImageLoader& images, Spooler& spooler, const std::str
     // A document's writer fits each of its pages by the same rule (the fit
     // above is its first page's) and places them itself.
     Result<std::unique_ptr<PageWriter>> writer =
-        image.IsDocument() ? loaded.Value->Document(page) : loaded.Value->PlacedPage(placed);
+        image.IsDocument()
+            ? loaded.Value->PlacedDocument(page, {placeIn.Scale, placeIn.Place, placeIn.Turn})
+            : loaded.Value->PlacedPage(placed);
     if (!writer.Ok()) return failed(writer.Error);
     if (stop.Requested()) return failed({});
     if (auto ended = AfterStep(steps.BeforeSend, image, stop)) return *ended;

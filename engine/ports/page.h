@@ -43,6 +43,16 @@ class Image {
         (void)g;
         return {nullptr, Status::Failure(HF_ERR_NOT_IMAGE, "a picture has no document")};
     }
+    // Document, each page scaled, placed and turned as mode says
+    // (PlacePicture of the page as Document fits it), cut at the printable
+    // area. This default takes only the default mode (as Document) and
+    // refuses any other with HF_ERR_SETTINGS.
+    virtual Result<std::unique_ptr<PageWriter>> PlacedDocument(const PageGeometry& g,
+                                                               const PlacementMode& mode) {
+        if (mode == PlacementMode{}) return Document(g);
+        return {nullptr, Status::Failure(HF_ERR_SETTINGS,
+                                         "this document cannot be scaled, moved or turned")};
+    }
     // A writer of the page that holds this image resampled to exactly
     // width x height printer pixels (linear kernel, averaging when it
     // shrinks), alpha flattened on white, 8-bit sRGB. Only the file's header

@@ -317,10 +317,15 @@ struct PdfDocument::State {
     std::vector<PdfPageView> views;
     bool repaired = false;
     bool written = false;
+    PlacementMode mode;
 };
 
 PdfDocument::PdfDocument(std::unique_ptr<State> state) : s_(std::move(state)) {}
 PdfDocument::~PdfDocument() = default;
+
+void PdfDocument::SetPlacement(const PlacementMode& mode) {
+    s_->mode = mode;
+}
 
 int PdfDocument::PageCount() const {
     return static_cast<int>(s_->views.size());
@@ -558,9 +563,9 @@ Status PdfDocument::Write(const PageGeometry& g, const ByteSink& sink, const Sto
         !(g.MediaHeightPt > 0)) {
         return Status::Failure(HF_ERR_NO_PAGE_SIZE, "no usable page size");
     }
-    std::vector<FitResult> fits;
+    std::vector<Placement> fits;
     for (std::size_t i = 0; i < s.views.size(); ++i) {
-        fits.push_back(FitPdfPage(s.views[i], g));
+        fits.push_back(PlacePdfPageAs(s.views[i], g, s.mode));
         if (fits.back().Tw <= 0 || fits.back().Th <= 0) {
             return TooLarge(PageName(i) +
                             " is so long and thin that it would be less than a dot wide");

@@ -83,9 +83,14 @@ class PdfDocument final : public PageWriter {
     bool Repaired() const;
     const FileIdentity& Identity() const;
 
+    // How Write scales, places and turns each page (PlacePdfPageAs); the
+    // default mode until set.
+    void SetPlacement(const PlacementMode& mode);
+
     // Writes the whole job: one sheet of g's media for each page, the page
-    // fitted by FitPdfPage and placed by PlacePdfPage, clipped to the
-    // printable area. Fails before writing anything with HF_ERR_TOO_LARGE
+    // placed by PlacePdfPageAs in the mode set and drawn by PlacePdfPage,
+    // clipped to the printable area (with the default mode: fitted by
+    // FitPdfPage at the area's top-left). Fails before writing anything with HF_ERR_TOO_LARGE
     // when a page would be less than a dot wide. While writing: HF_ERR_DAMAGED
     // when qpdf warns about what it reads, HF_ERR_CHANGED when the file is no
     // longer the one loaded (checked before the document ends),

@@ -40,6 +40,11 @@ class PdfImage final : public Image {
     }
 
     Result<std::unique_ptr<PageWriter>> Document(const PageGeometry& g) override {
+        return PlacedDocument(g, {});
+    }
+
+    Result<std::unique_ptr<PageWriter>> PlacedDocument(const PageGeometry& g,
+                                                       const PlacementMode& mode) override {
         std::unique_ptr<PdfDocument> doc = std::move(opened_);
         if (!doc) {
             if (Status same = SameFileAsLoaded(fd_.get(), path_, identity_); !same.Ok()) {
@@ -57,7 +62,7 @@ class PdfImage final : public Image {
             doc = std::move(reopened.Value);
         }
         for (int i = 0; i < doc->PageCount(); ++i) {
-            const FitResult fit = FitPdfPage(doc->Page(i), g);
+            const Placement fit = PlacePdfPageAs(doc->Page(i), g, mode);
             if (fit.Tw <= 0 || fit.Th <= 0) {
                 return {nullptr,
                         Status::Failure(HF_ERR_TOO_LARGE,
@@ -66,6 +71,7 @@ class PdfImage final : public Image {
                                             "dot wide on the page")};
             }
         }
+        doc->SetPlacement(mode);
         return {std::move(doc), {}};
     }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tallowin {
 
@@ -58,6 +59,21 @@ FitResult FitPdfPage(const PdfPageView& page, const PageGeometry& g) {
 }
 
 PdfMatrix PlacePdfPage(const PdfPageView& page, const PageGeometry& g, const FitResult& fit) {
+    Placement placed;
+    placed.ScaledW = placed.Tw = fit.Tw;
+    placed.ScaledH = placed.Th = fit.Th;
+    placed.Kept = {0, 0, fit.Tw, fit.Th};
+    return PlacePdfPage(page, g, placed);
+}
+
+Placement PlacePdfPageAs(const PdfPageView& page, const PageGeometry& g,
+                         const PlacementMode& mode) {
+    const FitInput in = PdfPageFitInput(page, g);
+    if (in.W <= 0 || in.H <= 0 || g.Rx <= 0 || g.Ry <= 0) return {};
+    return PlacePicture({in, mode.Scale, mode.Place, mode.Turn});
+}
+
+PdfMatrix PlacePdfPage(const PdfPageView& page, const PageGeometry& g, const Placement& placed) {
     const PdfBox& b = page.Box;
     const double w = b.Width();
     const double h = b.Height();
@@ -77,16 +93,23 @@ PdfMatrix PlacePdfPage(const PdfPageView& page, const PageGeometry& g, const Fit
         default:
             break;
     }
-    const double shownW = page.Rotate % 180 == 0 ? w : h;
-    const double shownH = page.Rotate % 180 == 0 ? h : w;
-    // Then scaled to exactly Tw x Th printer pixels, in points.
-    const double targetW = fit.Tw * kPointsPerInch / g.Rx;
-    const double targetH = fit.Th * kPointsPerInch / g.Ry;
+    double shownW = page.Rotate % 180 == 0 ? w : h;
+    double shownH = page.Rotate % 180 == 0 ? h : w;
+    if (placed.Turned) {
+        // Then a quarter counter-clockwise: (x, y) to (shownH - y, x), so
+        // that the shown top-left corner goes to the bottom-left.
+        turn = {-turn.B, turn.A, -turn.D, turn.C, shownH - turn.F, turn.E};
+        std::swap(shownW, shownH);
+    }
+    // Then scaled to exactly ScaledW x ScaledH printer pixels, in points.
+    const double targetW = placed.ScaledW * kPointsPerInch / g.Rx;
+    const double targetH = placed.ScaledH * kPointsPerInch / g.Ry;
     const double sx = shownW > 0 ? targetW / shownW : 0;
     const double sy = shownH > 0 ? targetH / shownH : 0;
-    // And its top-left corner on the printable area's.
-    const double left = g.LeftPt;
-    const double bottom = g.MediaHeightPt - g.TopPt - targetH;
+    // And its Kept part's top-left corner at (X, Y) in the printable area.
+    const double left = g.LeftPt + (placed.X - placed.Kept.X) * kPointsPerInch / g.Rx;
+    const double bottom =
+        g.MediaHeightPt - g.TopPt - (placed.Y - placed.Kept.Y) * kPointsPerInch / g.Ry - targetH;
     // turn first, taking (x0, y0) to the origin: x' = turn(x - x0, y - y0).
     const double e = turn.E - turn.A * b.X0 - turn.C * b.Y0;
     const double f = turn.F - turn.B * b.X0 - turn.D * b.Y0;

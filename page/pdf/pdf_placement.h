@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/page_fit.h"
+#include "engine/placement.h"
 #include "engine/ports/page.h"
 
 namespace tallowin {
@@ -59,6 +60,18 @@ FitResult FitPdfPage(const PdfPageView& page, const PageGeometry& g);
 // the printable area's top-left corner, in the sheet's PDF coordinates
 // (origin at the sheet's lower-left).
 PdfMatrix PlacePdfPage(const PdfPageView& page, const PageGeometry& g, const FitResult& fit);
+
+// PlacePicture of the page (as PdfPageFitInput gives it) in mode. Tw or Th
+// is 0 when the page has no size.
+Placement PlacePdfPageAs(const PdfPageView& page, const PageGeometry& g, const PlacementMode& mode);
+
+// The matrix that draws the page's visible box, turned as a viewer turns it
+// and then, when placed.Turned, a quarter counter-clockwise, scaled to
+// placed.ScaledW x placed.ScaledH printer pixels, its Kept part at (X, Y)
+// in the printable area; what lies outside the area is the caller's to cut.
+// For a placement of the default mode, the same matrix as PlacePdfPage of
+// its fit.
+PdfMatrix PlacePdfPage(const PdfPageView& page, const PageGeometry& g, const Placement& placed);
 
 // The printable area in the sheet's PDF coordinates.
 PdfBox PrintableArea(const PageGeometry& g);

@@ -227,6 +227,18 @@ TEST_F(CupsPrintersTest, OffersTheSettingsOfThe600DpiQueue) {
     }
 }
 
+TEST_F(CupsPrintersTest, OffersTheTraysAndSidesOfTheTraysQueue) {
+    const std::vector<PrinterChoice> choices = printers.Choices("tallowin-trays");
+    const PrinterChoice* source = Find(choices, "media-source");
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(ValuesOf(*source), (Names{"top", "bottom"}));
+    EXPECT_EQ(source->Current, "top");
+    const PrinterChoice* sides = Find(choices, "sides");
+    ASSERT_NE(sides, nullptr);
+    EXPECT_EQ(ValuesOf(*sides),
+              (Names{"one-sided", "two-sided-long-edge", "two-sided-short-edge"}));
+}
+
 TEST_F(CupsPrintersTest, OffersTheSettingsOfThe300DpiQueue) {
     const std::vector<PrinterChoice> choices = printers.Choices("tallowin-300");
     const PrinterChoice* media = Find(choices, "media");

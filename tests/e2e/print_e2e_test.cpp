@@ -364,6 +364,50 @@ TEST_F(PrintEndToEnd, ScalingPositionAndRotationPlaceThePictureExactly) {
     }
 }
 
+// A document's pages take the folder's scaling, position and rotation too:
+// a page of 200 x 100 pt, its ink where the row says, on the trays queue's
+// sheet (612 x 828 pt, the printable area from 18 pt on each side).
+TEST_F(PrintEndToEnd, ADocumentsPagesArePlacedAsThePicturesAre) {
+    struct Row {
+        const char* name;
+        JobSettingsText settings;
+        PdfBox ink;      // on the page
+        InkBox printed;  // on the sheet, at 72 dpi
+    };
+    const Row rows[] = {
+        {"own_size_top_left", {}, {0, 0, 200, 100}, {18, 18, 218, 118}},
+        {"fit_bottom",
+         Settings({{"Scaling", "fit"}, {"Position", "bottom"}}),
+         {0, 0, 200, 100},
+         {18, 522, 594, 810}},
+        // Turned counter-clockwise: the page's top-left corner goes to the
+        // bottom-left.
+        {"fit_turned",
+         Settings({{"Scaling", "fit"}, {"Rotate", "auto"}}),
+         {0, 50, 100, 100},
+         {18, 414, 216, 810}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        sandbox::ClearJobs(sandbox::kQueueTrays);
+        TestPdfPage page;
+        page.Media = {0, 0, 200, 100};
+        page.Ink = r.ink;
+        WriteFile(hot / "doc.pdf", MakeTestPdf({page}));
+        HotFolder folder = ScanTwice(sandbox::kQueueTrays, r.settings);
+        EXPECT_EQ(folder.GetError(), HF_ERR_NONE) << folder.GetLastFailure().Reason;
+        const auto jobs = sandbox::WaitForJobs(sandbox::kQueueTrays, 1);
+        ASSERT_EQ(jobs.size(), 1u);
+        const std::optional<InkBox> ink = InkOnPage(jobs[0].DocumentPath, 1, 72);
+        ASSERT_TRUE(ink.has_value());
+        EXPECT_NEAR(ink->Left, r.printed.Left, 1);
+        EXPECT_NEAR(ink->Top, r.printed.Top, 1);
+        EXPECT_NEAR(ink->Right, r.printed.Right, 1);
+        EXPECT_NEAR(ink->Bottom, r.printed.Bottom, 1);
+        EXPECT_TRUE(ScanUntilDeleted(folder, hot / "doc.pdf"));
+    }
+}
+
 TEST_F(PrintEndToEnd, TransparentAreasPrintWhiteNotBlack) {
     testimages::Write(hot / "clear.png",
                       {.Width = 50, .Height = 50, .Bands = 4, .Dpi = 600, .Alpha = 0});
