@@ -125,5 +125,7 @@ wait_app
 grep -q '^Name=Made with New$' "$profile" || fail "the new hot folder is not in the saved profile"
 grep -q '^PrinterName=tallowin-300$' "$profile" || fail "the new hot folder's printer was not saved"
 grep -q '^ScanTime=5$' "$profile" || fail "the new hot folder's scan time was not saved"
+grep -qxF 'Exclude=.*;*.tmp;*.part;*.crdownload;~*' "$profile" ||
+  fail "the new hot folder does not leave partial and hidden files alone"
 echo "ok: a hot folder made with New prints, and Exit saves it"
 echo "2 passed, 0 failed"
