@@ -31,6 +31,8 @@ enum HotFolderError : std::int32_t {
     HF_ERR_STATE = 10,        // the job ledger or the print log cannot be read or stored
     HF_ERR_DUPLICATE = 11,    // another hot folder (the first in the list) watches this folder
     HF_ERR_CHANGED = 12,      // the file changed while it was read: not printed, it settles again
+    HF_ERR_OTHER_HOST = 13,   // another host that shares the folder may have sent the file's
+                              // job: it waits for that host to come back
 };
 
 // What a file is on disk: the print job deletes a file only when its path

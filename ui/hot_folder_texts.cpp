@@ -27,6 +27,8 @@ QString ErrorText(int error) {
     if (error == HF_ERR_STATE) return QStringLiteral("Job records or print log cannot be stored");
     if (error == HF_ERR_DUPLICATE) return QStringLiteral("Same folder as another hot folder");
     if (error == HF_ERR_CHANGED) return QStringLiteral("The file changed while it was read");
+    if (error == HF_ERR_OTHER_HOST)
+        return QStringLiteral("Waits for another computer to come back");
     return TextFrom(kFirstErrorString, error);
 }
 
