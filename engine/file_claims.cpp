@@ -47,10 +47,9 @@ ClaimRecord FileClaims::NewRecord(const std::string& fileName, ClaimStage stage)
 ClaimAnswer FileClaims::Claim(const std::string& hotFolder, const std::string& fileName) {
     MutexLock guard(lock_);
     const Key key{hotFolder, ClaimFileName(fileName)};
-    if (const auto it = held_.find(key); it != held_.end()) {
-        if (!it->second.Lost) return {};
-        held_.erase(it);  // another host has it: looked at afresh
-    }
+    // A claim held already is looked at afresh too: another host may have
+    // taken it over while this one was not renewing it.
+    if (const auto it = held_.find(key); it != held_.end() && it->second.Lost) held_.erase(it);
     const std::uint32_t now = clock_.Now();
     ForgetOldSightings(now);
     std::string takenFrom;
@@ -198,10 +197,18 @@ FileClaims::TakeResult FileClaims::TakeAway(const Key& key, const std::string& e
         return TakeResult::Taken;
     }
     // Its host wrote it again in the instant before the rename, or another
-    // host took it over first: alive after all. The record goes back; a host
-    // that made a record of that name in between finds it changed when it
-    // comes to send, and does not send.
-    folder_.MoveAside(hotFolder, aside, name);
+    // host took it over first: alive after all. A record that says sending
+    // goes back at once, whatever was made in between (whoever made it finds
+    // the record changed when it comes to send, and does not send). Any
+    // other is dropped: its host finds its claim gone when it comes to send,
+    // and tries again later, so that no rename ever puts back a claim over
+    // one that a third host may be about to send on.
+    const std::optional<ClaimRecord> record = ParseClaim(check.Text);
+    if (record && record->Stage == ClaimStage::Sending) {
+        folder_.MoveAside(hotFolder, aside, name);
+    } else {
+        folder_.Remove(hotFolder, aside);
+    }
     detail = check.Text;
     return TakeResult::Changed;
 }

@@ -116,20 +116,41 @@ TEST(FileClaims, OfThreeHostsOneTakesTheExpiredClaim) {
     const ClaimAnswer late = c.claims.Claim(kHot, "1.jpg");
     EXPECT_EQ(late.Result, Kind::Busy);
     EXPECT_EQ(late.Holder, "host beta (process 100)");
-    EXPECT_EQ(RecordIn(folder, "1.jpg").Owner.Host, "beta");
+    // Gamma's rename moved beta's new record: neither sends on this round,
+    // and whoever claims it next holds it.
+    EXPECT_TRUE(folder.Names(kHot).empty());
+    EXPECT_EQ(b.claims.MarkSending(kHot, "1.jpg").Code, HF_ERR_OTHER_HOST);
+    EXPECT_EQ(c.claims.Claim(kHot, "1.jpg").Result, Kind::Held);
+    EXPECT_TRUE(c.claims.MarkSending(kHot, "1.jpg").Ok());
 }
 
-TEST(FileClaims, HolderThatRenewsInTheLastInstantKeepsItsClaim) {
-    FakeClaimFolder folder;
-    Host a(folder, "alpha"), b(folder, "beta");
-    ASSERT_EQ(a.claims.Claim(kHot, "1.jpg").Result, Kind::Held);
-    EXPECT_EQ(b.claims.Claim(kHot, "1.jpg").Result, Kind::Busy);
-    b.clock.Advance(kClaimLeaseMs);
-    folder.beforeMove = [&] { a.claims.Renew(); };
-    EXPECT_EQ(b.claims.Claim(kHot, "1.jpg").Result, Kind::Busy);
-    EXPECT_EQ(RecordIn(folder, "1.jpg").Owner.Host, "alpha");
-    EXPECT_EQ(folder.Names(kHot).size(), 1u);
-    EXPECT_TRUE(a.claims.MarkSending(kHot, "1.jpg").Ok());
+TEST(FileClaims, HolderThatWakesInTheLastInstant) {
+    for (const bool sending : {false, true}) {
+        SCOPED_TRACE(sending ? "it marks the file sending" : "it renews");
+        FakeClaimFolder folder;
+        Host a(folder, "alpha"), b(folder, "beta");
+        ASSERT_EQ(a.claims.Claim(kHot, "1.jpg").Result, Kind::Held);
+        EXPECT_EQ(b.claims.Claim(kHot, "1.jpg").Result, Kind::Busy);
+        b.clock.Advance(kClaimLeaseMs);
+        // Between beta's look at the expired record and its rename.
+        folder.beforeMove = [&] {
+            if (sending) {
+                EXPECT_TRUE(a.claims.MarkSending(kHot, "1.jpg").Ok());
+            } else {
+                a.claims.Renew();
+            }
+        };
+        EXPECT_EQ(b.claims.Claim(kHot, "1.jpg").Result, Kind::Busy);
+        if (sending) {
+            // Its job may be on its way: the record is back, beta waits.
+            EXPECT_EQ(folder.Names(kHot), std::vector<std::string>{"1.jpg.claim"});
+            EXPECT_EQ(RecordIn(folder, "1.jpg").Stage, ClaimStage::Sending);
+        } else {
+            // Nothing sent yet: the claim is dropped, and alpha must not send.
+            EXPECT_TRUE(folder.Names(kHot).empty());
+            EXPECT_EQ(a.claims.MarkSending(kHot, "1.jpg").Code, HF_ERR_OTHER_HOST);
+        }
+    }
 }
 
 TEST(FileClaims, RecordBeingWrittenIsJudgedByItsSilence) {
