@@ -136,6 +136,10 @@ LeftoverClaims FileClaims::ClearLeftovers(
     const std::string& hotFolder, const std::function<bool(const std::string& file)>& recorded,
     bool recordsLost) {
     LeftoverClaims done;
+    {
+        MutexLock guard(lock_);
+        if (!cleared_.insert(hotFolder).second) return done;
+    }
     for (const std::string& name : folder_.List(hotFolder)) {
         if (!IsClaimFileName(name)) continue;
         const ClaimIoResult found = folder_.Read(hotFolder, name);

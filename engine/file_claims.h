@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -82,11 +83,12 @@ class FileClaims {
     // is lost (MarkSending says so); one that cannot be written now is tried
     // again at the next renewal.
     void Renew() EXCLUDES(lock_);
-    // Once per run and hot folder, before its first scan: the claims that
-    // an earlier run of this service left in it. A claim of a file the
-    // ledger still follows (recorded says so), or one that may have been
-    // sent while the ledger lost its records, is this run's from now on;
-    // any other was never sent and is removed.
+    // Before a hot folder's first scan: the claims that an earlier run of
+    // this service left in it. A claim of a file the ledger still follows
+    // (recorded says so), or one that may have been sent while the ledger
+    // lost its records, is this run's from now on; any other was never sent
+    // and is removed. Once per hot folder path and run: later calls do
+    // nothing and return nothing done.
     LeftoverClaims ClearLeftovers(const std::string& hotFolder,
                                   const std::function<bool(const std::string& file)>& recorded,
                                   bool recordsLost) EXCLUDES(lock_);
@@ -126,6 +128,7 @@ class FileClaims {
     mutable Mutex lock_;
     std::map<Key, Held> held_ GUARDED_BY(lock_);
     std::map<Key, Seen> seen_ GUARDED_BY(lock_);
+    std::set<std::string> cleared_ GUARDED_BY(lock_);  // hot folders
 };
 
 }  // namespace tallowin
