@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "app/claim_keeping.h"
 #include "app/profile_sync.h"
 #include "app/service_log.h"
 #include "cups/cups_spooler.h"
@@ -62,7 +63,10 @@ class HotFolderService {
     FileJobLedger ledger_{StateDirectory() + "/jobs.tsv"};
     SpdlogPrintLog printLog_{StateDirectory() + "/print.log",
                              SpdlogPrintLog::Options{.Console = &std::cerr}};
-    EngineServices services_{clock_, lister_, images_, spooler_, remover_, ledger_, printLog_};
+    // Files of folders that other hosts print from too are claimed first.
+    ClaimKeeping claims_{clock_, ledger_.Path()};
+    EngineServices services_{clock_,   lister_, images_,   spooler_,
+                             remover_, ledger_, printLog_, claims_.Claims()};
     HotFolderList list_;
     std::unique_ptr<DiskProfileSync> sync_;  // made by Load
     HotFolderThread thread_{services_};      // last: joined before the list goes

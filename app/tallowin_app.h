@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "app/claim_keeping.h"
 #include "app/profile_sync.h"
 #include "cups/cups_printers.h"
 #include "cups/cups_spooler.h"
@@ -65,7 +66,10 @@ class CTallowinApp {
     SpdlogPrintLog m_fileLog{StateDirectory() + "/print.log"};
     RecentPrintLog m_recentLog;  // what the Log view shows
     TeePrintLog m_log{{&m_fileLog, &m_recentLog}};
-    EngineServices m_services{m_clock, m_lister, m_images, m_spooler, m_remover, m_ledger, m_log};
+    // Files of folders that other hosts print from too are claimed first.
+    ClaimKeeping m_claims{m_clock, m_ledger.Path()};
+    EngineServices m_services{m_clock,   m_lister, m_images, m_spooler,
+                              m_remover, m_ledger, m_log,    m_claims.Claims()};
 
   public:
     HotFolderList m_hotFolderList;

@@ -111,7 +111,7 @@ void FolderScan::Run(const HotFolder::SameFolderCheck& sameFolder) {
     scan.FirstRetryMs = static_cast<std::uint32_t>(std::max(f_.ScanTime, 0)) * 1000u;
     std::unique_ptr<Printer> printer;  // opened by the first file printed
     scan.Print = [&](const ListedFile& file) {
-        return PrintFile(JoinPath(f_.FolderPath, file.Name), printer);
+        return PrintFile(JoinPath(f_.FolderPath, file.Name), printer, &file.Identity);
     };
     scan.HandledBefore = [&](const ListedFile& file) {
         const JobRecord* record = FindRecord(standing, file.Name);
@@ -320,7 +320,8 @@ void FolderScan::RemovePrinted(const JobRecord& record, bool quietly) {
     Log(std::move(entry));
 }
 
-PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Printer>& printer) {
+PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Printer>& printer,
+                                   const FileIdentity* settled) {
     using End = PrintJobResult::End;
     if (f_.firstScanAt_ == 0) f_.firstScanAt_ = SecondsNow();
     // Said once, with the attempt that follows it.
@@ -338,15 +339,25 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
     if (s_.claims && !stop_.Requested()) {
         const ClaimAnswer claim = s_.claims->Claim(f_.FolderPath, docName);
         switch (claim.Result) {
-            case ClaimAnswer::Kind::Held:
+            case ClaimAnswer::Kind::Held: {
+                // The host that held the claim before may have printed the
+                // file and deleted it since this scan listed it: a claim is
+                // only released after its file's deletion. Gone or replaced,
+                // it is no longer the file that settled.
+                const std::optional<FileIdentity> now = s_.lister.Identify(path);
+                if (!now || (settled != nullptr && !SameFileAcrossMounts(*now, *settled))) {
+                    s_.claims->Release(f_.FolderPath, docName);
+                    return PrintOutcome::NotTried;
+                }
                 takenFrom = claim.Holder;
                 break;
+            }
             case ClaimAnswer::Kind::Unclaimed:
                 break;  // no host can claim here: printed as by a lone host
             case ClaimAnswer::Kind::Busy:
                 // Another host prints it; looked at again after a pause, by
                 // when it is most likely printed and gone.
-                return PrintOutcome::RetryLater;
+                return PrintOutcome::Deferred;
             case ClaimAnswer::Kind::AwaitHost:
                 Keep(path, Status::Failure(HF_ERR_OTHER_HOST,
                                            claim.Holder +

@@ -53,8 +53,10 @@ class FolderScan {
     // file, so a burst of files does not ask the scheduler for the
     // destination, its details and its page again for every one of them.
     // Each file is still its own job; a printer whose job failed is dropped,
-    // and the next file opens a fresh one.
-    PrintOutcome PrintFile(const std::string& path, std::unique_ptr<Printer>& printer);
+    // and the next file opens a fresh one. settled: the file as the scan saw
+    // it settle (null: as it is now).
+    PrintOutcome PrintFile(const std::string& path, std::unique_ptr<Printer>& printer,
+                           const FileIdentity* settled = nullptr);
 
   private:
     // The folder's job records that still stand after asking the spooler,

@@ -72,7 +72,10 @@ TEST(SharedFolder, TwoHostsPrintEachFileOnce) {
     a.Scan();
     b.Scan();
     a.Scan();  // alpha sends all ten: each is claimed before its job is recorded
-    b.Scan(3);
+    for (int i = 0; i < 3; ++i) {
+        a.claims.Renew();  // alpha's renewal thread
+        b.Scan();
+    }
     EXPECT_EQ(shared.spooler.Jobs().size(), 10u);
     EXPECT_EQ(b.folder.GetError(), HF_ERR_NONE) << "beta waits silently while alpha is alive";
     for (const auto& job : shared.spooler.Jobs())
