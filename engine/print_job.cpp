@@ -1,5 +1,6 @@
 #include "engine/print_job.h"
 
+#include <optional>
 #include <utility>
 
 #include "engine/page_fit.h"
