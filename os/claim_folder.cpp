@@ -85,7 +85,14 @@ ClaimIoResult PosixClaimFolder::Create(const std::string& hotFolder, const std::
     };
     UniqueFd fd = open_new();
     if (!fd && errno == ENOENT) {
-        if (mkdir(ClaimFolderOf(hotFolder).c_str(), 0777) != 0 && errno != EEXIST) {
+        const std::string folder = ClaimFolderOf(hotFolder);
+        if (mkdir(folder.c_str(), 0777) == 0) {
+            // Whoever may write the hot folder (the other hosts' users) may
+            // write its claims: the claim folder takes the hot folder's
+            // modes, whatever this process's umask.
+            struct stat hot {};
+            if (stat(hotFolder.c_str(), &hot) == 0) chmod(folder.c_str(), hot.st_mode & 07777);
+        } else if (errno != EEXIST) {
             return Refused(errno, "cannot make the claim folder");
         }
         fd = open_new();

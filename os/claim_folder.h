@@ -13,11 +13,11 @@ namespace tallowin {
 // Records in HOTFOLDER/.tallowin-claims/, made with
 // open(O_CREAT | O_EXCL), changed with rename(2) and removed with unlink:
 // each is atomic on a local disk and on NFS (v3 and later) and SMB servers.
-// The claim folder is made on the first claim, with the modes the umask
-// allows. A refusal that lasts (EACCES, EPERM, EROFS, ENOSPC, EDQUOT, or a
-// plain file where the claim folder should be) is ReadOnly; other errors are
-// Failed with strerror. Records are small and not synced: one lost with a
-// power failure is a claim its host no longer holds. No state: thread-safe.
+// The claim folder is made on the first claim, with the hot folder's own
+// modes, so that every user who may write the hot folder may claim there. A refusal that lasts
+// (EACCES, EPERM, EROFS, ENOSPC, EDQUOT, or a plain file where the claim folder should be) is
+// ReadOnly; other errors are Failed with strerror. Records are small and not synced: one lost with
+// a power failure is a claim its host no longer holds. No state: thread-safe.
 class PosixClaimFolder final : public ClaimFolder {
   public:
     ClaimIoResult Create(const std::string& hotFolder, const std::string& name,

@@ -20,6 +20,7 @@ namespace {
 
 TEST(PosixClaimFolder, EachOperationOnARealFolder) {
     TempDir hot;
+    ASSERT_EQ(chmod(hot.Path().c_str(), 02775), 0);  // a folder a group shares
     PosixClaimFolder folder;
     EXPECT_TRUE(folder.List(hot.Path()).empty());  // no claim folder yet
     EXPECT_EQ(folder.Read(hot.Path(), "a.claim").Kind, ClaimIo::Missing);
@@ -34,6 +35,12 @@ TEST(PosixClaimFolder, EachOperationOnARealFolder) {
     EXPECT_EQ(folder.Read(hot.Path(), "a.claim.r.taken").Text, "three\n");
     EXPECT_TRUE(folder.Remove(hot.Path(), "a.claim.r.taken").Ok());
     EXPECT_EQ(folder.Remove(hot.Path(), "a.claim.r.taken").Kind, ClaimIo::Missing);
+    // Made with the hot folder's modes, whatever the umask.
+    struct stat hotModes {
+    }, claimModes{};
+    ASSERT_EQ(stat(hot.Path().c_str(), &hotModes), 0);
+    ASSERT_EQ(stat((hot / ".tallowin-claims").c_str(), &claimModes), 0);
+    EXPECT_EQ(claimModes.st_mode & 07777, hotModes.st_mode & 07777);
     // A trailing slash on the hot folder's path names the same claim folder.
     ASSERT_TRUE(folder.Create(hot.Path() + "/", "b.claim", "x\n").Ok());
     EXPECT_TRUE(FileExists(hot / ".tallowin-claims/b.claim"));
