@@ -33,6 +33,8 @@ enum HotFolderError : std::int32_t {
     HF_ERR_CHANGED = 12,      // the file changed while it was read: not printed, it settles again
     HF_ERR_PROTECTED = 13,    // a document that needs a password or does not allow printing
     HF_ERR_NO_PAGES = 14,     // a document without a single page
+    HF_ERR_OTHER_HOST = 15,   // another host that shares the folder may have sent the file's
+                              // job: it waits for that host to come back
 };
 
 // What a file is on disk: the print job deletes a file only when its path
