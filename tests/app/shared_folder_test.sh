@@ -137,7 +137,7 @@ unset "pids[g1]"
 settled() {
   local name named claim
   scheduler_idle || return 1
-  named=$(grep -F $'\tkept\t13\thost ' "$work/serviceg2.log" | grep -F "(process $gone) sent it" |
+  named=$(grep -F $'\tkept\t15\thost ' "$work/serviceg2.log" | grep -F "(process $gone) sent it" |
     cut -f3 | sort -u)
   for name in $(cd "$hot" && ls gone-*.jpg 2>/dev/null); do
     grep -qxF "$hot/$name" <<<"$named" || return 1
