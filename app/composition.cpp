@@ -31,7 +31,9 @@ EngineAdapters::EngineAdapters(const StatePaths& paths, const Options& options)
       fileLog_(paths.PrintLog, SpdlogPrintLog::Options{.Console = options.Console}),
       alsoTo_(options.AlsoTo),
       log_(LogsOf(fileLog_, options.AlsoTo)),
-      services_{clock_, lister_, images_, spooler_, remover_, ledger_, log_, &mover_} {}
+      claims_(clock_, ledger_.Path()),
+      services_{clock_,  lister_, images_,          spooler_, remover_,
+                ledger_, log_,    claims_.Claims(), &mover_} {}
 
 void EngineAdapters::Configure(const IniProfile& profile) {
     images_.SetDecodeMemoryLimit(DecodeMemoryLimitOf(profile));

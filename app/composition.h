@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/claim_keeping.h"
 #include "cups/cups_spooler.h"
 #include "os/file_mover.h"
 #include "os/folder_listing.h"
@@ -95,6 +96,8 @@ class EngineAdapters {
     SpdlogPrintLog fileLog_;
     PrintLog* alsoTo_;
     TeePrintLog log_;
+    // Files of folders that other hosts print from too are claimed first.
+    ClaimKeeping claims_;
     EngineServices services_;
 };
 

@@ -98,7 +98,7 @@ idle=$(kib "$pid" VmRSS)
 # code paged in, the allocator's arenas made; what stays for the next burst.
 cp "$photos/IMG_0001.jpg" "$svc/stage/warm.jpg"
 mv "$svc/stage/warm.jpg" "$svc/hot/"
-until [ -z "$(ls -A "$svc/hot")" ]; do sleep 0.1; done
+until [ -z "$(ls -A -I .tallowin-claims "$svc/hot")" ]; do sleep 0.1; done
 sleep 3
 warm=$(kib "$pid" VmRSS)
 echo 5 >"/proc/$pid/clear_refs"  # VmHWM from here on: the burst's peak
@@ -113,10 +113,10 @@ t_ours=$(secs "$t0" "$(now_ns)")
 peak=$(kib "$pid" VmHWM)
 # The files go once their jobs completed: all of them, none left behind.
 for _ in $(seq 100); do
-  [ -z "$(ls -A "$svc/hot")" ] && break
+  [ -z "$(ls -A -I .tallowin-claims "$svc/hot")" ] && break
   sleep 0.1
 done
-left=$(find "$svc/hot" -type f | wc -l)
+left=$(find "$svc/hot" -maxdepth 1 -type f | wc -l)  # the claim folder holds no picture
 
 mib() { awk -v k="$1" 'BEGIN{printf "%.1f", k/1024}'; }
 printf '| queue | files | tallowin --service (s) | lp loop (s) | tallowin (files/min) | lp (files/min) | ratio | idle RSS (MiB) | idle after one file (MiB) | peak RSS (MiB) | peak - idle (MiB) | peak - idle after one file (MiB) | files left |\n'

@@ -1,9 +1,13 @@
 // One scan of one folder, as the worker does it: list the regular files and
-// build the file table. Prints the number of files found.
+// build the file table, with the claims of a service that may share the
+// folder with other hosts (its first scan of a folder looks for claims an
+// earlier run left). Prints the number of files found.
 //   tallowin-scan-once FOLDER
 #include <cstdio>
 
+#include "engine/file_claims.h"
 #include "engine/hot_folder.h"
+#include "os/claim_folder.h"
 #include "os/folder_listing.h"
 #include "os/tick.h"
 
@@ -68,7 +72,9 @@ int main(int argc, char** argv) {
     NoLedger ledger;
     NoLog log;
     NeverStop stop;
-    EngineServices services{clock, lister, images, spooler, remover, ledger, log};
+    PosixClaimFolder claimFolder;
+    FileClaims claims(claimFolder, clock, ThisProcessOwner("/nonexistent/jobs.tsv"));
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log, &claims};
     HotFolder folder("bench", argv[1], "none", 5);
     folder.Reset(clock);
     folder.SetRunning();

@@ -297,7 +297,8 @@ pending() { # jobs the scheduler holds; "unknown" when it does not answer
   listing=$(lpstat -h "$CUPS_SERVER" -o 2>/dev/null) || { echo unknown; return 0; }
   grep -c . <<<"$listing" || true
 }
-in_folders() { find "${folders[@]}" -mindepth 1 -maxdepth 1 | grep -c . || true; }
+# The claim folder (.tallowin-claims) is the service's own, not a file left.
+in_folders() { find "${folders[@]}" -mindepth 1 -maxdepth 1 ! -name .tallowin-claims | grep -c . || true; }
 deadline=$((SECONDS + drain_limit))
 drained=0
 while [ $SECONDS -lt $deadline ]; do
@@ -387,7 +388,7 @@ if [ "${STRICT:-0}" != 0 ]; then
   twice=$((twice + redo + lost_history))
 fi
 for n in "${notes[@]}"; do echo "note: $n"; done
-mapfile -t left < <(find "${folders[@]}" -mindepth 1 -maxdepth 1 -printf '%f\n')
+mapfile -t left < <(find "${folders[@]}" -mindepth 1 -maxdepth 1 ! -name .tallowin-claims -printf '%f\n')
 still=$(pending)
 not_dropped=$(find "$stage" -type f | grep -c . || true)
 

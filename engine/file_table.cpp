@@ -44,6 +44,11 @@ void Settle(FileEntry& entry, PrintOutcome outcome, const TableScan& scan) {
             entry.KeptTick = scan.Now;
             break;
         }
+        case PrintOutcome::Deferred:
+            entry.Mark = FileMark::Retry;
+            entry.RetryDelayMs = std::min(scan.FirstRetryMs, kLongestRetryDelayMs);
+            entry.KeptTick = scan.Now;
+            break;
         case PrintOutcome::NotTried:
             break;  // as it was: tried in the next run
     }

@@ -17,6 +17,9 @@ enum class PrintOutcome {
     Handled,     // sent, or kept because of the file itself: not again while unchanged
     RetryLater,  // kept because the printer could not be used: tried again later
     NotTried,    // a stop ended the attempt before anything was sent
+    Deferred,    // another host has it in hand: looked at again after the first
+                 // pause each time, which does not grow, so that the host's
+                 // going is noticed soon after its lease ran out
 };
 
 // The longest pause between two tries of a file whose printer failed.

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <utility>
 
+#include "engine/file_claims.h"
 #include "engine/job_decision.h"
 #include "engine/scan_time.h"
 #include "util/paths.h"
@@ -90,6 +91,16 @@ void FolderScan::Run(const HotFolder::SameFolderCheck& sameFolder) {
         f_.SetSettingsError(read_.Reason());
         return;
     }
+    if (s_.claims) {
+        // What an earlier run of this service left claimed here: kept for
+        // the files the ledger follows, given up for the rest.
+        s_.claims->ClearLeftovers(
+            f_.FolderPath,
+            [&](const std::string& file) {
+                return s_.ledger.Find(f_.FolderPath, file).has_value();
+            },
+            s_.ledger.RecordsLost());
+    }
     const Listing listing = s_.lister.List(f_.FolderPath);
     const std::vector<JobRecord> standing = PollJobs(listing);
     // Names the settings leave out are not there as far as the table goes:
@@ -144,7 +155,7 @@ std::vector<JobRecord> FolderScan::PollJobs(const Listing& listing) {
             // Gone, or replaced by another file: nothing left to wait for or
             // to delete, and the new file is a new file.
             CancelPagelessJob(record);
-            s_.ledger.Erase(f_.FolderPath, record.FileName);
+            Forget(record.FileName);
             f_.jobGoneSince_.erase(record.FileName);
             continue;
         }
@@ -287,8 +298,9 @@ bool FolderScan::GoneLongEnough(const std::string& fileName, JobState state) {
 
 bool FolderScan::SendAgain(const JobRecord& record, std::string why) {
     // Should the erase fail, sending fails too when it cannot record the
-    // job, and says so; the file is not sent unrecorded.
-    s_.ledger.Erase(f_.FolderPath, record.FileName);
+    // job, and says so; the file is not sent unrecorded. Its claim goes too:
+    // it is claimed again, by whichever host sends it again.
+    Forget(record.FileName);
     f_.jobGoneSince_.erase(record.FileName);
     f_.sendAgainWhy_[record.FileName] = std::move(why);
     return false;
@@ -317,7 +329,7 @@ void FolderScan::RemovePrinted(const JobRecord& record, bool quietly) {
         removed = s_.remover.RemoveIfSame(path, record.Identity);
     }
     if (removed.Ok()) {
-        s_.ledger.Erase(f_.FolderPath, record.FileName);
+        Forget(record.FileName);
         if (f_.GetError() == HF_ERR_NOT_DELETED) f_.ClearFileError();
         entry.Result = Outcome::Printed;
         Log(std::move(entry));
@@ -336,7 +348,7 @@ void FolderScan::RemovePrinted(const JobRecord& record, bool quietly) {
 }
 
 PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Printer>& printer,
-                                   const FileIdentity* identity) {
+                                   const FileIdentity* settled) {
     using End = PrintJobResult::End;
     if (f_.firstScanAt_ == 0) f_.firstScanAt_ = SecondsNow();
     // Said once, with the attempt that follows it.
@@ -347,6 +359,44 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
         f_.sendAgainWhy_.erase(note);
     }
 
+    // Claimed before anything is loaded, so that of several hosts sharing
+    // the folder only one does the work.
+    std::string takenFrom;
+    if (s_.claims && !stop_.Requested()) {
+        const ClaimAnswer claim = s_.claims->Claim(f_.FolderPath, docName);
+        switch (claim.Result) {
+            case ClaimAnswer::Kind::Held: {
+                // The host that held the claim before may have printed the
+                // file and deleted it since this scan listed it: a claim is
+                // only released after its file's deletion. Gone or replaced,
+                // it is no longer the file that settled.
+                const std::optional<FileIdentity> now = s_.lister.Identify(path);
+                if (!now || (settled != nullptr && !SameFileAcrossMounts(*now, *settled))) {
+                    s_.claims->Release(f_.FolderPath, docName);
+                    return PrintOutcome::NotTried;
+                }
+                takenFrom = claim.Holder;
+                break;
+            }
+            case ClaimAnswer::Kind::Unclaimed:
+                break;  // no host can claim here: printed as by a lone host
+            case ClaimAnswer::Kind::Busy:
+                // Another host prints it; looked at again after a pause, by
+                // when it is most likely printed and gone.
+                return PrintOutcome::Deferred;
+            case ClaimAnswer::Kind::AwaitHost:
+                Keep(path, Status::Failure(HF_ERR_OTHER_HOST,
+                                           claim.Holder +
+                                               " sent it and has not been heard from since: the "
+                                               "file waits for that host to come back"));
+                return PrintOutcome::RetryLater;
+            case ClaimAnswer::Kind::Failed:
+                Keep(path, Status::Failure(HF_ERR_STATE,
+                                           "the claim folder cannot be used: " + claim.Reason));
+                return PrintOutcome::RetryLater;
+        }
+    }
+
     // Recorded before the job exists, and again with the job as soon as the
     // scheduler made it: should the program end before the send returns, a
     // later scan finds this record and asks the scheduler what became of it.
@@ -355,6 +405,14 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
     PrintJobSteps steps;
     steps.Settings = &read_.Settings;
     steps.BeforeSend = [&](const Image& image) -> Result<Proceed> {
+        // From here on the job may exist: the claim says so first, so that
+        // no other host ever sends the file again.
+        if (s_.claims) {
+            if (const Status marked = s_.claims->MarkSending(f_.FolderPath, docName);
+                !marked.Ok()) {
+                return {Proceed::Go, marked};
+            }
+        }
         if (s_.ledger.RecordsLost()) {
             // The records of earlier runs are lost: a job of this file may
             // be with the scheduler already, and is followed rather than
@@ -385,8 +443,12 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
     f_.State.store(HF_STATE_RUNNING, std::memory_order_relaxed);
     // The adapter cancelled whatever it had created: nothing prints, and the
     // record of the send goes with it.
-    if ((job.Outcome == End::Failed || job.Outcome == End::Stopped) && recorded) {
-        s_.ledger.Erase(f_.FolderPath, docName);
+    if (job.Outcome == End::Failed || job.Outcome == End::Stopped) {
+        if (recorded) {
+            Forget(docName);
+        } else if (s_.claims) {
+            s_.claims->Release(f_.FolderPath, docName);
+        }
     }
     switch (job.Outcome) {
         case End::Stopped:
@@ -404,7 +466,7 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
             Keep(path, job.Why, job.JobId);
             return PrintOutcome::Handled;
         case End::Failed:
-            return AfterFailure(path, job.Why, identity);
+            return AfterFailure(path, job.Why, settled);
         case End::Sent:
             break;
     }
@@ -420,6 +482,10 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
     entry.Height = job.Height;
     entry.Result = Outcome::Sent;
     entry.Reason = again.empty() ? std::string() : "sent again: " + again;
+    if (!takenFrom.empty()) {
+        entry.Reason += (entry.Reason.empty() ? "" : "; ") + std::string("taken over from ") +
+                        takenFrom + ", which had stopped renewing its claim before sending it";
+    }
     if (stored.Ok()) {
         f_.ClearFileError();
     } else {
@@ -514,6 +580,11 @@ Result<Proceed> FolderScan::AdoptEarlierJob(const std::string& path, const FileI
     if (const Status noted = s_.ledger.Put(record); !noted.Ok()) return {Proceed::Go, noted};
     // The next scan follows the job as any other.
     return {Proceed::Skip, {}};
+}
+
+void FolderScan::Forget(const std::string& fileName) {
+    s_.ledger.Erase(f_.FolderPath, fileName);
+    if (s_.claims) s_.claims->Release(f_.FolderPath, fileName);
 }
 
 void FolderScan::Keep(const std::string& path, const Status& why, int jobId) {

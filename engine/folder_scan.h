@@ -12,6 +12,12 @@
 //   after it loses its history; a job the scheduler makes clear it no longer
 //   knows (past a grace), or one that never received its page, is not
 //   printed: its file is sent again, and the log says why;
+// - where several hosts print from one shared folder (services.claims),
+//   each file is claimed just before it is loaded, marked sending before
+//   its job is recorded, and released once it was not sent or its job is
+//   over (engine/file_claims.h); a file another host holds is looked at
+//   again later, one whose host went away after sending it waits for that
+//   host, with HF_ERR_OTHER_HOST naming it;
 // - what a failure means for the file is ClassifyFailure's: a file kept
 //   because of itself (not a picture, damaged, too large) is tried again
 //   only once it changed; one kept because the printer could not be used is
@@ -56,11 +62,11 @@ class FolderScan {
     // file, so a burst of files does not ask the scheduler for the
     // destination, its details and its page again for every one of them.
     // Each file is still its own job; a printer whose job failed is dropped,
-    // and the next file opens a fresh one.
-    // identity: the file as the scan listed it (null: not known), which a
-    // file kept because of itself needs to move to KeptFolder.
+    // and the next file opens a fresh one. settled: the file as the scan saw
+    // it settle (null: as it is now), which a file kept because of itself
+    // also needs to move to KeptFolder.
     PrintOutcome PrintFile(const std::string& path, std::unique_ptr<Printer>& printer,
-                           const FileIdentity* identity = nullptr);
+                           const FileIdentity* settled = nullptr);
 
   private:
     // The folder's job records that still stand after asking the spooler,
@@ -98,6 +104,9 @@ class FolderScan {
     Status MoveKept(const std::string& path, const Status& why, const FileIdentity* identity);
     // Logs an attempt that ended with nothing sent and nothing blamed.
     void LogInterrupted(const std::string& path, const Status& why);
+    // The file's job is over or will not be followed: its ledger record
+    // goes, and so does its claim, if this service holds one.
+    void Forget(const std::string& fileName);
     // The folder itself cannot be watched: error state with why's code;
     // noted and logged only when that is news.
     void FolderFault(const Status& why);

@@ -33,7 +33,9 @@ enum HotFolderError : std::int32_t {
     HF_ERR_CHANGED = 12,      // the file changed while it was read: not printed, it settles again
     HF_ERR_PROTECTED = 13,    // a document that needs a password or does not allow printing
     HF_ERR_NO_PAGES = 14,     // a document without a single page
-    HF_ERR_SETTINGS = 15,     // the folder's print settings are wrong, or ask for what its
+    HF_ERR_OTHER_HOST = 15,   // another host that shares the folder may have sent the file's
+                              // job: it waits for that host to come back
+    HF_ERR_SETTINGS = 16,     // the folder's print settings are wrong, or ask for what its
                               // printer does not offer: nothing prints until they are corrected
 };
 

@@ -116,6 +116,12 @@ WriterProbe PosixFolderLister::ProbeWriter(const std::string& path) {
     return WriterProbe::Unknown;
 }
 
+std::optional<FileIdentity> PosixFolderLister::Identify(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return IdentityOf(st);
+}
+
 Status PosixFileRemover::RemoveIfSame(const std::string& path, const FileIdentity& identity) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0) {

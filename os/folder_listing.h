@@ -50,6 +50,8 @@ class PosixFolderLister final : public FolderLister {
     std::optional<FolderKey> FindFolder(const std::string& path) override;
     Listing List(const std::string& path) override;
     WriterProbe ProbeWriter(const std::string& path) override;
+    // lstat: links are not followed, so a link is no file here either.
+    std::optional<FileIdentity> Identify(const std::string& path) override;
 };
 
 // unlink, but only while the path still names the same device, inode, size

@@ -31,6 +31,8 @@ QString ErrorText(int error) {
         return QStringLiteral("Document needs a password or does not allow printing");
     }
     if (error == HF_ERR_NO_PAGES) return QStringLiteral("Document has no pages");
+    if (error == HF_ERR_OTHER_HOST)
+        return QStringLiteral("Waits for another computer to come back");
     if (error == HF_ERR_SETTINGS) return QStringLiteral("Print settings need correcting");
     return TextFrom(kFirstErrorString, error);
 }

@@ -57,6 +57,18 @@ class FolderLister {
     virtual Listing List(const std::string& path) = 0;
     // Asks whether the file at path (a full path) is open for writing.
     virtual WriterProbe ProbeWriter(const std::string& path) = 0;
+    // The identity of the plain file at path (a full path) as a listing
+    // would give it; nothing when there is none. This default lists the
+    // whole folder; an adapter asks for the one file.
+    virtual std::optional<FileIdentity> Identify(const std::string& path) {
+        const std::size_t slash = path.rfind('/');
+        if (slash == std::string::npos) return std::nullopt;
+        const std::string name = path.substr(slash + 1);
+        for (const ListedFile& file : List(path.substr(0, slash))) {
+            if (file.Name == name) return file.Identity;
+        }
+        return std::nullopt;
+    }
 };
 
 class FileRemover {

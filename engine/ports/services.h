@@ -17,6 +17,8 @@
 
 namespace tallowin {
 
+class FileClaims;  // engine/file_claims.h
+
 // The services one hot folder's scan and print jobs use; they outlive it.
 struct EngineServices {
     Clock& clock;
@@ -26,6 +28,10 @@ struct EngineServices {
     FileRemover& remover;
     JobLedger& ledger;
     PrintLog& log;
+    // The claims through which several hosts that print from one shared
+    // folder agree on who prints which file; none: this process prints
+    // alone, as in tests that need no other host.
+    FileClaims* claims = nullptr;
     // Moves printed files (AfterPrint=move) and files that can never print
     // (KeptFolder); null: such files stay where they are, and a move fails
     // with HF_ERR_NOT_DELETED.

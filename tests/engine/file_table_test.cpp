@@ -267,6 +267,26 @@ TEST(FileTable, RetryPausesDoubleUpToAMinute) {
     EXPECT_EQ(u.next[0].Mark, FileMark::Handled);
 }
 
+TEST(FileTable, FileAnotherHostHasIsLookedAtAgainAfterTheFirstPauseEachTime) {
+    Play play = Gives(PrintOutcome::Deferred);
+    Update u = ScanWith({Entry("a", 1)}, {Listed("a", 1)}, play);
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(u.next[0].Mark, FileMark::Retry);
+        EXPECT_EQ(u.next[0].RetryDelayMs, 5000u) << i;
+        play.now += 4999;
+        u = ScanWith(u.next, {Listed("a", 1)}, play);
+        EXPECT_TRUE(u.printed.empty()) << i;
+        play.now += 1;
+        u = ScanWith(u.next, {Listed("a", 1)}, play);
+        EXPECT_EQ(u.printed, Names{"a"}) << i;
+    }
+    // Then its host went away: the pauses grow from there.
+    play.outcome = PrintOutcome::RetryLater;
+    play.now += 5000;
+    u = ScanWith(u.next, {Listed("a", 1)}, play);
+    EXPECT_EQ(u.next[0].RetryDelayMs, 10000u);
+}
+
 TEST(FileTable, RetryAcrossTheTickWrap) {
     Play play = Gives(PrintOutcome::RetryLater);
     play.now = 0xfffff000u;

@@ -28,6 +28,7 @@ TEST(ClassifyFailure, EveryCodeHasOneKind) {
         {HF_ERR_CHANGED, FailureKind::Changed},
         {HF_ERR_PROTECTED, FailureKind::File},
         {HF_ERR_NO_PAGES, FailureKind::File},
+        {HF_ERR_OTHER_HOST, FailureKind::Printer},
         {HF_ERR_SETTINGS, FailureKind::Printer},
     };
     // One row per code: a code added later fails here until it is classified.

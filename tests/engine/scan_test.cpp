@@ -41,7 +41,7 @@ struct DiskRigWith {
     RecordingLog log;
     StopFlag stop;
     PosixFileMover mover;
-    EngineServices services{clock, lister, images, spooler, remover, ledger, log, &mover};
+    EngineServices services{clock, lister, images, spooler, remover, ledger, log, nullptr, &mover};
     HotFolder folder;
 
     explicit DiskRigWith(const std::string& path = {}) : folder("Test", path, "printer", 5) {
