@@ -13,6 +13,7 @@
 #include "app/print_command.h"
 #include "app/service.h"
 #include "app/signal_interrupt.h"
+#include "app/status_report.h"
 #include "app/tallowin_app.h"
 #include "app/termination_signals.h"
 #include "cups/cups_printers.h"
@@ -124,6 +125,8 @@ int Main(int argc, char** argv) {
         }
         case RunMode::Print:
             return RunPrint(command, profile);
+        case RunMode::Status:
+            return RunStatusCommand(profile, command.Json, std::cout, std::cerr);
         case RunMode::Service:
             return RunService(profile);
         case RunMode::Window:
