@@ -57,8 +57,17 @@ std::optional<Notice> NoticeFor(const PrintLogEntry& entry, bool withPrinted) {
             if (!withPrinted) return std::nullopt;
             notice.Event = NotifyEvent::Printed;
             return notice;
+        case Outcome::PrinterAttention:
+            notice.Event = NotifyEvent::PrinterAttention;
+            notice.File.clear();
+            return notice;
+        case Outcome::PrinterReady:
+            notice.Event = NotifyEvent::PrinterReady;
+            notice.File.clear();
+            return notice;
         case Outcome::Sent:
         case Outcome::Interrupted:
+        case Outcome::Notified:
         case Outcome::LedgerRecovered:
         case Outcome::LedgerLost:
             return std::nullopt;
