@@ -11,6 +11,7 @@
 #include "app/composition.h"
 #include "app/list_printers.h"
 #include "app/print_command.h"
+#include "app/row_texts.h"
 #include "app/service.h"
 #include "app/signal_interrupt.h"
 #include "app/status_report.h"
@@ -128,7 +129,7 @@ int Main(int argc, char** argv) {
         case RunMode::Status:
             return RunStatusCommand(profile, command.Json, std::cout, std::cerr);
         case RunMode::Service:
-            return RunService(profile);
+            return RunService(profile, RowTexts());
         case RunMode::Window:
             break;
     }

@@ -49,6 +49,20 @@ std::string Table(const std::vector<std::vector<std::string>>& rows) {
 
 }  // namespace
 
+FolderReport ReportFolder(const HotFolder& folder, const FolderTexts& texts) {
+    FolderReport r;
+    r.Name = folder.GetName();
+    r.StateCode = folder.GetState();
+    r.ErrorCode = folder.GetError();
+    r.State = texts.State ? texts.State(r.StateCode) : std::to_string(r.StateCode);
+    r.Error = texts.Error ? texts.Error(r.ErrorCode, folder.GetPrinterTrouble())
+                          : std::to_string(r.ErrorCode);
+    r.Printer = folder.GetPrinterName();
+    r.FilesWaiting = folder.GetFilesWaiting();
+    r.JobsInFlight = folder.GetJobsInFlight();
+    return r;
+}
+
 std::string StatusJson(const InstanceReport& report) {
     Json folders = Json::array();
     for (const FolderReport& f : report.Folders) {

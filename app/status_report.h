@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/hot_folder.h"
 #include "engine/status.h"
 
 namespace tallowin {
@@ -36,6 +37,18 @@ struct InstanceReport {
 
     bool operator==(const InstanceReport&) const = default;
 };
+
+// The words of a folder's state and error as the window's row says them;
+// the composition root hands in the string table's (ui/hot_folder_texts.h),
+// so that the report and the window never word a state two ways. Both must
+// be callable from any thread.
+struct FolderTexts {
+    std::function<std::string(std::int32_t state)> State;
+    std::function<std::string(std::int32_t error, const std::string& printerTrouble)> Error;
+};
+
+// One folder's line of the report, from a copy of the record.
+FolderReport ReportFolder(const HotFolder& folder, const FolderTexts& texts);
 
 // The report as one JSON object:
 //   {"pid": 1234, "uptime": 42, "mode": "service", "profile": "...",

@@ -153,8 +153,7 @@ bool FolderScan::PrinterCanPrint() {
         // folder's trouble.
         f_.Error.store(HF_ERR_PRINTER_ATTENTION, std::memory_order_relaxed);
         f_.SetPrinterTrouble(*trouble);
-        if (!f_.printerAttention_) {
-            f_.printerAttention_ = true;
+        if (!f_.printerAttention_.exchange(true, std::memory_order_relaxed)) {
             PrintLogEntry entry;
             entry.Printer = f_.PrinterName;
             entry.Result = Outcome::PrinterAttention;
@@ -167,8 +166,7 @@ bool FolderScan::PrinterCanPrint() {
     if (f_.GetError() == HF_ERR_PRINTER_ATTENTION)
         f_.Error.store(HF_ERR_NONE, std::memory_order_relaxed);
     f_.SetPrinterTrouble({});
-    if (f_.printerAttention_) {
-        f_.printerAttention_ = false;
+    if (f_.printerAttention_.exchange(false, std::memory_order_relaxed)) {
         PrintLogEntry entry;
         entry.Printer = f_.PrinterName;
         entry.Result = Outcome::PrinterReady;

@@ -30,7 +30,7 @@ HotFolder::HotFolder(const HotFolder& other)
       JobsInFlight(other.GetJobsInFlight()),
       lastFailure_(other.GetLastFailure()),
       printerTrouble_(other.GetPrinterTrouble()),
-      printerAttention_(other.printerAttention_),
+      printerAttention_(other.printerAttention_.load(std::memory_order_relaxed)),
       jobGoneSince_(other.jobGoneSince_),
       sendAgainWhy_(other.sendAgainWhy_),
       firstScanAt_(other.firstScanAt_) {}
@@ -51,7 +51,8 @@ HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
         Error.store(other.GetError(), std::memory_order_relaxed);
         FilesWaiting.store(other.GetFilesWaiting(), std::memory_order_relaxed);
         JobsInFlight.store(other.GetJobsInFlight(), std::memory_order_relaxed);
-        printerAttention_ = other.printerAttention_;
+        printerAttention_.store(other.printerAttention_.load(std::memory_order_relaxed),
+                                std::memory_order_relaxed);
         FailureNote note = other.GetLastFailure();
         std::string trouble = other.GetPrinterTrouble();
         MutexLock guard(failureLock_);

@@ -153,7 +153,7 @@ class HotFolder {
     // Worker state: the printer was last found needing attention, and the
     // PrinterAttention entry said so (kept across Stop and Start, so that
     // one trouble is one pair of entries).
-    bool printerAttention_ = false;
+    std::atomic<bool> printerAttention_{false};
     // Worker state, like the file table. Per file name: the tick of the
     // first of the scheduler's answers that it does not know the job (kept
     // in memory: the tick starts again with the program, and a restart only

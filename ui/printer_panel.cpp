@@ -8,6 +8,7 @@
 #include "engine/ports/printer_catalogue.h"
 #include "ui/bytes_text.h"
 #include "ui/printer_defaults_dialog.h"
+#include "ui/tray_icon.h"
 
 namespace tallowin {
 
@@ -35,6 +36,8 @@ PrinterPanel::PrinterPanel(QListWidget* view, PrinterCatalogue& printers, Dialog
 void PrinterPanel::Fill(const std::vector<std::string>& names, const QIcon& printerIcon) {
     view_->clear();
     names_ = names;
+    icon_ = printerIcon;
+    troubleIcon_ = WithAttentionBadge(printerIcon);
     for (std::size_t i = 0; i < names_.size(); ++i) {
         // After the last item whose name is not greater (an upper bound), so
         // that equal names keep the enumeration order.
@@ -51,6 +54,20 @@ void PrinterPanel::Fill(const std::vector<std::string>& names, const QIcon& prin
         auto item = std::make_unique<QListWidgetItem>(printerIcon, FromBytes(names_[i]));
         item->setData(kIndexRole, static_cast<int>(i));
         view_->insertItem(row, item.release());  // the view owns its items
+    }
+}
+
+void PrinterPanel::ShowTrouble(const std::map<std::string, std::string>& trouble) {
+    for (int row = 0; row < view_->count(); ++row) {
+        QListWidgetItem* item = view_->item(row);
+        const auto index = IndexOf(item, names_.size());
+        if (!index) continue;
+        const auto it = trouble.find(names_[*index]);
+        const QString tip = it == trouble.end() ? QStringLiteral("Ready")
+                                                : "Needs attention: " + FromBytes(it->second);
+        if (item->toolTip() == tip) continue;  // unchanged: no repaint
+        item->setToolTip(tip);
+        item->setIcon(it == trouble.end() ? icon_ : troubleIcon_);
     }
 }
 

@@ -2,12 +2,13 @@
 // icon with its name, and the printing defaults behind a double-click.
 #pragma once
 
+#include <QIcon>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-class QIcon;
 class QListWidget;
 class QWidget;
 
@@ -39,6 +40,12 @@ class PrinterPanel {
     // their enumeration order. The view's own sorting is switched off.
     void Fill(const std::vector<std::string>& names, const QIcon& printerIcon);
 
+    // Marks the printers that need attention, by name, with their words: a
+    // badge on the icon and "Needs attention: <words>" as the tooltip; every
+    // other printer gets its plain icon and "Ready" back. The window calls it
+    // with what its hot folders last found.
+    void ShowTrouble(const std::map<std::string, std::string>& trouble);
+
     // The printer-name list: the names Fill was given, in their order.
     const std::vector<std::string>& PrinterNames() const { return names_; }
 
@@ -60,6 +67,8 @@ class PrinterPanel {
     PrinterCatalogue& printers_;  // not owned
     DialogRunner runDialog_;
     std::vector<std::string> names_;
+    QIcon icon_;         // as Fill was given it
+    QIcon troubleIcon_;  // the same with the attention badge
 };
 
 }  // namespace tallowin

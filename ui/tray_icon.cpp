@@ -65,6 +65,12 @@ QIcon TrayIconFor(TrayLook look) {
     return {};
 }
 
+QIcon WithAttentionBadge(const QIcon& icon) {
+    QPixmap pixmap = icon.pixmap(48, 48);
+    if (pixmap.isNull()) return icon;
+    return QIcon(WithBadge(pixmap));
+}
+
 std::unique_ptr<SystemTraySurface> SystemTraySurface::Make(QObject* parent) {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return nullptr;
     return std::unique_ptr<SystemTraySurface>(new SystemTraySurface(parent));

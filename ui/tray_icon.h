@@ -48,6 +48,9 @@ class SystemTraySurface final : public QObject, public TraySurface {
 // running, grey when stopped, with an exclamation badge when a folder needs
 // attention.
 QIcon TrayIconFor(TrayLook look);
+// icon with the same exclamation badge (at 48 x 48), for a printer that
+// needs attention.
+QIcon WithAttentionBadge(const QIcon& icon);
 
 // Feeds a surface from the window's refresh: the look and tooltip when they
 // change, each notification once. The surface must outlive it.
