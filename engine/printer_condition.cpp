@@ -68,8 +68,6 @@ std::optional<std::string> NeedsAttention(const PrinterCondition& condition) {
     if (words.empty()) {
         words = stopped ? "stopped" : !condition.Accepting ? "not accepting jobs" : list;
         if (words == list) list.clear();
-    } else if (!condition.Accepting) {
-        words += "; not accepting jobs";
     }
     if (!list.empty()) words += " (" + list + ")";
     return words;

@@ -36,9 +36,10 @@ std::vector<std::string> BlockingReasons(const PrinterCondition& condition);
 
 // nullopt while the printer can print; otherwise what keeps it from
 // printing, for people, in the printer's own words where it has any: its
-// message, then the blocking reasons in parentheses ("Out of paper
-// (media-empty, paused)"); without a message, "stopped", "not accepting
-// jobs" or the reasons alone.
+// message (an operator's reason for stopping or rejecting included), then
+// the blocking reasons in parentheses ("Out of paper (media-empty,
+// paused)"); without a message, "stopped", "not accepting jobs" or the
+// reasons alone.
 std::optional<std::string> NeedsAttention(const PrinterCondition& condition);
 
 }  // namespace tallowin

@@ -38,7 +38,7 @@ TEST(PrinterCondition, SaysWhatKeepsAPrinterFromPrinting) {
         {"rejecting", {State::Idle, {"none"}, "", false}, "not accepting jobs"},
         {"rejecting_with_a_message",
          {State::Idle, {}, "Closed for service", false},
-         "Closed for service; not accepting jobs"},
+         "Closed for service"},
         {"each_reason_once",
          {State::Stopped, {"offline", "offline-error", "paused"}, "", true},
          "stopped (offline, paused)"},
