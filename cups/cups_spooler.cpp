@@ -377,6 +377,10 @@ Status CupsSpooler::CancelJob(const std::string&, int jobId, const StopSignal& s
     }
 }
 
+namespace {
+constexpr std::chrono::milliseconds kConditionLimit{5000};
+}  // namespace
+
 Result<PrinterCondition> CupsSpooler::Condition(const std::string& printerName,
                                                 const StopSignal& stop) {
     try {
@@ -386,7 +390,11 @@ Result<PrinterCondition> CupsSpooler::Condition(const std::string& printerName,
                 {},
                 Status::Failure(HF_ERR_PRINTER, "'" + printerName + "' is not a printer's name")};
         }
-        Result<cupsutil::BoundedHttp> http = cupsutil::ConnectBounded(stop);
+        // A question asked before every scan's printing: a scheduler that
+        // does not answer it soon leaves printing to find out why, rather
+        // than holding every scan for the full limit.
+        Result<cupsutil::BoundedHttp> http =
+            cupsutil::ConnectBounded(stop, kConditionLimit, kConditionLimit);
         if (!http.Ok()) return {{}, http.Error};
         const cupsutil::RequestGuard& guard = *http.Value.Guard;
         const Dest dest = cupsutil::FindDest(http.Value.get(), *name);
