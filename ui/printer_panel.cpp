@@ -55,19 +55,29 @@ void PrinterPanel::Fill(const std::vector<std::string>& names, const QIcon& prin
         item->setData(kIndexRole, static_cast<int>(i));
         view_->insertItem(row, item.release());  // the view owns its items
     }
+    filled_.clear();
+    for (const auto& [name, condition] : printers_.Conditions()) {
+        if (const std::optional<std::string> words = NeedsAttention(condition)) {
+            filled_.emplace(name, *words);
+        }
+    }
+    ShowTrouble({}, {});
 }
 
-void PrinterPanel::ShowTrouble(const std::map<std::string, std::string>& trouble) {
+void PrinterPanel::ShowTrouble(const std::map<std::string, std::string>& trouble,
+                               const std::set<std::string>& watched) {
     for (int row = 0; row < view_->count(); ++row) {
         QListWidgetItem* item = view_->item(row);
         const auto index = IndexOf(item, names_.size());
         if (!index) continue;
-        const auto it = trouble.find(names_[*index]);
-        const QString tip = it == trouble.end() ? QStringLiteral("Ready")
-                                                : "Needs attention: " + FromBytes(it->second);
+        const std::string& name = names_[*index];
+        const auto& known = watched.contains(name) ? trouble : filled_;
+        const auto it = known.find(name);
+        const QString tip = it == known.end() ? QStringLiteral("Ready")
+                                              : "Needs attention: " + FromBytes(it->second);
         if (item->toolTip() == tip) continue;  // unchanged: no repaint
         item->setToolTip(tip);
-        item->setIcon(it == trouble.end() ? icon_ : troubleIcon_);
+        item->setIcon(it == known.end() ? icon_ : troubleIcon_);
     }
 }
 

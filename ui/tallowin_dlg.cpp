@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <chrono>
 #include <map>
+#include <set>
 
 #include "engine/ports/printer_catalogue.h"
 #include "res/string_table.h"
@@ -293,13 +294,15 @@ void CTallowinDlg::OnTimer() {
 void CTallowinDlg::ShowTrouble() {
     std::vector<TrayFolder> rows;
     std::map<std::string, std::string> printers;
+    std::set<std::string> watched;
     for (const HotFolder& folder : m_hotFolderList.GetAll()) {
         if (folder.GetError() == HF_ERR_PRINTER_ATTENTION) {
             printers[folder.GetPrinterName()] = folder.GetPrinterTrouble();
         }
+        if (m_run == Run::Running) watched.insert(folder.GetPrinterName());
         rows.push_back(TrayRow(folder));
     }
-    m_printerPanel->ShowTrouble(printers);
+    m_printerPanel->ShowTrouble(printers, watched);
     if (m_tray) m_tray->Refresh(m_run != Run::Stopped, rows);
 }
 
