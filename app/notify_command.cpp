@@ -14,6 +14,7 @@ NotifySettings ReadNotifySettings(const Profile& profile) {
 
 NotifyCommand::NotifyCommand(Clock& clock, Report report, ChildLimits limits)
     : clock_(clock), report_(std::move(report)), limits_(limits) {
+    limits_.Cancel = &ending_;
     thread_ = std::thread([this] { Loop(); });
 }
 
@@ -22,6 +23,7 @@ NotifyCommand::~NotifyCommand() {
         MutexLock held(lock_);
         quit_ = true;
     }
+    ending_ = true;
     wake_.notify_all();
     thread_.join();
 }
@@ -73,7 +75,11 @@ void NotifyCommand::Loop() {
             quitting = quit_;
             // What must still wait for its second is not waited for at the
             // end; the report says what the program missed.
-            if (quitting) dropped = throttle_.TakeAll();
+            if (quitting) {
+                dropped = std::move(due);
+                due.clear();
+                for (FoldedNotice& n : throttle_.TakeAll()) dropped.push_back(std::move(n));
+            }
         }
         for (const FoldedNotice& notice : due) {
             if (program.empty()) continue;  // switched off since it came

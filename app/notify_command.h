@@ -53,8 +53,9 @@ class NotifyCommand final : public PrintLog {
     NotifyCommand(Clock& clock, Report report, ChildLimits limits = {});
     NotifyCommand(const NotifyCommand&) = delete;
     NotifyCommand& operator=(const NotifyCommand&) = delete;
-    // Lets a run in progress end (its time limit holds), reports notices
-    // still waiting as dropped, and joins the thread.
+    // Ends a run in progress (SIGTERM, SIGKILL 2 s later), reports notices
+    // still waiting as dropped, and joins the thread: a program that hangs
+    // does not hold up the end of Tallowin.
     ~NotifyCommand() override;
 
     // The program and whether printed files are told; takes effect for the
@@ -70,7 +71,8 @@ class NotifyCommand final : public PrintLog {
 
     Clock& clock_;
     Report report_;
-    const ChildLimits limits_;
+    ChildLimits limits_;
+    std::atomic<bool> ending_{false};  // the runs' Cancel
     Mutex lock_;
     std::condition_variable wake_;
     NotifySettings settings_ GUARDED_BY(lock_);

@@ -140,15 +140,18 @@ int WaitMs(Steady::time_point until) {
     return static_cast<int>(std::max<std::int64_t>(0, left.count()));
 }
 
-// Waits for pid to end until `until`, reading its output meanwhile.
+// Waits for pid to end until `until` (or cancel), reading its output
+// meanwhile.
 std::optional<int> WaitUntil(pid_t pid, int pidFd, int& outFd, ChildRun& run,
-                             std::size_t outputLimit, Steady::time_point until) {
+                             std::size_t outputLimit, Steady::time_point until,
+                             const std::atomic<bool>* cancel) {
     for (;;) {
         if (auto status = Reaped(pid)) return status;
         const int left = WaitMs(until);
-        if (left == 0) return std::nullopt;
+        if (left == 0 || (cancel != nullptr && cancel->load())) return std::nullopt;
         pollfd fds[2] = {{outFd, POLLIN, 0}, {pidFd, POLLIN, 0}};
-        const int timeout = pidFd >= 0 ? left : std::min(left, 50);
+        int timeout = pidFd >= 0 ? left : std::min(left, 50);
+        if (cancel != nullptr) timeout = std::min(timeout, 100);
         const int n = poll(fds, 2, timeout);
         if (n < 0 && errno != EINTR) return std::nullopt;
         if (outFd >= 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
@@ -204,12 +207,12 @@ ChildRun RunChild(const std::vector<std::string>& argv, const std::vector<std::s
     const UniqueFd pidFd = OpenPidFd(pid);
     int outFd = readEnd.get();
 
-    std::optional<int> status =
-        WaitUntil(pid, pidFd.get(), outFd, run, limits.OutputBytes, Steady::now() + limits.Time);
+    std::optional<int> status = WaitUntil(pid, pidFd.get(), outFd, run, limits.OutputBytes,
+                                          Steady::now() + limits.Time, limits.Cancel);
     if (!status) {
         killpg(pid, SIGTERM);
         status = WaitUntil(pid, pidFd.get(), outFd, run, limits.OutputBytes,
-                           Steady::now() + limits.Grace);
+                           Steady::now() + limits.Grace, nullptr);
         if (!status) {
             killpg(pid, SIGKILL);
             int raw = 0;

@@ -2,6 +2,7 @@
 // how the notify command is started.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -33,6 +34,9 @@ struct ChildLimits {
     // After SIGTERM at the limit: how long before SIGKILL.
     std::chrono::milliseconds Grace{2000};
     std::size_t OutputBytes = 4096;
+    // When set: the run is ended as at the limit as soon as it turns true
+    // (looked at every 100 ms); must outlive the call.
+    const std::atomic<bool>* Cancel = nullptr;
 };
 
 // Starts argv[0] (a path, or a name looked up in PATH) with argv as its

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "store/ini_profile.h"
 #include "tests/engine/fakes.h"
@@ -159,6 +160,33 @@ TEST(NotifyCommand, NeverHoldsTheCallerAndEndsALateProgram) {
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[2].Run.How, ChildRun::End::NotStarted);
     EXPECT_EQ(got[2].Notice.Latest.File, "/in/c.jpg");
+}
+
+// A program that hangs is ended when Tallowin ends, not waited for until
+// its limit (ten minutes here: a wait that long fails the test by its
+// time-out).
+TEST(NotifyCommand, EndsAHangingProgramWhenItGoes) {
+    TempDir dir;
+    FakeClock clock;
+    Runs runs;
+    ChildLimits limits;
+    limits.Time = std::chrono::minutes(10);
+    {
+        NotifyCommand notify(clock, runs.Report(), limits);
+        const std::string program = dir / "hang.sh";
+        WriteFile(program, "#!/bin/sh\n: > '" + (dir / "started") + "'\nexec sleep 600\n");
+        chmod(program.c_str(), 0755);
+        notify.Configure({program, false});
+        notify.Record(Entry(Outcome::Kept, "/in/a.jpg", HF_ERR_NOT_IMAGE, "no"));
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (!FileExists(dir / "started") && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_TRUE(FileExists(dir / "started"));
+    }
+    const auto got = runs.WaitFor(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].Run.How, ChildRun::End::TimedOut);
 }
 
 TEST(NotifyCommand, WithoutAProgramNothingRuns) {
