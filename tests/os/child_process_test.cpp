@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <fstream>
+#include <thread>
+
 #include "tests/support/temp_dir.h"
 
 using namespace tallowin;
@@ -118,11 +121,20 @@ TEST(RunChild, EndsTheWholeGroupOfAProgramThatIgnoresSigterm) {
     EXPECT_EQ(run.How, ChildRun::End::TimedOut);
     EXPECT_EQ(run.Signal, SIGKILL);
     const pid_t grandchild = std::stoi(ReadFile(dir / "pid"));
-    // Gone or a zombie of init's; signal 0 cannot tell a zombie, /proc can.
+    // Gone, or a zombie its new parent has yet to reap: signal 0 cannot tell
+    // a zombie, /proc can. SIGKILL takes effect on its own time.
     const std::string stat = "/proc/" + std::to_string(grandchild) + "/stat";
-    if (FileExists(stat)) {
-        EXPECT_NE(ReadFile(stat).find(") Z"), std::string::npos);
+    const auto ended = [&] {
+        std::ifstream in(stat);
+        std::string text;
+        std::getline(in, text);
+        return !in || text.find(") Z") != std::string::npos;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!ended() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
     }
+    EXPECT_TRUE(ended()) << "the program's own child outlived it";
 }
 
 }  // namespace
