@@ -21,7 +21,7 @@ InstanceReport Sample() {
     r.Profile = "/home/u/.config/tallowin/tallowin.ini";
     r.Started = true;
     r.Folders = {
-        {"Photos", "Running", "office", "Printer needs attention: Out of paper", 2, 20, 1, 0},
+        {"Photos", "Running", "office", "Printer needs attention: Out of paper", 2, 17, 1, 0},
         {"Scans", "Error", "", "Path is not valid", 1, 1, 0, 0},
         {"Busy", "Printing", "lab", "No errors", 4, 0, 3, 2},
     };

@@ -77,7 +77,7 @@ echo "ok: status (text and JSON) names the stopped printer and the waiting file"
 
 wait_for 30 heard "printer-attention|folder0||tallowin-600|Out of paper (paused)|1" ||
   { show; fail "the notify command did not hear printer-attention"; }
-grep -qP '\tfolder0\t\ttallowin-600\t0\t0x0\tprinter-attention\t20\tOut of paper \(paused\)$' \
+grep -qP '\tfolder0\t\ttallowin-600\t0\t0x0\tprinter-attention\t17\tOut of paper \(paused\)$' \
   "$printlog" || { show; fail "no printer-attention line in the print log"; }
 wait_for 30 grep -qP '\tnotified\t0\tprinter-attention: exit 0: told printer-attention$' \
   "$printlog" || { show; fail "the notify command's run is not in the print log"; }
