@@ -115,6 +115,47 @@ CommandLine ParsePrint(const std::vector<std::string>& args) {
     return c;
 }
 
+// Reads "--profile FILE" or "--profile=FILE" at args[i] into c.Profile,
+// stepping over the value; an error text, or empty when it went well.
+std::string TakeProfile(const std::vector<std::string>& args, std::size_t& i, CommandLine& c) {
+    const std::string& arg = args[i];
+    if (!c.Profile.empty()) return "--profile given twice";
+    if (arg == "--profile" && i + 1 < args.size()) {
+        c.Profile = args[++i];
+    } else {
+        c.Profile = arg.substr(std::min(arg.size(), std::size_t{10}));
+    }
+    if (c.Profile.empty()) return "--profile needs a file name";
+    return {};
+}
+
+bool IsProfileOption(const std::string& arg) {
+    return arg == "--profile" || arg.starts_with("--profile=");
+}
+
+// status [--profile FILE] [--json]
+CommandLine ParseStatus(const std::vector<std::string>& args) {
+    CommandLine c;
+    c.Mode = RunMode::Status;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--json") {
+            if (c.Json) return Invalid("status: --json given twice");
+            c.Json = true;
+        } else if (IsProfileOption(arg)) {
+            if (std::string error = TakeProfile(args, i, c); !error.empty()) {
+                return Invalid("status: " + error);
+            }
+        } else {
+            return Invalid(
+                "status: " +
+                std::string(arg.starts_with("-") ? "unknown option " : "unexpected argument ") +
+                arg);
+        }
+    }
+    return c;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -127,6 +168,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (has("--help") || has("-h")) return WithMode(RunMode::Help);
     if (has("--version")) return WithMode(RunMode::Version);
     if (print) return ParsePrint(args);
+    if (!args.empty() && args[0] == "status") return ParseStatus(args);
 
     CommandLine c;
     bool service = false, list = false;
@@ -136,14 +178,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             service = true;
         } else if (arg == "--list-printers") {
             list = true;
-        } else if (arg == "--profile" || arg.starts_with("--profile=")) {
-            if (!c.Profile.empty()) return Invalid("--profile given twice");
-            if (arg == "--profile" && i + 1 < args.size()) {
-                c.Profile = args[++i];
-            } else {
-                c.Profile = arg.substr(std::min(arg.size(), std::size_t{10}));
-            }
-            if (c.Profile.empty()) return Invalid("--profile needs a file name");
+        } else if (IsProfileOption(arg)) {
+            if (std::string error = TakeProfile(args, i, c); !error.empty()) return Invalid(error);
         } else {
             return Invalid((arg.starts_with("-") ? "unknown option " : "unexpected argument ") +
                            arg);
@@ -165,6 +201,9 @@ std::string UsageText() {
            "       tallowin print -d PRINTER [-n COPIES] [-o NAME=VALUE]... [--no-wait]\n"
            "                      [--] FILE...          prints files once, keeps them\n"
            "       tallowin --list-printers             printers and their pages\n"
+           "       tallowin status [--profile FILE] [--json]\n"
+           "                                            asks the running window or service\n"
+           "                                            how its hot folders stand\n"
            "       tallowin --help | --version\n"
            "\n"
            "print waits until the printer has printed or refused each job; with\n"
@@ -186,10 +225,17 @@ std::string UsageText() {
            "(~/.config/tallowin/tallowin.ini). The service saves it on SIGTERM and\n"
            "SIGINT and reads it again on SIGHUP.\n"
            "\n"
+           "status tells the running instance's process, uptime and, for each hot\n"
+           "folder, its state, printer, error, files waiting and jobs in flight.\n"
+           "\n"
+           "The profile's Init section may name a program to run for each event:\n"
+           "NotifyCommand=/path/to/program (see the help document).\n"
+           "\n"
            "Exit status: 0 success (print: every job printed, or taken with --no-wait);\n"
            "1 a failure (print: a file not sent, or its job aborted or cancelled);\n"
            "2 an invalid command line; 3 print: no failure, but a job not seen to\n"
-           "finish (interrupted, or no job ended for 10 minutes).\n";
+           "finish (interrupted, or no job ended for 10 minutes); 3 status: no instance\n"
+           "running with the profile.\n";
 }
 
 }  // namespace tallowin

@@ -14,6 +14,7 @@ enum class RunMode {
     Service,       // --service: the worker without a window
     Print,         // print -d PRINTER [--no-wait] [--] FILE...
     ListPrinters,  // --list-printers
+    Status,        // status [--profile FILE] [--json]
     Help,          // --help
     Version,       // --version
     Invalid,       // anything else; Error says why
@@ -24,6 +25,7 @@ struct CommandLine {
     std::string Profile;  // --profile FILE; empty for the default profile
     std::string Printer;  // print's -d
     bool Wait = true;     // print: wait for the jobs' outcome; false with --no-wait
+    bool Json = false;    // status: the answer as JSON
     std::vector<std::string> Files;
     // print's -n and -o, as a hot folder's keys: -n COPIES is Copies; -o
     // media, sides, print-color-mode, media-source, print-scaling, position

@@ -1,16 +1,19 @@
 #include "app/composition.h"
 
+#include <unistd.h>
 #include "app/ledger_report.h"
+
 #include "os/app_environment.h"
+#include "os/instance_lock.h"
 #include "store/print_record.h"
 
 namespace tallowin {
 
 namespace {
 
-std::vector<PrintLog*> LogsOf(SpdlogPrintLog& file, PrintLog* alsoTo) {
-    if (alsoTo == nullptr) return {&file};
-    return {&file, alsoTo};
+std::vector<PrintLog*> LogsOf(SpdlogPrintLog& file, PrintLog* alsoTo, PrintLog& notify) {
+    if (alsoTo == nullptr) return {&file, &notify};
+    return {&file, alsoTo, &notify};
 }
 
 }  // namespace
@@ -30,13 +33,29 @@ EngineAdapters::EngineAdapters(const StatePaths& paths, const Options& options)
       ledger_(paths.Ledger),
       fileLog_(paths.PrintLog, SpdlogPrintLog::Options{.Console = options.Console}),
       alsoTo_(options.AlsoTo),
-      log_(LogsOf(fileLog_, options.AlsoTo)),
+      log_(LogsOf(fileLog_, options.AlsoTo, notify_)),
       claims_(clock_, ledger_.Path()),
       services_{clock_,  lister_, images_,          spooler_, remover_,
                 ledger_, log_,    claims_.Claims(), &mover_} {}
 
 void EngineAdapters::Configure(const IniProfile& profile) {
     images_.SetDecodeMemoryLimit(DecodeMemoryLimitOf(profile));
+    notify_.Configure(ReadNotifySettings(profile));
+}
+
+void EngineAdapters::ReportNotify(const NotifyRun& run) {
+    const Notice& notice = run.Notice.Latest;
+    PrintLogEntry entry;
+    entry.Time = std::chrono::system_clock::now();
+    entry.HotFolder = notice.Folder;
+    entry.File = notice.File;
+    entry.Printer = notice.Printer;
+    entry.Result = PrintLogEntry::Outcome::Notified;
+    entry.Reason = NotifyEventName(notice.Event);
+    if (run.Notice.Count > 1) entry.Reason += " (" + std::to_string(run.Notice.Count) + " events)";
+    entry.Reason += ": " + DescribeChildRun(run.Run);
+    fileLog_.Record(entry);
+    if (alsoTo_ != nullptr) alsoTo_->Record(entry);
 }
 
 std::vector<StartupNote> EngineAdapters::StartupNotes(const std::string& profilePath,
@@ -74,6 +93,33 @@ std::vector<StartupNote> EngineAdapters::StartupNotes(const std::string& profile
     }
     if (!fileLog_.OpenStatus().Ok()) notes.push_back({true, fileLog_.OpenStatus().Reason});
     return notes;
+}
+
+StatusEndpoint::StatusEndpoint(const std::string& profilePath, std::string mode,
+                               const HotFolderList& list, const HotFolderThread& worker,
+                               FolderTexts texts)
+    : profilePath_(profilePath),
+      mode_(std::move(mode)),
+      list_(list),
+      worker_(worker),
+      texts_(std::move(texts)),
+      server_(StatusSocketPathFor(LockPathFor(profilePath)), [this](const std::string& request) {
+          return AnswerStatusRequest(request, [this] { return Report(); });
+      }) {}
+
+InstanceReport StatusEndpoint::Report() const {
+    InstanceReport report;
+    report.Pid = getpid();
+    report.UptimeSeconds = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::steady_clock::now() - started_)
+                               .count();
+    report.Mode = mode_;
+    report.Profile = profilePath_;
+    report.Started = !worker_.IsIdle();
+    for (const HotFolder& folder : list_.GetAll()) {
+        report.Folders.push_back(ReportFolder(folder, texts_));
+    }
+    return report;
 }
 
 }  // namespace tallowin

@@ -5,17 +5,22 @@
 // files, made the same way, and report the same troubles at start.
 #pragma once
 
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/claim_keeping.h"
+#include "app/notify_command.h"
+#include "app/status_report.h"
 #include "cups/cups_spooler.h"
 #include "os/file_mover.h"
 #include "os/folder_listing.h"
+#include "os/status_socket.h"
 #include "os/tick.h"
 #include "page/vips_image.h"
 #include "scheduling/hot_folder_list.h"
+#include "scheduling/hot_folder_thread.h"
 #include "scheduling/recent_print_log.h"
 #include "store/ini_profile.h"
 #include "store/job_ledger_file.h"
@@ -70,7 +75,7 @@ class EngineAdapters {
     const FileJobLedger& Ledger() const { return ledger_; }
 
     // Takes in the profile's settings that the adapters read (the decoder's
-    // memory limit); again after every reload.
+    // memory limit, the notify command); again after every reload.
     void Configure(const IniProfile& profile);
 
     // What this start must tell, in order: the hot folders that could not
@@ -83,6 +88,10 @@ class EngineAdapters {
                                           const HotFolderList& list);
 
   private:
+    // A run of the notify command, as a notified entry of the print log's
+    // file and of Options::AlsoTo (not of Log(), which the command hears).
+    void ReportNotify(const NotifyRun& run);
+
     Status stateMade_;
     MonotonicClock clock_;
     PosixFolderLister lister_;
@@ -95,10 +104,41 @@ class EngineAdapters {
     FileJobLedger ledger_;
     SpdlogPrintLog fileLog_;
     PrintLog* alsoTo_;
+    // Hears every entry and runs the profile's NotifyCommand for the events;
+    // its runs are reported to the two logs above, so it goes before them.
+    NotifyCommand notify_{clock_, [this](const NotifyRun& run) { ReportNotify(run); }};
     TeePrintLog log_;
     // Files of folders that other hosts print from too are claimed first.
     ClaimKeeping claims_;
     EngineServices services_;
+};
+
+// Answers `tallowin status` for this instance while it lives: the socket of
+// profilePath's lock (which the caller holds), the process, how long this
+// object has lived, and a copy of each of list's folders worded by texts.
+// The list and the worker must outlive it; the answers come from the
+// socket's thread (HotFolderList::GetAll and HotFolderThread::IsIdle are
+// safe there).
+class StatusEndpoint {
+  public:
+    StatusEndpoint(const std::string& profilePath, std::string mode, const HotFolderList& list,
+                   const HotFolderThread& worker, FolderTexts texts);
+    StatusEndpoint(const StatusEndpoint&) = delete;
+    StatusEndpoint& operator=(const StatusEndpoint&) = delete;
+
+    // Whether the socket listens; status cannot ask this instance otherwise.
+    const Status& Listening() const { return server_.Listening(); }
+
+  private:
+    InstanceReport Report() const;
+
+    std::string profilePath_;
+    std::string mode_;
+    const HotFolderList& list_;
+    const HotFolderThread& worker_;
+    FolderTexts texts_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    StatusServer server_;  // last: answers only once the rest is there
 };
 
 }  // namespace tallowin

@@ -11,8 +11,10 @@
 #include "app/composition.h"
 #include "app/list_printers.h"
 #include "app/print_command.h"
+#include "app/row_texts.h"
 #include "app/service.h"
 #include "app/signal_interrupt.h"
+#include "app/status_report.h"
 #include "app/tallowin_app.h"
 #include "app/termination_signals.h"
 #include "cups/cups_printers.h"
@@ -124,8 +126,10 @@ int Main(int argc, char** argv) {
         }
         case RunMode::Print:
             return RunPrint(command, profile);
+        case RunMode::Status:
+            return RunStatusCommand(profile, command.Json, std::cout, std::cerr);
         case RunMode::Service:
-            return RunService(profile);
+            return RunService(profile, RowTexts());
         case RunMode::Window:
             break;
     }

@@ -14,8 +14,8 @@ constexpr int kProfileCheckMs = 1000;
 
 }  // namespace
 
-HotFolderService::HotFolderService(std::string profilePath, ServiceLog& log)
-    : profilePath_(std::move(profilePath)), log_(log) {}
+HotFolderService::HotFolderService(std::string profilePath, ServiceLog& log, FolderTexts texts)
+    : profilePath_(std::move(profilePath)), log_(log), texts_(std::move(texts)) {}
 
 void HotFolderService::Load() {
     const IniProfile profile(profilePath_);
@@ -83,6 +83,10 @@ int HotFolderService::Run(SignalFd& received) {
     Load();
     thread_.SetList(list_);
     thread_.Create();
+    status_ = std::make_unique<StatusEndpoint>(profilePath_, "service", list_, thread_, texts_);
+    if (!status_->Listening().Ok()) {
+        log_.Warning("`tallowin status` cannot ask this service: " + status_->Listening().Reason);
+    }
     thread_.Start();
     log_.Info("started");
     NotifyServiceManager("READY=1\nSTATUS=Watching the hot folders");
@@ -111,6 +115,7 @@ int HotFolderService::Run(SignalFd& received) {
         break;
     }
     NotifyServiceManager("STOPPING=1");
+    status_.reset();
     thread_.Quit();
     thread_.Join();
     log_.Info("stopped");
@@ -118,7 +123,7 @@ int HotFolderService::Run(SignalFd& received) {
     return status != 0 ? status : saved;
 }
 
-int RunService(const std::string& profilePath) {
+int RunService(const std::string& profilePath, const FolderTexts& texts) {
     ServiceLog log;
     SignalFd received;
     if (!received.Valid()) {
@@ -130,7 +135,7 @@ int RunService(const std::string& profilePath) {
         log.Error("not starting: " + lock.Result().Reason);
         return 1;
     }
-    HotFolderService service(profilePath, log);
+    HotFolderService service(profilePath, log, texts);
     return service.Run(received);
 }
 

@@ -29,7 +29,8 @@ namespace tallowin {
 // written), each once, an error or a warning. Main thread only.
 class HotFolderService {
   public:
-    HotFolderService(std::string profilePath, ServiceLog& log);
+    // texts: how `tallowin status` words each folder's state and error.
+    HotFolderService(std::string profilePath, ServiceLog& log, FolderTexts texts);
     HotFolderService(const HotFolderService&) = delete;
     HotFolderService& operator=(const HotFolderService&) = delete;
 
@@ -46,17 +47,19 @@ class HotFolderService {
 
     std::string profilePath_;
     ServiceLog& log_;
+    FolderTexts texts_;
     // Every print and failure goes to the rotated print log and, with
     // syslog priority prefixes, to the journal.
     EngineAdapters adapters_{UserStatePaths(), {.Console = &std::cerr}};
     HotFolderList list_;
     std::unique_ptr<DiskProfileSync> sync_;         // made by Load
-    HotFolderThread thread_{adapters_.Services()};  // last: joined before the list goes
+    HotFolderThread thread_{adapters_.Services()};  // joined before the list goes
+    std::unique_ptr<StatusEndpoint> status_;        // made by Run; goes first
 };
 
 // The whole service mode: the signals blocked before any thread starts, the
 // profile's instance lock (refused: a line naming the holder, status 1),
-// then HotFolderService::Run.
-int RunService(const std::string& profilePath);
+// then HotFolderService::Run, which answers `tallowin status` while it runs.
+int RunService(const std::string& profilePath, const FolderTexts& texts);
 
 }  // namespace tallowin

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <iostream>
 
+#include "app/row_texts.h"
 #include "os/app_environment.h"
 #include "res/string_table.h"
 #include "store/ini_profile.h"
@@ -46,6 +47,13 @@ bool CTallowinApp::InitInstance() {
     }
     m_hotFolderThread.SetList(m_hotFolderList);
     m_hotFolderThread.Create();
+    // Asked from its own thread while the window is open.
+    const StatusEndpoint status(m_profilePath, "window", m_hotFolderList, m_hotFolderThread,
+                                RowTexts());
+    if (!status.Listening().Ok()) {
+        std::cerr << "tallowin: `tallowin status` cannot ask this window: "
+                  << status.Listening().Reason << "\n";
+    }
 
     CTallowinDlg dlg(m_hotFolderList, m_hotFolderThread, m_recentLog,
                      FromBytes(m_adapters.FileLog().Path()), m_applicationFolder, m_printers);

@@ -77,6 +77,9 @@ class FileSpooler final : public Spooler {
         return {};
     }
     Status CancelJob(const std::string&, int, const StopSignal&) override { return {}; }
+    Result<PrinterCondition> Condition(const std::string&, const StopSignal&) override {
+        return {};
+    }
 
   private:
     std::string out_;

@@ -36,6 +36,9 @@ class NoSpooler final : public Spooler {
         return {};
     }
     Status CancelJob(const std::string&, int, const StopSignal&) override { return {}; }
+    Result<PrinterCondition> Condition(const std::string&, const StopSignal&) override {
+        return {};
+    }
 };
 class NoRemover final : public FileRemover {
   public:

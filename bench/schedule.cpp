@@ -63,6 +63,9 @@ class Nothing final : public ImageLoader,
         return {};
     }
     Status CancelJob(const std::string&, int, const StopSignal&) override { return {}; }
+    Result<PrinterCondition> Condition(const std::string&, const StopSignal&) override {
+        return {};
+    }
     Status RemoveIfSame(const std::string&, const FileIdentity&) override {
         return Status::Failure(HF_ERR_NOT_DELETED, "none");
     }

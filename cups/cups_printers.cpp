@@ -416,6 +416,37 @@ std::vector<std::string> CupsPrinterCatalogue::PrinterNames() {
     }
 }
 
+std::map<std::string, PrinterCondition> CupsPrinterCatalogue::Conditions() {
+    try {
+        const NeverStop never;
+        const Result<cupsutil::BoundedHttp> http = cupsutil::ConnectBounded(never);
+        if (!http.Ok()) return {};
+        DestList dests(http.Value.get());
+        std::map<std::string, PrinterCondition> conditions;
+        for (int i = 0; i < dests.Count(); ++i) {
+            const cups_dest_t& d = dests[i];
+            const auto option = [&](const char* name) {
+                const char* value = cupsGetOption(name, d.num_options, d.options);
+                return std::string(value == nullptr ? "" : value);
+            };
+            if (option("printer-state").empty()) continue;
+            PrinterCondition c;
+            const std::string state = option("printer-state");
+            c.Now = state == "5"   ? PrinterCondition::State::Stopped
+                    : state == "4" ? PrinterCondition::State::Processing
+                                   : PrinterCondition::State::Idle;
+            c.Reasons = cupsutil::ListEntries(option("printer-state-reasons"));
+            c.Accepting = option("printer-is-accepting-jobs") != "false";
+            std::string name = d.name;
+            if (d.instance != nullptr) name += std::string("/") + d.instance;
+            conditions.emplace(std::move(name), std::move(c));
+        }
+        return conditions;
+    } catch (...) {
+        return {};  // std::bad_alloc
+    }
+}
+
 std::vector<PrinterChoice> CupsPrinterCatalogue::Choices(const std::string& printer) {
     try {
         const NeverStop never;

@@ -85,6 +85,10 @@ class CupsPrinterCatalogue final : public PrinterCatalogue {
     // lpoptions cannot be written. Two calls at once, from threads or processes, may
     // lose one another's change, as two lpoptions commands may.
     bool StoreUserDefaults(const std::string& printer, const PrinterOptions& options) override;
+
+    // From the destinations' own printer-state, printer-state-reasons and
+    // printer-is-accepting-jobs (no message: the list carries none).
+    std::map<std::string, PrinterCondition> Conditions() override;
 };
 
 }  // namespace tallowin

@@ -377,6 +377,40 @@ Status CupsSpooler::CancelJob(const std::string&, int jobId, const StopSignal& s
     }
 }
 
+namespace {
+constexpr std::chrono::milliseconds kConditionLimit{5000};
+}  // namespace
+
+Result<PrinterCondition> CupsSpooler::Condition(const std::string& printerName,
+                                                const StopSignal& stop) {
+    try {
+        const std::optional<cupsutil::DestName> name = cupsutil::SplitName(printerName);
+        if (!name) {
+            return {
+                {},
+                Status::Failure(HF_ERR_PRINTER, "'" + printerName + "' is not a printer's name")};
+        }
+        // A question asked before every scan's printing: a scheduler that
+        // does not answer it soon leaves printing to find out why, rather
+        // than holding every scan for the full limit.
+        Result<cupsutil::BoundedHttp> http =
+            cupsutil::ConnectBounded(stop, kConditionLimit, kConditionLimit);
+        if (!http.Ok()) return {{}, http.Error};
+        const cupsutil::RequestGuard& guard = *http.Value.Guard;
+        const Dest dest = cupsutil::FindDest(http.Value.get(), *name);
+        if (!dest) {
+            const Status failure = cupsutil::RequestFailure(guard, HF_ERR_PRINTER);
+            if (failure.Code == HF_ERR_UNREACHABLE) return {{}, failure};
+            return {{},
+                    Status::Failure(HF_ERR_PRINTER, "the scheduler knows no printer or class '" +
+                                                        printerName + "'")};
+        }
+        return cupsutil::ReadCondition(http.Value.get(), guard, dest.get());
+    } catch (...) {
+        return {{}, Status::Failure(HF_ERR_UNREACHABLE, "out of memory")};
+    }
+}
+
 std::string ToJobName(const std::string& fileName) {
     static constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
     std::string name;

@@ -112,6 +112,9 @@ class CupsSpooler final : public Spooler {
                                            const std::string& docName, std::int64_t notBefore,
                                            const StopSignal& stop) override;
     Status CancelJob(const std::string& printerName, int jobId, const StopSignal& stop) override;
+    // Gives up after 5 s of silence (HF_ERR_UNREACHABLE), not the usual 30.
+    Result<PrinterCondition> Condition(const std::string& printerName,
+                                       const StopSignal& stop) override;
 };
 
 // The job name for a file name: valid UTF-8 is kept as it is, except that

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
+#include <memory>
 #include <utility>
 
 #include "util/units.h"
@@ -165,6 +167,56 @@ Status CheckOffered(const DestContext& c, const std::string& printerName) {
         }
     }
     return {};
+}
+
+Result<PrinterCondition> ReadCondition(http_t* http, const RequestGuard& guard, cups_dest_t* dest) {
+    const char* uri = cupsGetOption("printer-uri-supported", dest->num_options, dest->options);
+    if (uri == nullptr) {
+        return {{}, Status::Failure(HF_ERR_PRINTER, "the scheduler gives no address for it")};
+    }
+    static const char* const kAsked[] = {"printer-state", "printer-state-reasons",
+                                         "printer-state-message", "printer-is-accepting-jobs"};
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(std::size(kAsked)), nullptr, kAsked);
+    const std::unique_ptr<ipp_t, decltype(&ippDelete)> response(cupsDoRequest(http, request, "/"),
+                                                                &ippDelete);  // frees the request
+    if (!response || ippGetStatusCode(response.get()) > IPP_STATUS_OK_CONFLICTING) {
+        return {{}, RequestFailure(guard, HF_ERR_PRINTER)};
+    }
+    Result<PrinterCondition> result;
+    PrinterCondition& c = result.Value;
+    if (ipp_attribute_t* state = ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM)) {
+        switch (ippGetInteger(state, 0)) {
+            case IPP_PSTATE_PROCESSING:
+                c.Now = PrinterCondition::State::Processing;
+                break;
+            case IPP_PSTATE_STOPPED:
+                c.Now = PrinterCondition::State::Stopped;
+                break;
+            default:
+                c.Now = PrinterCondition::State::Idle;
+                break;
+        }
+    }
+    if (ipp_attribute_t* reasons =
+            ippFindAttribute(response.get(), "printer-state-reasons", IPP_TAG_KEYWORD)) {
+        for (int i = 0; i < ippGetCount(reasons); ++i) {
+            if (const char* r = ippGetString(reasons, i, nullptr); r != nullptr && *r != '\0') {
+                c.Reasons.emplace_back(r);
+            }
+        }
+    }
+    if (ipp_attribute_t* message =
+            ippFindAttribute(response.get(), "printer-state-message", IPP_TAG_TEXT)) {
+        if (const char* m = ippGetString(message, 0, nullptr)) c.Message = m;
+    }
+    if (ipp_attribute_t* accepting =
+            ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN)) {
+        c.Accepting = ippGetBoolean(accepting, 0) != 0;
+    }
+    return result;
 }
 
 std::optional<Media> FromDatabase(const DestContext& c, Size s) {

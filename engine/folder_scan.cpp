@@ -118,11 +118,16 @@ void FolderScan::Run(const HotFolder::SameFolderCheck& sameFolder) {
         }
     }
 
+    // Files that settle while the printer cannot print wait for it: not
+    // tried, so neither failed nor sent, and printed once it prints again.
+    const bool canPrint = PrinterCanPrint();
+
     TableScan scan;
     scan.Now = now;
     scan.FirstRetryMs = ScanIntervalMs(f_.ScanTime);
     std::unique_ptr<Printer> printer;  // opened by the first file printed
     scan.Print = [&](const ListedFile& file) {
+        if (!canPrint) return PrintOutcome::NotTried;
         return PrintFile(JoinPath(f_.FolderPath, file.Name), printer, &file.Identity);
     };
     scan.HandledBefore = [&](const ListedFile& file) {
@@ -135,6 +140,54 @@ void FolderScan::Run(const HotFolder::SameFolderCheck& sameFolder) {
     };
     scan.Stopped = [&] { return stop_.Requested(); };
     f_.Files = UpdateFileTable(f_.Files, candidates, scan);
+    CountWork();
+}
+
+bool FolderScan::PrinterCanPrint() {
+    if (stop_.Requested()) return true;  // nothing is printed anyway
+    const Result<PrinterCondition> condition = s_.spooler.Condition(f_.PrinterName, stop_);
+    if (!condition.Ok()) return true;
+    const std::optional<std::string> trouble = NeedsAttention(condition.Value);
+    if (trouble) {
+        // Over any error a job's end left: while it lasts, this is the
+        // folder's trouble.
+        f_.Error.store(HF_ERR_PRINTER_ATTENTION, std::memory_order_relaxed);
+        f_.SetPrinterTrouble(*trouble);
+        if (!f_.printerAttention_.exchange(true, std::memory_order_relaxed)) {
+            PrintLogEntry entry;
+            entry.Printer = f_.PrinterName;
+            entry.Result = Outcome::PrinterAttention;
+            entry.Code = HF_ERR_PRINTER_ATTENTION;
+            entry.Reason = *trouble;
+            Log(std::move(entry));
+        }
+        return false;
+    }
+    if (f_.GetError() == HF_ERR_PRINTER_ATTENTION)
+        f_.Error.store(HF_ERR_NONE, std::memory_order_relaxed);
+    f_.SetPrinterTrouble({});
+    if (f_.printerAttention_.exchange(false, std::memory_order_relaxed)) {
+        PrintLogEntry entry;
+        entry.Printer = f_.PrinterName;
+        entry.Result = Outcome::PrinterReady;
+        entry.Reason = "the printer prints again";
+        Log(std::move(entry));
+    }
+    return true;
+}
+
+void FolderScan::CountWork() {
+    const auto waiting = std::count_if(f_.Files.begin(), f_.Files.end(), [](const FileEntry& e) {
+        return e.Mark != FileMark::Handled;
+    });
+    std::int32_t inFlight = 0;
+    for (const JobRecord& record : s_.ledger.InFolder(f_.FolderPath)) {
+        if (record.State == JobRecord::Stage::Sending || record.State == JobRecord::Stage::Sent) {
+            ++inFlight;
+        }
+    }
+    f_.FilesWaiting.store(static_cast<std::int32_t>(waiting), std::memory_order_relaxed);
+    f_.JobsInFlight.store(inFlight, std::memory_order_relaxed);
 }
 
 std::vector<JobRecord> FolderScan::PollJobs(const Listing& listing) {

@@ -107,6 +107,13 @@ class FolderScan {
     // The file's job is over or will not be followed: its ledger record
     // goes, and so does its claim, if this service holds one.
     void Forget(const std::string& fileName);
+    // Asks where the printer stands and notes it in the record (error,
+    // words, the log's begin and end entries). False while it cannot print;
+    // true when it can or cannot be asked (printing then finds out why).
+    bool PrinterCanPrint();
+    // The files the new table still waits to print and the folder's jobs in
+    // flight, for whoever asks how the folder stands.
+    void CountWork();
     // The folder itself cannot be watched: error state with why's code;
     // noted and logged only when that is news.
     void FolderFault(const Status& why);

@@ -26,7 +26,11 @@ HotFolder::HotFolder(const HotFolder& other)
       LastScanTick(other.GetLastScanTick()),
       State(other.GetState()),
       Error(other.GetError()),
+      FilesWaiting(other.GetFilesWaiting()),
+      JobsInFlight(other.GetJobsInFlight()),
       lastFailure_(other.GetLastFailure()),
+      printerTrouble_(other.GetPrinterTrouble()),
+      printerAttention_(other.printerAttention_.load(std::memory_order_relaxed)),
       jobGoneSince_(other.jobGoneSince_),
       sendAgainWhy_(other.sendAgainWhy_),
       firstScanAt_(other.firstScanAt_) {}
@@ -45,9 +49,15 @@ HotFolder& HotFolder::AssignWithoutFiles(const HotFolder& other) {
         LastScanTick.store(other.GetLastScanTick(), std::memory_order_relaxed);
         State.store(other.GetState(), std::memory_order_relaxed);
         Error.store(other.GetError(), std::memory_order_relaxed);
+        FilesWaiting.store(other.GetFilesWaiting(), std::memory_order_relaxed);
+        JobsInFlight.store(other.GetJobsInFlight(), std::memory_order_relaxed);
+        printerAttention_.store(other.printerAttention_.load(std::memory_order_relaxed),
+                                std::memory_order_relaxed);
         FailureNote note = other.GetLastFailure();
+        std::string trouble = other.GetPrinterTrouble();
         MutexLock guard(failureLock_);
         lastFailure_ = std::move(note);
+        printerTrouble_ = std::move(trouble);
     }
     return *this;
 }
@@ -65,6 +75,16 @@ HotFolder& HotFolder::operator=(const HotFolder& other) {
 FailureNote HotFolder::GetLastFailure() const {
     MutexLock guard(failureLock_);
     return lastFailure_;
+}
+
+std::string HotFolder::GetPrinterTrouble() const {
+    MutexLock guard(failureLock_);
+    return printerTrouble_;
+}
+
+void HotFolder::SetPrinterTrouble(std::string words) {
+    MutexLock guard(failureLock_);
+    printerTrouble_ = std::move(words);
 }
 
 void HotFolder::Reset(Clock& clock) {

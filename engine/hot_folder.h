@@ -65,6 +65,15 @@ class HotFolder {
     const FileTable& GetFiles() const { return Files; }
     // A copy of the last failure; thread-safe.
     FailureNote GetLastFailure() const EXCLUDES(failureLock_);
+    // While Error is HF_ERR_PRINTER_ATTENTION: what keeps the printer from
+    // printing, in its own words (NeedsAttention); empty otherwise.
+    // Thread-safe.
+    std::string GetPrinterTrouble() const EXCLUDES(failureLock_);
+    // As the last scan left them: the files in the folder not printed yet
+    // (not settled, waiting for the printer, or to be tried again), and the
+    // jobs sent whose end the files wait for. Thread-safe.
+    std::int32_t GetFilesWaiting() const { return FilesWaiting.load(std::memory_order_relaxed); }
+    std::int32_t GetJobsInFlight() const { return JobsInFlight.load(std::memory_order_relaxed); }
 
     // Each replaces one setting and touches nothing else; nothing is checked.
     void SetName(std::string name) { Name = std::move(name); }
@@ -99,7 +108,12 @@ class HotFolder {
     // free again the record runs again, error cleared, file table fresh,
     // and a FolderBack entry is logged.
     // Otherwise: lists the plain files, asks the spooler where the folder's
-    // sent jobs stand (deleting the files of completed ones), then hands each
+    // sent jobs stand (deleting the files of completed ones) and whether the
+    // printer can print. A printer that cannot (stopped, refusing jobs, out
+    // of paper, ...: see NeedsAttention) sets Error to
+    // HF_ERR_PRINTER_ATTENTION with its words, and its files wait, neither
+    // failed nor sent; a PrinterAttention entry is logged when that begins
+    // and a PrinterReady entry when it ends, once each. Otherwise it hands each
     // settled file to PrintFile in byte order of the names, one after
     // another, and replaces the file table with this listing. stop is asked
     // before each file; once it is set the files not yet printed stay
@@ -131,8 +145,15 @@ class HotFolder {
     std::atomic<std::uint32_t> LastScanTick{0};
     std::atomic<std::int32_t> State{HF_STATE_WAITING};
     std::atomic<std::int32_t> Error{HF_ERR_NONE};
+    std::atomic<std::int32_t> FilesWaiting{0};
+    std::atomic<std::int32_t> JobsInFlight{0};
     mutable Mutex failureLock_;
     FailureNote lastFailure_ GUARDED_BY(failureLock_);
+    std::string printerTrouble_ GUARDED_BY(failureLock_);
+    // Worker state: the printer was last found needing attention, and the
+    // PrinterAttention entry said so (kept across Stop and Start, so that
+    // one trouble is one pair of entries).
+    std::atomic<bool> printerAttention_{false};
     // Worker state, like the file table. Per file name: the tick of the
     // first of the scheduler's answers that it does not know the job (kept
     // in memory: the tick starts again with the program, and a restart only
@@ -145,6 +166,7 @@ class HotFolder {
     std::int64_t firstScanAt_ = 0;
 
     void NoteFailure(const std::string& path, const Status& why) EXCLUDES(failureLock_);
+    void SetPrinterTrouble(std::string words) EXCLUDES(failureLock_);
     void ClearFileError();
 };
 

@@ -37,6 +37,8 @@ enum HotFolderError : std::int32_t {
                               // job: it waits for that host to come back
     HF_ERR_SETTINGS = 16,     // the folder's print settings are wrong, or ask for what its
                               // printer does not offer: nothing prints until they are corrected
+    HF_ERR_PRINTER_ATTENTION = 17,  // the printer is stopped, refuses jobs or reports a condition
+                                    // that keeps it from printing: files wait, none is failed
 };
 
 // What a file is on disk: the print job deletes a file only when its path

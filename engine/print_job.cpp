@@ -25,6 +25,7 @@ FailureKind ClassifyFailure(HotFolderError code) {
         case HF_ERR_NO_PAGE_SIZE:
         case HF_ERR_STATE:
         case HF_ERR_SETTINGS:
+        case HF_ERR_PRINTER_ATTENTION:
         // Another host that shares the folder may have sent it: the file is
         // looked at again after a pause, until that host has finished it.
         case HF_ERR_OTHER_HOST:

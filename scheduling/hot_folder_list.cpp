@@ -52,7 +52,10 @@ bool HotFolderList::Get(int id, HotFolder& out) const {
 }
 
 // Lock-free by design: only while the worker is between runs (see the header).
-bool HotFolderList::Set(int id, const HotFolder& folder) NO_THREAD_SAFETY_ANALYSIS {
+bool HotFolderList::Set(int id, const HotFolder& folder) {
+    // Locked although the worker is between runs: the status socket's
+    // thread may be copying the folders meanwhile.
+    Guard guard(lock_);
     folders_.insert_or_assign(id, folder);
     return true;
 }
@@ -66,6 +69,14 @@ std::vector<std::pair<int, std::string>> HotFolderList::GetSettingsProblems() co
         if (!read.Ok()) out.emplace_back(id, read.Reason());
     }
     return out;
+}
+
+std::vector<HotFolder> HotFolderList::GetAll() const {
+    Guard guard(lock_);
+    std::vector<HotFolder> all;
+    all.reserve(folders_.size());
+    for (const auto& [id, folder] : folders_) all.emplace_back().AssignWithoutFiles(folder);
+    return all;
 }
 
 unsigned HotFolderList::GetCount() const {

@@ -1,6 +1,7 @@
 // HotFolderList: the one collection of all hot folders, keyed by folder id.
 //
-// Two threads use it. The user interface thread calls Add, Remove, Get, Set,
+// Two threads use it, and the status socket's thread reads it (GetAll). The
+// user interface thread calls Add, Remove, Get, Set,
 // GetCount, GetNames, GetNamesAndPaths, Load and Save; the worker thread calls ResetAll,
 // StartAll, GetTimeToNextScan, ScanDue and StopAll while it runs a schedule.
 // Membership and settings change only while the worker is between runs (the
@@ -52,7 +53,10 @@ class HotFolderList {
     bool Get(int id, HotFolder& out) const EXCLUDES(lock_);
     // Replaces (or makes) the folder under id. Only while the worker is
     // between runs. Always true.
-    bool Set(int id, const HotFolder& folder);
+    bool Set(int id, const HotFolder& folder) EXCLUDES(lock_);
+    // Copies of every folder, without their file tables, in ascending id
+    // order. Any thread (the status socket's too).
+    std::vector<HotFolder> GetAll() const EXCLUDES(lock_);
     unsigned GetCount() const EXCLUDES(lock_);
     // Appends every folder's name, in ascending id order.
     void GetNames(std::vector<std::string>& out) const EXCLUDES(lock_);

@@ -41,6 +41,12 @@ std::string_view OutcomeWord(PrintLogEntry::Outcome outcome) {
             return "ledger-lost";
         case PrintLogEntry::Outcome::FolderBack:
             return "folder-back";
+        case PrintLogEntry::Outcome::PrinterAttention:
+            return "printer-attention";
+        case PrintLogEntry::Outcome::PrinterReady:
+            return "printer-ready";
+        case PrintLogEntry::Outcome::Notified:
+            return "notified";
     }
     return "unknown";
 }
@@ -51,9 +57,12 @@ std::string_view Priority(PrintLogEntry::Outcome outcome) {
         case PrintLogEntry::Outcome::Sent:
         case PrintLogEntry::Outcome::Printed:
         case PrintLogEntry::Outcome::FolderBack:
+        case PrintLogEntry::Outcome::PrinterReady:
+        case PrintLogEntry::Outcome::Notified:
             return "<6>";  // info
         case PrintLogEntry::Outcome::Kept:
         case PrintLogEntry::Outcome::Interrupted:
+        case PrintLogEntry::Outcome::PrinterAttention:
         case PrintLogEntry::Outcome::LedgerRecovered:
             return "<4>";  // warning
         case PrintLogEntry::Outcome::NotDeleted:

@@ -26,9 +26,13 @@ namespace tallowin {
 //   printer    the printer's name
 //   job        the scheduler's job id, 0 when no job was created
 //   size       the size on paper in printer pixels, WxH (0x0 when not fitted)
-//   outcome    sent, printed, kept, not-deleted, interrupted or folder-back;
-//              at start, ledger-recovered or ledger-lost for a damaged job
-//              ledger (file is then the ledger's path)
+//   outcome    sent, printed, kept, not-deleted, interrupted, folder-back,
+//              printer-attention (the printer cannot print; the reason has
+//              its words) or printer-ready (it prints again), each once when
+//              it happens, or notified (the notify command ran: the reason
+//              tells the event and how the command ended); at start,
+//              ledger-recovered or ledger-lost for a damaged job ledger
+//              (file is then the ledger's path)
 //   code       the HotFolderError number, 0 when none
 //   reason     the library's words, empty when none
 //
@@ -41,9 +45,10 @@ namespace tallowin {
 // about MaxBytes * (MaxFiles + 1). Each entry is flushed before Record returns.
 //
 // On the console stream (standard error, where systemd's journal picks it
-// up) each line starts with its syslog priority: "<6>" for sent, printed and
-// folder-back, "<4>" for kept, interrupted and ledger-recovered, "<3>" for
-// not-deleted and ledger-lost.
+// up) each line starts with its syslog priority: "<6>" for sent, printed,
+// folder-back, printer-ready and notified, "<4>" for kept, interrupted,
+// printer-attention and ledger-recovered, "<3>" for not-deleted and
+// ledger-lost.
 //
 // Never throws. When the file cannot be opened (OpenStatus() says why) entries
 // still go to the console. Thread-safe: spdlog's sinks hold their own mutex.

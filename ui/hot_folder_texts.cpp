@@ -34,7 +34,14 @@ QString ErrorText(int error) {
     if (error == HF_ERR_OTHER_HOST)
         return QStringLiteral("Waits for another computer to come back");
     if (error == HF_ERR_SETTINGS) return QStringLiteral("Print settings need correcting");
+    if (error == HF_ERR_PRINTER_ATTENTION) return QStringLiteral("Printer needs attention");
     return TextFrom(kFirstErrorString, error);
+}
+
+QString ErrorText(int error, const QString& printerTrouble) {
+    if (error != HF_ERR_PRINTER_ATTENTION || printerTrouble.isEmpty()) return ErrorText(error);
+    // The printer's words as they are: a "%" in them is no pattern.
+    return QStringLiteral("Printer needs attention: ") + printerTrouble;
 }
 
 }  // namespace tallowin

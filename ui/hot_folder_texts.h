@@ -11,5 +11,8 @@ QString StateText(int state);
 // String 119 + error; the codes past the string table's ten (HF_ERR_STATE
 // and on) have texts of their own.
 QString ErrorText(int error);
+// The row's error cell: ErrorText(error), and for HF_ERR_PRINTER_ATTENTION
+// "Printer needs attention: <printerTrouble>" when the printer said why.
+QString ErrorText(int error, const QString& printerTrouble);
 
 }  // namespace tallowin

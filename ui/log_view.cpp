@@ -158,6 +158,12 @@ QString LogView::OutcomeText(PrintLogEntry::Outcome outcome) {
             return "Job ledger lost";
         case PrintLogEntry::Outcome::FolderBack:
             return "Folder back";
+        case PrintLogEntry::Outcome::PrinterAttention:
+            return "Printer needs attention";
+        case PrintLogEntry::Outcome::PrinterReady:
+            return "Printer ready";
+        case PrintLogEntry::Outcome::Notified:
+            return "Notified";
     }
     return {};
 }

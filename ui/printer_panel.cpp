@@ -8,6 +8,7 @@
 #include "engine/ports/printer_catalogue.h"
 #include "ui/bytes_text.h"
 #include "ui/printer_defaults_dialog.h"
+#include "ui/tray_icon.h"
 
 namespace tallowin {
 
@@ -35,6 +36,8 @@ PrinterPanel::PrinterPanel(QListWidget* view, PrinterCatalogue& printers, Dialog
 void PrinterPanel::Fill(const std::vector<std::string>& names, const QIcon& printerIcon) {
     view_->clear();
     names_ = names;
+    icon_ = printerIcon;
+    troubleIcon_ = WithAttentionBadge(printerIcon);
     for (std::size_t i = 0; i < names_.size(); ++i) {
         // After the last item whose name is not greater (an upper bound), so
         // that equal names keep the enumeration order.
@@ -51,6 +54,30 @@ void PrinterPanel::Fill(const std::vector<std::string>& names, const QIcon& prin
         auto item = std::make_unique<QListWidgetItem>(printerIcon, FromBytes(names_[i]));
         item->setData(kIndexRole, static_cast<int>(i));
         view_->insertItem(row, item.release());  // the view owns its items
+    }
+    filled_.clear();
+    for (const auto& [name, condition] : printers_.Conditions()) {
+        if (const std::optional<std::string> words = NeedsAttention(condition)) {
+            filled_.emplace(name, *words);
+        }
+    }
+    ShowTrouble({}, {});
+}
+
+void PrinterPanel::ShowTrouble(const std::map<std::string, std::string>& trouble,
+                               const std::set<std::string>& watched) {
+    for (int row = 0; row < view_->count(); ++row) {
+        QListWidgetItem* item = view_->item(row);
+        const auto index = IndexOf(item, names_.size());
+        if (!index) continue;
+        const std::string& name = names_[*index];
+        const auto& known = watched.contains(name) ? trouble : filled_;
+        const auto it = known.find(name);
+        const QString tip = it == known.end() ? QStringLiteral("Ready")
+                                              : "Needs attention: " + FromBytes(it->second);
+        if (item->toolTip() == tip) continue;  // unchanged: no repaint
+        item->setToolTip(tip);
+        item->setIcon(it == known.end() ? icon_ : troubleIcon_);
     }
 }
 

@@ -2,12 +2,14 @@
 // icon with its name, and the printing defaults behind a double-click.
 #pragma once
 
+#include <QIcon>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
-class QIcon;
 class QListWidget;
 class QWidget;
 
@@ -32,12 +34,22 @@ class PrinterPanel {
     PrinterPanel(QListWidget* view, PrinterCatalogue& printers, DialogRunner runDialog = {});
 
     // Replaces the panel's items and the printer-name list with names, in
-    // the catalogue's enumeration order. Each item shows its name (UTF-8)
+    // the catalogue's enumeration order, each marked as the catalogue's
+    // Conditions say it stands (see ShowTrouble). Each item shows its name (UTF-8)
     // and printerIcon, and holds its position in names as its Qt::UserRole
     // data. Items stand in ascending order of their names' bytes (unsigned,
     // as compared by std::string), whatever the locale; equal names keep
     // their enumeration order. The view's own sorting is switched off.
     void Fill(const std::vector<std::string>& names, const QIcon& printerIcon);
+
+    // Marks the printers that need attention with a badge on the icon and
+    // "Needs attention: <words>" as the tooltip; the others get their plain
+    // icon and "Ready". For the printers in watched (those the running hot
+    // folders ask about at every scan) trouble decides, by name with their
+    // words; the others keep what the catalogue said of them at Fill. The
+    // window calls it with what its hot folders last found.
+    void ShowTrouble(const std::map<std::string, std::string>& trouble,
+                     const std::set<std::string>& watched);
 
     // The printer-name list: the names Fill was given, in their order.
     const std::vector<std::string>& PrinterNames() const { return names_; }
@@ -60,6 +72,9 @@ class PrinterPanel {
     PrinterCatalogue& printers_;  // not owned
     DialogRunner runDialog_;
     std::vector<std::string> names_;
+    QIcon icon_;                                 // as Fill was given it
+    QIcon troubleIcon_;                          // the same with the attention badge
+    std::map<std::string, std::string> filled_;  // trouble as Fill found it, by name
 };
 
 }  // namespace tallowin

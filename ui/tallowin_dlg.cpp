@@ -10,6 +10,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
+#include <chrono>
+#include <map>
+#include <set>
 
 #include "engine/ports/printer_catalogue.h"
 #include "res/string_table.h"
@@ -20,6 +23,7 @@
 #include "ui/bytes_text.h"
 #include "ui/hot_folder_texts.h"
 #include "ui/log_view.h"
+#include "ui/tray_icon.h"
 #include "ui_about_dialog.h"
 #include "ui_main_dialog.h"
 
@@ -42,6 +46,33 @@ QString FailureTip(const FailureNote& note) {
     QString reason = ErrorText(note.Code);
     if (!note.Reason.empty()) reason += ": " + FromBytes(note.Reason);
     return QString("%1\n%2\n%3").arg(reason, FromBytes(note.File), when);
+}
+
+// The error cell's tooltip while the printer needs attention.
+QString AttentionTip(const std::string& printer, const std::string& trouble) {
+    return QString("%1 cannot print now: %2\nThe pictures wait and print once it prints again.")
+        .arg(FromBytes(printer), FromBytes(trouble));
+}
+
+// A folder as the tray sees it.
+TrayFolder TrayRow(const HotFolder& folder) {
+    TrayFolder row;
+    row.Name = FromBytes(folder.GetName());
+    row.Printer = FromBytes(folder.GetPrinterName());
+    row.State = folder.GetState();
+    row.Error = folder.GetError();
+    row.PrinterTrouble = FromBytes(folder.GetPrinterTrouble());
+    row.ErrorText = ErrorText(row.Error, row.PrinterTrouble);
+    const FailureNote note = folder.GetLastFailure();
+    if (!note.File.empty()) {
+        row.FailureFile = FromBytes(note.File);
+        row.FailureTimeMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(note.Time.time_since_epoch())
+                .count();
+        row.FailureCode = note.Code;
+        row.FailureText = note.Reason.empty() ? ErrorText(note.Code) : FromBytes(note.Reason);
+    }
+    return row;
 }
 
 }  // namespace
@@ -118,6 +149,18 @@ void CTallowinDlg::OnInitDialog() {
     // The first tab stop has the focus, not the default button.
     m_ui->startStopButton->setFocus();
 
+    // Where the desktop has a tray; elsewhere nothing of it is made.
+    m_traySurface = SystemTraySurface::Make();
+    if (m_traySurface) {
+        m_tray = std::make_unique<TrayIcon>(*m_traySurface);
+        connect(m_traySurface.get(), &SystemTraySurface::Clicked, this, [this] {
+            showNormal();
+            raise();
+            activateWindow();
+        });
+    }
+    ShowTrouble();
+
     auto* timer = new QTimer(this);  // owned by the window, ends with it
     connect(timer, &QTimer::timeout, this, &CTallowinDlg::OnTimer);
     timer->start(kRefreshMs);
@@ -166,8 +209,11 @@ void CTallowinDlg::UpdateRow(int folderId, int row, bool stateOnly) {
         item->setText(kPath, FromBytes(folder.GetFolderPath()));
         item->setText(kScanTime, QString::number(folder.GetScanTime()));
     }
-    item->setText(kError, ErrorText(folder.GetError()));
-    item->setToolTip(kError, FailureTip(folder.GetLastFailure()));
+    const std::string trouble = folder.GetPrinterTrouble();
+    item->setText(kError, ErrorText(folder.GetError(), FromBytes(trouble)));
+    item->setToolTip(kError, folder.GetError() == HF_ERR_PRINTER_ATTENTION
+                                 ? AttentionTip(folder.GetPrinterName(), trouble)
+                                 : FailureTip(folder.GetLastFailure()));
     item->setText(kState, StateText(folder.GetState()));
 }
 
@@ -240,8 +286,24 @@ void CTallowinDlg::FinishStop() {
 
 void CTallowinDlg::OnTimer() {
     UpdateAllRows();
+    ShowTrouble();
     if (m_run == Run::Stopping && m_hotFolderThread.IsIdle()) FinishStop();
     CheckProfile();
+}
+
+void CTallowinDlg::ShowTrouble() {
+    std::vector<TrayFolder> rows;
+    std::map<std::string, std::string> printers;
+    std::set<std::string> watched;
+    for (const HotFolder& folder : m_hotFolderList.GetAll()) {
+        if (folder.GetError() == HF_ERR_PRINTER_ATTENTION) {
+            printers[folder.GetPrinterName()] = folder.GetPrinterTrouble();
+        }
+        if (m_run == Run::Running) watched.insert(folder.GetPrinterName());
+        rows.push_back(TrayRow(folder));
+    }
+    m_printerPanel->ShowTrouble(printers, watched);
+    if (m_tray) m_tray->Refresh(m_run != Run::Stopped, rows);
 }
 
 void CTallowinDlg::CheckProfile() {

@@ -40,6 +40,8 @@ class LogView;
 class PrinterCatalogue;
 class ProfileSync;
 class RecentPrintLog;
+class SystemTraySurface;
+class TrayIcon;
 
 class CAboutDlg : public QDialog {
     Q_OBJECT
@@ -135,6 +137,9 @@ class CTallowinDlg : public QDialog {
     // The first selected row in the table's order, or -1.
     int SelectedRow() const;
     int FolderIdOf(int row) const;
+    // The tray's look and notifications, and the printer panel's badges,
+    // from the folders as they stand.
+    void ShowTrouble();
 
     std::unique_ptr<Ui::MainDialog> m_ui;
     HotFolderList& m_hotFolderList;
@@ -150,7 +155,9 @@ class CTallowinDlg : public QDialog {
     LogView* m_logView = nullptr;    // owned by the window as its child
     ProfileSync* m_profile = nullptr;
     bool m_takeInPending = false;
-    bool m_restartAfterTakeIn = false;  // the worker was stopped for a take-in
+    bool m_restartAfterTakeIn = false;                 // the worker was stopped for a take-in
+    std::unique_ptr<SystemTraySurface> m_traySurface;  // null where there is no tray
+    std::unique_ptr<TrayIcon> m_tray;                  // feeds m_traySurface
 };
 
 }  // namespace tallowin

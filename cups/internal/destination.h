@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cups/internal/cups_common.h"
+#include "engine/printer_condition.h"
 #include "util/option_text.h"
 
 namespace tallowin {
@@ -55,6 +56,14 @@ void LayerOptions(cups_dest_t* dest, const std::vector<NamedValue>& options);
 // cupsCheckDestSupported. Fails with HF_ERR_SETTINGS naming the first it
 // does not offer and printerName.
 Status CheckOffered(const DestContext& c, const std::string& printerName);
+
+// Where the destination found over http stands now: printer-state,
+// printer-state-reasons, printer-state-message and
+// printer-is-accepting-jobs, asked with Get-Printer-Attributes over http
+// (the destination's own options carry no message). Fails with
+// HF_ERR_UNREACHABLE when the scheduler cannot be heard, HF_ERR_PRINTER
+// when it refuses the request.
+Result<PrinterCondition> ReadCondition(http_t* http, const RequestGuard& guard, cups_dest_t* dest);
 
 // A sheet in 1/100 mm, as IPP gives it; a margin of -1 is one left out.
 struct Media {

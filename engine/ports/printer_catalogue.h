@@ -6,9 +6,12 @@
 // CupsPrinterCatalogue (cups/cups_printers.h).
 #pragma once
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "engine/printer_condition.h"
 
 namespace tallowin {
 
@@ -49,6 +52,13 @@ class PrinterCatalogue {
     // storing nothing, when the printer is unknown, an option cannot be
     // stored or the defaults cannot be written.
     virtual bool StoreUserDefaults(const std::string& printer, const PrinterOptions& options) = 0;
+
+    // Where each printer stands now, by name as PrinterNames lists it: its
+    // state, state reasons and whether it accepts jobs (see
+    // NeedsAttention), read with the list in one request. Printers the
+    // print system says nothing of are left out; empty when it cannot be
+    // reached.
+    virtual std::map<std::string, PrinterCondition> Conditions() = 0;
 };
 
 }  // namespace tallowin

@@ -9,6 +9,7 @@
 
 #include "engine/ports/clock.h"
 #include "engine/ports/page.h"
+#include "engine/printer_condition.h"
 #include "engine/status.h"
 #include "util/option_text.h"
 
@@ -122,6 +123,12 @@ class Spooler {
     // the scheduler cannot be asked, HF_ERR_JOB_FAILED when it refuses (a
     // job that has already ended cannot be cancelled).
     virtual Status CancelJob(const std::string& printerName, int jobId, const StopSignal& stop) = 0;
+    // Where printerName stands now: its state, state reasons and message and
+    // whether it accepts jobs, asked afresh (see NeedsAttention). Bounded in
+    // time. Fails with HF_ERR_PRINTER when no such destination exists,
+    // HF_ERR_UNREACHABLE when the scheduler cannot be asked.
+    virtual Result<PrinterCondition> Condition(const std::string& printerName,
+                                               const StopSignal& stop) = 0;
 };
 
 }  // namespace tallowin

@@ -16,6 +16,7 @@ struct Case {
     std::string Printer = {};
     Args Files = {};
     bool Wait = true;
+    bool Json = false;
 };
 
 TEST(CommandLine, ReadsEachMode) {
@@ -68,6 +69,17 @@ TEST(CommandLine, ReadsEachMode) {
          "",
          "q",
          {"--no-wait"}},
+        {"status", {"status"}, RunMode::Status},
+        {"status_json_with_profile",
+         {"status", "--json", "--profile", "p.ini"},
+         RunMode::Status,
+         "p.ini",
+         "",
+         {},
+         true,
+         true},
+        {"status_profile_with_equals", {"status", "--profile=p.ini"}, RunMode::Status, "p.ini"},
+        {"status_help", {"status", "--help"}, RunMode::Help},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -77,6 +89,7 @@ TEST(CommandLine, ReadsEachMode) {
         EXPECT_EQ(line.Printer, c.Printer);
         EXPECT_EQ(line.Files, c.Files);
         EXPECT_EQ(line.Wait, c.Wait);
+        EXPECT_EQ(line.Json, c.Json);
     }
 }
 
@@ -139,6 +152,12 @@ TEST(CommandLine, RefusesWhatItDoesNotKnow) {
         {{"print", "-dq", "a.jpg", "-dq"}, "-d given twice"},
         {{"print", "-x", "-d", "q", "a.jpg"}, "unknown option -x"},
         {{"--service", "print"}, "unexpected argument print"},
+        {{"--service", "status"}, "unexpected argument status"},
+        {{"status", "--json", "--json"}, "--json given twice"},
+        {{"status", "--service"}, "unknown option --service"},
+        {{"status", "extra"}, "unexpected argument extra"},
+        {{"status", "--profile"}, "--profile needs a file name"},
+        {{"status", "--profile", "a", "--profile", "b"}, "--profile given twice"},
     };
     for (const Refused& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.Arguments));

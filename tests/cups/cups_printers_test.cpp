@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -153,6 +154,16 @@ TEST_F(CupsPrintersTest, ListsTheUsersInstancesAfterTheirQueue) {
         sandbox::SetLpoptions(c.Lpoptions);
         EXPECT_EQ(printers.PrinterNames(), c.Expected);
     }
+}
+
+TEST_F(CupsPrintersTest, SaysHowEachPrinterStands) {
+    sandbox::SetQueueEnabled(sandbox::kQueue300, false);
+    const std::map<std::string, PrinterCondition> conditions = printers.Conditions();
+    sandbox::SetQueueEnabled(sandbox::kQueue300, true);
+    ASSERT_EQ(conditions.count(sandbox::kQueue300), 1u);
+    ASSERT_EQ(conditions.count(sandbox::kQueue600), 1u);
+    EXPECT_EQ(NeedsAttention(conditions.at(sandbox::kQueue300)), "stopped (paused)");
+    EXPECT_EQ(NeedsAttention(conditions.at(sandbox::kQueue600)), std::nullopt);
 }
 
 TEST_F(CupsPrintersTest, AnUnreachableSchedulerGivesNothing) {

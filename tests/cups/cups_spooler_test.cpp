@@ -21,6 +21,7 @@
 
 #include "tests/support/images.h"
 #include "tests/support/pdf_page.h"
+#include "tests/support/process.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/sandbox_jobs.h"
 #include "tests/support/stop_flag.h"
@@ -598,6 +599,45 @@ TEST_F(CupsSpoolerTest, JobsEndAsTheSchedulerSays) {
     status = spooler_.QueryJob(sandbox::kQueue300, Id(job), never_);
     EXPECT_EQ(status.State, JobState::Gone);
     EXPECT_NE(status.Reason.find(sandbox::kQueueFail), std::string::npos) << status.Reason;
+}
+
+// What the scheduler says of a queue stopped with a reason, one that
+// refuses jobs, and one that is fine; cupsdisable and cupsreject as an
+// operator would use them.
+TEST_F(CupsSpoolerTest, ConditionReadsTheQueuesStateReasonsAndMessage) {
+    const std::string server = ShellQuote(sandbox::Server());
+    const std::string queue = ShellQuote(sandbox::kQueue300);
+    const std::string sbin = "PATH=\"$PATH:/usr/sbin:/sbin\" ";
+    struct Case {
+        const char* Name;
+        std::string Before, After;  // shell commands
+        PrinterCondition::State State;
+        bool Accepting;
+        std::string Message;
+        std::optional<std::string> Attention;
+    };
+    const Case cases[] = {
+        {"ready", "true", "true", PrinterCondition::State::Idle, true, "", std::nullopt},
+        {"stopped_with_a_reason", sbin + "cupsdisable -h " + server + " -r 'Out of paper' " + queue,
+         sbin + "cupsenable -h " + server + " " + queue, PrinterCondition::State::Stopped, true,
+         "Out of paper", "Out of paper (paused)"},
+        {"refusing_jobs", sbin + "cupsreject -h " + server + " " + queue,
+         sbin + "cupsaccept -h " + server + " " + queue, PrinterCondition::State::Idle, false,
+         "Rejecting Jobs", "Rejecting Jobs"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_EQ(RunCommand(c.Before).ExitCode, 0);
+        const Result<PrinterCondition> condition = spooler_.Condition(sandbox::kQueue300, never_);
+        ASSERT_EQ(RunCommand(c.After).ExitCode, 0);
+        ASSERT_TRUE(condition.Ok()) << condition.Error.Reason;
+        EXPECT_EQ(condition.Value.Now, c.State);
+        EXPECT_EQ(condition.Value.Accepting, c.Accepting);
+        EXPECT_EQ(condition.Value.Message, c.Message);
+        EXPECT_EQ(NeedsAttention(condition.Value), c.Attention);
+    }
+    const Result<PrinterCondition> unknown = spooler_.Condition("tallowin-nosuchqueue", never_);
+    EXPECT_EQ(unknown.Error.Code, HF_ERR_PRINTER);
 }
 
 TEST_F(CupsSpoolerTest, AJobOnAPausedQueueWaitsUntilItIsResumed) {

@@ -242,16 +242,25 @@ bool AllGone(const FaultRig& rig, const std::vector<std::string>& names) {
     return true;
 }
 
-// Keeps queue paused for as long as it lives, whatever the test does: it
-// takes jobs and prints none, so they stay pending.
-class PausedQueue {
+// Holds queue's new jobs for as long as it lives, whatever the test does:
+// the user's lpoptions ask for job-hold-until=indefinite, so the queue
+// stays ready (a paused one needs attention, and its files are not sent),
+// takes the jobs and prints none. On the way out the held jobs are
+// released.
+class HeldJobs {
   public:
-    explicit PausedQueue(std::string queue) : queue_(std::move(queue)) {
-        sandbox::SetQueueEnabled(queue_, false);
+    explicit HeldJobs(std::string queue) : queue_(std::move(queue)) {
+        sandbox::SetLpoptions("Dest " + queue_ + " job-hold-until=indefinite\n");
     }
-    ~PausedQueue() { sandbox::SetQueueEnabled(queue_, true); }
-    PausedQueue(const PausedQueue&) = delete;
-    PausedQueue& operator=(const PausedQueue&) = delete;
+    ~HeldJobs() {
+        sandbox::SetLpoptions("");
+        const std::string server = ShellQuote(sandbox::Server());
+        RunCommand("for job in $(lpstat -h " + server + " -o " + ShellQuote(queue_) +
+                   " 2>/dev/null | awk '{print $1}'); do lp -h " + server +
+                   " -i \"${job##*-}\" -H resume; done");
+    }
+    HeldJobs(const HeldJobs&) = delete;
+    HeldJobs& operator=(const HeldJobs&) = delete;
 
   private:
     std::string queue_;
@@ -267,7 +276,7 @@ TEST_F(Faults, SchedulerKilledWithoutItsHistoryDeletesNoFileUnprintedAndPrintsEa
     // Ids from 1, so that those given again after the crash are the same.
     sandbox::CrashScheduler(true);
     {
-        const PausedQueue paused(sandbox::kQueue600);
+        const HeldJobs held(sandbox::kQueue600);
         for (const std::string& name : before) testimages::Write(rig.Path(name), kPhoto);
         ASSERT_TRUE(rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 10; }));
         // Killed with ten jobs pending; back with ids from 1 again.
@@ -307,14 +316,17 @@ TEST_F(Faults, QueueDeletedWithJobsPendingAndAddedAgainPrintsThemOnce) {
     const std::string remove = "lpadmin -h " + ShellQuote(sandbox::Server()) + " -x " + queue;
     RunCommand(remove + " 2>/dev/null");
     ASSERT_EQ(RunCommand(add).ExitCode, 0);
-    sandbox::SetQueueEnabled(queue, false);
 
     FaultRig rig(queue);
     const std::vector<std::string> names = {"a.jpg", "b.jpg", "c.jpg"};
-    for (const std::string& name : names) testimages::Write(rig.Path(name), kPhoto);
-    const bool sent = rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 3; });
-    // Deleted with its jobs, and set up again.
-    RunCommand(remove);
+    bool sent = false;
+    {
+        const HeldJobs held(queue);
+        for (const std::string& name : names) testimages::Write(rig.Path(name), kPhoto);
+        sent = rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 3; });
+        // Deleted with its jobs, and set up again.
+        RunCommand(remove);
+    }
     ASSERT_EQ(RunCommand(add).ExitCode, 0);
     const bool printed = rig.ScanUntil([&] { return AllGone(rig, names); });
     rig.Scan(2);
@@ -438,7 +450,7 @@ TEST_F(Faults, StickMountedAgainUnderAnotherDeviceNumberPrintsNothingTwice) {
     for (int i = 0; i < 5; ++i) names.push_back("stick-" + std::to_string(i) + ".jpg");
     FaultRig rig(sandbox::kQueue600, disk.MountPoint());
     {
-        const PausedQueue paused(sandbox::kQueue600);
+        const HeldJobs held(sandbox::kQueue600);
         for (const std::string& name : names) testimages::Write(rig.Path(name), kPhoto);
         ASSERT_TRUE(rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 5; }));
         disk.Unmount();
@@ -612,7 +624,7 @@ TEST_F(Faults, ALedgerDamagedWhileJobsWaitSendsNothingTwice) {
         sandbox::ClearJobs(sandbox::kQueue600);
         FaultRig rig(sandbox::kQueue600);
         {
-            const PausedQueue stopped(sandbox::kQueue600);
+            const HeldJobs held(sandbox::kQueue600);
             testimages::Write(rig.Path("a.jpg"), kPhoto);
             testimages::Write(rig.Path("b.jpg"), kPhoto);
             ASSERT_TRUE(rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 2; }));
@@ -628,6 +640,117 @@ TEST_F(Faults, ALedgerDamagedWhileJobsWaitSendsNothingTwice) {
         EXPECT_EQ(Printed600(), 2);
         EXPECT_EQ(rig.Log().Count(Outcome::Printed), 2);
     }
+}
+
+// A queue an operator stopped with a reason (cupsdisable -r), started
+// again (cupsenable) when it goes, whatever the test did meanwhile.
+class StoppedQueue {
+  public:
+    StoppedQueue(std::string queue, const std::string& reason) : queue_(std::move(queue)) {
+        Run("cupsdisable -r " + ShellQuote(reason));
+    }
+    ~StoppedQueue() { Start(); }
+    void Start() {
+        if (!stopped_) return;
+        Run("cupsenable");
+        stopped_ = false;
+    }
+    StoppedQueue(const StoppedQueue&) = delete;
+    StoppedQueue& operator=(const StoppedQueue&) = delete;
+
+  private:
+    void Run(const std::string& command) {
+        const std::string line = "PATH=\"$PATH:/usr/sbin:/sbin\" " + command + " -h " +
+                                 ShellQuote(sandbox::Server()) + " " + ShellQuote(queue_);
+        const CommandResult done = RunCommand(line);
+        EXPECT_EQ(done.ExitCode, 0) << line << ": " << done.Output;
+    }
+    std::string queue_;
+    bool stopped_ = true;
+};
+
+// A printer out of paper, as its backend tells the scheduler (the sandbox
+// backend's .trouble): the backend stops the queue with media-empty-error
+// and its message. Refilled when the object goes, and the queue started.
+class OutOfPaper {
+  public:
+    explicit OutOfPaper(std::string queue)
+        : queue_(std::move(queue)), path_(sandbox::OutputDir(queue_) + "/.trouble") {
+        WriteFile(path_, "media-empty-error\nOut of paper\n");
+        chmod(path_.c_str(), 0644);  // the backend runs as lp
+    }
+    ~OutOfPaper() {
+        Refilled();
+        sandbox::SetQueueEnabled(queue_, true);
+    }
+    void Refilled() { unlink(path_.c_str()); }
+    OutOfPaper(const OutOfPaper&) = delete;
+    OutOfPaper& operator=(const OutOfPaper&) = delete;
+
+  private:
+    std::string queue_;
+    std::string path_;
+};
+
+int CountWith(const LogRecorder& log, Outcome outcome, const std::string& words) {
+    int n = 0;
+    for (const auto& e : log.Entries()) {
+        n += e.Result == outcome && e.Reason.find(words) != std::string::npos;
+    }
+    return n;
+}
+
+TEST_F(Faults, AQueueStoppedWithAReasonHoldsTheFileAndPrintsItOnceWhenStarted) {
+    FaultRig rig(sandbox::kQueue600);
+    StoppedQueue stopped(sandbox::kQueue600, "Out of paper");
+    testimages::Write(rig.Path("photo.jpg"), kPhoto);
+    ASSERT_TRUE(rig.ScanUntil([&] { return rig.Folder().GetError() == HF_ERR_PRINTER_ATTENTION; }));
+    rig.Scan(3);
+    EXPECT_EQ(rig.Folder().GetPrinterTrouble(), "Out of paper (paused)");
+    EXPECT_EQ(rig.Folder().GetFilesWaiting(), 1);
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 0) << "nothing sent to a stopped queue";
+    EXPECT_EQ(rig.Log().Count(Outcome::Kept), 0) << "waiting is no failure";
+    EXPECT_EQ(CountWith(rig.Log(), Outcome::PrinterAttention, "Out of paper"), 1)
+        << "said once, when it began";
+    EXPECT_TRUE(FileExists(rig.Path("photo.jpg")));
+
+    stopped.Start();
+    ASSERT_TRUE(rig.ScanUntil([&] { return !FileExists(rig.Path("photo.jpg")); }));
+    rig.Scan(2);
+    sandbox::WaitForJobs(sandbox::kQueue600, 1, 5000);
+    EXPECT_EQ(Printed600(), 1);
+    EXPECT_EQ(rig.Log().Count(Outcome::PrinterReady), 1);
+    EXPECT_EQ(rig.Log().Count(Outcome::PrinterAttention), 1);
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 1);
+    EXPECT_EQ(rig.Folder().GetError(), HF_ERR_NONE);
+}
+
+TEST_F(Faults, APrinterOutOfPaperKeepsItsJobAndTheNextFileUntilRefilled) {
+    FaultRig rig(sandbox::kQueue600);
+    OutOfPaper empty(sandbox::kQueue600);
+    testimages::Write(rig.Path("first.jpg"), kPhoto);
+    // Sent while the printer looked ready; its backend then finds no paper.
+    ASSERT_TRUE(rig.ScanUntil([&] { return rig.Log().Count(Outcome::Sent) == 1; }));
+    ASSERT_TRUE(rig.ScanUntil([&] { return rig.Folder().GetError() == HF_ERR_PRINTER_ATTENTION; }));
+    testimages::Write(rig.Path("second.jpg"), kPhoto);
+    rig.Scan(3);
+    const std::string trouble = rig.Folder().GetPrinterTrouble();
+    EXPECT_NE(trouble.find("media-empty"), std::string::npos) << trouble;
+    EXPECT_NE(trouble.find("Out of paper"), std::string::npos) << trouble;
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 1) << "the second file waits";
+    EXPECT_EQ(Printed600(), 0);
+    EXPECT_EQ(rig.Log().Count(Outcome::PrinterAttention), 1);
+
+    empty.Refilled();
+    sandbox::SetQueueEnabled(sandbox::kQueue600, true);
+    ASSERT_TRUE(rig.ScanUntil(
+        [&] { return !FileExists(rig.Path("first.jpg")) && !FileExists(rig.Path("second.jpg")); }));
+    rig.Scan(2);
+    sandbox::WaitForJobs(sandbox::kQueue600, 2, 5000);
+    EXPECT_EQ(CapturedTitles(sandbox::OutputDir(sandbox::kQueue600)),
+              OncePerName({"first.jpg", "second.jpg"}));
+    EXPECT_EQ(rig.Log().Count(Outcome::PrinterReady), 1);
+    EXPECT_EQ(rig.Log().Count(Outcome::Sent), 2);
 }
 
 }  // namespace

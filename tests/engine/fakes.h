@@ -353,8 +353,27 @@ class RecordingSpooler final : public Spooler {
         it->second.status.State = JobState::Failed;
         return {};
     }
+    // What Condition says of every printer: idle and accepting unless a test
+    // says otherwise; unreachable when the scheduler is.
+    Result<PrinterCondition> Condition(const std::string& printer, const StopSignal&) override {
+        std::lock_guard g(m_);
+        ++conditionsAsked_;
+        if (!reachable) return {{}, Status::Failure(HF_ERR_UNREACHABLE, "unreachable")};
+        const auto it = conditions_.find(printer);
+        return {it == conditions_.end() ? PrinterCondition{} : it->second, {}};
+    }
+    void SetCondition(const std::string& printer, PrinterCondition condition) {
+        std::lock_guard g(m_);
+        conditions_[printer] = std::move(condition);
+    }
+    int ConditionsAsked() const {
+        std::lock_guard g(m_);
+        return conditionsAsked_;
+    }
 
   private:
+    std::map<std::string, PrinterCondition> conditions_;
+    int conditionsAsked_ = 0;
     friend class RecordingPrinter;
     struct Held {
         std::string printer, docName, uuid;

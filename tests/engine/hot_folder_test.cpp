@@ -921,3 +921,73 @@ TEST(HotFolderJobs, FullStateDiskAfterSendingSaysSentOnceAndDeletesOnceItComplet
 }
 
 }  // namespace
+
+namespace {
+
+// The printer stops with a reason while a file waits: the row names it, the
+// log says so once when it begins and once when it ends, the file is
+// neither failed nor sent meanwhile, and prints exactly once afterwards.
+TEST(HotFolderPrinter, AStoppedPrinterHoldsTheFilesAndIsLoggedOnceEachWay) {
+    Rig rig;
+    rig.spooler.SetCondition(
+        "printer",
+        {PrinterCondition::State::Stopped, {"media-empty-error", "paused"}, "Out of paper", true});
+    rig.Drop("a.jpg", 100);
+    rig.Scan(4);
+    EXPECT_EQ(rig.Jobs(), 0u);
+    EXPECT_EQ(rig.folder.GetState(), HF_STATE_RUNNING);
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_PRINTER_ATTENTION);
+    EXPECT_EQ(rig.folder.GetPrinterTrouble(), "Out of paper (media-empty, paused)");
+    EXPECT_EQ(rig.folder.GetFilesWaiting(), 1);
+    EXPECT_TRUE(rig.folder.GetLastFailure().File.empty()) << "waiting is no failure";
+    EXPECT_EQ(rig.log.Outcomes(), (std::vector<Outcome>{Outcome::PrinterAttention}));
+    EXPECT_EQ(rig.LastLog().Reason, "Out of paper (media-empty, paused)");
+    EXPECT_EQ(rig.LastLog().Printer, "printer");
+
+    rig.spooler.SetCondition("printer", {});
+    rig.Scan();
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_NONE);
+    EXPECT_EQ(rig.folder.GetPrinterTrouble(), "");
+    EXPECT_EQ(rig.Jobs(), 1u);
+    rig.Scan(3);
+    EXPECT_EQ(rig.Jobs(), 1u);
+    EXPECT_EQ(rig.folder.GetFilesWaiting(), 0);
+    EXPECT_EQ(rig.log.Outcomes(),
+              (std::vector<Outcome>{Outcome::PrinterAttention, Outcome::PrinterReady, Outcome::Sent,
+                                    Outcome::Printed}));
+}
+
+TEST(HotFolderPrinter, AttentionOutweighsAJobsFailureAndClearsWithIt) {
+    struct Case {
+        const char* Name;
+        PrinterCondition Condition;
+        bool Holds;
+    };
+    const Case cases[] = {
+        {"idle", {}, false},
+        {"warning_only", {PrinterCondition::State::Idle, {"toner-low-warning"}, "", true}, false},
+        {"rejecting", {PrinterCondition::State::Idle, {}, "", false}, true},
+        {"door_open", {PrinterCondition::State::Processing, {"door-open"}, "", true}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Rig rig;
+        rig.spooler.SetCondition("printer", c.Condition);
+        rig.Drop("a.jpg", 100);
+        rig.Scan(2);
+        EXPECT_EQ(rig.Jobs(), c.Holds ? 0u : 1u);
+        EXPECT_EQ(rig.folder.GetError(), c.Holds ? HF_ERR_PRINTER_ATTENTION : HF_ERR_NONE);
+    }
+}
+
+TEST(HotFolderPrinter, ASchedulerThatCannotBeAskedLeavesPrintingToSayWhy) {
+    Rig rig;
+    rig.Drop("a.jpg", 100);
+    rig.spooler.reachable = false;
+    rig.spooler.openFailure = Status::Failure(HF_ERR_UNREACHABLE, "no answer");
+    rig.Scan(2);
+    EXPECT_EQ(rig.folder.GetError(), HF_ERR_UNREACHABLE);
+    EXPECT_GT(rig.spooler.ConditionsAsked(), 0);
+}
+
+}  // namespace

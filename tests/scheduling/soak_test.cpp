@@ -90,6 +90,9 @@ class CountingSpooler final : public Spooler {
         return {};
     }
     Status CancelJob(const std::string&, int, const StopSignal&) override { return {}; }
+    Result<PrinterCondition> Condition(const std::string&, const StopSignal&) override {
+        return {};
+    }
     PageGeometry geometry{600, 600, 4800, 6600, 612, 828, 18, 18};
     std::atomic<int> ids{0};
 };

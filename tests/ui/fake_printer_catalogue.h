@@ -33,4 +33,6 @@ struct FakePrinterCatalogue final : PrinterCatalogue {
         stored.emplace_back(printer, options);
         return storeSucceeds;
     }
+    std::map<std::string, PrinterCondition> conditions;  // printers not here: idle
+    std::map<std::string, PrinterCondition> Conditions() override { return conditions; }
 };

@@ -140,6 +140,34 @@ class PrinterPanelTest : public QObject {
         for (int row = 0; row < view.count(); ++row) QVERIFY(!view.item(row)->icon().isNull());
     }
 
+    // Each printer says how it stands: as the catalogue found it at Fill,
+    // and as the running hot folders find the printers they use.
+    void eachPrinterSaysHowItStands() {
+        QListWidget view;
+        FakePrinterCatalogue catalogue;
+        catalogue.conditions["tallowin-300"] = {
+            PrinterCondition::State::Stopped, {"paused"}, "", true};
+        PrinterPanel printers(&view, catalogue);
+        printers.Fill({"tallowin-600", "tallowin-300"}, PrinterIcon());
+        const auto tip = [&](const char* name) { return view.item(RowOf(view, name))->toolTip(); };
+        QCOMPARE(tip("tallowin-600"), QString("Ready"));
+        QCOMPARE(tip("tallowin-300"), QString("Needs attention: stopped (paused)"));
+        const QImage plain = view.item(RowOf(view, "tallowin-600"))->icon().pixmap(48).toImage();
+        const QImage badged = view.item(RowOf(view, "tallowin-300"))->icon().pixmap(48).toImage();
+        QVERIFY(plain != badged);
+
+        // A folder on tallowin-600 finds it out of paper; tallowin-300 is
+        // used by none, so what Fill found stands.
+        printers.ShowTrouble({{"tallowin-600", "Out of paper (media-empty)"}}, {"tallowin-600"});
+        QCOMPARE(tip("tallowin-600"), QString("Needs attention: Out of paper (media-empty)"));
+        QCOMPARE(tip("tallowin-300"), QString("Needs attention: stopped (paused)"));
+        // Printing again, and a folder now watches tallowin-300 too.
+        printers.ShowTrouble({}, {"tallowin-600", "tallowin-300"});
+        QCOMPARE(tip("tallowin-600"), QString("Ready"));
+        QCOMPARE(tip("tallowin-300"), QString("Ready"));
+        QCOMPARE(view.item(RowOf(view, "tallowin-600"))->icon().pixmap(48).toImage(), plain);
+    }
+
     void fillReplacesWhatWasThere() {
         QListWidget view;
         FakePrinterCatalogue catalogue;
