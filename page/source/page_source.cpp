@@ -455,6 +455,38 @@ bool HasProfile(const VImage& in) {
     return vips_image_get_typeof(in.get_image(), VIPS_META_ICC_NAME) != 0;
 }
 
+// The file's header, once a trusted loader knows its format and its size is
+// within the pixel limit: HF_ERR_NOT_IMAGE or HF_ERR_TOO_LARGE otherwise.
+Result<ImageHeader> ReadCheckedHeader(VSource& source) {
+    Result<ImageHeader> result;
+    if (vips_foreign_find_load_source(source.get_source()) == nullptr) {
+        result.Error = Status::Failure(HF_ERR_NOT_IMAGE, TakeVipsError("not a readable image"));
+        return result;
+    }
+    result.Value = ReadImageHeader(source);
+    if (!WithinPixelLimit(result.Value.Width, result.Value.Height)) {
+        result.Error = Status::Failure(HF_ERR_TOO_LARGE, "the image is larger than accepted");
+    }
+    return result;
+}
+
+// Refuses before anything is allocated: HF_ERR_TOO_LARGE when the decoder
+// and held bytes besides need more than memoryLimit. A GIF's frames are read
+// through once first, as libvips would print a frame whose data ends early
+// with its rest blank (see CheckGifFrames).
+Status CheckDecodable(const ImageHeader& header, int fd, std::uint64_t held,
+                      std::uint64_t memoryLimit) {
+    if (const std::uint64_t needed = DecodeMemoryNeeded(header.Image, header.Loader, fd) + held;
+        needed > memoryLimit) {
+        return Status::Failure(HF_ERR_TOO_LARGE,
+                               "decoding it needs " + std::to_string(ToMiB(needed)) +
+                                   " MiB, more than the " + std::to_string(ToMiB(memoryLimit)) +
+                                   " MiB allowed");
+    }
+    if (header.Loader.starts_with("gifload")) return CheckGifFrames(fd);
+    return Status::Success();
+}
+
 // For JPEG a warning is damage: libjpeg goes on past corrupt data with a
 // warning and pads or guesses the rest (a file cut short and closed with an
 // end marker prints half grey), so libvips' path runs with fail_on=warning,
@@ -465,17 +497,12 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
                                                 std::uint64_t memoryLimit) {
     Result<std::unique_ptr<PageSource>> result;
     VSource source = VSource::new_from_descriptor(fd);
-    if (vips_foreign_find_load_source(source.get_source()) == nullptr) {
-        result.Error = Status::Failure(HF_ERR_NOT_IMAGE, TakeVipsError("not a readable image"));
+    Result<ImageHeader> checked = ReadCheckedHeader(source);
+    if (!checked.Ok()) {
+        result.Error = std::move(checked.Error);
         return result;
     }
-    ImageHeader header = ReadImageHeader(source);
-    if (!WithinPixelLimit(header.Width, header.Height)) {
-        result.Error = Status::Failure(HF_ERR_TOO_LARGE, "the image is larger than accepted");
-        return result;
-    }
-    VImage in = std::move(header.Image);
-    const std::string& loaderName = header.Loader;
+    ImageHeader header = std::move(checked.Value);
     const int orientation = header.Orientation;
     const int storedW = header.Width, storedH = header.Height;
     const std::uint64_t stored = static_cast<std::uint64_t>(storedW) * storedH;
@@ -485,22 +512,12 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
                                    : std::min(stored, static_cast<std::uint64_t>(width) *
                                                           static_cast<std::uint64_t>(height)) *
                                          3;
-    if (const std::uint64_t needed = DecodeMemoryNeeded(in, loaderName, fd) + held;
-        needed > memoryLimit) {
-        result.Error = Status::Failure(
-            HF_ERR_TOO_LARGE, "decoding it needs " + std::to_string(ToMiB(needed)) +
-                                  " MiB, more than the " + std::to_string(ToMiB(memoryLimit)) +
-                                  " MiB allowed");
+    if (Status decodable = CheckDecodable(header, fd, held, memoryLimit); !decodable.Ok()) {
+        result.Error = std::move(decodable);
         return result;
     }
-    if (loaderName.starts_with("gifload")) {
-        // libvips would print a frame whose data ends early with its rest
-        // blank: the frames are read through once before (see CheckGifFrames).
-        if (Status whole = CheckGifFrames(fd); !whole.Ok()) {
-            result.Error = std::move(whole);
-            return result;
-        }
-    }
+    VImage in = std::move(header.Image);
+    const std::string& loaderName = header.Loader;
     if (loaderName.starts_with("jpegload")) {
         // The shrink applies to the stored image, before it is turned.
         const int targetW = SwapsAxes(orientation) ? height : width;
@@ -534,31 +551,18 @@ Result<std::unique_ptr<PageSource>> OpenPlacedOrThrow(int fd, const Placement& p
                                                       std::uint64_t memoryLimit) {
     Result<std::unique_ptr<PageSource>> result;
     VSource source = VSource::new_from_descriptor(fd);
-    if (vips_foreign_find_load_source(source.get_source()) == nullptr) {
-        result.Error = Status::Failure(HF_ERR_NOT_IMAGE, TakeVipsError("not a readable image"));
+    Result<ImageHeader> checked = ReadCheckedHeader(source);
+    if (!checked.Ok()) {
+        result.Error = std::move(checked.Error);
         return result;
     }
-    ImageHeader header = ReadImageHeader(source);
-    if (!WithinPixelLimit(header.Width, header.Height)) {
-        result.Error = Status::Failure(HF_ERR_TOO_LARGE, "the image is larger than accepted");
-        return result;
-    }
+    ImageHeader header = std::move(checked.Value);
     // Held whole, in three bands, besides what the decoder needs.
     const std::uint64_t held =
         static_cast<std::uint64_t>(header.Width) * static_cast<std::uint64_t>(header.Height) * 3;
-    if (const std::uint64_t needed = DecodeMemoryNeeded(header.Image, header.Loader, fd) + held;
-        needed > memoryLimit) {
-        result.Error = Status::Failure(
-            HF_ERR_TOO_LARGE, "decoding it needs " + std::to_string(ToMiB(needed)) +
-                                  " MiB, more than the " + std::to_string(ToMiB(memoryLimit)) +
-                                  " MiB allowed");
+    if (Status decodable = CheckDecodable(header, fd, held, memoryLimit); !decodable.Ok()) {
+        result.Error = std::move(decodable);
         return result;
-    }
-    if (header.Loader.starts_with("gifload")) {
-        if (Status whole = CheckGifFrames(fd); !whole.Ok()) {
-            result.Error = std::move(whole);
-            return result;
-        }
     }
     // Opened again for reads in any order; a JPEG's warning is damage, as
     // on the streaming path.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "store/print_log_file.h"
+#include "util/escaping.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace tallowin;
@@ -31,33 +32,6 @@ std::vector<std::string_view> Fields(std::string_view line) {
     }
 }
 
-std::optional<std::string> Unescaped(std::string_view field) {
-    std::string out;
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] != '\\') {
-            out += field[i];
-            continue;
-        }
-        if (++i == field.size()) return std::nullopt;
-        switch (field[i]) {
-            case '\\':
-                out += '\\';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            default:
-                return std::nullopt;
-        }
-    }
-    return out;
-}
 
 // 2026-12-07T13:04:05.120+05:30
 bool IsLocalTime(std::string_view t) {
