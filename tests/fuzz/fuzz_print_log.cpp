@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "store/print_log_file.h"
-#include "util/escaping.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "util/escaping.h"
 
 using namespace tallowin;
 
@@ -31,7 +31,6 @@ std::vector<std::string_view> Fields(std::string_view line) {
         line.remove_prefix(tab + 1);
     }
 }
-
 
 // 2026-12-07T13:04:05.120+05:30
 bool IsLocalTime(std::string_view t) {
