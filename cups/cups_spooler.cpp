@@ -138,7 +138,7 @@ Reading ReadClass(const DestContext& c, const std::vector<NamedValue>& options,
         cupsutil::LayerOptions(dest.get(), options);
         const DestContext memberContext{c.Http, dest.get(), info.get()};
         if (!options.empty()) {
-            Status offered = cupsutil::CheckOffered(memberContext, member);
+            Status offered = cupsutil::CheckOffered(memberContext, options, member);
             if (!offered.Ok()) {
                 offered.Reason += " (a member of '" + printerName + "')";
                 return {std::nullopt, offered};
@@ -156,7 +156,7 @@ Reading Read(const DestContext& c, const std::vector<NamedValue>& options,
              const std::string& printerName) {
     if (IsClass(c)) return ReadClass(c, options, printerName);
     if (!options.empty()) {
-        if (Status offered = cupsutil::CheckOffered(c, printerName); !offered.Ok()) {
+        if (Status offered = cupsutil::CheckOffered(c, options, printerName); !offered.Ok()) {
             return {std::nullopt, offered};
         }
     }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <memory>
+#include <string_view>
 #include <utility>
 
 #include "util/units.h"
@@ -147,7 +148,8 @@ void LayerOptions(cups_dest_t* dest, const std::vector<NamedValue>& options) {
     }
 }
 
-Status CheckOffered(const DestContext& c, const std::string& printerName) {
+Status CheckOffered(const DestContext& c, const std::vector<NamedValue>& asked,
+                    const std::string& printerName) {
     if (const char* media = UserOption(c, "media"); media != nullptr && *media != '\0') {
         const UserSheet sheet = ReadUserSheet(c);
         const std::string name = sheet.Entry.empty() ? std::string(media) : sheet.Entry;
@@ -160,9 +162,24 @@ Status CheckOffered(const DestContext& c, const std::string& printerName) {
                                    "media " + name + ": '" + printerName + "' does not offer it");
         }
     }
-    if (const char* source = UserOption(c, "media-source"); source != nullptr) {
-        if (cupsCheckDestSupported(c.Http, c.Dest, c.Info, "media-source", source) == 0) {
-            return Status::Failure(HF_ERR_SETTINGS, "media-source " + std::string(source) + ": '" +
+    // A tray must be one the printer names. Sides and colour modes are
+    // checked when the job's own options ask for them and the printer lists
+    // its values: a queue without a driver lists none, and what it passes
+    // on is the printer's business.
+    const auto asks = [&](const char* option) {
+        return std::any_of(asked.begin(), asked.end(),
+                           [&](const NamedValue& o) { return SameOptionName(o.Name, option); });
+    };
+    for (const char* option : {"media-source", "sides", "print-color-mode"}) {
+        const char* value = UserOption(c, option);
+        if (value == nullptr) continue;
+        const bool tray = std::string_view(option) == "media-source";
+        if (!tray &&
+            (!asks(option) || cupsFindDestSupported(c.Http, c.Dest, c.Info, option) == nullptr)) {
+            continue;
+        }
+        if (cupsCheckDestSupported(c.Http, c.Dest, c.Info, option, value) == 0) {
+            return Status::Failure(HF_ERR_SETTINGS, std::string(option) + " " + value + ": '" +
                                                         printerName + "' does not offer it");
         }
     }

@@ -50,12 +50,15 @@ Result<FoundDest> ConnectAndFind(const std::string& printerName, const StopSigna
 // them as the user's choice.
 void LayerOptions(cups_dest_t* dest, const std::vector<NamedValue>& options);
 
-// Whether the destination offers the media and the media source its options
-// name (after LayerOptions): the media by cupsGetDestMediaByName, or by its
-// size among the printer's media as PrintedSheet finds it; the source by
-// cupsCheckDestSupported. Fails with HF_ERR_SETTINGS naming the first it
-// does not offer and printerName.
-Status CheckOffered(const DestContext& c, const std::string& printerName);
+// Whether the destination offers the media, the media source, the sides
+// and the colour mode its options name (after LayerOptions, asked being
+// the job's own options): the media by cupsGetDestMediaByName, or by its
+// size among the printer's media as PrintedSheet finds it; the others by
+// cupsCheckDestSupported, sides and colour mode only when asked names them
+// and the printer lists its values. Fails with HF_ERR_SETTINGS naming the
+// first it does not offer and printerName.
+Status CheckOffered(const DestContext& c, const std::vector<NamedValue>& asked,
+                    const std::string& printerName);
 
 // Where the destination found over http stands now: printer-state,
 // printer-state-reasons, printer-state-message and

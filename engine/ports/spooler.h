@@ -94,8 +94,8 @@ class Spooler {
     // folder's job options, JobOptions): they go with every job the printer
     // sends, and the media they name is the sheet its geometry is read
     // from. Fails as above, and with HF_ERR_SETTINGS when the destination
-    // (for a class: any of its members) does not offer the media or the
-    // media source they name. Without options, exactly Open(printerName,
+    // (for a class: any of its members) does not offer the media, the
+    // media source, the sides or the colour mode they name. Without options, exactly Open(printerName,
     // stop); a spooler that takes no options refuses any with
     // HF_ERR_SETTINGS.
     virtual Result<std::unique_ptr<Printer>> OpenWith(const std::string& printerName,

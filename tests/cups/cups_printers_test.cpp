@@ -261,6 +261,9 @@ TEST_F(CupsPrintersTest, OffersTheSettingsOfThe300DpiQueue) {
     const PrinterChoice* resolution = Find(choices, "printer-resolution");
     ASSERT_NE(resolution, nullptr);
     EXPECT_EQ(ValuesOf(*resolution), Names{"300dpi"});
+    const PrinterChoice* color = Find(choices, "print-color-mode");
+    ASSERT_NE(color, nullptr);
+    EXPECT_EQ(ValuesOf(*color), Names{"monochrome"});
 }
 
 TEST_F(CupsPrintersTest, ARawQueueOffersOnlyWhatItSupports) {

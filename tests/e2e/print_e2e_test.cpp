@@ -237,6 +237,7 @@ struct SettingsCase {
     std::vector<std::string> options;  // each one among the backend's
     const char* pageSize;
     HotFolderError error = HF_ERR_NONE;  // a printer that does not offer a value
+    const char* queue = sandbox::kQueueTrays;
 };
 
 TEST_F(PrintEndToEnd, AFoldersPrintSettingsReachTheBackend) {
@@ -262,12 +263,40 @@ TEST_F(PrintEndToEnd, AFoldersPrintSettingsReachTheBackend) {
          {},
          nullptr,
          HF_ERR_SETTINGS},
+        {"one_sided_on_a_simplex_printer",
+         Settings({{"Sides", "one-sided"}, {"ColorMode", "color"}}),
+         "1",
+         {"sides=one-sided", "print-color-mode=color"},
+         "612 x 828 pts",
+         HF_ERR_NONE,
+         sandbox::kQueue600},
+        {"two_sided_not_offered",
+         Settings({{"Sides", "two-sided-long-edge"}}),
+         nullptr,
+         {},
+         nullptr,
+         HF_ERR_SETTINGS,
+         sandbox::kQueue600},
+        {"colour_not_offered",
+         Settings({{"ColorMode", "color"}}),
+         nullptr,
+         {},
+         nullptr,
+         HF_ERR_SETTINGS,
+         sandbox::kQueue300},
+        {"colour_not_offered_by_a_member",
+         Settings({{"ColorMode", "color"}}),
+         nullptr,
+         {},
+         nullptr,
+         HF_ERR_SETTINGS,
+         sandbox::kQueuePool},
     };
     for (const SettingsCase& c : cases) {
         SCOPED_TRACE(c.name);
-        sandbox::ClearJobs(sandbox::kQueueTrays);
+        if (c.error == HF_ERR_NONE) sandbox::ClearJobs(c.queue);  // a class has no output
         testimages::Write(hot / "photo.png", {.Width = 300, .Height = 200, .Dpi = 150});
-        HotFolder folder = ScanTwice(sandbox::kQueueTrays, c.settings);
+        HotFolder folder = ScanTwice(c.queue, c.settings);
         EXPECT_EQ(folder.GetError(), c.error) << folder.GetLastFailure().Reason;
         if (c.error != HF_ERR_NONE) {
             EXPECT_NE(folder.GetLastFailure().Reason.find("does not offer"), std::string::npos)
@@ -276,7 +305,7 @@ TEST_F(PrintEndToEnd, AFoldersPrintSettingsReachTheBackend) {
             ASSERT_EQ(unlink((hot / "photo.png").c_str()), 0);
             continue;
         }
-        const auto jobs = sandbox::WaitForJobs(sandbox::kQueueTrays, 1);
+        const auto jobs = sandbox::WaitForJobs(c.queue, 1);
         ASSERT_EQ(jobs.size(), 1u);
         EXPECT_EQ(jobs[0].Copies, c.copies);
         for (const std::string& option : c.options) {

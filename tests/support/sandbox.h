@@ -12,7 +12,7 @@ namespace sandbox {
 
 // The queues the sandbox creates.
 inline constexpr const char* kQueue600 = "tallowin-600";  // 600 dpi, default media 8.5 x 11.5 in
-inline constexpr const char* kQueue300 = "tallowin-300";  // 300 dpi, default media Letter
+inline constexpr const char* kQueue300 = "tallowin-300";  // 300 dpi, grey, default media Letter
 inline constexpr const char* kQueueRaw = "tallowin-raw";  // raw queue, no PPD
 // As tallowin-600, but PDF reaches the backend only through pdftopdf.
 inline constexpr const char* kQueueFiltered = "tallowin-filtered";
