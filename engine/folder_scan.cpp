@@ -91,6 +91,8 @@ void FolderScan::Run(const HotFolder::SameFolderCheck& sameFolder) {
         f_.SetSettingsError(read_.Reason());
         return;
     }
+    std::unique_ptr<Printer> printer;  // opened by the settings check or the first file printed
+    if (!PrinterOffersSettings(printer)) return;
     if (s_.claims) {
         // What an earlier run of this service left claimed here: kept for
         // the files the ledger follows, given up for the rest.
@@ -125,7 +127,6 @@ void FolderScan::Run(const HotFolder::SameFolderCheck& sameFolder) {
     TableScan scan;
     scan.Now = now;
     scan.FirstRetryMs = ScanIntervalMs(f_.ScanTime);
-    std::unique_ptr<Printer> printer;  // opened by the first file printed
     scan.Print = [&](const ListedFile& file) {
         if (!canPrint) return PrintOutcome::NotTried;
         return PrintFile(JoinPath(f_.FolderPath, file.Name), printer, &file.Identity);
@@ -141,6 +142,23 @@ void FolderScan::Run(const HotFolder::SameFolderCheck& sameFolder) {
     scan.Stopped = [&] { return stop_.Requested(); };
     f_.Files = UpdateFileTable(f_.Files, candidates, scan);
     CountWork();
+}
+
+bool FolderScan::PrinterOffersSettings(std::unique_ptr<Printer>& printer) {
+    std::vector<NamedValue> options = JobOptions(read_.Settings);
+    if (options.empty()) return true;
+    auto asked = std::make_pair(f_.PrinterName, f_.PrintSettings);
+    if (f_.offeredFor_ == asked) return true;
+    Result<std::unique_ptr<Printer>> opened =
+        s_.spooler.OpenWith(f_.PrinterName, std::move(options), stop_);
+    if (opened.Ok()) {
+        f_.offeredFor_ = std::move(asked);
+        printer = std::move(opened.Value);
+        return true;
+    }
+    if (opened.Error.Code != HF_ERR_SETTINGS) return true;
+    f_.SetSettingsError(opened.Error.Reason);
+    return false;
 }
 
 bool FolderScan::PrinterCanPrint() {

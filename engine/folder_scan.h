@@ -107,6 +107,14 @@ class FolderScan {
     // The file's job is over or will not be followed: its ledger record
     // goes, and so does its claim, if this service holds one.
     void Forget(const std::string& fileName);
+    // With job options: once a run (and again when the printer or the
+    // settings change), opens the printer with them before any file is
+    // waiting, so that a media, tray, sides or colour mode it does not
+    // offer shows from the first scan on. False when it does not offer
+    // them: the folder then waits with HF_ERR_SETTINGS, printing nothing.
+    // True otherwise, also when the printer cannot be asked now (printing
+    // finds out why); printer is the one opened, kept for this scan's files.
+    bool PrinterOffersSettings(std::unique_ptr<Printer>& printer);
     // Asks where the printer stands and notes it in the record (error,
     // words, the log's begin and end entries). False while it cannot print;
     // true when it can or cannot be asked (printing then finds out why).

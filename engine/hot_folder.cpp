@@ -91,6 +91,7 @@ void HotFolder::Reset(Clock& clock) {
     LastScanTick.store(clock.Now(), std::memory_order_relaxed);
     Files.clear();
     firstScanAt_ = SecondsNow();
+    offeredFor_.reset();
 }
 
 void HotFolder::SetRunning() {

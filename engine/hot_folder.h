@@ -22,6 +22,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "engine/file_table.h"
 #include "engine/hot_folder_types.h"
@@ -164,6 +165,10 @@ class HotFolder {
     // file printed): the jobs the scheduler made and the records written
     // before are of earlier runs.
     std::int64_t firstScanAt_ = 0;
+    // Worker state: the printer and settings whose job options the printer
+    // was last found to offer in this run (forgotten at Reset), so that a
+    // run asks once, not at every scan.
+    std::optional<std::pair<std::string, JobSettingsText>> offeredFor_;
 
     void NoteFailure(const std::string& path, const Status& why) EXCLUDES(failureLock_);
     void SetPrinterTrouble(std::string words) EXCLUDES(failureLock_);

@@ -990,4 +990,43 @@ TEST(HotFolderPrinter, ASchedulerThatCannotBeAskedLeavesPrintingToSayWhy) {
     EXPECT_GT(rig.spooler.ConditionsAsked(), 0);
 }
 
+// A run asks the printer about the folder's job options once, before any file
+// waits, so that what it does not offer shows from the first scan on.
+TEST(HotFolderPrinter, SettingsThePrinterDoesNotOfferShowBeforeAnyFileAndStopTheFolder) {
+    struct Case {
+        const char* name;
+        const char* copies;  // "" : the folder has no job options
+        Status openFailure;
+        std::int32_t state;
+        std::int32_t error;
+        std::size_t opened;  // asked over three scans, a Start and one more scan
+    };
+    const Case cases[] = {
+        {"no options: nothing asked", "", {}, HF_STATE_RUNNING, HF_ERR_NONE, 0},
+        {"offered: asked once a run", "2", {}, HF_STATE_RUNNING, HF_ERR_NONE, 2},
+        {"not offered: waits with the reason", "2",
+         Status::Failure(HF_ERR_SETTINGS, "media A3: 'printer' does not offer it"),
+         HF_STATE_WAITING, HF_ERR_SETTINGS, 2},
+        {"cannot be asked: asked again, printing says why", "2",
+         Status::Failure(HF_ERR_UNREACHABLE, "no answer"), HF_STATE_RUNNING, HF_ERR_NONE, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.folder.PrintSettings.Copies = c.copies;
+        rig.spooler.openFailure = c.openFailure;
+        rig.Scan(3);
+        EXPECT_EQ(rig.folder.GetError(), c.error);
+        rig.Start();
+        rig.Scan();
+        EXPECT_EQ(rig.folder.GetState(), c.state);
+        EXPECT_EQ(rig.folder.GetError(), c.error);
+        EXPECT_EQ(rig.spooler.OpenedWith().size(), c.opened);
+        if (c.error == HF_ERR_SETTINGS) {
+            EXPECT_NE(rig.folder.GetLastFailure().Reason.find("does not offer"), std::string::npos);
+        }
+        EXPECT_EQ(rig.Jobs(), 0u);
+    }
+}
+
 }  // namespace
