@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -14,6 +13,7 @@
 #include <utility>
 
 #include "ui/bytes_text.h"
+#include "ui/folder_dialog.h"
 #include "ui/message_box.h"
 
 namespace tallowin {
@@ -126,9 +126,18 @@ QLineEdit* PrintSettingsDialog::AddEdit(const char* key, const QString& label,
 }
 
 void PrintSettingsDialog::Browse(QLineEdit* edit) {
-    const QString start = edit->text().isEmpty() ? FromBytes(hotFolderPath_) : edit->text();
-    const QString chosen = QFileDialog::getExistingDirectory(this, tr("Choose a folder"), start);
-    if (!chosen.isEmpty()) edit->setText(chosen);
+    // The picker opens where the setting points, a relative folder being
+    // under the hot folder as the service reads it, or at the hot folder.
+    const std::string text = ToBytes(edit->text().trimmed());
+    const std::string start =
+        text.empty() ? hotFolderPath_ : ResolveSettingsFolder(hotFolderPath_, text);
+    CFolderDialog chooser(tr("Choose a folder"), FromBytes(start), this,
+                          BIF_EDITBOX | BIF_NEWDIALOGSTYLE);
+    if (RunFolderDialog(chooser) == IDOK) edit->setText(chooser.m_selectedPath);
+}
+
+int PrintSettingsDialog::RunFolderDialog(CFolderDialog& chooser) {
+    return chooser.DoModal();
 }
 
 JobSettingsText PrintSettingsDialog::Settings() const {

@@ -21,6 +21,8 @@ class QLineEdit;
 
 namespace tallowin {
 
+class CFolderDialog;
+
 // A modal dialog titled "Print settings - <printer>". Each field's
 // objectName is its profile key ("Media", "Tray", "Sides", "ColorMode",
 // "Scaling", "Position", "Rotate", "AfterPrint", "PrintedFolder",
@@ -46,6 +48,13 @@ class PrintSettingsDialog : public QDialog {
     // The fields as the profile keeps them (trimmed); what OK accepted once
     // it returned Accepted.
     JobSettingsText Settings() const;
+
+  protected:
+    // Runs the folder picker of a "Browse..." button (PrintedFolder,
+    // KeptFolder): opened at the field's folder (a relative one under the
+    // hot folder) or, when empty, at the hot folder; IDOK puts its choice in
+    // the field. Default: chooser.DoModal(). Tests answer it instead.
+    virtual int RunFolderDialog(CFolderDialog& chooser);
 
   private:
     void OnOK();

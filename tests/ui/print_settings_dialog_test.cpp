@@ -13,6 +13,7 @@
 #include "engine/hot_folder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/fake_printer_catalogue.h"
+#include "ui/folder_dialog.h"
 #include "ui/hot_folder_prop_dlg.h"
 #include "ui/message_box.h"
 
@@ -54,6 +55,24 @@ class PropDlg : public CHotFolderPropDlg {
 
   protected:
     int RunPrintSettingsDialog(PrintSettingsDialog& dialog) override { return answer(dialog); }
+};
+
+// The print settings dialog with its folder picker answered by the test:
+// each run is noted with where it opened, and answered with choice (empty:
+// cancelled).
+class AnsweredDialog : public PrintSettingsDialog {
+  public:
+    using PrintSettingsDialog::PrintSettingsDialog;
+    QStringList openedAt;
+    QString choice;
+
+  protected:
+    int RunFolderDialog(CFolderDialog& chooser) override {
+        openedAt << chooser.InitialPath();
+        if (choice.isEmpty()) return -1;
+        chooser.m_selectedPath = choice;
+        return IDOK;
+    }
 };
 
 }  // namespace
@@ -120,6 +139,23 @@ class PrintSettingsDialogTest : public QObject {
             QVERIFY2(messages.texts[0].contains(message), qPrintable(messages.texts[0]));
             QVERIFY(dialog.isVisible());
         }
+    }
+
+    void browseOpensWhereTheFieldPointsAndTakesTheChoice() {
+        JobSettingsText text;
+        text.PrintedFolder = "done";  // under the hot folder
+        AnsweredDialog dialog("trays", TraysChoices(), text, "/hot");
+        auto* printed = dialog.findChild<QLineEdit*>("PrintedFolder");
+        auto* kept = dialog.findChild<QLineEdit*>("KeptFolder");
+        dialog.findChild<QPushButton*>("PrintedFolderBrowse")->click();  // cancelled
+        QCOMPARE(printed->text(), QString("done"));
+        dialog.choice = "/archive/kept";
+        dialog.findChild<QPushButton*>("KeptFolderBrowse")->click();
+        QCOMPARE(kept->text(), QString("/archive/kept"));
+        dialog.findChild<QPushButton*>("KeptFolderBrowse")->click();
+        QCOMPARE(dialog.openedAt, (QStringList{"/hot/done", "/hot", "/archive/kept"}));
+        QCOMPARE(dialog.Settings().KeptFolder, std::string("/archive/kept"));
+        QCOMPARE(dialog.Settings().PrintedFolder, std::string("done"));
     }
 
     void thePropertiesDialogSavesThemWithOk() {
