@@ -95,9 +95,9 @@ class Spooler {
     // sends, and the media they name is the sheet its geometry is read
     // from. Fails as above, and with HF_ERR_SETTINGS when the destination
     // (for a class: any of its members) does not offer the media, the
-    // media source, the sides or the colour mode they name. Without options, exactly Open(printerName,
-    // stop); a spooler that takes no options refuses any with
-    // HF_ERR_SETTINGS.
+    // media source, the sides or the colour mode they name. Without
+    // options, exactly Open(printerName, stop); a spooler that takes no
+    // options refuses any with HF_ERR_SETTINGS.
     virtual Result<std::unique_ptr<Printer>> OpenWith(const std::string& printerName,
                                                       const std::vector<NamedValue>& options,
                                                       const StopSignal& stop) {
