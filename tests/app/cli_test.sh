@@ -7,13 +7,6 @@
 set -euo pipefail
 exe=$(realpath "$1")  # the test changes folder
 . "$(dirname "$0")/lib.sh"
-pid=
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  stop_own_scheduler
-  rm -rf "$work"
-}
-trap cleanup EXIT
 out=$work/out err=$work/err
 passed=0
 

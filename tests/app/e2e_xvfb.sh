@@ -103,13 +103,13 @@ echo "ok: a hot folder from the profile prints a dropped image, and SIGTERM save
 rm -f "$profile"
 start_app
 click "$wid" "${new_button[@]}"
-pid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Hot Folder properties$' | head -n 1) ||
+dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Hot Folder properties$' | head -n 1) ||
   fail "the properties dialog did not open"
-type_into "$pid" "${name_field[@]}" "Made with New"
-type_into "$pid" "${printer_field[@]}" "tallowin-300"
-type_into "$pid" "${path_field[@]}" "$hot"
-type_into "$pid" "${scan_field[@]}" "5"
-click "$pid" "${ok_button[@]}"
+type_into "$dialog" "${name_field[@]}" "Made with New"
+type_into "$dialog" "${printer_field[@]}" "tallowin-300"
+type_into "$dialog" "${path_field[@]}" "$hot"
+type_into "$dialog" "${scan_field[@]}" "5"
+click "$dialog" "${ok_button[@]}"
 for _ in $(seq 200); do
   xdotool search --onlyvisible --name '^Hot Folder properties$' >/dev/null 2>&1 || break
   sleep 0.1

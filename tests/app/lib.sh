@@ -1,7 +1,7 @@
 # Shared by the application's shell tests: a scratch HOME and XDG folders,
 # waiting on conditions, test images and the sandbox's captured jobs.
 # Sourced after `set -euo pipefail`; each test gets a scheduler of its own,
-# which its EXIT trap stops with stop_own_scheduler.
+# which the EXIT trap (clean_up) stops.
 
 fail() {
   echo "FAIL: $*" >&2
@@ -10,6 +10,20 @@ fail() {
 
 . "$(dirname "${BASH_SOURCE[0]}")/own_scheduler.sh"
 sandbox_output=$(dirname "$CUPS_SERVER")/output
+
+# Each test's EXIT trap: the service it runs as $pid (if any) killed, its
+# scheduler stopped, its scratch folder removed. A test with more to end
+# traps EXIT itself and calls clean_up last.
+pid= work=
+clean_up() {
+  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
+  stop_own_scheduler
+  if [ -n "$work" ]; then
+    chmod -R u+w "$work" 2>/dev/null || true
+    rm -rf "$work"
+  fi
+}
+trap clean_up EXIT
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallowin-app.XXXXXX")
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state

@@ -19,13 +19,6 @@ if ldd "$exe" | grep -q 'lib[at]san'; then
   fi
 fi
 . "$(dirname "$0")/lib.sh"
-pid=
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  stop_own_scheduler
-  rm -rf "$work"
-}
-trap cleanup EXIT
 log=$work/service.log
 show_log() { cat "$log" >&2; }
 # kept_too_large NAME: the log says NAME was kept as too large (code 5).

@@ -8,13 +8,6 @@
 set -euo pipefail
 exe=$1
 . "$(dirname "$0")/lib.sh"
-pid=
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  stop_own_scheduler
-  rm -rf "$work"
-}
-trap cleanup EXIT
 log=$work/service.log
 logged() { grep -qsF -- "$1" "$log"; }
 show_log() { cat "$log" >&2; }

@@ -13,8 +13,7 @@ declare -A pids=()
 cleanup() {
   local p
   for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-  stop_own_scheduler
-  rm -rf "$work"
+  clean_up
 }
 trap cleanup EXIT
 queue=tallowin-600

@@ -7,14 +7,6 @@
 set -euo pipefail
 exe=$(realpath "$1")
 . "$(dirname "$0")/lib.sh"
-pid=
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  stop_own_scheduler
-  chmod -R u+w "$work" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 umask 022  # what would leave a folder made carelessly readable by all
 log=$work/service.log
 logged() { grep -qsF -- "$1" "$log"; }

@@ -10,9 +10,7 @@ cupsd=$(cat "$(dirname "$CUPS_SERVER")/cupsd.pid")
 pid=
 cleanup() {
   kill -CONT "$cupsd" 2>/dev/null || true
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  stop_own_scheduler
-  rm -rf "$work"
+  clean_up
 }
 trap cleanup EXIT
 log=$work/service.log

@@ -9,13 +9,6 @@
 set -euo pipefail
 exe=$1
 . "$(dirname "$0")/lib.sh"
-pid=
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  stop_own_scheduler
-  rm -rf "$work"
-}
-trap cleanup EXIT
 export XDG_RUNTIME_DIR=$work/run
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
 PATH=$PATH:/usr/sbin:/sbin

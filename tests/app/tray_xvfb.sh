@@ -14,8 +14,7 @@ cleanup() {
   [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null || true
   [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  stop_own_scheduler
-  rm -rf "$work"
+  clean_up
 }
 trap cleanup EXIT
 PATH=$PATH:/usr/sbin:/sbin
