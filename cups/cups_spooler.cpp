@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -232,12 +233,14 @@ class CupsPrinter final : public Printer {
         options.Set("print-scaling", "none");
 
         const std::string title = ToJobName(docName);
+        const std::int64_t asked = std::time(nullptr);
         int jobId = 0;
         const ipp_status_t made = cupsCreateDestJob(http_.get(), dest_.get(), info_.get(), &jobId,
                                                     title.c_str(), options.Count(), options.Get());
         if (!Succeeded(made) || jobId <= 0) {
             const Status failure = cupsutil::RequestFailure(*http_.Guard, HF_ERR_JOB_FAILED);
             if (jobId > 0) return Fail(jobId, failure);
+            if (!http_.Guard->GaveUp()) CancelUnanswered(title, asked, stop);
             return {0, failure};
         }
         // What names the job for good, told before its document goes: a
@@ -283,6 +286,24 @@ class CupsPrinter final : public Printer {
         if (Cancel(jobId)) return {0, std::move(why)};
         why.Reason += "; job " + std::to_string(jobId) + " could not be cancelled";
         return {jobId, std::move(why)};
+    }
+
+    // A job request whose answer was lost (the connection closed under it)
+    // may still have made the job, which then waits without its document
+    // until the scheduler gives up on it, many minutes on. Such a job of
+    // this name and this user, made since the request, is that one: a file
+    // goes out as one job at a time. Not after a silence or a stop, which
+    // would only be waited for again.
+    void CancelUnanswered(const std::string& title, std::int64_t asked, const StopSignal& stop) {
+        http_.Connection.reset();
+        // A minute's leeway for a scheduler whose clock is a little behind.
+        const Result<std::vector<FoundJob>> found =
+            cupsutil::FindJobs(dest_->name, title, asked - 60, stop);
+        for (const FoundJob& job : found.Value) {
+            if (job.Status.State == JobState::Pending && job.Status.Documentless) {
+                Cancel(job.Ticket.Id);
+            }
+        }
     }
 
     // Drops the connection first: a document cut off in the middle of its

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/answer_dropping_proxy.h"
 #include "tests/support/images.h"
 #include "tests/support/pdf_page.h"
 #include "tests/support/process.h"
@@ -500,6 +501,25 @@ TEST_F(CupsSpoolerTest, AFailedDocumentCancelsItsJob) {
         EXPECT_EQ(job.Value, 0) << "cancelled: no job to follow";
         EXPECT_EQ(JobStateOf(sandbox::kQueue600, docName), IPP_JSTATE_CANCELED);
     }
+}
+
+// The scheduler made the job, but its answer never came: the job, which
+// would wait without its document for many minutes, is found and cancelled.
+TEST_F(CupsSpoolerTest, AJobWhoseAnswerWasLostIsCancelled) {
+    TempDir dir;
+    const std::string docName = UniqueName("unanswered", ".jpg");
+    {
+        sandbox::AnswerDroppingProxy proxy(dir / "proxy.sock", sandbox::Server());
+        ServerOverride through(dir / "proxy.sock");
+        const std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
+        ASSERT_NE(printer, nullptr);
+        ImagePage page(BgrxImage(8, 8), {});
+        const Result<int> job = printer->Print(docName, page, never_);
+        EXPECT_FALSE(job.Ok());
+        EXPECT_EQ(job.Value, 0);
+        ASSERT_TRUE(proxy.Dropped());
+    }
+    EXPECT_EQ(JobStateOf(sandbox::kQueue600, ToJobName(docName)), IPP_JSTATE_CANCELED);
 }
 
 // Runs call, requests stop from another thread 300 ms into it, and gives
