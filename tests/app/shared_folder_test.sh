@@ -95,7 +95,12 @@ for services in 2 3; do
   once_each "many$services"
   wait_for 10 eval '[ "$(claims_in "$hot")" = 0 ]' || fail "claims left: $(ls -A "$hot/.tallowin-claims")"
   for n in $(seq 1 $services); do stop_service "$services$n"; done
-  if grep -h $'\tkept\t' "$work"/service"$services"*.log; then fail "kept lines with $services services"; fi
+  # A file kept because the scheduler could not be reached for a moment
+  # (code 6, under load) is tried again and was counted once above; any
+  # other reason to keep one is a fault of the sharing.
+  if grep -h $'\tkept\t' "$work"/service"$services"*.log | grep -v $'\tkept\t6\t'; then
+    fail "kept lines with $services services"
+  fi
   echo "ok: $services services on one folder print each of $burst files once (at ${SECONDS}s)"
 done
 
