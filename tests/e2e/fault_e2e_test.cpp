@@ -292,8 +292,15 @@ TEST_F(Faults, SchedulerKilledWithoutItsHistoryDeletesNoFileUnprintedAndPrintsEa
     rig.Scan(2);
     sandbox::WaitForJobs(sandbox::kQueue600, 20, 5000);
     EXPECT_TRUE(done);
+    // What the log says of each file, for a failure to show how it came about.
+    std::string history;
+    for (const auto& e : rig.Log().Entries()) {
+        history += "\n  " + e.File.substr(e.File.rfind('/') + 1) + " " +
+                   std::to_string(static_cast<int>(e.Result)) + " job " + std::to_string(e.JobId) +
+                   " " + e.Reason;
+    }
     EXPECT_EQ(CapturedTitles(sandbox::OutputDir(sandbox::kQueue600)), OncePerName(all))
-        << "every file printed once, none deleted unprinted";
+        << "every file printed once, none deleted unprinted; the log:" << history;
     EXPECT_EQ(rig.Log().Count(Outcome::Printed), 20);
     int sentAgain = 0;
     std::string reasons;
