@@ -64,6 +64,10 @@ class PageSource {
     int StoredWidth() const { return storedWidth_; }
     int StoredHeight() const { return storedHeight_; }
 
+    // The page's planes when it comes as planes (Count 1 or 3: read it with
+    // PumpPlanes), else Count 0 (RGB rows: Pump).
+    const PlaneLayout& Planes() const { return planes_; }
+
     // Decodes and resamples the page, giving its rows (Width() * 3 bytes,
     // valid during the call) to row in order, top to bottom, from one thread
     // at a time (the caller's, or libvips').
@@ -71,11 +75,17 @@ class PageSource {
     // pixels turn out damaged or truncated, and with HF_ERR_UNREACHABLE
     // when row stopped it. Call once.
     virtual Status Pump(const RowSink& row) = 0;
+    // The same for a page of planes: each plane's rows (PlaneWidth(Planes(),
+    // c, Width()) bytes) in order, the planes interleaved.
+    virtual Status PumpPlanes(const PlaneRowSink& row);
 
   protected:
+    const PlaneLayout planes_;
+
     PageSource(const std::string& loader, int storedW, int storedH, int width, int height,
-               PageCodec codec)
-        : width_(width),
+               PageCodec codec, const PlaneLayout& planes = {})
+        : planes_(planes),
+          width_(width),
           height_(height),
           storedWidth_(storedW),
           storedHeight_(storedH),
