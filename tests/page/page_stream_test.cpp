@@ -676,6 +676,56 @@ TEST(LinearReducerTest, GivesVipsResizesBytes) {
     }
 }
 
+// A plane resampled alone gives what the same channel of an RGB row gives,
+// for both resamplers, sampled where the caller says: the one-channel
+// paths (byte shuffles, or a tap at a time) are the same arithmetic.
+TEST(PlaneResamplingTest, OneChannelGivesWhatThreeGive) {
+    ASSERT_EQ(VIPS_INIT("page_stream_test"), 0);
+    struct Row {
+        int Sw, Sh, Dw, Dh;
+        bool Reducer;
+    };
+    for (const Row& r : {Row{203, 151, 480, 360, false}, Row{640, 480, 401, 333, false},
+                         Row{333, 222, 333, 222, false}, Row{1200, 900, 251, 171, true},
+                         Row{640, 480, 100, 479, true}}) {
+        const VImage source = Photo(r.Sw, r.Sh).copy_memory();
+        const bool enlarging = r.Dw >= r.Sw && r.Dh >= r.Sh;
+        const AxisSampling across{static_cast<double>(r.Sw) / r.Dw, 0.3};
+        const AxisSampling down{static_cast<double>(r.Sh) / r.Dh, -0.7};
+        const auto run = [&](int channels, const VImage& in) {
+            std::size_t size = 0;
+            const std::unique_ptr<unsigned char, decltype(&g_free)> pixels(
+                static_cast<unsigned char*>(in.write_to_memory(&size)), &g_free);
+            std::vector<unsigned char> out;
+            const RowSink keep = [&](const unsigned char* row) {
+                out.insert(out.end(), row, row + static_cast<std::size_t>(r.Dw) * channels);
+                return true;
+            };
+            const std::size_t stride = static_cast<std::size_t>(r.Sw) * channels;
+            if (r.Reducer) {
+                LinearReducer reducer(channels, r.Sw, r.Sh, r.Dw, r.Dh, across, down);
+                for (int y = 0; y < r.Sh; ++y) reducer.Push(y, pixels.get() + stride * y, keep);
+            } else {
+                LinearResampler resampler(channels, r.Sw, r.Sh, r.Dw, r.Dh, enlarging, across,
+                                          down);
+                for (int y = 0; y < r.Sh; ++y) resampler.Push(y, pixels.get() + stride * y, keep);
+            }
+            EXPECT_EQ(out.size(), static_cast<std::size_t>(r.Dw) * r.Dh * channels);
+            return out;
+        };
+        const std::vector<unsigned char> rgb = run(3, source);
+        for (int c = 0; c < 3; ++c) {
+            const std::vector<unsigned char> plane = run(1, source.extract_band(c).copy_memory());
+            int differing = 0;
+            for (std::size_t i = 0; i < plane.size() && i * 3 + c < rgb.size(); ++i) {
+                differing += plane[i] != rgb[i * 3 + static_cast<std::size_t>(c)];
+            }
+            EXPECT_EQ(differing, 0)
+                << r.Sw << "x" << r.Sh << " to " << r.Dw << "x" << r.Dh << ", channel " << c;
+        }
+    }
+}
+
 TEST(LinearResamplerHandlesTest, LeavesToLibvipsWhatItDoesNotCopy) {
     struct Row {
         int Sw, Sh, Dw, Dh;
