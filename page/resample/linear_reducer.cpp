@@ -286,6 +286,25 @@ void LinearReducer::ReduceAcross() {
     }
 }
 
+namespace {
+
+// Output sample x weighs count samples of wide from first[x]; N is count
+// known at compile time, so that the taps unroll (0: any count).
+template <int N>
+void WeighTaps(const std::int32_t* wide, const std::vector<int>& first,
+               const std::vector<std::int32_t>& weights, int count, unsigned char* out, int dw) {
+    const int n = N > 0 ? N : count;
+    const std::int32_t* w = weights.data();
+    for (int x = 0; x < dw; ++x, w += n) {
+        const std::int32_t* src = wide + first[static_cast<std::size_t>(x)];
+        std::int32_t v = 2048;
+        for (int k = 0; k < n; ++k) v += src[k] * w[k];
+        out[x] = static_cast<unsigned char>(std::min(v >> 12, 255));
+    }
+}
+
+}  // namespace
+
 // One channel: the row boxed into 32-bit words, widened with its edges as
 // above, and the taps weighed straight from them.
 void LinearReducer::ReducePlaneAcross() {
@@ -294,7 +313,8 @@ void LinearReducer::ReducePlaneAcross() {
     const int box = across_.Box;
     const int width = static_cast<int>(column_.size());
     const std::uint64_t reciprocal = Reciprocal(box);
-    std::uint64_t* wide = wide_.data() + count;
+    plane_.resize(static_cast<std::size_t>(boxed + 2 * count));
+    std::int32_t* wide = plane_.data() + count;
     const unsigned char* in = column_.data();
     if (box == 1) {
         for (int x = 0; x < boxed; ++x) wide[x] = in[x];
@@ -302,7 +322,8 @@ void LinearReducer::ReducePlaneAcross() {
         for (int x = 0; x < boxed; ++x) {
             std::uint32_t sum = 0;
             for (int k = 0; k < box; ++k) sum += in[std::min(x * box + k, width - 1)];
-            wide[x] = Divide(sum + static_cast<std::uint32_t>(box / 2), reciprocal);
+            wide[x] = static_cast<std::int32_t>(
+                Divide(sum + static_cast<std::uint32_t>(box / 2), reciprocal));
         }
     }
     for (int k = 1; k <= count; ++k) {
@@ -310,12 +331,17 @@ void LinearReducer::ReducePlaneAcross() {
         wide[boxed - 1 + k] = wide[boxed - 1];
     }
     unsigned char* out = out_.data();
-    for (int x = 0; x < dw_; ++x) {
-        const std::uint64_t* src = wide + across_.First[static_cast<std::size_t>(x)];
-        const std::int32_t* weights = &across_.Weights[static_cast<std::size_t>(x) * count];
-        std::uint64_t v = 0;
-        for (int k = 0; k < count; ++k) v += src[k] * static_cast<std::uint64_t>(weights[k]);
-        out[x] = static_cast<unsigned char>(std::min<std::uint64_t>((v + 2048) >> 12, 255));
+    switch (count) {
+        case 3:
+            return WeighTaps<3>(wide, across_.First, across_.Weights, count, out, dw_);
+        case 5:
+            return WeighTaps<5>(wide, across_.First, across_.Weights, count, out, dw_);
+        case 7:
+            return WeighTaps<7>(wide, across_.First, across_.Weights, count, out, dw_);
+        case 9:
+            return WeighTaps<9>(wide, across_.First, across_.Weights, count, out, dw_);
+        default:
+            return WeighTaps<0>(wide, across_.First, across_.Weights, count, out, dw_);
     }
 }
 

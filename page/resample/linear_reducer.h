@@ -74,6 +74,7 @@ class LinearReducer {
     std::vector<std::uint32_t> boxSums_;            // the box being summed down
     std::vector<unsigned char> column_;             // one output row, reduced down
     std::vector<std::uint64_t> wide_;               // it boxed across, a pixel a word
+    std::vector<std::int32_t> plane_;               // the same for one channel
     std::vector<std::uint16_t> sums_;               // ReduceDown's sums
     std::vector<unsigned char> out_;
     int next_ = 0;
