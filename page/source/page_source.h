@@ -1,12 +1,15 @@
 // An image file's page rows, upright, resampled to the size on paper,
-// 8-bit RGB, read top to bottom a strip at a time.
+// 8-bit RGB, read top to bottom a strip at a time; or, for a JPEG in
+// Y, Cb, Cr or grey without a colour profile, its own planes in its own
+// sampling (Planes(), PumpPlanes: see plane_source.h), so that its page
+// is encoded without converting or resampling its colours twice.
 //
 // Decoding streams: libvips reads the file sequentially and only the rows a
 // strip needs are held, plus the resampler's few rows. libvips' thread pool
 // computes the strips, so its buffers are reused from strip to strip. A
 // JPEG without a colour profile, reduced or enlarged on both axes, is
-// decoded by libjpeg straight into the resampler instead (see JpegRows):
-// the same pixels, without libvips' copies.
+// decoded by libjpeg straight into the resampler instead (see JpegRows),
+// as planes where it has them: without libvips' copies.
 // Resampling is LinearResampler, which gives what libvips' linear resize
 // (the image adapter's) gives at a fraction of the cost, or for reductions
 // by 2 or more LinearReducer, libvips' resize to the byte; libvips' resize
