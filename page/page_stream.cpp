@@ -67,6 +67,14 @@ class PlaneStrips {
             overran_ = true;
             return false;
         }
+        // Straight into the strip when nothing of this plane waits.
+        if (waiting_[c].empty() && (strip_ != nullptr || Acquire()) &&
+            filled_[c] < PlaneStripRows(layout_, c, groups_)) {
+            CopyRow(c, row);
+            if (Full()) Publish();
+            return true;
+        }
+        if (strip_ == nullptr && stopped_) return false;
         const auto bytes = static_cast<std::size_t>(PlaneWidth(layout_, c, width_));
         waiting_[c].insert(waiting_[c].end(), row, row + bytes);
         return Fill();
@@ -87,35 +95,52 @@ class PlaneStrips {
     bool Overran() const { return overran_; }
 
   private:
+    bool Acquire() {
+        strip_ = ring_.AcquireFree();
+        if (strip_ == nullptr) {
+            stopped_ = true;
+            return false;
+        }
+        for (int& f : filled_) f = 0;
+        return true;
+    }
+
+    // The next row of plane c's part, its samples past the plane's width
+    // repeating its last.
+    void CopyRow(int c, const unsigned char* row) {
+        const auto width = static_cast<std::size_t>(PlaneWidth(layout_, c, width_));
+        const auto stride = static_cast<std::size_t>(PlaneStride(layout_, c, width_));
+        unsigned char* to = strip_->Bytes.data() + PlaneStripOffset(layout_, c, width_, groups_) +
+                            stride * static_cast<std::size_t>(filled_[c]++);
+        std::memcpy(to, row, width);
+        std::memset(to + width, to[width - 1], stride - width);
+    }
+
+    bool Full() const {
+        for (int c = 0; c < layout_.Count; ++c) {
+            if (filled_[c] < PlaneStripRows(layout_, c, groups_)) return false;
+        }
+        return true;
+    }
+
     // Moves waiting rows into the strip, handing it on once every plane's
     // part is full.
     bool Fill() {
         bool any = false;
         for (int c = 0; c < layout_.Count; ++c) any = any || !waiting_[c].empty();
         if (!any) return true;
-        if (strip_ == nullptr) {
-            strip_ = ring_.AcquireFree();
-            if (strip_ == nullptr) return false;
-            for (int& f : filled_) f = 0;
-        }
-        bool full = true;
+        if (strip_ == nullptr && !Acquire()) return false;
         for (int c = 0; c < layout_.Count; ++c) {
-            const int width = PlaneWidth(layout_, c, width_);
-            const auto stride = static_cast<std::size_t>(PlaneStride(layout_, c, width_));
+            const auto width = static_cast<std::size_t>(PlaneWidth(layout_, c, width_));
             const int rows = PlaneStripRows(layout_, c, groups_);
-            unsigned char* plane =
-                strip_->Bytes.data() + PlaneStripOffset(layout_, c, width_, groups_);
             std::size_t taken = 0;
             for (; filled_[c] < rows && taken < waiting_[c].size(); taken += width) {
-                unsigned char* to = plane + stride * static_cast<std::size_t>(filled_[c]++);
-                std::memcpy(to, waiting_[c].data() + taken, width);
-                std::memset(to + width, to[width - 1], stride - width);
+                CopyRow(c, waiting_[c].data() + taken);
             }
             waiting_[c].erase(waiting_[c].begin(),
                               waiting_[c].begin() + static_cast<std::ptrdiff_t>(taken));
-            full = full && filled_[c] == rows;
         }
-        if (full) Publish();
+        if (Full()) Publish();
         return true;
     }
 
@@ -134,6 +159,7 @@ class PlaneStrips {
     std::vector<unsigned char> waiting_[3];
     Strip* strip_ = nullptr;
     bool overran_ = false;
+    bool stopped_ = false;  // the ring was cancelled
 };
 
 void ProducePlanes(PageSource& source, StripRing& ring, int groups) {
