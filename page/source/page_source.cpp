@@ -446,7 +446,8 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
         const int targetW = SwapsAxes(orientation) ? height : width;
         const int targetH = SwapsAxes(orientation) ? width : height;
         const int shrink = JpegShrink(storedW, storedH, targetW, targetH);
-        if (!HasProfile(in) && Resamples(storedW / shrink, storedH / shrink, targetW, targetH)) {
+        if (!HasProfile(in) &&
+            PlanesResample(storedW / shrink, storedH / shrink, targetW, targetH)) {
             if (std::unique_ptr<JpegRows> planes = JpegRows::OpenPlanes(fd, shrink, memoryLimit);
                 planes && planes->Width() * shrink == storedW &&
                 planes->Height() * shrink == storedH) {
@@ -454,6 +455,8 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
                                                     width, height, orientation);
                 return result;
             }
+        }
+        if (!HasProfile(in) && Resamples(storedW / shrink, storedH / shrink, targetW, targetH)) {
             if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink, memoryLimit);
                 rows && rows->Width() * shrink == storedW && rows->Height() * shrink == storedH) {
                 result.Value = std::make_unique<JpegPageSource>(

@@ -267,8 +267,8 @@ class JpegPlanesSource final : public PageSource {
             }
             const bool swap = SwapsAxes(orientation_);
             const int tw = swap ? height_ : width_, th = swap ? width_ : height_;
-            if (tw >= decoded.LumaW && th >= decoded.LumaH &&
-                (tw > decoded.LumaW || th > decoded.LumaH)) {
+            // The smaller of the source and the page is held.
+            if (std::int64_t{tw} * th > std::int64_t{decoded.LumaW} * decoded.LumaH) {
                 return PumpTurnedSource(decoder, decoded, row);
             }
             return PumpTurnedPage(decoder, decoded, tw, th, row);
@@ -278,8 +278,8 @@ class JpegPlanesSource final : public PageSource {
     }
 
   private:
-    // Enlarged: the source held, turned upright and enlarged from there, as
-    // if enlarged as stored and then turned.
+    // Enlarged: the source held, turned upright and resampled from there,
+    // as if enlarged as stored and then turned.
     Status PumpTurnedSource(const PlanePump& decoder, const PlaneSet& decoded,
                             const PlaneRowSink& row) {
         HeldPlanes held;
@@ -319,6 +319,10 @@ class JpegPlanesSource final : public PageSource {
 };
 
 }  // namespace
+
+bool PlanesResample(int sw, int sh, int w, int h) {
+    return sw > 0 && sh > 0 && w > 0 && h > 0 && sw / w < 512 && sh / h < 512;
+}
 
 std::unique_ptr<PageSource> MakeJpegPlanesSource(std::unique_ptr<JpegRows> planes,
                                                  const std::string& loader, int storedW,

@@ -23,9 +23,15 @@
 
 namespace tallowin {
 
+// True when the planes of an image decoded sw x sh are resampled to a page
+// of w x h (stored orientation): any sizes, each axis reduced by less than
+// 512. A page stretched one way and squeezed the other takes
+// LinearReducer's masks on both axes (half-width 1 on the stretched one).
+bool PlanesResample(int sw, int sh, int w, int h);
+
 // planes: opened by JpegRows::OpenPlanes, shrink applied; storedW x
 // storedH: the file's size; width x height: the page upright; orientation:
-// EXIF 1..8. Both axes must be enlarged or kept, or both reduced or kept.
+// EXIF 1..8. PlanesResample must hold.
 // The page's layout (PageSource::Planes) is the file's, its factors
 // swapped when the turn swaps the axes.
 std::unique_ptr<PageSource> MakeJpegPlanesSource(std::unique_ptr<JpegRows> planes,
