@@ -877,6 +877,27 @@ TEST(JpegRowsTest, GivesTheLoadersPixelsAndFailsCutFiles) {
     EXPECT_EQ(open(cmyk), nullptr);
     EXPECT_EQ(open(path, 3), nullptr);  // no DCT scaling libvips offers
     EXPECT_EQ(open(path, 2), nullptr);  // 45 rows do not halve
+
+    // Read as planes: libvips wrote 4:2:0, so the chroma planes are half
+    // the size each way, rounded up, a sample spanning 2 x 2 pixels.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const std::unique_ptr<JpegRows> planes = JpegRows::OpenPlanes(fd, 1);
+    ::close(fd);
+    ASSERT_NE(planes, nullptr);
+    EXPECT_EQ(planes->Layout().Count, 3);
+    EXPECT_EQ(planes->PlaneSize(0).Width, 640);
+    EXPECT_EQ(planes->PlaneSize(2).Width, 320);
+    EXPECT_EQ(planes->PlaneSize(2).Height, 23);
+    EXPECT_EQ(planes->PlaneSize(1).StepY, 2.0);
+    int given[3] = {};
+    EXPECT_TRUE(
+        planes->ReadPlanes([&](int c, const unsigned char*) { return ++given[c] > 0; }).Ok());
+    EXPECT_EQ(given[0], 45);
+    EXPECT_EQ(given[1], 23);
+    EXPECT_EQ(given[2], 23);
+    const int cmykFd = ::open(cmyk.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(JpegRows::OpenPlanes(cmykFd, 1), nullptr);
+    ::close(cmykFd);
 }
 
 TEST(PageSourceTest, RefusesWhatIsNoImage) {
