@@ -574,6 +574,8 @@ INSTANTIATE_TEST_SUITE_P(
              2, 2},
         Case{"Waves422Enlarge", "a.jpg", Kind::Waves, 1, 401, 299, 481, 359, PageCodec::Dct, "", 2,
              1},
+        Case{"Jpeg411Exif8Enlarge", "a.jpg", Kind::Rgb, 8, 301, 199, 239, 361, PageCodec::Dct, "",
+             4, 1},
         Case{"Waves444Reduce", "a.jpg", Kind::Waves, 1, 641, 481, 481, 359, PageCodec::Dct, "", 1,
              1},
         Case{"Waves420Exif6Enlarge", "a.jpg", Kind::Waves, 6, 301, 199, 239, 361, PageCodec::Dct,
