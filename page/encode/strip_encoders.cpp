@@ -35,8 +35,9 @@ void JpegErrorExit(j_common_ptr cinfo) {
 }
 void JpegSilence(j_common_ptr, int) {}
 
-// Quality 92: against 95, a third fewer bytes on a noisy photo for a
-// difference below what a printer's screening shows.
+// Quality 92: the grain of a noise-heavy photo is most of its page's
+// bytes, and at 92 its luma takes about a quarter fewer than at 95, while
+// the page stays within 40 dB of an exact resample of its source.
 constexpr int kJpegQuality = 92;
 
 class JpegEncoder final : public StripEncoder {

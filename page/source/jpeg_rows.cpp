@@ -135,8 +135,9 @@ void SkipInput(j_decompress_ptr cinfo, long count) {
 
 void TermSource(j_decompress_ptr) {}
 
-// YCbCr with full-size luma and chroma one sample per factor's block, or
-// grey: the planes the page encoder takes as they are.
+// YCbCr whose chroma planes are sampled 1 x 1 under a luma of 1, 2 or 4
+// each way (at most 4 blocks), or grey: the layouts the page encoder
+// writes back as they are.
 bool PlanesFit(const jpeg_decompress_struct& info, PlaneLayout& layout) {
     if (info.jpeg_color_space == JCS_GRAYSCALE && info.num_components == 1) {
         layout = PlaneLayout{.Count = 1};

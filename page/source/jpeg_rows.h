@@ -27,8 +27,8 @@ class JpegRows {
     static std::unique_ptr<JpegRows> Open(int fd, int shrink,
                                           std::uint64_t memoryLimit = UINT64_MAX);
     // The same for reading planes (ReadPlanes): null too for anything but
-    // YCbCr whose chroma planes are one sample a block's worth of luma
-    // sampling (4:4:4, 4:2:2, 4:2:0, 4:4:0, 4:1:1), and grey.
+    // grey and YCbCr whose chroma is sampled 1 x 1 under a luma of 1, 2 or
+    // 4 each way, at most 4 blocks (4:4:4, 4:2:2, 4:4:0, 4:2:0, 4:1:1).
     static std::unique_ptr<JpegRows> OpenPlanes(int fd, int shrink,
                                                 std::uint64_t memoryLimit = UINT64_MAX);
 
