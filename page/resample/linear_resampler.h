@@ -72,15 +72,15 @@ class LinearResampler {
     // Source rows y % rows_.Count, resampled across: a lane a channel of
     // value x 256, and one spare lane at the end.
     std::vector<std::vector<std::uint16_t>> scaled_;
-    std::vector<std::uint64_t> wide_;         // the source row, a pixel a word
+    std::vector<std::uint64_t> wide_;  // the source row, a pixel a word
     // One channel, where every block of 8 output samples reads within 16
     // source bytes: per block its first source byte, and per pair of taps
     // a byte shuffle that picks each sample's two source bytes and their
     // two weights (ShufflePlaneRow).
     std::vector<int> blockFirst_;
-    std::vector<std::uint8_t> shuffles_;   // 16 a pair of taps a block
+    std::vector<std::uint8_t> shuffles_;      // 16 a pair of taps a block
     std::vector<std::uint16_t> pairWeights_;  // 16 a pair of taps a block
-    std::vector<unsigned char> padded_;    // the source row, 16 bytes to spare
+    std::vector<unsigned char> padded_;       // the source row, 16 bytes to spare
     std::vector<std::uint32_t> accumulator_;  // BlendRows' sums, past two taps
     std::vector<unsigned char> out_;
     int next_ = 0;  // next output row
