@@ -158,8 +158,9 @@ std::vector<PlaneStage> Stages(const PlaneSet& from, const PlaneSet& to, bool mi
     const PlaneStage::Kind kind = KindOf(from.LumaW, from.LumaH, to.LumaW, to.LumaH);
     const double sx = static_cast<double>(from.LumaW) / to.LumaW;
     const double sy = static_cast<double>(from.LumaH) / to.LumaH;
-    // Enlarging samples a pixel at x * s - 0.5, half a source pixel before
-    // the centred position, or after it seen from the far end.
+    // Enlarging samples output pixel x at x * s - 0.5, half an output pixel
+    // (s / 2 source pixels) before the centred position, or after it seen
+    // from the far end.
     const bool enlarging = kind == PlaneStage::Kind::Enlarge;
     const double shiftX = enlarging ? (mirrorX ? sx : -sx) / 2 : 0.0;
     const double shiftY = enlarging ? (mirrorY ? sy : -sy) / 2 : 0.0;

@@ -430,17 +430,17 @@ void ExpectJpegPage(const std::string& source, const std::string& pdf, const std
         EXPECT_EQ(page.V[i], !kept ? 1 : swap ? from.H[i] : from.V[i]) << "component " << i;
     }
     const PageError e = Compare(ToYCbCr(VImage::new_from_file(jpeg.c_str())), ExactPage(source, c));
+    SCOPED_TRACE(testing::Message() << "luma " << e.LumaPsnr << " dB, Cb " << e.Cb << " (|"
+                                    << e.AbsCb << "|), Cr " << e.Cr << " (|" << e.AbsCr << "|)");
     EXPECT_GE(e.LumaPsnr, 40.0);
     EXPECT_LT(std::fabs(e.Cb), 1.0);
     EXPECT_LT(std::fabs(e.Cr), 1.0);
-    // On smooth colour waves a chroma plane off by half a pixel is off by
+    // On smooth colour waves a chroma plane off by half a sample is off by
     // levels on average.
     if (c.Pixels == Kind::Waves) {
         EXPECT_LT(e.AbsCb, 1.0);
         EXPECT_LT(e.AbsCr, 1.0);
     }
-    std::printf("%s: luma %.1f dB, Cb %.2f (|%.2f|), Cr %.2f (|%.2f|)\n", c.Name, e.LumaPsnr, e.Cb,
-                e.AbsCb, e.Cr, e.AbsCr);
 }
 
 class PageStreamTest : public testing::TestWithParam<Case> {
