@@ -1,4 +1,4 @@
-// Separable fixed-point linear resampling of 8-bit rows of one to three
+// Separable fixed-point linear resampling of 8-bit rows of one or three
 // channels (RGB pixels, or one plane of a JPEG's Y, Cb, Cr), fed source rows
 // top to bottom and giving each output row as soon as the source rows it
 // needs have arrived: it keeps only the few horizontally resampled rows the
