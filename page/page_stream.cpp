@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "page/encode/strip_encoders.h"
 #include "page/stream/streamed_pdf.h"
@@ -47,6 +48,140 @@ void Produce(PageSource& source, StripRing& ring, int stripRows) {
     ring.Finish();
 }
 
+// Fills strips of planes (page_codec.h) with the source's plane rows. The
+// planes' rows come interleaved but not in step (each plane's resampler
+// gives a row when its own source rows are in): a row of a plane whose
+// part of the strip is full waits in that plane's queue, a few rows at
+// most, until the next strip.
+class PlaneStrips {
+  public:
+    PlaneStrips(StripRing& ring, const PlaneLayout& layout, int width, int height, int groups)
+        : ring_(ring), layout_(layout), width_(width), groups_(groups) {
+        for (int c = 0; c < layout.Count; ++c) heights_[c] = PlaneHeight(layout, c, height);
+    }
+
+    // False when the ring was cancelled, or when a plane gave more rows
+    // than the page has (Overran).
+    bool Take(int c, const unsigned char* row) {
+        if (c < 0 || c >= layout_.Count || ++given_[c] > heights_[c]) {
+            overran_ = true;
+            return false;
+        }
+        // Straight into the strip when nothing of this plane waits.
+        if (waiting_[c].empty() && (strip_ != nullptr || Acquire()) &&
+            filled_[c] < PlaneStripRows(layout_, c, groups_)) {
+            CopyRow(c, row);
+            if (Full()) Publish();
+            return true;
+        }
+        if (strip_ == nullptr && stopped_) return false;
+        const auto bytes = static_cast<std::size_t>(PlaneWidth(layout_, c, width_));
+        waiting_[c].insert(waiting_[c].end(), row, row + bytes);
+        return Fill();
+    }
+
+    // Hands on what is left; false when the ring was cancelled.
+    bool Finish() {
+        for (;;) {
+            if (!Fill()) return false;
+            if (strip_ != nullptr) {
+                Publish();
+            } else {
+                return true;
+            }
+        }
+    }
+
+    bool Overran() const { return overran_; }
+
+  private:
+    bool Acquire() {
+        strip_ = ring_.AcquireFree();
+        if (strip_ == nullptr) {
+            stopped_ = true;
+            return false;
+        }
+        for (int& f : filled_) f = 0;
+        return true;
+    }
+
+    // The next row of plane c's part, its samples past the plane's width
+    // repeating its last.
+    void CopyRow(int c, const unsigned char* row) {
+        const auto width = static_cast<std::size_t>(PlaneWidth(layout_, c, width_));
+        const auto stride = static_cast<std::size_t>(PlaneStride(layout_, c, width_));
+        unsigned char* to = strip_->Bytes.data() + PlaneStripOffset(layout_, c, width_, groups_) +
+                            stride * static_cast<std::size_t>(filled_[c]++);
+        std::memcpy(to, row, width);
+        std::memset(to + width, to[width - 1], stride - width);
+    }
+
+    bool Full() const {
+        for (int c = 0; c < layout_.Count; ++c) {
+            if (filled_[c] < PlaneStripRows(layout_, c, groups_)) return false;
+        }
+        return true;
+    }
+
+    // Moves waiting rows into the strip, handing it on once every plane's
+    // part is full.
+    bool Fill() {
+        bool any = false;
+        for (int c = 0; c < layout_.Count; ++c) any = any || !waiting_[c].empty();
+        if (!any) return true;
+        if (strip_ == nullptr && !Acquire()) return false;
+        for (int c = 0; c < layout_.Count; ++c) {
+            const auto width = static_cast<std::size_t>(PlaneWidth(layout_, c, width_));
+            const int rows = PlaneStripRows(layout_, c, groups_);
+            std::size_t taken = 0;
+            for (; filled_[c] < rows && taken < waiting_[c].size(); taken += width) {
+                CopyRow(c, waiting_[c].data() + taken);
+            }
+            waiting_[c].erase(waiting_[c].begin(),
+                              waiting_[c].begin() + static_cast<std::ptrdiff_t>(taken));
+        }
+        if (Full()) Publish();
+        return true;
+    }
+
+    void Publish() {
+        strip_->Rows = filled_[0];
+        ring_.Publish();
+        strip_ = nullptr;
+    }
+
+    StripRing& ring_;
+    const PlaneLayout layout_;
+    const int width_, groups_;
+    int heights_[3] = {};
+    int given_[3] = {};
+    int filled_[3] = {};
+    std::vector<unsigned char> waiting_[3];
+    Strip* strip_ = nullptr;
+    bool overran_ = false;
+    bool stopped_ = false;  // the ring was cancelled
+};
+
+void ProducePlanes(PageSource& source, StripRing& ring, int groups) {
+    PlaneStrips strips(ring, source.Planes(), source.Width(), source.Height(), groups);
+    const Status pumped =
+        source.PumpPlanes([&](int c, const unsigned char* row) { return strips.Take(c, row); });
+    if (strips.Overran()) {
+        ring.Fail(Status::Failure(HF_ERR_DAMAGED, "the image gave more rows than the page has"));
+        return;
+    }
+    if (!pumped.Ok()) {
+        ring.Fail(pumped);
+        return;
+    }
+    if (strips.Finish()) ring.Finish();
+}
+
+// Block rows a strip of planes holds: about stripRows luma rows.
+int PlaneGroups(const PlaneLayout& layout, int stripRows) {
+    return std::max(1, stripRows / (8 * layout.V[0]));
+}
+
 // Cancels the ring and joins the producer on every way out of StreamPage,
 // so no thread outlives the call.
 class ProducerThread {
@@ -54,7 +189,11 @@ class ProducerThread {
     ProducerThread(PageSource& source, StripRing& ring, int stripRows)
         : ring_(ring), thread_([&source, &ring, stripRows] {
               try {
-                  Produce(source, ring, stripRows);
+                  if (source.Planes().Count > 0) {
+                      ProducePlanes(source, ring, PlaneGroups(source.Planes(), stripRows));
+                  } else {
+                      Produce(source, ring, stripRows);
+                  }
               } catch (...) {
                   ring.Fail(Status::Failure(HF_ERR_DAMAGED, "the image could not be decoded"));
               }
@@ -79,18 +218,23 @@ Status StreamOrThrow(PageSource& source, const PageGeometry& g, const ByteSink& 
                      const StopQuery& stop, const PageStreamOptions& options) {
     const int width = source.Width(), height = source.Height();
     const int stripRows = std::max(1, options.StripRows);
-    StreamedPdfPage pdf(sink, source.Codec());
+    const PlaneLayout& planes = source.Planes();
+    StreamedPdfPage pdf(sink, source.Codec(), planes.Count == 1);
     const ByteSink toPdf = [&pdf](const unsigned char* d, std::size_t n) {
         return pdf.Write(d, n);
     };
+    const int groups = PlaneGroups(planes, stripRows);
     const std::unique_ptr<StripEncoder> encoder =
-        source.Codec() == PageCodec::Dct
+        planes.Count > 0 ? MakeJpegPlanesEncoder(width, height, planes, groups, toPdf)
+        : source.Codec() == PageCodec::Dct
             ? MakeJpegEncoder(width, height, toPdf)
             : MakeFlateUpEncoder(width, height, options.FlateLevel, toPdf);
     if (!encoder) return Status::Failure(HF_ERR_JOB_FAILED, "the page cannot be encoded");
 
     StripRing ring(options.RingSlots,
-                   static_cast<std::size_t>(width) * 3 * static_cast<std::size_t>(stripRows));
+                   planes.Count > 0
+                       ? PlaneStripOffset(planes, planes.Count, width, groups)
+                       : static_cast<std::size_t>(width) * 3 * static_cast<std::size_t>(stripRows));
     // The producer starts decoding while the document's head goes out.
     const ProducerThread producer(source, ring, stripRows);
     if (!pdf.Begin(g, width, height)) return Refused();

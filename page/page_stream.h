@@ -33,8 +33,11 @@ struct PageStreamOptions {
 
 // Writes a one-page PDF of source's rows to sink: the page of g's media
 // size with the image at the printable area's top-left, exactly
-// source.Width() x source.Height() printer pixels, JPEG (DCT) for JPEG
-// sources and lossless (Flate, PNG Up predictor) for the others.
+// source.Width() x source.Height() printer pixels, JPEG (DCT, quality 92)
+// for JPEG sources and lossless (Flate, PNG Up predictor) for the others.
+// A source that comes as planes (PageSource::Planes) gives a JPEG of those
+// planes in their sampling (grey: /DeviceGray), strips of whole block rows
+// passing between the threads; RGB rows give a 4:4:4 JPEG.
 //
 // The document is complete only on success. When the pixels turn out
 // damaged (HF_ERR_DAMAGED, libvips' words), the sink refuses

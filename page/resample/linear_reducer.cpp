@@ -84,15 +84,18 @@ bool LinearReducer::Handles(int sw, int sh, int dw, int dh) {
            sw / dw < kMaxReduction && sh / dh < kMaxReduction;
 }
 
-LinearReducer::Axis LinearReducer::MakeAxis(int from, int to, int weightScale) {
+LinearReducer::Axis LinearReducer::MakeAxis(int from, int to, int weightScale,
+                                            const AxisSampling* at) {
     Axis axis;
     axis.First.resize(static_cast<std::size_t>(to));
-    double shrink = 1.0 / (static_cast<double>(to) / from);
-    const int size = ReducedSize(from, shrink);
-    double extra = size * shrink - from;
+    double shrink = at ? std::max(1.0, at->Scale) : 1.0 / (static_cast<double>(to) / from);
+    const int size = at ? to : ReducedSize(from, shrink);
+    double extra = at ? 0.0 : size * shrink - from;
     // The whole part of a reduction by 4 or more is a box average first,
     // of Box pixels (the last box filled with the edge pixel).
-    axis.Box = std::max(1, static_cast<int>(std::floor(static_cast<double>(from) / size / 2.0)));
+    axis.Box = std::max(
+        1,
+        static_cast<int>(std::floor(at ? shrink / 2.0 : static_cast<double>(from) / size / 2.0)));
     axis.Boxed = from;
     if (axis.Box > 1) {
         axis.Boxed = static_cast<int>(std::ceil(static_cast<double>(from) / axis.Box));
@@ -101,7 +104,7 @@ LinearReducer::Axis LinearReducer::MakeAxis(int from, int to, int weightScale) {
     }
     // An axis kept at its size libvips leaves alone, and after a box that
     // was the whole reduction there is nothing left to do either.
-    if (shrink == 1.0) {
+    if (!at && shrink == 1.0) {
         axis.Count = 1;
         axis.Weights.assign(static_cast<std::size_t>(to), weightScale);
         for (int i = 0; i < to; ++i) {
@@ -119,21 +122,29 @@ LinearReducer::Axis LinearReducer::MakeAxis(int from, int to, int weightScale) {
     }
     axis.Count = n;
     axis.Weights.resize(static_cast<std::size_t>(to) * n);
-    // Where each of libvips' output pixels samples. Across, it steps the
-    // position along the row from its start; down, it starts afresh at
-    // each strip, which the position from the top matches.
-    std::vector<double> at(static_cast<std::size_t>(size));
+    // Where each output pixel samples, as a mask's position: the mask at p
+    // is centred on boxed pixel p - 0.5. Across, libvips steps the position
+    // along the row from its start; down, it starts afresh at each strip,
+    // which the position from the top matches. Given outright, the centre
+    // is moved onto the boxed grid (box j's centre is source pixel j * Box +
+    // (Box - 1) / 2).
+    std::vector<double> positions(static_cast<std::size_t>(size));
     double stepped = 0.5 * shrink - 0.5 - offset;
     for (int i = 0; i < size; ++i, stepped += shrink) {
-        at[static_cast<std::size_t>(i)] =
-            weightScale == 64 ? (i + 0.5) * shrink - 0.5 - offset : stepped;
+        positions[static_cast<std::size_t>(i)] =
+            at ? (at->Scale * i + at->Offset - (axis.Box - 1) / 2.0) / axis.Box + 0.5
+            : weightScale == 64 ? (i + 0.5) * shrink - 0.5 - offset
+                                : stepped;
     }
     for (int i = 0; i < to; ++i) {
         // Past libvips' own size the last pixel repeats.
-        const double p = at[static_cast<std::size_t>(std::min(i, size - 1))];
-        const int sub = static_cast<int>(p * kPositions * 2) & (kPositions * 2 - 1);
+        const double p = positions[static_cast<std::size_t>(std::min(i, size - 1))];
+        const double whole = std::floor(p);
+        const int sub = static_cast<int>((p - whole) * kPositions * 2);
         const std::vector<std::int32_t>& mask = masks[static_cast<std::size_t>((sub + 1) >> 1)];
-        axis.First[static_cast<std::size_t>(i)] = static_cast<int>(p) - pad;
+        // Taps wholly beyond an edge all read the edge pixel.
+        axis.First[static_cast<std::size_t>(i)] =
+            std::clamp(static_cast<int>(whole) - pad, -n, axis.Boxed);
         std::copy(mask.begin(), mask.end(),
                   axis.Weights.begin() + static_cast<std::ptrdiff_t>(i) * n);
     }
@@ -141,18 +152,27 @@ LinearReducer::Axis LinearReducer::MakeAxis(int from, int to, int weightScale) {
 }
 
 LinearReducer::LinearReducer(int sw, int sh, int dw, int dh)
-    : dw_(dw),
+    : LinearReducer(3, sw, sh, dw, dh, nullptr, nullptr) {}
+
+LinearReducer::LinearReducer(int channels, int sw, int sh, int dw, int dh, AxisSampling across,
+                             AxisSampling down)
+    : LinearReducer(channels, sw, sh, dw, dh, &across, &down) {}
+
+LinearReducer::LinearReducer(int channels, int sw, int sh, int dw, int dh,
+                             const AxisSampling* across, const AxisSampling* down)
+    : channels_(channels),
+      dw_(dw),
       dh_(dh),
-      down_(MakeAxis(sh, dh, 64)),
-      across_(MakeAxis(sw, dw, 4096)),
+      down_(MakeAxis(sh, dh, 64, down)),
+      across_(MakeAxis(sw, dw, 4096, across)),
       sourceRows_(sh),
       held_(static_cast<std::size_t>(down_.Count),
-            std::vector<unsigned char>(static_cast<std::size_t>(sw) * 3)),
-      boxSums_(static_cast<std::size_t>(sw) * 3),
-      column_(static_cast<std::size_t>(sw) * 3),
+            std::vector<unsigned char>(static_cast<std::size_t>(sw) * channels)),
+      boxSums_(static_cast<std::size_t>(sw) * channels),
+      column_(static_cast<std::size_t>(sw) * channels),
       wide_(static_cast<std::size_t>(across_.Boxed + 2 * across_.Count)),
-      sums_(static_cast<std::size_t>(sw) * 3),
-      out_(static_cast<std::size_t>(dw) * 3) {}
+      sums_(static_cast<std::size_t>(sw) * channels),
+      out_(static_cast<std::size_t>(dw) * channels) {}
 
 namespace {
 
@@ -221,6 +241,10 @@ void LinearReducer::ReduceDown(int y) {
 // 2^20. The row is widened with its edge pixels repeated Count times on
 // each side, so that no tap needs a bound.
 void LinearReducer::ReduceAcross() {
+    if (channels_ == 1) {
+        ReducePlaneAcross();
+        return;
+    }
     const int count = across_.Count;
     const int boxed = across_.Boxed;
     const int box = across_.Box;
@@ -259,6 +283,65 @@ void LinearReducer::ReduceAcross() {
             out[c] = static_cast<unsigned char>(
                 std::min<std::uint64_t>((((v >> (21 * c)) & kLane) + 2048) >> 12, 255));
         }
+    }
+}
+
+namespace {
+
+// Output sample x weighs count samples of wide from first[x]; N is count
+// known at compile time, so that the taps unroll (0: any count).
+template <int N>
+void WeighTaps(const std::int32_t* wide, const std::vector<int>& first,
+               const std::vector<std::int32_t>& weights, int count, unsigned char* out, int dw) {
+    const int n = N > 0 ? N : count;
+    const std::int32_t* w = weights.data();
+    for (int x = 0; x < dw; ++x, w += n) {
+        const std::int32_t* src = wide + first[static_cast<std::size_t>(x)];
+        std::int32_t v = 2048;
+        for (int k = 0; k < n; ++k) v += src[k] * w[k];
+        out[x] = static_cast<unsigned char>(std::min(v >> 12, 255));
+    }
+}
+
+}  // namespace
+
+// One channel: the row boxed into 32-bit words, widened with its edges as
+// above, and the taps weighed straight from them.
+void LinearReducer::ReducePlaneAcross() {
+    const int count = across_.Count;
+    const int boxed = across_.Boxed;
+    const int box = across_.Box;
+    const int width = static_cast<int>(column_.size());
+    const std::uint64_t reciprocal = Reciprocal(box);
+    plane_.resize(static_cast<std::size_t>(boxed + 2 * count));
+    std::int32_t* wide = plane_.data() + count;
+    const unsigned char* in = column_.data();
+    if (box == 1) {
+        for (int x = 0; x < boxed; ++x) wide[x] = in[x];
+    } else {
+        for (int x = 0; x < boxed; ++x) {
+            std::uint32_t sum = 0;
+            for (int k = 0; k < box; ++k) sum += in[std::min(x * box + k, width - 1)];
+            wide[x] = static_cast<std::int32_t>(
+                Divide(sum + static_cast<std::uint32_t>(box / 2), reciprocal));
+        }
+    }
+    for (int k = 1; k <= count; ++k) {
+        wide[-k] = wide[0];
+        wide[boxed - 1 + k] = wide[boxed - 1];
+    }
+    unsigned char* out = out_.data();
+    switch (count) {
+        case 3:
+            return WeighTaps<3>(wide, across_.First, across_.Weights, count, out, dw_);
+        case 5:
+            return WeighTaps<5>(wide, across_.First, across_.Weights, count, out, dw_);
+        case 7:
+            return WeighTaps<7>(wide, across_.First, across_.Weights, count, out, dw_);
+        case 9:
+            return WeighTaps<9>(wide, across_.First, across_.Weights, count, out, dw_);
+        default:
+            return WeighTaps<0>(wide, across_.First, across_.Weights, count, out, dw_);
     }
 }
 

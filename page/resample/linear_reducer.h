@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "page/resample/axis_sampling.h"
 #include "util/sinks.h"
 
 namespace tallowin {
@@ -27,13 +28,18 @@ class LinearReducer {
 
     // Handles(sw, sh, dw, dh) must hold.
     LinearReducer(int sw, int sh, int dw, int dh);
+    // channels (1 or 3) a pixel, each output pixel centred where across and
+    // down say rather than where libvips puts it: the same box and masks
+    // (half-width the axis's Scale, at least 1), for planes whose grids are
+    // not the page's. Handles(sw, sh, dw, dh) must hold.
+    LinearReducer(int channels, int sw, int sh, int dw, int dh, AxisSampling across,
+                  AxisSampling down);
     LinearReducer(const LinearReducer&) = delete;
     LinearReducer& operator=(const LinearReducer&) = delete;
 
-    // Takes source row y (sw * 3 bytes); rows must come in order 0, 1, ...
-    // Gives every output row that row completes to emit (dw * 3 bytes, valid
-    // during the call). False when emit
-    // refused.
+    // Takes source row y (sw * channels bytes); rows must come in order 0,
+    // 1, ... Gives every output row that row completes to emit (dw *
+    // channels bytes, valid during the call). False when emit refused.
     bool Push(int y, const unsigned char* row, const RowSink& emit);
     // Output rows given so far.
     int RowsOut() const { return next_; }
@@ -49,12 +55,17 @@ class LinearReducer {
         std::vector<int> First;             // may lie before 0 or run past the end
         std::vector<std::int32_t> Weights;  // Count per output pixel
     };
-    static Axis MakeAxis(int from, int to, int weightScale);
+    // at: the positions given outright; null for libvips' own.
+    static Axis MakeAxis(int from, int to, int weightScale, const AxisSampling* at);
+    LinearReducer(int channels, int sw, int sh, int dw, int dh, const AxisSampling* across,
+                  const AxisSampling* down);
     void AddToBox(const unsigned char* row, bool first, int copies);
     void AverageBox(unsigned char* to) const;
     void ReduceDown(int y);
     void ReduceAcross();
+    void ReducePlaneAcross();
 
+    const int channels_;
     const int dw_, dh_;
     const Axis down_;    // 64ths
     const Axis across_;  // 4096ths
@@ -63,6 +74,7 @@ class LinearReducer {
     std::vector<std::uint32_t> boxSums_;            // the box being summed down
     std::vector<unsigned char> column_;             // one output row, reduced down
     std::vector<std::uint64_t> wide_;               // it boxed across, a pixel a word
+    std::vector<std::int32_t> plane_;               // the same for one channel
     std::vector<std::uint16_t> sums_;               // ReduceDown's sums
     std::vector<unsigned char> out_;
     int next_ = 0;

@@ -7,6 +7,10 @@
 
 #include "page/resample/vector_clones.h"
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace tallowin {
 
 bool LinearResampler::Handles(int sw, int sh, int dw, int dh) {
@@ -18,27 +22,132 @@ bool LinearResampler::Handles(int sw, int sh, int dw, int dh) {
     return dw <= sw && dh <= sh && sw < 2 * dw && sh < 2 * dh;
 }
 
-LinearResampler::LinearResampler(int sw, int sh, int dw, int dh, bool mirrorX, bool mirrorY)
-    : dw_(dw),
-      dh_(dh),
-      columns_(AxisTaps(sw, dw, dw >= sw && dh >= sh, mirrorX, 8)),
-      rows_(AxisTaps(sh, dh, dw >= sw && dh >= sh, mirrorY, 14)) {
-    scaled_.resize(static_cast<std::size_t>(rows_.Count));
-    // One spare element: ScaleRow stores four lanes for the last pixel.
-    for (auto& row : scaled_) row.resize(static_cast<std::size_t>(dw_) * 3 + 1);
-    wide_.resize(static_cast<std::size_t>(sw));
-    out_.resize(static_cast<std::size_t>(dw_) * 3);
+namespace {
+
+// Where vips_resize's linear kernel samples an axis of from pixels made to
+// : enlarging, at x * from / to - 0.5 (or seen from the far end when
+// mirrored); reducing, centred.
+AxisSampling VipsSampling(int from, int to, bool enlarging, bool mirrored) {
+    const double scale = static_cast<double>(from) / to;
+    if (!enlarging) return {scale, 0.5 * scale - 0.5};
+    // Seen from the far end, output pixel i of a flipped axis sampled from -
+    // 1 - ((to - 1 - i) * s - 0.5), which is i * s - 0.5 + s.
+    return {scale, mirrored ? scale - 0.5 : -0.5};
 }
 
-LinearResampler::Taps LinearResampler::AxisTaps(int from, int to, bool enlarging, bool mirrored,
+}  // namespace
+
+LinearResampler::LinearResampler(int sw, int sh, int dw, int dh, bool mirrorX, bool mirrorY)
+    : LinearResampler(3, sw, sh, dw, dh, dw >= sw && dh >= sh,
+                      VipsSampling(sw, dw, dw >= sw && dh >= sh, mirrorX),
+                      VipsSampling(sh, dh, dw >= sw && dh >= sh, mirrorY)) {}
+
+LinearResampler::LinearResampler(int channels, int sw, int sh, int dw, int dh, bool enlarging,
+                                 AxisSampling across, AxisSampling down)
+    : channels_(channels),
+      dw_(dw),
+      dh_(dh),
+      columns_(AxisTaps(sw, dw, enlarging, across, 8)),
+      rows_(AxisTaps(sh, dh, enlarging, down, 14)) {
+    scaled_.resize(static_cast<std::size_t>(rows_.Count));
+    // One spare element: ScaleRow stores four lanes for the last pixel.
+    for (auto& row : scaled_) row.resize(static_cast<std::size_t>(dw_) * channels_ + 1);
+    if (channels_ == 3) wide_.resize(static_cast<std::size_t>(sw));
+    if (channels_ == 1 && MakeShuffles()) {
+        // ShufflePlaneRow stores whole blocks of 8.
+        for (auto& row : scaled_) row.resize(blockFirst_.size() * 8 + 1);
+        padded_.resize(static_cast<std::size_t>(sw) + 16);
+    }
+    out_.resize(static_cast<std::size_t>(dw_) * channels_);
+}
+
+namespace {
+
+constexpr int kBlock = 8;
+
+bool HasSsse3() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    return __builtin_cpu_supports("ssse3");
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+// A one-channel row resampled across a sample at a time costs as much as an
+// RGB row of the same width, where the RGB path weighs three channels with
+// one multiply: enlarging or reducing by less than 2, each block of 8
+// samples reads a run of at most 16 source bytes, so one byte shuffle
+// fetches two taps of 8 samples at once. False where a block reads wider,
+// or the processor has no byte shuffle: ScalePlaneRow then.
+bool LinearResampler::MakeShuffles() {
+    if (!HasSsse3()) return false;
+    const int count = columns_.Count;
+    const int pairs = (count + 1) / 2;
+    const int blocks = (dw_ + kBlock - 1) / kBlock;
+    blockFirst_.resize(static_cast<std::size_t>(blocks));
+    shuffles_.assign(static_cast<std::size_t>(blocks) * pairs * 16, 0x80);
+    pairWeights_.assign(static_cast<std::size_t>(blocks) * pairs * 16, 0);
+    for (int b = 0; b < blocks; ++b) {
+        const int first = columns_.First[static_cast<std::size_t>(b * kBlock)];
+        blockFirst_[static_cast<std::size_t>(b)] = first;
+        for (int j = 0; j < kBlock && b * kBlock + j < dw_; ++j) {
+            const auto x = static_cast<std::size_t>(b * kBlock + j);
+            for (int k = 0; k < count; ++k) {
+                const int at = columns_.First[x] + k - first;
+                if (at < 0 || at > 15) {
+                    blockFirst_.clear();
+                    return false;
+                }
+                const std::size_t slot =
+                    (static_cast<std::size_t>(b) * pairs + k / 2) * 16 + (k % 2) * kBlock + j;
+                shuffles_[slot] = static_cast<std::uint8_t>(at);
+                pairWeights_[slot] = static_cast<std::uint16_t>(columns_.Weights[x * count + k]);
+            }
+        }
+    }
+    return true;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("ssse3")))
+#endif
+void LinearResampler::ShufflePlaneRow(const unsigned char* in, std::uint16_t* out) {
+#if defined(__x86_64__)
+    std::memcpy(padded_.data(), in, padded_.size() - 16);
+    const int pairs = (columns_.Count + 1) / 2;
+    const __m128i zero = _mm_setzero_si128();
+    const std::uint8_t* shuffle = shuffles_.data();
+    const std::uint16_t* weight = pairWeights_.data();
+    for (std::size_t b = 0; b < blockFirst_.size(); ++b, out += kBlock) {
+        const __m128i src =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(padded_.data() + blockFirst_[b]));
+        __m128i sum = zero;
+        // Weights sum to 256: value x 256 fits 16 bits, so 16-bit lanes.
+        for (int p = 0; p < pairs; ++p, shuffle += 16, weight += 16) {
+            const __m128i taps =
+                _mm_shuffle_epi8(src, _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle)));
+            const __m128i w0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight));
+            const __m128i w1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + kBlock));
+            sum = _mm_add_epi16(sum, _mm_mullo_epi16(_mm_unpacklo_epi8(taps, zero), w0));
+            sum = _mm_add_epi16(sum, _mm_mullo_epi16(_mm_unpackhi_epi8(taps, zero), w1));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), sum);
+    }
+#else
+    ScalePlaneRow(in, out);
+#endif
+}
+
+LinearResampler::Taps LinearResampler::AxisTaps(int from, int to, bool enlarging, AxisSampling at,
                                                 int weightBits) {
-    const double scale = static_cast<double>(from) / to;
     // An axis kept at its size follows the other: the affine resampler that
     // enlarges samples it half a pixel off too, while reduce leaves it be.
     const bool reduces = !enlarging;
     // The triangle's half-width in source pixels: 1 when enlarging (plain
     // bilinear), the reduction factor when reducing.
-    const double half = reduces ? scale : 1.0;
+    const double half = reduces ? std::max(1.0, at.Scale) : 1.0;
     Taps taps;
     taps.Count = std::min(from, reduces ? static_cast<int>(std::floor(2 * half)) + 1 : 2);
     taps.First.resize(static_cast<std::size_t>(to));
@@ -46,12 +155,7 @@ LinearResampler::Taps LinearResampler::AxisTaps(int from, int to, bool enlarging
     const auto unit = static_cast<std::int64_t>(1) << weightBits;
     std::vector<double> w(static_cast<std::size_t>(taps.Count));
     for (int i = 0; i < to; ++i) {
-        // Enlarging samples at x * s - 0.5; seen from the far end, output
-        // pixel i of a flipped axis sampled from - 1 - ((to - 1 - i) * s -
-        // 0.5), which is i * s - 0.5 + s.
-        const double centre = reduces    ? (i + 0.5) * scale - 0.5
-                              : mirrored ? i * scale - 0.5 + scale
-                                         : i * scale - 0.5;
+        const double centre = at.Scale * i + at.Offset;
         const int rawFirst = static_cast<int>(std::floor(centre - half)) + 1;
         // Edge pixels repeat: taps outside the image fold onto its edge, and
         // the window moves inside it (Count <= from).
@@ -110,6 +214,19 @@ void LinearResampler::ScaleRow(const unsigned char* in, std::uint16_t* out) {
     }
 }
 
+// One channel: no lanes to spread, each output sample weighs its taps
+// straight from the row.
+void LinearResampler::ScalePlaneRow(const unsigned char* in, std::uint16_t* out) const {
+    const int count = columns_.Count;
+    const std::uint32_t* weights = columns_.Weights.data();
+    for (int x = 0; x < dw_; ++x, weights += count) {
+        const unsigned char* src = in + columns_.First[static_cast<std::size_t>(x)];
+        std::uint32_t v = 0;
+        for (int k = 0; k < count; ++k) v += src[k] * weights[k];
+        out[x] = static_cast<std::uint16_t>(v);
+    }
+}
+
 TALLOWIN_VECTOR_CLONES
 void LinearResampler::BlendRows(int y) {
     const int count = rows_.Count;
@@ -139,7 +256,14 @@ void LinearResampler::BlendRows(int y) {
 
 bool LinearResampler::Push(int y, const unsigned char* row, const RowSink& emit) {
     const int count = rows_.Count;
-    ScaleRow(row, scaled_[static_cast<std::size_t>(y % count)].data());
+    std::uint16_t* scaled = scaled_[static_cast<std::size_t>(y % count)].data();
+    if (channels_ == 3) {
+        ScaleRow(row, scaled);
+    } else if (!blockFirst_.empty()) {
+        ShufflePlaneRow(row, scaled);
+    } else {
+        ScalePlaneRow(row, scaled);
+    }
     // Output row Y needs source rows First .. First + Count - 1; they are the
     // last Count pushed once the last of them has come.
     while (next_ < dh_ && rows_.First[static_cast<std::size_t>(next_)] + count - 1 <= y) {

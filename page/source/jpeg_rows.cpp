@@ -55,6 +55,7 @@ struct JpegRows::Decoder {
     std::vector<JOCTET> Input = std::vector<JOCTET>(kInputChunk);
     std::vector<unsigned char> Rows;
     std::vector<JSAMPROW> Pointers;
+    PlaneLayout Layout;  // Count 0 unless read as planes
 };
 
 namespace {
@@ -134,7 +135,27 @@ void SkipInput(j_decompress_ptr cinfo, long count) {
 
 void TermSource(j_decompress_ptr) {}
 
-bool ReadHeader(Decoder& d, int shrink) {
+// YCbCr whose chroma planes are sampled 1 x 1 under a luma of 1, 2 or 4
+// each way (at most 4 blocks), or grey: the layouts the page encoder
+// writes back as they are.
+bool PlanesFit(const jpeg_decompress_struct& info, PlaneLayout& layout) {
+    if (info.jpeg_color_space == JCS_GRAYSCALE && info.num_components == 1) {
+        layout = PlaneLayout{.Count = 1};
+        return true;
+    }
+    if (info.jpeg_color_space != JCS_YCbCr || info.num_components != 3) return false;
+    const jpeg_component_info* c = info.comp_info;
+    const int h = c[0].h_samp_factor, v = c[0].v_samp_factor;
+    const auto power = [](int f) { return f == 1 || f == 2 || f == 4; };
+    if (!power(h) || !power(v) || h * v > 4) return false;
+    for (int i = 1; i < 3; ++i) {
+        if (c[i].h_samp_factor != 1 || c[i].v_samp_factor != 1) return false;
+    }
+    layout = PlaneLayout{.Count = 3, .H = {h, 1, 1}, .V = {v, 1, 1}};
+    return true;
+}
+
+bool ReadHeader(Decoder& d, int shrink, bool planes) {
     if (setjmp(d.Err.Jump)) return false;
     jpeg_create_decompress(&d.Info);
     d.Created = true;
@@ -158,9 +179,16 @@ bool ReadHeader(Decoder& d, int shrink) {
         d.Info.image_height % static_cast<unsigned>(shrink) != 0) {
         return false;
     }
-    d.Info.out_color_space = JCS_RGB;
     d.Info.scale_num = 1;
     d.Info.scale_denom = static_cast<unsigned>(shrink);
+    if (planes) {
+        if (!PlanesFit(d.Info, d.Layout)) return false;
+        d.Info.raw_data_out = TRUE;
+        d.Info.out_color_space = d.Info.jpeg_color_space;
+        jpeg_calc_output_dimensions(&d.Info);
+        return true;
+    }
+    d.Info.out_color_space = JCS_RGB;
     jpeg_calc_output_dimensions(&d.Info);
     return d.Info.output_components == 3;
 }
@@ -173,6 +201,12 @@ bool StartDecoding(Decoder& d) {
 bool ReadSome(Decoder& d, JDIMENSION& got) {
     if (setjmp(d.Err.Jump)) return false;
     got = jpeg_read_scanlines(&d.Info, d.Pointers.data(), kRowsAtOnce);
+    return true;
+}
+
+bool ReadRaw(Decoder& d, JSAMPIMAGE planes, JDIMENSION lines, JDIMENSION& got) {
+    if (setjmp(d.Err.Jump)) return false;
+    got = jpeg_read_raw_data(&d.Info, planes, lines);
     return true;
 }
 
@@ -194,13 +228,22 @@ JpegRows::JpegRows(std::unique_ptr<Decoder> decoder) : decoder_(std::move(decode
 JpegRows::~JpegRows() = default;
 
 std::unique_ptr<JpegRows> JpegRows::Open(int fd, int shrink, std::uint64_t memoryLimit) {
+    return OpenAs(fd, shrink, memoryLimit, false);
+}
+
+std::unique_ptr<JpegRows> JpegRows::OpenPlanes(int fd, int shrink, std::uint64_t memoryLimit) {
+    return OpenAs(fd, shrink, memoryLimit, true);
+}
+
+std::unique_ptr<JpegRows> JpegRows::OpenAs(int fd, int shrink, std::uint64_t memoryLimit,
+                                           bool planes) {
     if (shrink != 1 && shrink != 2 && shrink != 4 && shrink != 8) return nullptr;
     auto d = std::make_unique<Decoder>();
     d->Info.err = jpeg_std_error(&d->Err.Mgr);
     d->Err.Mgr.error_exit = ErrorExit;
     d->Err.Mgr.emit_message = EmitMessage;
     d->Fd.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
-    if (!d->Fd || !ReadHeader(*d, shrink)) return nullptr;
+    if (!d->Fd || !ReadHeader(*d, shrink, planes)) return nullptr;
     // Without a backing store (libjpeg-turbo has none), a decode past this
     // fails with JERR_NO_BACKING_STORE when it would allocate.
     d->Info.mem->max_memory_to_use =
@@ -228,6 +271,69 @@ Status JpegRows::Read(const RowSink& row) {
         for (JDIMENSION i = 0; i < got; ++i) {
             if (!row(d.Pointers[i]))
                 return Status::Failure(HF_ERR_UNREACHABLE, "the page was stopped");
+        }
+    }
+    return Status::Success();
+}
+
+const PlaneLayout& JpegRows::Layout() const {
+    return decoder_->Layout;
+}
+
+JpegRows::Plane JpegRows::PlaneSize(int c) const {
+    const jpeg_decompress_struct& info = decoder_->Info;
+    const jpeg_component_info& comp = info.comp_info[c];
+    const double spanned = static_cast<double>(info.min_DCT_scaled_size) / comp.DCT_scaled_size;
+    return {static_cast<int>(comp.downsampled_width), static_cast<int>(comp.downsampled_height),
+            spanned * info.max_h_samp_factor / comp.h_samp_factor,
+            spanned * info.max_v_samp_factor / comp.v_samp_factor};
+}
+
+Status JpegRows::ReadPlanes(const PlaneRowSink& row) {
+    Decoder& d = *decoder_;
+    if (!StartDecoding(d) || d.EndedEarly || Warned(d)) return Damaged(d);
+    // One call gives an iMCU row: v_samp_factor * DCT_scaled_size rows of
+    // each plane, each row whole blocks wide.
+    const int planes = d.Info.num_components;
+    int rows[3] = {}, heights[3] = {}, given[3] = {};
+    std::size_t strides[3] = {}, total = 0, pointers = 0;
+    for (int c = 0; c < planes; ++c) {
+        const jpeg_component_info& comp = d.Info.comp_info[c];
+        rows[c] = comp.v_samp_factor * comp.DCT_scaled_size;
+        heights[c] = static_cast<int>(comp.downsampled_height);
+        strides[c] = static_cast<std::size_t>(comp.width_in_blocks) * comp.DCT_scaled_size;
+        total += strides[c] * static_cast<std::size_t>(rows[c]);
+        pointers += static_cast<std::size_t>(rows[c]);
+    }
+    d.Rows.resize(total);
+    d.Pointers.resize(pointers);
+    JSAMPARRAY image[3] = {};
+    unsigned char* at = d.Rows.data();
+    JSAMPROW* pointer = d.Pointers.data();
+    for (int c = 0; c < planes; ++c) {
+        image[c] = pointer;
+        for (int r = 0; r < rows[c]; ++r, at += strides[c]) *pointer++ = at;
+    }
+    const auto lines =
+        static_cast<JDIMENSION>(d.Info.max_v_samp_factor * d.Info.min_DCT_scaled_size);
+    while (d.Info.output_scanline < d.Info.output_height) {
+        JDIMENSION got = 0;
+        if (!ReadRaw(d, image, lines, got) || d.EndedEarly || Warned(d) || got == 0) {
+            return Damaged(d);
+        }
+        // Each plane's rows as the luma rows reach them; the last iMCU row's
+        // rows past a plane's height are padding.
+        int done[3] = {};
+        for (int i = 0; i < rows[0]; ++i) {
+            for (int c = 0; c < planes; ++c) {
+                for (const int due = (i + 1) * rows[c] / rows[0]; done[c] < due; ++done[c]) {
+                    if (given[c] >= heights[c]) continue;
+                    ++given[c];
+                    if (!row(c, image[c][done[c]])) {
+                        return Status::Failure(HF_ERR_UNREACHABLE, "the page was stopped");
+                    }
+                }
+            }
         }
     }
     return Status::Success();

@@ -1,15 +1,16 @@
 // A JPEG file's rows decoded by libjpeg-turbo straight into the caller's
-// hands, top to bottom, 8-bit RGB. libvips' loader gives the same pixels
-// (it calls the same library with the same settings) but passes every row
-// through its caches and worker threads, which for a large photo costs
-// half as much again as the decoding itself; a page that takes each row
-// once needs none of that.
+// hands, top to bottom, 8-bit RGB, or its planes as they are stored (Y, Cb,
+// Cr or grey, each at its own size, no colour conversion, no upsampling). libvips' loader gives the
+// same pixels (it calls the same library with the same settings) but passes every row through its
+// caches and worker threads, which for a large photo costs half as much again as the decoding
+// itself; a page that takes each row once needs none of that.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "engine/status.h"
+#include "page/page_codec.h"
 #include "util/sinks.h"
 
 namespace tallowin {
@@ -25,6 +26,11 @@ class JpegRows {
     // HF_ERR_TOO_LARGE before libjpeg allocates it.
     static std::unique_ptr<JpegRows> Open(int fd, int shrink,
                                           std::uint64_t memoryLimit = UINT64_MAX);
+    // The same for reading planes (ReadPlanes): null too for anything but
+    // grey and YCbCr whose chroma is sampled 1 x 1 under a luma of 1, 2 or
+    // 4 each way, at most 4 blocks (4:4:4, 4:2:2, 4:4:0, 4:2:0, 4:1:1).
+    static std::unique_ptr<JpegRows> OpenPlanes(int fd, int shrink,
+                                                std::uint64_t memoryLimit = UINT64_MAX);
 
     ~JpegRows();
     JpegRows(const JpegRows&) = delete;
@@ -43,10 +49,28 @@ class JpegRows {
     // it. Call once.
     Status Read(const RowSink& row);
 
+    // Opened by OpenPlanes: the file's planes, their sampling factors, and
+    // plane c's decoded size. A sample of plane c spans StepX x StepY
+    // pixels of the decoded image (Width() x Height()): the factors' ratio,
+    // except where libjpeg's DCT scaling decodes a chroma plane larger
+    // than its factors say. Samples are centred on what they span.
+    const PlaneLayout& Layout() const;
+    struct Plane {
+        int Width = 0, Height = 0;
+        double StepX = 1.0, StepY = 1.0;
+    };
+    Plane PlaneSize(int c) const;
+    // Decodes the planes into row, each plane's rows in order (PlaneSize(c).
+    // Width bytes), interleaved so that no plane runs ahead of another by
+    // more than a row. Fails as Read does. Call once.
+    Status ReadPlanes(const PlaneRowSink& row);
+
     struct Decoder;  // libjpeg's state, in the source file
 
   private:
     explicit JpegRows(std::unique_ptr<Decoder> decoder);
+    static std::unique_ptr<JpegRows> OpenAs(int fd, int shrink, std::uint64_t memoryLimit,
+                                            bool planes);
 
     std::unique_ptr<Decoder> decoder_;
 };

@@ -15,6 +15,8 @@
 #include "page/source/gif_frames.h"
 #include "page/source/image_header.h"
 #include "page/source/jpeg_rows.h"
+#include "page/source/plane_source.h"
+#include "page/source/upright_rows.h"
 #include "page/source/vips_colour.h"
 
 namespace tallowin {
@@ -91,12 +93,6 @@ VImage ToExactSize(VImage in, int width, int height) {
     return in;
 }
 
-// Orientations 5 to 8 store the image turned a quarter: its stored axes
-// are the page's, swapped.
-bool SwapsAxes(int orientation) {
-    return orientation >= 5 && orientation <= 8;
-}
-
 // libjpeg's DCT scaling (libvips' shrink-on-load) for a JPEG stored
 // storedW x storedH printed at targetW x targetH in the same orientation: 2,
 // 4 or 8, or 1 for a full decode. The scaled decode is a per-block cut of
@@ -122,79 +118,6 @@ int JpegShrink(int storedW, int storedH, int targetW, int targetH) {
     }
     return 1;
 }
-
-// Gives the rows of a stored image (w x h, three bytes a pixel) as it is
-// seen upright under EXIF orientation 1..8, as libvips' autorot turns it,
-// one row at a time: upright pixel (x, y) is stored pixel Base + x * Dx +
-// y * Dy.
-class UprightRows {
-  public:
-    UprightRows(const std::vector<unsigned char>& stored, int w, int h, int orientation)
-        : stored_(stored),
-          width_(SwapsAxes(orientation) ? h : w),
-          height_(SwapsAxes(orientation) ? w : h),
-          block_(static_cast<std::size_t>(width_) * 3 * kBlock) {
-        const Walk& walk = kWalks[orientation >= 1 && orientation <= 8 ? orientation : 1];
-        base_ = walk.Right * (w - 1) + walk.Bottom * static_cast<std::ptrdiff_t>(h - 1) * w;
-        dx_ = walk.AcrossX + static_cast<std::ptrdiff_t>(walk.AcrossY) * w;
-        dy_ = walk.DownX + static_cast<std::ptrdiff_t>(walk.DownY) * w;
-    }
-    int Width() const { return width_; }
-    int Height() const { return height_; }
-
-    // Row y of the upright image (Width() * 3 bytes), valid until the next
-    // call.
-    const unsigned char* Row(int y) {
-        const unsigned char* stored = stored_.data();
-        if (dx_ == 1 || dx_ == -1) {  // a stored row, read as it lies
-            std::ptrdiff_t at = base_ + dy_ * y;
-            for (int x = 0; x < width_; ++x, at += dx_) {
-                std::memcpy(&block_[static_cast<std::size_t>(x) * 3], stored + at * 3, 3);
-            }
-            return block_.data();
-        }
-        // Turned a quarter, an upright row is a stored column: kBlock of
-        // them are made at once, so that the stored rows are read in runs
-        // rather than a pixel a row.
-        if (y < first_ || y >= first_ + kBlock) {
-            first_ = y;
-            const int rows = std::min(kBlock, height_ - y);
-            for (int x = 0; x < width_; ++x) {
-                const std::ptrdiff_t at = base_ + dx_ * x + dy_ * y;
-                for (int k = 0; k < rows; ++k) {
-                    std::memcpy(&block_[(static_cast<std::size_t>(k) * width_ + x) * 3],
-                                stored + (at + dy_ * k) * 3, 3);
-                }
-            }
-        }
-        return &block_[static_cast<std::size_t>(y - first_) * width_ * 3];
-    }
-
-  private:
-    // Per orientation: whether upright (0, 0) is stored at the right and at
-    // the bottom, and the stored step (pixels across, rows down) for one
-    // upright pixel across and for one upright row down.
-    struct Walk {
-        int Right, Bottom, AcrossX, AcrossY, DownX, DownY;
-    };
-    static constexpr Walk kWalks[9] = {{},
-                                       {0, 0, 1, 0, 0, 1},
-                                       {1, 0, -1, 0, 0, 1},
-                                       {1, 1, -1, 0, 0, -1},
-                                       {0, 1, 1, 0, 0, -1},
-                                       {0, 0, 0, 1, 1, 0},
-                                       {0, 1, 0, -1, 1, 0},
-                                       {1, 1, 0, -1, -1, 0},
-                                       {1, 0, 0, 1, -1, 0}};
-
-    static constexpr int kBlock = 16;
-
-    const std::vector<unsigned char>& stored_;
-    const int width_, height_;
-    std::ptrdiff_t base_ = 0, dx_ = 1, dy_ = 1;
-    std::vector<unsigned char> block_;  // kBlock upright rows from first_
-    int first_ = -kBlock;
-};
 
 // How a page source gives rows: all of them to the sink, or a failure.
 using RowPump = std::function<Status(const RowSink&)>;
@@ -523,6 +446,16 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
         const int targetW = SwapsAxes(orientation) ? height : width;
         const int targetH = SwapsAxes(orientation) ? width : height;
         const int shrink = JpegShrink(storedW, storedH, targetW, targetH);
+        if (!HasProfile(in) &&
+            PlanesResample(storedW / shrink, storedH / shrink, targetW, targetH)) {
+            if (std::unique_ptr<JpegRows> planes = JpegRows::OpenPlanes(fd, shrink, memoryLimit);
+                planes && planes->Width() * shrink == storedW &&
+                planes->Height() * shrink == storedH) {
+                result.Value = MakeJpegPlanesSource(std::move(planes), loaderName, storedW, storedH,
+                                                    width, height, orientation);
+                return result;
+            }
+        }
         if (!HasProfile(in) && Resamples(storedW / shrink, storedH / shrink, targetW, targetH)) {
             if (std::unique_ptr<JpegRows> rows = JpegRows::Open(fd, shrink, memoryLimit);
                 rows && rows->Width() * shrink == storedW && rows->Height() * shrink == storedH) {
@@ -583,6 +516,10 @@ Result<std::unique_ptr<PageSource>> OpenPlacedOrThrow(int fd, const Placement& p
 }
 
 }  // namespace
+
+Status PageSource::PumpPlanes(const PlaneRowSink&) {
+    return Status::Failure(HF_ERR_JOB_FAILED, "the page comes as rows");
+}
 
 Result<std::unique_ptr<PageSource>> PageSource::OpenPlaced(int fd, const Placement& placement,
                                                            std::uint64_t memoryLimit) {

@@ -1,12 +1,15 @@
 // An image file's page rows, upright, resampled to the size on paper,
-// 8-bit RGB, read top to bottom a strip at a time.
+// 8-bit RGB, read top to bottom a strip at a time; or, for a JPEG in
+// Y, Cb, Cr or grey without a colour profile, its own planes in its own
+// sampling (Planes(), PumpPlanes: see plane_source.h), so that its page
+// is encoded without converting or resampling its colours twice.
 //
 // Decoding streams: libvips reads the file sequentially and only the rows a
 // strip needs are held, plus the resampler's few rows. libvips' thread pool
 // computes the strips, so its buffers are reused from strip to strip. A
 // JPEG without a colour profile, reduced or enlarged on both axes, is
-// decoded by libjpeg straight into the resampler instead (see JpegRows):
-// the same pixels, without libvips' copies.
+// decoded by libjpeg straight into the resampler instead (see JpegRows),
+// as planes where it has them: without libvips' copies.
 // Resampling is LinearResampler, which gives what libvips' linear resize
 // (the image adapter's) gives at a fraction of the cost, or for reductions
 // by 2 or more LinearReducer, libvips' resize to the byte; libvips' resize
@@ -64,6 +67,10 @@ class PageSource {
     int StoredWidth() const { return storedWidth_; }
     int StoredHeight() const { return storedHeight_; }
 
+    // The page's planes when it comes as planes (Count 1 or 3: read it with
+    // PumpPlanes), else Count 0 (RGB rows: Pump).
+    const PlaneLayout& Planes() const { return planes_; }
+
     // Decodes and resamples the page, giving its rows (Width() * 3 bytes,
     // valid during the call) to row in order, top to bottom, from one thread
     // at a time (the caller's, or libvips').
@@ -71,11 +78,17 @@ class PageSource {
     // pixels turn out damaged or truncated, and with HF_ERR_UNREACHABLE
     // when row stopped it. Call once.
     virtual Status Pump(const RowSink& row) = 0;
+    // The same for a page of planes: each plane's rows (PlaneWidth(Planes(),
+    // c, Width()) bytes) in order, the planes interleaved.
+    virtual Status PumpPlanes(const PlaneRowSink& row);
 
   protected:
+    const PlaneLayout planes_;
+
     PageSource(const std::string& loader, int storedW, int storedH, int width, int height,
-               PageCodec codec)
-        : width_(width),
+               PageCodec codec, const PlaneLayout& planes = {})
+        : planes_(planes),
+          width_(width),
           height_(height),
           storedWidth_(storedW),
           storedHeight_(storedH),

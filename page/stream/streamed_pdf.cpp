@@ -40,8 +40,8 @@ std::string Real(double v) {
 
 }  // namespace
 
-StreamedPdfPage::StreamedPdfPage(const ByteSink& sink, PageCodec codec)
-    : sink_(sink), codec_(codec), objectOffsets_(kObjectCount, 0) {}
+StreamedPdfPage::StreamedPdfPage(const ByteSink& sink, PageCodec codec, bool grey)
+    : sink_(sink), codec_(codec), grey_(grey), objectOffsets_(kObjectCount, 0) {}
 
 bool StreamedPdfPage::Put(const std::string& text) {
     return Write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
@@ -94,8 +94,8 @@ bool StreamedPdfPage::Begin(const PageGeometry& g, int width, int height) {
            StartObject(kInfo) && Put("<< /Creator (Tallowin) /Producer (Tallowin) >>\nendobj\n") &&
            StartObject(kImage) &&
            Put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
-               std::to_string(height) +
-               " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Interpolate false " + filter +
+               std::to_string(height) + " /ColorSpace " + (grey_ ? "/DeviceGray" : "/DeviceRGB") +
+               " /BitsPerComponent 8 /Interpolate false " + filter +
                " /Length 7 0 R >>\nstream\n") &&
            (streamStart_ = offset_, true);
 }

@@ -21,8 +21,10 @@ namespace tallowin {
 
 class StreamedPdfPage {
   public:
-    // Nothing is written until Begin.
-    StreamedPdfPage(const ByteSink& sink, PageCodec codec);
+    // Nothing is written until Begin. grey: a DCT image of one component
+    // (/DeviceGray), else three (/DeviceRGB; a three-component DCT image
+    // is YCbCr, which readers turn to RGB by default).
+    StreamedPdfPage(const ByteSink& sink, PageCodec codec, bool grey = false);
 
     // Writes everything up to the image stream's first byte: a page of
     // g.MediaWidthPt x g.MediaHeightPt whose only content is the image, its
@@ -44,6 +46,7 @@ class StreamedPdfPage {
 
     const ByteSink& sink_;
     const PageCodec codec_;
+    const bool grey_;
     bool failed_ = false;
     bool begun_ = false;
     std::uint64_t offset_ = 0;

@@ -163,7 +163,7 @@ std::optional<PageImage> Render(Image& image, int width, int height) {
 
 // Decodes a page, checking its layout on the way: a Bgrx page must have
 // rows of 4 * Width bytes with 255 in every fourth byte; a JPEG page must
-// be a JPEG file of the page's size with three bands.
+// be a JPEG file of the page's size with three bands, or one for grey.
 std::optional<Decoded> Decode(const PageImage& page) {
     Decoded d;
     d.Width = page.Width;
@@ -195,8 +195,10 @@ std::optional<Decoded> Decode(const PageImage& page) {
     }
     InitVipsForTests();
     try {
-        const vips::VImage jpeg = vips::VImage::new_from_buffer(page.Data.get(), page.Size, "");
+        vips::VImage jpeg = vips::VImage::new_from_buffer(page.Data.get(), page.Size, "");
         const std::string loader = jpeg.get_string("vips-loader");
+        // A grey JPEG's page is a grey JPEG.
+        if (jpeg.bands() == 1) jpeg = vips::VImage::bandjoin({jpeg, jpeg, jpeg});
         if (loader != "jpegload_buffer" || jpeg.width() != page.Width ||
             jpeg.height() != page.Height || jpeg.bands() != 3 ||
             jpeg.format() != VIPS_FORMAT_UCHAR) {
