@@ -8,8 +8,8 @@
 # floor), in the same run; when bench/run built today's code as a baseline,
 # its print job is timed in the same hyperfine run. Needs CUPS_SERVER (the
 # sandbox) for the printers' page geometry. Targets: at most 1.3 x the floor
-# in time and 2 x its peak memory; the noisy JPEG at most 1.0 x the floor
-# writing quality 92.
+# in time and 2 x its peak memory; the noisy JPEG at most 1.0 x the floor.
+# A JPEG's floor writes quality 92, as its page does.
 source "$(dirname "$0")/lib.sh"
 once=$bench_build/bench/tallowin-print-once
 : "${CUPS_SERVER:?start the sandbox: CUPS_SERVER=\$(scripts/cups-sandbox start)}"
@@ -50,9 +50,9 @@ printf '| image | printer | size on paper | reduced by | floor encodes | tallowi
 printf '|---|---|---|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|\n'
 # IMAGE:FLOOR:QUEUES. The PNG is compared twice: with the JPEG-encoding
 # floor, and with a lossless floor (PNG, the same deflate the lossless page
-# uses). The noisy photo's floor writes quality 92, as its page does.
-for run in 12mp.jpg:jpg:600,300 24mp.jpg:jpg:600,300 48mp.jpg:jpg:600,300 \
-  48mp-3000dpi.jpg:jpg:600,300 12mp.png:jpg:600,300 12mp.png:png:600,300 \
+# uses). A JPEG's floor writes quality 92, as its page does.
+for run in 12mp.jpg:jpg92:600,300 24mp.jpg:jpg92:600,300 48mp.jpg:jpg92:600,300 \
+  48mp-3000dpi.jpg:jpg92:600,300 12mp.png:jpg:600,300 12mp.png:png:600,300 \
   noisy-24mp-750dpi.jpg:jpg92:600 noisy-24mp-1500dpi.jpg:jpg92:600; do
   IFS=: read -r img floor dpis <<<"$run"
   for dpi in ${dpis//,/ }; do
