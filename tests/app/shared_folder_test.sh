@@ -136,11 +136,16 @@ kill -KILL "$gone"
 wait "$gone" 2>/dev/null || true
 unset "pids[g1]"
 
-# settled: the scheduler is idle, and each picture left is claimed by the
+# The scheduler has no job left to finish but, at most, one without its
+# document: the dead service may have been killed between making a job and
+# sending its page; that job is its own to cancel when it comes back.
+only_pageless_left() { [ -z "$(lpstat -o 2>/dev/null | awk '$3 != 0')" ]; }
+
+# settled: nothing left to print, and each picture left is claimed by the
 # dead service as sending, and named by the living one as waiting for it.
 settled() {
   local name named claim
-  scheduler_idle || return 1
+  only_pageless_left || return 1
   named=$(grep -F $'\tkept\t15\thost ' "$work/serviceg2.log" | grep -F "(process $gone) sent it" |
     cut -f3 | sort -u)
   for name in $(cd "$hot" && ls gone-*.jpg 2>/dev/null); do
