@@ -87,6 +87,8 @@ grep -q 'Scaling=stretch' "$err" || fail "a wrong -o value: $(cat "$err")"
 touch -d '2001-01-01' "$work/$opts"  # changed: not skipped as printed
 expect 1 print -d tallowin-trays -o media-source=manual "$work/$opts"
 grep -q "$opts: print settings: media-source manual" "$err" || fail "a tray not offered: $(cat "$err")"
+expect 1 print -d tallowin-600 -o sides=two-sided-long-edge "$work/$opts"
+grep -q "$opts: print settings: sides two-sided-long-edge" "$err" || fail "two-sided on a simplex queue: $(cat "$err")"
 ok "print takes lp's -n and -o: copies, media, sides, tray and other options reach the printer"
 
 doc=cli-$$-doc.pdf
