@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -393,21 +394,28 @@ Result<ImageHeader> ReadCheckedHeader(VSource& source) {
     return result;
 }
 
-// Refuses before anything is allocated: HF_ERR_TOO_LARGE when the decoder
-// and held bytes besides need more than memoryLimit. A GIF's frames are read
-// through once first, as libvips would print a frame whose data ends early
-// with its rest blank (see CheckGifFrames).
-Status CheckDecodable(const ImageHeader& header, int fd, std::uint64_t held,
-                      std::uint64_t memoryLimit) {
-    if (const std::uint64_t needed = DecodeMemoryNeeded(header.Image, header.Loader, fd) + held;
+// The file's header as ReadCheckedHeader reads it, refused before anything
+// is allocated when its decoder and the bytes held besides (held, of the
+// header) need more than memoryLimit: HF_ERR_TOO_LARGE. A GIF's frames are
+// read through once first, as libvips would print a frame whose data ends
+// early with its rest blank (see CheckGifFrames).
+Result<ImageHeader> ReadDecodableHeader(
+    VSource& source, int fd, std::uint64_t memoryLimit,
+    const std::function<std::uint64_t(const ImageHeader&)>& held) {
+    Result<ImageHeader> result = ReadCheckedHeader(source);
+    if (!result.Ok()) return result;
+    const ImageHeader& header = result.Value;
+    if (const std::uint64_t needed =
+            DecodeMemoryNeeded(header.Image, header.Loader, fd) + held(header);
         needed > memoryLimit) {
-        return Status::Failure(HF_ERR_TOO_LARGE,
-                               "decoding it needs " + std::to_string(ToMiB(needed)) +
-                                   " MiB, more than the " + std::to_string(ToMiB(memoryLimit)) +
-                                   " MiB allowed");
+        result.Error = Status::Failure(
+            HF_ERR_TOO_LARGE, "decoding it needs " + std::to_string(ToMiB(needed)) +
+                                  " MiB, more than the " + std::to_string(ToMiB(memoryLimit)) +
+                                  " MiB allowed");
+    } else if (header.Loader.starts_with("gifload")) {
+        result.Error = CheckGifFrames(fd);
     }
-    if (header.Loader.starts_with("gifload")) return CheckGifFrames(fd);
-    return Status::Success();
+    return result;
 }
 
 // For JPEG a warning is damage: libjpeg goes on past corrupt data with a
@@ -420,7 +428,15 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
                                                 std::uint64_t memoryLimit) {
     Result<std::unique_ptr<PageSource>> result;
     VSource source = VSource::new_from_descriptor(fd);
-    Result<ImageHeader> checked = ReadCheckedHeader(source);
+    Result<ImageHeader> checked =
+        ReadDecodableHeader(source, fd, memoryLimit, [&](const ImageHeader& h) -> std::uint64_t {
+            // A turned image holds the smaller of its source and its page whole.
+            if (h.Orientation == 1) return 0;
+            return std::min(
+                       static_cast<std::uint64_t>(h.Width) * h.Height,
+                       static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height)) *
+                   3;
+        });
     if (!checked.Ok()) {
         result.Error = std::move(checked.Error);
         return result;
@@ -428,17 +444,6 @@ Result<std::unique_ptr<PageSource>> OpenOrThrow(int fd, int width, int height,
     ImageHeader header = std::move(checked.Value);
     const int orientation = header.Orientation;
     const int storedW = header.Width, storedH = header.Height;
-    const std::uint64_t stored = static_cast<std::uint64_t>(storedW) * storedH;
-    // A turned image holds the smaller of its source and its page whole.
-    const std::uint64_t held = orientation == 1
-                                   ? 0
-                                   : std::min(stored, static_cast<std::uint64_t>(width) *
-                                                          static_cast<std::uint64_t>(height)) *
-                                         3;
-    if (Status decodable = CheckDecodable(header, fd, held, memoryLimit); !decodable.Ok()) {
-        result.Error = std::move(decodable);
-        return result;
-    }
     VImage in = std::move(header.Image);
     const std::string& loaderName = header.Loader;
     if (loaderName.starts_with("jpegload")) {
@@ -484,19 +489,16 @@ Result<std::unique_ptr<PageSource>> OpenPlacedOrThrow(int fd, const Placement& p
                                                       std::uint64_t memoryLimit) {
     Result<std::unique_ptr<PageSource>> result;
     VSource source = VSource::new_from_descriptor(fd);
-    Result<ImageHeader> checked = ReadCheckedHeader(source);
+    Result<ImageHeader> checked =
+        ReadDecodableHeader(source, fd, memoryLimit, [](const ImageHeader& h) {
+            // Held whole, in three bands, besides what the decoder needs.
+            return static_cast<std::uint64_t>(h.Width) * static_cast<std::uint64_t>(h.Height) * 3;
+        });
     if (!checked.Ok()) {
         result.Error = std::move(checked.Error);
         return result;
     }
-    ImageHeader header = std::move(checked.Value);
-    // Held whole, in three bands, besides what the decoder needs.
-    const std::uint64_t held =
-        static_cast<std::uint64_t>(header.Width) * static_cast<std::uint64_t>(header.Height) * 3;
-    if (Status decodable = CheckDecodable(header, fd, held, memoryLimit); !decodable.Ok()) {
-        result.Error = std::move(decodable);
-        return result;
-    }
+    const ImageHeader header = std::move(checked.Value);
     // Opened again for reads in any order; a JPEG's warning is damage, as
     // on the streaming path.
     VSource again = VSource::new_from_descriptor(fd);
