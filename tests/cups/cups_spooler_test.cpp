@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/answer_dropping_proxy.h"
+#include "tests/support/answer_tampering_proxy.h"
 #include "tests/support/images.h"
 #include "tests/support/pdf_page.h"
 #include "tests/support/process.h"
@@ -509,7 +509,7 @@ TEST_F(CupsSpoolerTest, AJobWhoseAnswerWasLostIsCancelled) {
     TempDir dir;
     const std::string docName = UniqueName("unanswered", ".jpg");
     {
-        sandbox::AnswerDroppingProxy proxy(dir / "proxy.sock", sandbox::Server());
+        sandbox::AnswerTamperingProxy proxy(dir / "proxy.sock", sandbox::Server());
         ServerOverride through(dir / "proxy.sock");
         const std::unique_ptr<Printer> printer = Open(sandbox::kQueue600);
         ASSERT_NE(printer, nullptr);
@@ -517,7 +517,7 @@ TEST_F(CupsSpoolerTest, AJobWhoseAnswerWasLostIsCancelled) {
         const Result<int> job = printer->Print(docName, page, never_);
         EXPECT_FALSE(job.Ok());
         EXPECT_EQ(job.Value, 0);
-        ASSERT_TRUE(proxy.Dropped());
+        ASSERT_TRUE(proxy.Tampered());
     }
     EXPECT_EQ(JobStateOf(sandbox::kQueue600, ToJobName(docName)), IPP_JSTATE_CANCELED);
 }
