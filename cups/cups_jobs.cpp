@@ -183,16 +183,21 @@ JobTicket ReadTicket(http_t* http, int jobId) {
 }
 
 JobStatus QueryJob(const std::string& printerName, const JobTicket& job, const StopSignal& stop) {
+    if (job.Id <= 0) return {JobState::Gone, "no job " + std::to_string(job.Id)};
+    const Result<BoundedHttp> http = ConnectBounded(stop);
+    if (!http.Ok()) return {JobState::Unknown, http.Error.Reason};
+    return QueryJob(http.Value, printerName, job);
+}
+
+JobStatus QueryJob(const BoundedHttp& http, const std::string& printerName, const JobTicket& job) {
     const std::string named = "job " + std::to_string(job.Id);
     if (job.Id <= 0) return {JobState::Gone, "no " + named};
-    Result<BoundedHttp> http = ConnectBounded(stop);
-    if (!http.Ok()) return {JobState::Unknown, http.Error.Reason};
     ipp_t* request = JobRequest(IPP_OP_GET_JOB_ATTRIBUTES, job.Id);
     AskFor(request);
-    const Ipp response(cupsDoRequest(http.Value.get(), request, "/"));  // frees request
+    const Ipp response(cupsDoRequest(http.get(), request, "/"));  // frees request
     if (!response || !Succeeded(ippGetStatusCode(response.get()))) {
-        const std::string why = LastError(*http.Value.Guard);
-        if (!http.Value.Guard->GaveUp() && cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
+        const std::string why = LastError(*http.Guard);
+        if (!http.Guard->GaveUp() && cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
             return {JobState::Gone, "the scheduler does not know " + named + ": " + why};
         }
         return {JobState::Unknown, why};

@@ -27,6 +27,11 @@ JobTicket ReadTicket(http_t* http, int jobId);
 // A job that holds no document (job-k-octets 0) is Documentless.
 JobStatus QueryJob(const std::string& printerName, const JobTicket& job, const StopSignal& stop);
 
+struct BoundedHttp;
+// The same over a connection already made, whose guard bounds the request
+// (what it watches, it watches here too).
+JobStatus QueryJob(const BoundedHttp& http, const std::string& printerName, const JobTicket& job);
+
 // See Spooler::FindJobs: Get-Jobs of this user's jobs (my-jobs, as cupsUser()), all of
 // them, finished ones included, filtered by printer, job name (jobName as
 // it is, already made a job name) and creation time.

@@ -279,12 +279,21 @@ class CupsPrinter final : public Printer {
         return {jobId, {}};
     }
 
-    // A job that cannot be cancelled may still print: its id goes back with
-    // the failure, so the caller can follow it instead of sending the file
-    // again.
+    // A job that cannot be cancelled may still print, and one that had
+    // already completed has printed: its id goes back with the failure, so
+    // the caller follows it instead of sending the file again.
     Result<int> Fail(int jobId, Status why) {
-        if (Cancel(jobId)) return {0, std::move(why)};
-        why.Reason += "; job " + std::to_string(jobId) + " could not be cancelled";
+        const std::string named = "job " + std::to_string(jobId);
+        switch (Cancel(jobId)) {
+            case Cancelled::Yes:
+                return {0, std::move(why)};
+            case Cancelled::NoItCompleted:
+                why.Reason += "; " + named + " had already completed";
+                break;
+            case Cancelled::No:
+                why.Reason += "; " + named + " could not be cancelled";
+                break;
+        }
         return {jobId, std::move(why)};
     }
 
@@ -306,19 +315,33 @@ class CupsPrinter final : public Printer {
         }
     }
 
+    enum class Cancelled {
+        Yes,            // cancelled, or it had ended without printing
+        NoItCompleted,  // it had already ended, and completed: it printed
+        No,             // it may still print
+    };
+
     // Drops the connection first: a document cut off in the middle of its
     // request is then discarded by the scheduler instead of being completed
     // and printed. The job is cancelled over a fresh connection, bounded in
     // time but not by the stop: a stop is the very reason to cancel.
-    bool Cancel(int jobId) {
+    Cancelled Cancel(int jobId) {
         http_.Connection.reset();
         const NeverStop never;
         const Result<cupsutil::BoundedHttp> http =
             cupsutil::ConnectBounded(never, kCancelSilenceLimit, kCancelSilenceLimit);
-        if (!http.Ok()) return false;
+        if (!http.Ok()) return Cancelled::No;
         const ipp_status_t status = cupsCancelDestJob(http.Value.get(), dest_.get(), jobId);
-        // A job that already ended cannot be cancelled, and needs not be.
-        return Succeeded(status) || status == IPP_STATUS_ERROR_NOT_POSSIBLE;
+        if (Succeeded(status)) return Cancelled::Yes;
+        if (status != IPP_STATUS_ERROR_NOT_POSSIBLE) return Cancelled::No;
+        // The job has already ended: how it ended says whether it printed.
+        // The scheduler may have taken the whole page even though the send
+        // failed, and completed the job before the cancel came.
+        const JobStatus ended =
+            cupsutil::QueryJob(http.Value, dest_->name, JobTicket{jobId, {}, 0});
+        if (ended.State == JobState::Failed) return Cancelled::Yes;  // cancelled or aborted
+        if (ended.State == JobState::Completed) return Cancelled::NoItCompleted;
+        return Cancelled::No;
     }
 
     cupsutil::BoundedHttp http_;

@@ -67,7 +67,10 @@ namespace tallowin {
 // to 3 s of silence, whatever the stop), and its connection is dropped first
 // so that a document cut off is discarded even if the cancel cannot get
 // through. When the cancel does not get through the failure carries the
-// job's id in Value (else 0): sent whole, that job may still print. A
+// job's id in Value (else 0): sent whole, that job may still print. So it
+// does when the scheduler answers that the job has already ended and then
+// says it completed (it printed) or cannot say how it ended; a job that
+// ended cancelled or aborted counts as cancelled. A
 // request given up while the scheduler was creating the job leaves a job
 // without a document, which never prints. A second Print fails without
 // doing anything.

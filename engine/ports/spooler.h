@@ -43,11 +43,13 @@ class Printer {
     // HF_ERR_DAMAGED; else HF_ERR_UNREACHABLE or HF_ERR_JOB_FAILED with
     // cupsLastErrorString()) a job that was created is cancelled, so nothing
     // of it prints, and Value is 0. Should that cancel not get through (the
-    // scheduler went silent), Value is the job's id despite the failure: the
-    // job may still print, so the file must be followed with QueryJob, never
-    // sent again blindly. May be called again for the next job, each its own
-    // job, on the geometry read when the printer was opened; after a failure
-    // the printer is best dropped and the destination opened again.
+    // scheduler went silent), or the job have completed before it came (the
+    // scheduler had the whole page although the send failed), Value is the
+    // job's id despite the failure: the job may still print or has printed,
+    // so the file must be followed with QueryJob, never sent again blindly.
+    // May be called again for the next job, each its own job, on the
+    // geometry read when the printer was opened; after a failure the printer
+    // is best dropped and the destination opened again.
     virtual Result<int> Print(const std::string& docName, PageWriter& page, const StopSignal& stop,
                               const JobCreated& created) = 0;
     // The same, for a caller that needs not hear of the job before it is sent.

@@ -133,10 +133,11 @@ std::optional<sandbox::CapturedJob> CapturedJobTitled(const std::string& queue,
 }
 
 // The state of the scheduler's job on queue titled title (IPP_JSTATE_*), 0
-// when there is none.
-int JobStateOf(const std::string& queue, const std::string& title) {
+// when there is none; asked over http, else where CUPS_SERVER leads.
+int JobStateOf(const std::string& queue, const std::string& title,
+               http_t* http = CUPS_HTTP_DEFAULT) {
     cups_job_t* jobs = nullptr;
-    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
+    const int count = cupsGetJobs2(http, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
     int state = 0;
     for (int i = 0; i < count; ++i) {
         if (jobs[i].title != nullptr && title == jobs[i].title) state = jobs[i].state;
@@ -520,6 +521,61 @@ TEST_F(CupsSpoolerTest, AJobWhoseAnswerWasLostIsCancelled) {
         ASSERT_TRUE(proxy.Tampered());
     }
     EXPECT_EQ(JobStateOf(sandbox::kQueue600, ToJobName(docName)), IPP_JSTATE_CANCELED);
+}
+
+// The scheduler took the whole page, and the job ended before the answer
+// to its document came, saying the document failed. The cancel that
+// follows comes too late; the job counts by how it ended: one that
+// completed has printed, so its id comes back to be followed and the file
+// is not sent again, while one that was aborted printed nothing and counts
+// as cancelled.
+TEST_F(CupsSpoolerTest, AJobThatEndedBeforeItsCancelCountsByHowItEnded) {
+    const struct Case {
+        const char* Name;
+        const char* Queue;
+        bool Printed;
+    } cases[] = {
+        {"completed", sandbox::kQueue600, true},
+        {"aborted", sandbox::kQueueFail, false},
+    };
+    const std::string server = sandbox::Server();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        const std::string docName = UniqueName("ended", ".jpg");
+        // Asked on the proxy's thread, straight at the scheduler.
+        const auto ended = [&] {
+            const std::unique_ptr<http_t, decltype(&httpClose)> http(
+                httpConnect2(server.c_str(), ippPort(), nullptr, AF_UNSPEC,
+                             HTTP_ENCRYPTION_IF_REQUESTED, 1, 5000, nullptr),
+                &httpClose);
+            return http && JobStateOf(c.Queue, docName, http.get()) >= IPP_JSTATE_CANCELED;
+        };
+        int created = 0;
+        Result<int> job;
+        {
+            sandbox::AnswerTamperingProxy proxy(
+                dir / "proxy.sock", server,
+                {sandbox::kSendDocument, sandbox::kServerErrorInternal, ended});
+            ServerOverride through(dir / "proxy.sock");
+            const std::unique_ptr<Printer> printer = Open(c.Queue);
+            ASSERT_NE(printer, nullptr);
+            ImagePage page(BgrxImage(8, 8));
+            job = printer->Print(docName, page, never_,
+                                 [&created](const JobTicket& made) { created = made.Id; });
+            ASSERT_TRUE(proxy.Tampered());
+        }
+        EXPECT_FALSE(job.Ok());
+        ASSERT_GT(created, 0);
+        EXPECT_EQ(job.Value, c.Printed ? created : 0) << job.Error.Reason;
+        if (!c.Printed) continue;
+        EXPECT_NE(job.Error.Reason.find("completed"), std::string::npos) << job.Error.Reason;
+        int printed = 0;
+        for (const sandbox::CapturedJob& captured : sandbox::WaitForJobs(c.Queue, 0, 0)) {
+            printed += captured.Title == docName ? 1 : 0;
+        }
+        EXPECT_EQ(printed, 1);
+    }
 }
 
 // Runs call, requests stop from another thread 300 ms into it, and gives
