@@ -112,6 +112,7 @@ class MemoryLedger final : public JobLedger {
         records_[{record.FolderPath, record.FileName}] = record;
         return Status::Success();
     }
+    Status Update(const JobRecord& record) override { return Put(record); }
     Status Erase(const std::string& folder, const std::string& file) override {
         records_.erase({folder, file});
         return Status::Success();

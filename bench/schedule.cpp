@@ -74,6 +74,7 @@ class Nothing final : public ImageLoader,
     }
     std::vector<JobRecord> InFolder(const std::string&) const override { return {}; }
     Status Put(const JobRecord&) override { return {}; }
+    Status Update(const JobRecord&) override { return {}; }
     Status Erase(const std::string&, const std::string&) override { return {}; }
     bool RecordsLost() const override { return false; }
     void Record(const PrintLogEntry&) override {}

@@ -271,6 +271,7 @@ bool FolderScan::FollowJob(JobRecord& record, const ListedFile& file) {
         }
         Adopt(record, telling->Ticket);
         // Should this fail, the job is searched for again at the next scan.
+        // Flushed, as the job's id is when it is made (below).
         s_.ledger.Put(record);
         status = telling->Status;
     } else {
@@ -299,7 +300,7 @@ bool FolderScan::FollowJob(JobRecord& record, const ListedFile& file) {
                 // Only the scheduler's answer was missed. Should this fail,
                 // the job is asked for again, and said once it is stored.
                 record.State = JobRecord::Stage::Sent;
-                if (s_.ledger.Put(record).Ok()) sentBefore();
+                if (s_.ledger.Update(record).Ok()) sentBefore();
             }
             return true;
         case JobAction::Delete:
@@ -308,7 +309,7 @@ bool FolderScan::FollowJob(JobRecord& record, const ListedFile& file) {
             return s_.ledger.Find(f_.FolderPath, record.FileName).has_value();
         case JobAction::Keep: {
             record.State = JobRecord::Stage::Failed;
-            s_.ledger.Put(record);
+            s_.ledger.Update(record);
             const std::string reason =
                 status.Reason.empty() ? "the job was aborted or cancelled" : status.Reason;
             Keep(JoinPath(f_.FolderPath, record.FileName),
@@ -409,7 +410,7 @@ void FolderScan::RemovePrinted(const JobRecord& record, bool quietly) {
     if (quietly) return;
     JobRecord printed = record;
     printed.State = JobRecord::Stage::Printed;
-    s_.ledger.Put(printed);
+    s_.ledger.Update(printed);
     f_.Error.store(HF_ERR_NOT_DELETED, std::memory_order_relaxed);
     f_.NoteFailure(path, removed);
     entry.Result = Outcome::NotDeleted;
@@ -493,7 +494,11 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
         }
         record = NewRecord(f_.FolderPath, docName, image.Identity(), f_.PrinterName);
         // Unrecorded, a send could be repeated after a crash: not sent now,
-        // tried again later like a printer that cannot be used.
+        // tried again later like a printer that cannot be used. Flushed to
+        // the disk before the job is made, as the job's id is once it is
+        // made; what follows (that it was sent, how it ended, that the
+        // file went) a power cut may take back, and the job then tells
+        // again.
         const Status noted = s_.ledger.Put(record);
         if (!noted.Ok()) return {Proceed::Go, noted};
         recorded = true;
@@ -502,7 +507,9 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
     steps.Created = [&](const JobTicket& job) {
         Adopt(record, job);
         // Should this fail, the record without its job is searched for by
-        // the job's name.
+        // the job's name. Flushed: a search by name may find an earlier
+        // job of a file of the same name, and is left to the rare crash
+        // between the two records rather than to every power cut.
         s_.ledger.Put(record);
     };
     steps.Progress = [&](HotFolderState stage) {
@@ -533,7 +540,7 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
             // sent again blindly.
             record.JobId = job.JobId;
             record.State = JobRecord::Stage::Sent;
-            s_.ledger.Put(record);
+            s_.ledger.Update(record);
             Keep(path, job.Why, job.JobId);
             return PrintOutcome::Handled;
         case End::Failed:
@@ -543,7 +550,7 @@ PrintOutcome FolderScan::PrintFile(const std::string& path, std::unique_ptr<Prin
     }
     record.JobId = job.JobId;
     record.State = JobRecord::Stage::Sent;
-    const Status stored = s_.ledger.Put(record);
+    const Status stored = s_.ledger.Update(record);
 
     PrintLogEntry entry;
     entry.File = path;
@@ -648,6 +655,7 @@ Result<Proceed> FolderScan::AdoptEarlierJob(const std::string& path, const FileI
     if (telling == nullptr) return {Proceed::Go, {}};
     JobRecord record = NewRecord(f_.FolderPath, docName, identity, f_.PrinterName);
     Adopt(record, telling->Ticket);
+    // Flushed: without it the next start would send the file again.
     if (const Status noted = s_.ledger.Put(record); !noted.Ok()) return {Proceed::Go, noted};
     // The next scan follows the job as any other.
     return {Proceed::Skip, {}};

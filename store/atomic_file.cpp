@@ -99,7 +99,7 @@ class TempFile {
 }  // namespace
 
 ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes, FileOps& ops,
-                                    FolderFlush flush) {
+                                    Flush flush) {
     const std::string target = FollowLinks(path);
     if (target.empty()) return Failed("cannot follow the links of", path, errno);
     const std::string folder = FolderOf(target);
@@ -124,12 +124,12 @@ ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& 
     }
 
     if (!WriteAll(ops, fd, bytes)) return Failed("cannot write", temp, errno);
-    if (ops.Sync(fd) != 0) return Failed("cannot flush", temp, errno);
+    if (flush != Flush::None && ops.Sync(fd) != 0) return Failed("cannot flush", temp, errno);
     if (file.Close() != 0) return Failed("cannot close", temp, errno);
     if (ops.Rename(temp, target) != 0)
         return Failed("cannot rename the new file to", target, errno);
     file.Keep();
-    if (flush == FolderFlush::Later) return {true, {}};
+    if (flush != Flush::Now) return {true, {}};
     // Make the rename itself durable.
     const UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir) fsync(dir.get());

@@ -24,11 +24,11 @@ struct ReplaceResult {
     std::string Error;  // what went wrong, for the user, when !Ok
 };
 
-// Writes bytes to a new file beside path, flushes it to the disk, and renames
-// it over path; the folder is created when missing. On failure the temporary
-// file is removed, path is as it was, and the result says why. The new file
-// keeps the permissions and owner of the one it replaces (0600 for a new
-// one).
+// Writes bytes to a new file beside path and renames it over path, flushed
+// as flush says below; the folder is created when missing. On failure the
+// temporary file is removed, path is as it was, and the result says why.
+// The new file keeps the permissions and owner of the one it replaces (0600
+// for a new one).
 //
 // A symbolic link (a dotfile manager's, say) is followed to its target,
 // which is the file replaced, with the temporary file in the target's
@@ -38,13 +38,17 @@ struct ReplaceResult {
 // write bit at all in its mode, or no write access for this user; the mode
 // bits are checked as well because root passes every access() check.
 //
-// The rename itself is flushed too (the folder fsynced) before the call
-// returns, unless flush is Later: for a file whose new content need not be
-// durable until a later replacement in the same folder flushes it, both
-// renames at once.
-enum class FolderFlush { Now, Later };
+// How much of the replacement is on the disk when the call returns:
+//   Now: the new file and its rename (the folder fsynced);
+//   FolderLater: the new file, its rename left for a later replacement in
+//     the same folder to flush, both renames at once;
+//   None: nothing: the old file or the new one after a power cut (or, on a
+//     file system that does not flush a file renamed over another, a
+//     damaged one), for a change the caller can do without. The end of the
+//     program alone loses nothing: the system writes it all the same.
+enum class Flush { Now, FolderLater, None };
 ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes, FileOps& ops,
-                                    FolderFlush flush = FolderFlush::Now);
+                                    Flush flush = Flush::Now);
 ReplaceResult ReplaceFileAtomically(const std::string& path, const std::string& bytes);
 
 }  // namespace tallowin

@@ -182,7 +182,7 @@ Status FileJobLedger::Load() {
             "printed";
     } else if (loaded.From != Source::Neither) {
         // Both copies whole again, so that the next damage finds one.
-        if (const Status stored = Store(); !stored.Ok()) reason += "; " + stored.Reason;
+        if (const Status stored = Store(true); !stored.Ok()) reason += "; " + stored.Reason;
     }
     return LedgerFailure(std::move(reason));
 }
@@ -206,6 +206,14 @@ std::vector<JobRecord> FileJobLedger::InFolder(const std::string& folderPath) co
 }
 
 Status FileJobLedger::Put(const JobRecord& record) {
+    return Replace(record, true);
+}
+
+Status FileJobLedger::Update(const JobRecord& record) {
+    return Replace(record, false);
+}
+
+Status FileJobLedger::Replace(const JobRecord& record, bool flushed) {
     const std::lock_guard lock(mutex_);
     if (!writable_) return loadStatus_;
     Key key{record.FolderPath, record.FileName};
@@ -213,7 +221,7 @@ Status FileJobLedger::Put(const JobRecord& record) {
     std::optional<JobRecord> previous;
     if (old != records_.end()) previous = old->second;
     records_.insert_or_assign(std::move(key), record);
-    Status stored = Store();
+    Status stored = Store(flushed);
     if (!stored.Ok()) {  // what is in memory stays what is on disk
         if (previous) {
             records_.insert_or_assign(Key{record.FolderPath, record.FileName}, *previous);
@@ -231,17 +239,19 @@ Status FileJobLedger::Erase(const std::string& folderPath, const std::string& fi
     if (it == records_.end()) return Status::Success();
     JobRecord previous = it->second;
     records_.erase(it);
-    Status stored = Store();
+    Status stored = Store(false);
     if (!stored.Ok()) records_.insert_or_assign(Key{folderPath, fileName}, std::move(previous));
     return stored;
 }
 
-Status FileJobLedger::Store() const {
+Status FileJobLedger::Store(bool flushed) const {
     std::vector<JobRecord> all;
     all.reserve(records_.size());
     for (const auto& [key, record] : records_) all.push_back(record);
     if (Status folder = MakePrivateFolder(FolderOf(path_)); !folder.Ok()) return folder;
-    if (const ReplaceResult stored = file_.Store(FormatJobLedger(all)); !stored.Ok) {
+    const std::string body = FormatJobLedger(all);
+    if (const ReplaceResult stored = flushed ? file_.Store(body) : file_.StoreUnflushed(body);
+        !stored.Ok) {
         return LedgerFailure("cannot store the job ledger " + path_ + ": " + stored.Error);
     }
     return Status::Success();

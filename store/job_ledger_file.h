@@ -13,11 +13,13 @@
 namespace tallowin {
 
 // The file ($XDG_STATE_HOME/tallowin/jobs.tsv as the application uses it)
-// is read once, at construction, and rewritten whole by every Put and Erase
-// before it returns, in two copies (jobs.tsv.copy first, then jobs.tsv),
-// each closed by an end line with its line count and crc32 (MirroredFile
-// says why no crash leaves both damaged). A Put or Erase
-// that fails leaves jobs.tsv, and the records in memory, as they were.
+// is read once, at construction, and rewritten whole by every change before
+// it returns: by Put in two copies (jobs.tsv.copy first, then jobs.tsv),
+// each flushed, by Update and Erase in jobs.tsv alone, unflushed, for the
+// copy to keep the last Put's (MirroredFile says why no crash leaves both
+// damaged). Each copy is closed by an end line with its line count and
+// crc32. A change that fails leaves jobs.tsv, and the records in memory,
+// as they were.
 //
 // Records, UTF-8 or any bytes: a first line "tallowin-jobs<TAB>2", then one
 // line per record of twelve tab-separated fields:
@@ -61,12 +63,14 @@ class FileJobLedger final : public JobLedger {
                                   const std::string& fileName) const override;
     std::vector<JobRecord> InFolder(const std::string& folderPath) const override;
     Status Put(const JobRecord& record) override;
+    Status Update(const JobRecord& record) override;
     Status Erase(const std::string& folderPath, const std::string& fileName) override;
 
   private:
     using Key = std::pair<std::string, std::string>;  // folder path, file name
     Status Load();
-    Status Store() const;  // with mutex_ held
+    Status Replace(const JobRecord& record, bool flushed);
+    Status Store(bool flushed) const;  // with mutex_ held
 
     const std::string path_;
     const MirroredFile file_;

@@ -209,7 +209,7 @@ ReplaceResult MirroredFile::Store(const std::string& body, FileOps& ops) const {
     // The copy's rename is flushed with the file's, one folder flush for
     // both: each name points at a whole file flushed before its rename,
     // whichever renames a crash keeps.
-    if (ReplaceResult copy = ReplaceFileAtomically(CopyPath(), text, ops, FolderFlush::Later);
+    if (ReplaceResult copy = ReplaceFileAtomically(CopyPath(), text, ops, Flush::FolderLater);
         !copy.Ok) {
         return copy;
     }
@@ -219,6 +219,15 @@ ReplaceResult MirroredFile::Store(const std::string& body, FileOps& ops) const {
 ReplaceResult MirroredFile::Store(const std::string& body) const {
     FileOps ops;
     return Store(body, ops);
+}
+
+ReplaceResult MirroredFile::StoreUnflushed(const std::string& body, FileOps& ops) const {
+    return ReplaceFileAtomically(path_, FramedText(body, endWord_), ops, Flush::None);
+}
+
+ReplaceResult MirroredFile::StoreUnflushed(const std::string& body) const {
+    FileOps ops;
+    return StoreUnflushed(body, ops);
 }
 
 }  // namespace tallowin

@@ -26,7 +26,8 @@ namespace tallowin {
 // stored one or the one being stored, the copy the one being stored or the
 // last one (or, if path is a link to another folder, an older one), never
 // both damaged. A Store that fails (a full disk) leaves path as it was; the
-// copy may hold the new state or the old one.
+// copy may hold the new state or the old one. StoreUnflushed changes path
+// alone: the copy, only ever written flushed, always holds a whole state.
 //
 // Load prefers path; the copy is read when path is missing or damaged, and
 // always checked, so that a damaged copy is found and reported too. A copy
@@ -72,6 +73,13 @@ class MirroredFile {
     // calls, for tests that make one of them fail.
     ReplaceResult Store(const std::string& body) const;
     ReplaceResult Store(const std::string& body, FileOps& ops) const;
+    // Writes body to path alone, flushing nothing: the copy keeps the last
+    // stored state, which a power cut before the next Store may bring back
+    // (path being then an older state, or damaged and set aside at Load).
+    // For a change the owner can do without; the end of the program alone
+    // loses nothing.
+    ReplaceResult StoreUnflushed(const std::string& body) const;
+    ReplaceResult StoreUnflushed(const std::string& body, FileOps& ops) const;
 
   private:
     const std::string path_;

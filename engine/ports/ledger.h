@@ -38,15 +38,25 @@ struct JobRecord {
 };
 
 // The records of jobs in flight, one per folder path and file name. Each
-// change is stored before the call returns. Thread-safe.
+// change is stored before the call returns, so that the end of the program
+// loses none; only Put's are flushed to the disk at once. Thread-safe.
 class JobLedger {
   public:
     virtual ~JobLedger() = default;
     virtual std::optional<JobRecord> Find(const std::string& folderPath,
                                           const std::string& fileName) const = 0;
     virtual std::vector<JobRecord> InFolder(const std::string& folderPath) const = 0;
-    // Adds or replaces the record for its folder path and file name.
+    // Adds or replaces the record for its folder path and file name, on the
+    // disk before it returns: for what must outlive a power cut, that a job
+    // is about to be made and which job it is.
     virtual Status Put(const JobRecord& record) = 0;
+    // Adds or replaces a record as Put does, and Erase removes one, but
+    // flushed to the disk only with the next Put (or by the system, within
+    // seconds): a power cut before then brings back the records of the last
+    // Put. For what the job can tell again (that it was sent, how it ended)
+    // or a record whose file is gone: a record brought back is followed by
+    // asking the scheduler about its job, as after any crash.
+    virtual Status Update(const JobRecord& record) = 0;
     virtual Status Erase(const std::string& folderPath, const std::string& fileName) = 0;
     // True when the records of earlier runs could not be recovered at
     // start: a file without a record may then have been sent already, and

@@ -640,7 +640,14 @@ TEST_F(Faults, ALedgerDamagedWhileJobsWaitSendsNothingTwice) {
             EXPECT_EQ(rig.Ledger().LoadStatus().Code, HF_ERR_STATE);
             EXPECT_FALSE(rig.Ledger().RecordsLost()) << rig.Ledger().LoadStatus().Reason;
             rig.Scan(3);
-            EXPECT_EQ(rig.Log().Count(Outcome::Sent), 2) << "the waiting files are not sent again";
+            // The copy read may be older than the damaged file: a job it
+            // does not know the id of is found at the scheduler and said
+            // sent before, never sent again.
+            int sends = 0;
+            for (const PrintLogEntry& e : rig.Log().Entries()) {
+                sends += e.Result == Outcome::Sent && e.Reason.rfind("sent before", 0) != 0;
+            }
+            EXPECT_EQ(sends, 2) << "the waiting files are not sent again";
         }
         ASSERT_TRUE(rig.ScanUntil(
             [&] { return !FileExists(rig.Path("a.jpg")) && !FileExists(rig.Path("b.jpg")); }));

@@ -519,6 +519,13 @@ class FakeLedger final : public JobLedger {
         std::lock_guard g(m_);
         if (!storeFailure.Ok()) return storeFailure;
         records_[{record.FolderPath, record.FileName}] = record;
+        flushed_ = records_;
+        return {};
+    }
+    Status Update(const JobRecord& record) override {
+        std::lock_guard g(m_);
+        if (!storeFailure.Ok()) return storeFailure;
+        records_[{record.FolderPath, record.FileName}] = record;
         return {};
     }
     Status Erase(const std::string& folderPath, const std::string& fileName) override {
@@ -528,10 +535,15 @@ class FakeLedger final : public JobLedger {
         return {};
     }
     bool RecordsLost() const override { return lost; }
+    // What a power cut leaves: the records of the last Put.
+    void PowerCut() {
+        std::lock_guard g(m_);
+        records_ = flushed_;
+    }
 
   private:
     mutable std::mutex m_;
-    std::map<std::pair<std::string, std::string>, JobRecord> records_;
+    std::map<std::pair<std::string, std::string>, JobRecord> records_, flushed_;
 };
 
 // Keeps every entry, in order.

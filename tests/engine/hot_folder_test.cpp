@@ -530,6 +530,42 @@ TEST(HotFolderPrint, JobInFlightSurvivesARestartAndIsNeverResent) {
     EXPECT_EQ(rig.remover.Removed(), std::vector<std::string>{"/hf/a"});
 }
 
+// A power cut takes the ledger back to its last flushed record, which
+// names the job: the restart asks the scheduler about that job, never sends
+// the file again, and never takes an earlier job of its name for it.
+TEST(HotFolderPrint, APowerCutAfterTheSendNeverPrintsTheFileTwice) {
+    struct Case {
+        const char* name;
+        JobState job;       // how the job stands at the cut
+        bool deletionLost;  // the file's deletion was not on the disk either
+    };
+    const Case cases[] = {
+        {"job waiting", JobState::Pending, false},
+        {"printed and deleted", JobState::Completed, false},
+        {"printed, its deletion lost too", JobState::Completed, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        // An earlier file of the same name, printed a moment before.
+        const int earlier = rig.spooler.AddJob("printer", "a", {JobState::Completed, {}, false},
+                                               rig.spooler.now - 1);
+        rig.spooler.newJobState = c.job;
+        rig.Drop("a", 10);
+        rig.Scan(3);
+        rig.ledger.PowerCut();
+        if (c.deletionLost) rig.Drop("a", 10);
+        rig.Start();
+        rig.Scan(3);
+        EXPECT_EQ(rig.lister.List("/hf").empty(), c.job == JobState::Completed)
+            << "deleted once its own job completed";
+        rig.spooler.SetJob(earlier + 1, JobState::Completed);
+        rig.Scan(3);
+        EXPECT_EQ(rig.Jobs(), 1u);
+        EXPECT_TRUE(rig.lister.List("/hf").empty());
+    }
+}
+
 TEST(HotFolderPrint, RecordWhoseFileIsGoneOrReplacedIsErased) {
     Rig rig;
     rig.spooler.newJobState = JobState::Pending;

@@ -92,6 +92,43 @@ TEST(FileJobLedger, PutReplacesAndEraseRemovesBeforeReturning) {
     EXPECT_TRUE(reopened.Find("/hot", "b.jpg").has_value());
 }
 
+// Counts the flushes of the files it writes.
+class CountingSyncs final : public FileOps {
+  public:
+    int Sync(int fd) override {
+        ++syncs;
+        return FileOps::Sync(fd);
+    }
+    int syncs = 0;
+};
+
+TEST(FileJobLedger, OnlyPutFlushesAndAPowerCutBringsBackItsRecords) {
+    TempDir dir;
+    const std::string path = dir / "jobs.tsv";
+    FileJobLedger ledger(path);
+    ASSERT_TRUE(ledger.Put(Record("/hot", "a.jpg", 0, JobRecord::Stage::Sending)).Ok());
+    ASSERT_TRUE(ledger.Update(Record("/hot", "a.jpg", 7, JobRecord::Stage::Sent)).Ok());
+    ASSERT_TRUE(ledger.Update(Record("/hot", "b.jpg", 8)).Ok());
+    ASSERT_TRUE(ledger.Erase("/hot", "b.jpg").Ok());
+    const FileJobLedger reopened(path);
+    EXPECT_EQ(reopened.Find("/hot", "a.jpg")->JobId, 7) << "the end of the program loses nothing";
+    EXPECT_FALSE(reopened.Find("/hot", "b.jpg"));
+
+    // A power cut that lost the unflushed file: the copy holds the last Put.
+    WriteFile(path, "");
+    const FileJobLedger cut(path);
+    EXPECT_FALSE(cut.RecordsLost());
+    EXPECT_EQ(cut.Find("/hot", "a.jpg")->State, JobRecord::Stage::Sending);
+
+    const MirroredFile file(dir / "state.tsv", "the state", "end", "state ");
+    for (const bool flushed : {true, false}) {
+        CountingSyncs ops;
+        ASSERT_TRUE(
+            (flushed ? file.Store("state 1\n", ops) : file.StoreUnflushed("state 1\n", ops)).Ok);
+        EXPECT_EQ(ops.syncs, flushed ? 2 : 0);
+    }
+}
+
 // A ledger of three records written by this version: both copies exist.
 std::vector<JobRecord> StoreThree(const std::string& path) {
     const std::vector<JobRecord> three = {Record("/hot", "a.jpg", 1), Record("/hot", "b.jpg", 2),
