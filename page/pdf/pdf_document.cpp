@@ -7,6 +7,7 @@
 #include <qpdf/Pipeline.hh>
 #include <qpdf/Pl_Discard.hh>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFObjGen.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -342,6 +343,28 @@ const FileIdentity& PdfDocument::Identity() const {
 
 namespace {
 
+// qpdf draws a field's value as a filter on its appearance stream, applied
+// when the stream is read; the page is copied into the job as stored, so
+// each drawn appearance is stored as read, value and all.
+void DrawFormFields(QPDF& pdf, const std::vector<QPDFObjectHandle>& pages) {
+    try {
+        QPDFAcroFormDocumentHelper form(pdf);
+        if (!form.getNeedAppearances()) return;
+        form.generateAppearancesIfNeeded();
+        for (const QPDFObjectHandle& page : pages) {
+            QPDFPageObjectHelper helper(page);
+            for (QPDFAnnotationObjectHelper& widget : form.getWidgetAnnotationsForPage(helper)) {
+                QPDFObjectHandle look = widget.getAppearanceStream("/N");
+                if (!look.isStream()) continue;
+                look.replaceStreamData(look.getStreamData(qpdf_dl_generalized),
+                                       QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+            }
+        }
+    } catch (const std::exception&) {
+        // A field qpdf cannot draw prints as it would have without.
+    }
+}
+
 // Open's steps past the file's opening; qpdf's exceptions pass through.
 Status CheckDocument(PdfDocument::State& s);
 
@@ -432,6 +455,13 @@ Status CheckDocument(PdfDocument::State& s) {
                        std::to_string(s.pages.size()) + " can be read");
     }
     if (s.pages.empty()) return Status::Failure(HF_ERR_NO_PAGES, "the document has no pages");
+    // A form that asks viewers to draw its fields (NeedAppearances, as
+    // programs that fill forms in set it) gets its text and list fields
+    // drawn in their own font and size, as a viewer shows them; a filled-in
+    // field would otherwise print empty. What qpdf cannot draw stays as it
+    // was, and is left out below.
+    DrawFormFields(pdf, s.pages);
+    TakeWarnings(pdf);
     // Annotations a viewer prints (stamps, notes, filled-in form fields with
     // their appearance) become part of their pages, as they print. What qpdf
     // says while doing so (a form whose fields have no appearance to print)

@@ -183,6 +183,27 @@ TEST(PdfDocument, EachPageIsPlacedAsAViewerShowsIt) {
     }
 }
 
+// A form filled in by a program that leaves the drawing to viewers: its
+// field prints with its value, as a viewer shows it, inside the field.
+TEST(PdfDocument, AFilledInFieldWithoutItsAppearancePrintsItsValue) {
+    TempDir dir;
+    TestPdfPage page = PageOf({0, 0, 300, 100});
+    page.Field = PdfBox{20, 20, 280, 80};
+    auto doc = OpenBytes(dir, MakeTestPdf({page}));
+    ASSERT_TRUE(doc.Ok()) << doc.Error.Reason;
+    const std::string job = dir / "job.pdf";
+    ASSERT_TRUE(WriteJob(*doc.Value, Sheet72(), job).Ok());
+    const std::optional<InkBox> ink = InkOnPage(job, 1, 72);
+    ASSERT_TRUE(ink) << "the field's value is not printed";
+    // The page's top-left at (18, 36) on the sheet, its field 20 in from
+    // its left and bottom, 20 down from its top.
+    EXPECT_GE(ink->Left, 18 + 20 - 1) << Describe(ink);
+    EXPECT_GE(ink->Top, 36 + 20 - 1) << Describe(ink);
+    EXPECT_LE(ink->Right, 18 + 280 + 1) << Describe(ink);
+    EXPECT_LE(ink->Bottom, 36 + 80 + 1) << Describe(ink);
+    EXPECT_GT(ink->Right - ink->Left, 60) << "four capitals at 40 pt: " << Describe(ink);
+}
+
 std::string TruncatedAt(std::string bytes, double part) {
     bytes.resize(static_cast<std::size_t>(bytes.size() * part));
     return bytes;

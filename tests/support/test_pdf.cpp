@@ -56,7 +56,26 @@ std::string MakeTestPdf(const std::vector<TestPdfPage>& pages, const TestPdfOpti
             annots.appendItem(pdf.makeIndirectObject(stamp));
             page.replaceKey("/Annots", annots);
         }
-        const std::string fill = p.Stamp ? std::string("\n") : Fill(p.Ink.value_or(p.Media));
+        if (p.Field) {
+            QPDFObjectHandle field = QPDFObjectHandle::parse(
+                "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (MMMM) /F 4 "
+                "/DA (/Helv 40 Tf 0 g) >>");
+            field.replaceKey("/Rect", Rect(*p.Field));
+            field = pdf.makeIndirectObject(field);
+            QPDFObjectHandle annots = QPDFObjectHandle::newArray();
+            annots.appendItem(field);
+            page.replaceKey("/Annots", annots);
+            QPDFObjectHandle form = QPDFObjectHandle::parse(
+                "<< /NeedAppearances true /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv << /Type "
+                "/Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >> >> >> "
+                ">>");
+            QPDFObjectHandle fields = QPDFObjectHandle::newArray();
+            fields.appendItem(field);
+            form.replaceKey("/Fields", fields);
+            pdf.getRoot().replaceKey("/AcroForm", form);
+        }
+        const std::string fill =
+            p.Stamp || p.Field ? std::string("\n") : Fill(p.Ink.value_or(p.Media));
         if (p.SplitContents) {
             // The operator's operands in one piece, the operator in the next.
             const std::size_t cut = fill.rfind(" re f");

@@ -21,6 +21,9 @@ struct TestPdfPage {
     // A printable square annotation whose appearance fills this (page
     // coordinates) black; the page itself then is inked nowhere else.
     std::optional<tallowin::PdfBox> Stamp;
+    // A filled-in text field of this rectangle, holding "MMMM" in large
+    // Helvetica, without an appearance: the form asks viewers to draw it.
+    std::optional<tallowin::PdfBox> Field;
 };
 
 struct TestPdfOptions {
