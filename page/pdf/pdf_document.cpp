@@ -461,12 +461,11 @@ Status CheckDocument(PdfDocument::State& s) {
     // field would otherwise print empty. What qpdf cannot draw stays as it
     // was, and is left out below.
     DrawFormFields(pdf, s.pages);
-    TakeWarnings(pdf);
     // Annotations a viewer prints (stamps, notes, filled-in form fields with
     // their appearance) become part of their pages, as they print. What qpdf
-    // says while doing so (a form whose fields have no appearance to print)
-    // is no damage: those annotations are left out, as some viewers leave
-    // them out.
+    // says while drawing fields or doing so (a form whose fields have no
+    // appearance to print) is no damage: those annotations are left out, as
+    // some viewers leave them out.
     QPDFPageDocumentHelper(pdf).flattenAnnotations(an_print, an_invisible | an_hidden);
     TakeWarnings(pdf);
 

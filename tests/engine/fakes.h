@@ -516,11 +516,10 @@ class FakeLedger final : public JobLedger {
         return out;
     }
     Status Put(const JobRecord& record) override {
+        Status stored = Update(record);
         std::lock_guard g(m_);
-        if (!storeFailure.Ok()) return storeFailure;
-        records_[{record.FolderPath, record.FileName}] = record;
-        flushed_ = records_;
-        return {};
+        if (stored.Ok()) flushed_ = records_;
+        return stored;
     }
     Status Update(const JobRecord& record) override {
         std::lock_guard g(m_);
