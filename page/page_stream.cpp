@@ -1,10 +1,15 @@
 #include "page/page_stream.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "page/encode/strip_encoders.h"
@@ -256,6 +261,67 @@ Status StreamOrThrow(PageSource& source, const PageGeometry& g, const ByteSink& 
     return Status::Success();
 }
 
+// The byte ranges of a JPEG file's first length bytes that make its image:
+// all of them but the application segments other than JFIF's (APP0) and
+// Adobe's (APP14), and the comments, before the first scan. A reader that
+// honoured an EXIF orientation inside a PDF's image would turn the picture
+// a second time, and a camera's thumbnail is only bytes to send. What does
+// not parse as segments is kept whole.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> ImageSegments(int fd, std::uint64_t length) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> kept;
+    std::uint64_t from = 0, at = 2;  // after the start of image
+    unsigned char head[4] = {};
+    while (at + 4 <= length && ::pread(fd, head, 4, static_cast<off_t>(at)) == 4 &&
+           head[0] == 0xFF) {
+        const int marker = head[1];
+        if (marker == 0xDA) break;  // the first scan: the rest is image data
+        const std::uint64_t next = at + 2 + (static_cast<std::uint64_t>(head[2]) << 8 | head[3]);
+        if (marker < 0xC0 || marker == 0xFF || next > length) break;
+        if ((marker >= 0xE1 && marker <= 0xED) || marker == 0xEF || marker == 0xFE) {
+            if (at > from) kept.emplace_back(from, at);
+            from = next;
+        }
+        at = next;
+    }
+    kept.emplace_back(from, length);
+    return kept;
+}
+
+Status CopyVerbatim(int fd, const JpegRows::Verbatim& jpeg, int orientation, const PageGeometry& g,
+                    int width, int height, const ByteSink& sink, const StopQuery& stop,
+                    const PageStreamOptions& options) {
+    StreamedPdfPage pdf(sink, PageCodec::Dct, jpeg.Components == 1);
+    if (!pdf.Begin(g, width, height,
+                   {.Width = jpeg.Width,
+                    .Height = jpeg.Height,
+                    .Orientation = orientation,
+                    .Smooth = true})) {
+        return Refused();
+    }
+    std::vector<unsigned char> chunk(256 * 1024);
+    // Copies [from, to) of the file into the image stream.
+    const auto copy = [&](std::uint64_t from, std::uint64_t to) -> Status {
+        for (std::uint64_t at = from; at < to;) {
+            if (stop && stop()) return Status::Failure(HF_ERR_UNREACHABLE, "stop requested");
+            const auto want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), to - at));
+            const ssize_t got = ::pread(fd, chunk.data(), want, static_cast<off_t>(at));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return Status::Failure(HF_ERR_DAMAGED, "the image data ends early");
+            if (!pdf.Write(chunk.data(), static_cast<std::size_t>(got))) return Refused();
+            at += static_cast<std::uint64_t>(got);
+        }
+        return Status::Success();
+    };
+    for (const auto& [from, to] : ImageSegments(fd, jpeg.Length)) {
+        if (Status copied = copy(from, to); !copied.Ok()) return copied;
+    }
+    if (options.BeforeEnd) {
+        if (Status checked = options.BeforeEnd(); !checked.Ok()) return checked;
+    }
+    return pdf.Finish() ? Status::Success() : Refused();
+}
+
 }  // namespace
 
 Status StreamPage(PageSource& source, const PageGeometry& g, const ByteSink& sink,
@@ -265,6 +331,17 @@ Status StreamPage(PageSource& source, const PageGeometry& g, const ByteSink& sin
         return StreamOrThrow(source, g, sink, stop, options);
     } catch (const std::exception& e) {
         return Status::Failure(HF_ERR_JOB_FAILED, e.what());
+    } catch (...) {
+        return Status::Failure(HF_ERR_JOB_FAILED, "the page could not be written");
+    }
+}
+
+Status StreamVerbatimJpeg(int fd, const JpegRows::Verbatim& jpeg, int orientation,
+                          const PageGeometry& g, int width, int height, const ByteSink& sink,
+                          const StopQuery& stop, const PageStreamOptions& options) {
+    if (!sink) return Status::Failure(HF_ERR_JOB_FAILED, "no sink for the page");
+    try {
+        return CopyVerbatim(fd, jpeg, orientation, g, width, height, sink, stop, options);
     } catch (...) {
         return Status::Failure(HF_ERR_JOB_FAILED, "the page could not be written");
     }

@@ -10,6 +10,7 @@
 
 #include "engine/ports/services.h"
 #include "engine/status.h"
+#include "page/source/jpeg_rows.h"
 #include "page/source/page_source.h"
 #include "util/sinks.h"
 
@@ -49,5 +50,18 @@ struct PageStreamOptions {
 // thread only; both threads have ended when this returns. Never throws.
 Status StreamPage(PageSource& source, const PageGeometry& g, const ByteSink& sink,
                   const StopQuery& stop = {}, const PageStreamOptions& options = {});
+
+// Writes a one-page PDF whose image is the JPEG file on fd itself: its
+// first jpeg.Length bytes as they are (JpegRows::CheckVerbatim found a
+// reader decodes them as libjpeg does), drawn turned upright by
+// orientation over the same width x height printer pixels StreamPage
+// fills, marked for smoothing. For a page larger than its picture: the
+// printer enlarges it as it renders the page, and nothing is decoded,
+// resampled or encoded again here. Reads fd with pread (its offset stays);
+// the caller keeps fd. A file that ends before Length fails with
+// HF_ERR_DAMAGED; otherwise fails as StreamPage does.
+Status StreamVerbatimJpeg(int fd, const JpegRows::Verbatim& jpeg, int orientation,
+                          const PageGeometry& g, int width, int height, const ByteSink& sink,
+                          const StopQuery& stop = {}, const PageStreamOptions& options = {});
 
 }  // namespace tallowin

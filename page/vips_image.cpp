@@ -179,15 +179,23 @@ class VipsPageWriter final : public PageWriter {
   public:
     // Takes ownership of fd, a descriptor of the file being decoded. The
     // image goes (x, y) printer pixels from the printable area's top-left
-    // corner.
+    // corner. asStored: a JPEG whose page is no smaller than it is stored,
+    // on both axes, and its EXIF orientation; it goes to the printer as
+    // it is when it reads as such (see Write).
+    struct AsStored {
+        bool May = false;
+        int Orientation = 1;
+        std::uint64_t MemoryLimit = UINT64_MAX;
+    };
     VipsPageWriter(std::unique_ptr<PageSource> source, int fd, std::string path,
-                   const FileIdentity& identity, int x = 0, int y = 0)
+                   const FileIdentity& identity, int x, int y, const AsStored& asStored)
         : source_(std::move(source)),
           fd_(fd),
           path_(std::move(path)),
           identity_(identity),
           x_(x),
-          y_(y) {}
+          y_(y),
+          asStored_(asStored) {}
 
     Status Write(const PageGeometry& printable, const ByteSink& sink,
                  const StopSignal& stop) override {
@@ -200,8 +208,17 @@ class VipsPageWriter final : public PageWriter {
         const std::unique_ptr<PageSource> source = std::move(source_);
         PageStreamOptions options;
         options.BeforeEnd = [this] { return SameFileAsLoaded(fd_.get(), path_, identity_); };
-        Status written = StreamPage(
-            *source, g, sink, [&stop] { return stop.Requested(); }, options);
+        const StopQuery stopped = [&stop] { return stop.Requested(); };
+        // Enlarging a photo here only multiplies the pixels the printer is
+        // sent and costs a lossy encode: a JPEG it reads as it is goes
+        // whole, and the printer enlarges it as it renders the page.
+        std::optional<JpegRows::Verbatim> jpeg;
+        if (asStored_.May) jpeg = JpegRows::CheckVerbatim(fd_.get(), asStored_.MemoryLimit);
+        Status written =
+            jpeg && jpeg->Width == source->StoredWidth() && jpeg->Height == source->StoredHeight()
+                ? StreamVerbatimJpeg(fd_.get(), *jpeg, asStored_.Orientation, g, source->Width(),
+                                     source->Height(), sink, stopped, options)
+                : StreamPage(*source, g, sink, stopped, options);
         // Damaged data from a file that is still arriving is the change's
         // doing, not the file's.
         if (written.Code == HF_ERR_DAMAGED) {
@@ -217,6 +234,7 @@ class VipsPageWriter final : public PageWriter {
     const std::string path_;
     const FileIdentity identity_;
     const int x_, y_;
+    const AsStored asStored_;
 };
 
 class VipsImage final : public Image {
@@ -297,9 +315,13 @@ class VipsImage final : public Image {
         }
         const int x = placed != nullptr ? placed->X : 0;
         const int y = placed != nullptr ? placed->Y : 0;
-        return {
-            std::make_unique<VipsPageWriter>(std::move(source.Value), kept, path_, identity_, x, y),
-            {}};
+        const VipsPageWriter::AsStored asStored{.May = streams && loader_.starts_with("jpegload") &&
+                                                       width >= Width() && height >= Height(),
+                                                .Orientation = orientation_,
+                                                .MemoryLimit = memoryLimit_};
+        return {std::make_unique<VipsPageWriter>(std::move(source.Value), kept, path_, identity_, x,
+                                                 y, asStored),
+                {}};
     }
 
     bool SwapsAxes() const { return orientation_ >= 5 && orientation_ <= 8; }

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <csetjmp>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -155,8 +156,8 @@ bool PlanesFit(const jpeg_decompress_struct& info, PlaneLayout& layout) {
     return true;
 }
 
-bool ReadHeader(Decoder& d, int shrink, bool planes) {
-    if (setjmp(d.Err.Jump)) return false;
+// Makes the decoder, reading from d.Fd. Called under the caller's setjmp.
+void Attach(Decoder& d) {
     jpeg_create_decompress(&d.Info);
     d.Created = true;
     d.Info.client_data = &d;
@@ -166,6 +167,11 @@ bool ReadHeader(Decoder& d, int shrink, bool planes) {
     d.Source.resync_to_restart = jpeg_resync_to_restart;
     d.Source.term_source = TermSource;
     d.Info.src = &d.Source;
+}
+
+bool ReadHeader(Decoder& d, int shrink, bool planes) {
+    if (setjmp(d.Err.Jump)) return false;
+    Attach(d);
     if (jpeg_read_header(&d.Info, TRUE) != JPEG_HEADER_OK || d.EndedEarly) return false;
     switch (d.Info.jpeg_color_space) {
         case JCS_YCbCr:
@@ -222,7 +228,70 @@ Status Damaged(const Decoder& d) {
     return Status::Failure(HF_ERR_DAMAGED, d.Words.empty() ? "the image data is damaged" : d.Words);
 }
 
+// What a PDF reader's DCT filter decodes to the same pixels libjpeg does:
+// sequential Huffman 8-bit data, grey, or YCbCr (a three-component file
+// libjpeg takes for RGB, from an Adobe marker or its components' ids, is
+// not: readers would take it for YCbCr). A colour profile is left to the
+// path that converts it.
+bool ReadsAsStored(const jpeg_decompress_struct& info) {
+    if (info.data_precision != 8 || info.progressive_mode || info.arith_code) return false;
+    const bool grey = info.jpeg_color_space == JCS_GRAYSCALE && info.num_components == 1;
+    const bool ycc = info.jpeg_color_space == JCS_YCbCr && info.num_components == 3;
+    if (!grey && !ycc) return false;
+    for (jpeg_saved_marker_ptr m = info.marker_list; m != nullptr; m = m->next) {
+        if (m->marker == JPEG_APP0 + 2 && m->data_length >= 12 &&
+            std::memcmp(m->data, "ICC_PROFILE", 12) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ReadVerbatimHeader(Decoder& d) {
+    if (setjmp(d.Err.Jump)) return false;
+    Attach(d);
+    jpeg_save_markers(&d.Info, JPEG_APP0 + 2, 0xFFFF);
+    if (jpeg_read_header(&d.Info, TRUE) != JPEG_HEADER_OK || d.EndedEarly) return false;
+    if (!ReadsAsStored(d.Info)) return false;
+    // Every coefficient is still read; only the cheapest DCT runs, and the
+    // colours stay as stored.
+    d.Info.scale_num = 1;
+    d.Info.scale_denom = 8;
+    d.Info.out_color_space = d.Info.jpeg_color_space;
+    d.Info.do_fancy_upsampling = FALSE;
+    jpeg_calc_output_dimensions(&d.Info);
+    return true;
+}
+
+// Reads every row and on to the end marker; false at the first warning.
+bool ReadThrough(Decoder& d) {
+    if (setjmp(d.Err.Jump)) return false;
+    if (jpeg_start_decompress(&d.Info) != TRUE) return false;
+    JSAMPROW row = d.Rows.data();
+    while (d.Info.output_scanline < d.Info.output_height) {
+        if (jpeg_read_scanlines(&d.Info, &row, 1) != 1 || d.EndedEarly || Warned(d)) return false;
+    }
+    return jpeg_finish_decompress(&d.Info) == TRUE;
+}
+
 }  // namespace
+
+std::optional<JpegRows::Verbatim> JpegRows::CheckVerbatim(int fd, std::uint64_t memoryLimit) {
+    auto d = std::make_unique<Decoder>();
+    d->Info.err = jpeg_std_error(&d->Err.Mgr);
+    d->Err.Mgr.error_exit = ErrorExit;
+    d->Err.Mgr.emit_message = EmitMessage;
+    d->Fd.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!d->Fd || !ReadVerbatimHeader(*d) || Warned(*d)) return std::nullopt;
+    d->Info.mem->max_memory_to_use =
+        static_cast<long>(std::min<std::uint64_t>(memoryLimit, LONG_MAX));
+    d->Rows.resize(static_cast<std::size_t>(d->Info.output_width) *
+                   static_cast<std::size_t>(d->Info.output_components));
+    if (!ReadThrough(*d) || d->EndedEarly || Warned(*d)) return std::nullopt;
+    return Verbatim{static_cast<int>(d->Info.image_width), static_cast<int>(d->Info.image_height),
+                    d->Info.num_components,
+                    static_cast<std::uint64_t>(d->Offset) - d->Source.bytes_in_buffer};
+}
 
 JpegRows::JpegRows(std::unique_ptr<Decoder> decoder) : decoder_(std::move(decoder)) {}
 JpegRows::~JpegRows() = default;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "engine/status.h"
 #include "page/page_codec.h"
@@ -31,6 +32,23 @@ class JpegRows {
     // 4 each way, at most 4 blocks (4:4:4, 4:2:2, 4:4:0, 4:2:0, 4:1:1).
     static std::unique_ptr<JpegRows> OpenPlanes(int fd, int shrink,
                                                 std::uint64_t memoryLimit = UINT64_MAX);
+
+    // A JPEG a PDF reader decodes as it is stored, so that its page can
+    // carry the file's own bytes: baseline or extended sequential, Huffman
+    // coded, 8-bit, YCbCr or grey, no colour profile, no Adobe colour
+    // transform other than YCbCr's. Length counts the bytes up to and with
+    // the end marker (what follows it is no part of the image).
+    struct Verbatim {
+        int Width = 0, Height = 0;  // as stored
+        int Components = 0;         // 1 or 3
+        std::uint64_t Length = 0;
+    };
+    // The file on a duplicate of fd, read from its start to its end marker
+    // and entropy-decoded whole (DCT scaled to 1/8, the cheapest way to
+    // read every coefficient): nullopt for a file of another kind and for
+    // one that raises a single warning or ends early, which the decoding
+    // paths then judge as they always do.
+    static std::optional<Verbatim> CheckVerbatim(int fd, std::uint64_t memoryLimit = UINT64_MAX);
 
     ~JpegRows();
     JpegRows(const JpegRows&) = delete;

@@ -38,6 +38,39 @@ std::string Real(double v) {
     return s;
 }
 
+// The matrix that draws the unit square of a stored image, turned upright
+// by its EXIF orientation, onto the w x h points whose lower-left corner is
+// (x, y). PDF puts the stored image's first row at the square's top.
+std::string Placing(int orientation, double x, double y, double w, double h) {
+    double a = w, b = 0, c = 0, d = h, e = x, f = y;
+    switch (orientation) {
+        case 2:
+            a = -w, e = x + w;
+            break;  // mirrored
+        case 3:
+            a = -w, d = -h, e = x + w, f = y + h;
+            break;  // half a turn
+        case 4:
+            d = -h, f = y + h;
+            break;  // mirrored top to bottom
+        case 5:
+            a = 0, b = -h, c = -w, d = 0, e = x + w, f = y + h;
+            break;  // transposed
+        case 6:
+            a = 0, b = -h, c = w, d = 0, f = y + h;
+            break;  // a quarter clockwise
+        case 7:
+            a = 0, b = h, c = w, d = 0;
+            break;  // transversed
+        case 8:
+            a = 0, b = h, c = -w, d = 0, e = x + w;
+            break;  // a quarter anticlockwise
+        default:
+            break;
+    }
+    return Real(a) + " " + Real(b) + " " + Real(c) + " " + Real(d) + " " + Real(e) + " " + Real(f);
+}
+
 }  // namespace
 
 StreamedPdfPage::StreamedPdfPage(const ByteSink& sink, PageCodec codec, bool grey)
@@ -64,22 +97,27 @@ bool StreamedPdfPage::StartObject(int number) {
     return Put(std::to_string(number) + " 0 obj\n");
 }
 
-bool StreamedPdfPage::Begin(const PageGeometry& g, int width, int height) {
-    if (begun_ || !Usable(g) || width <= 0 || height <= 0) return false;
+bool StreamedPdfPage::Begin(const PageGeometry& g, int width, int height,
+                            const ImageOnPage& image) {
+    if (begun_ || !Usable(g) || width <= 0 || height <= 0 || image.Width < 0 || image.Height < 0 ||
+        image.Orientation < 1 || image.Orientation > 8) {
+        return false;
+    }
     begun_ = true;
+    const int imageW = image.Width > 0 ? image.Width : width;
+    const int imageH = image.Height > 0 ? image.Height : height;
     // The image's size on the sheet in points, and its lower-left corner in
     // PDF's y-up user space.
     const double w = width * 72.0 / g.Rx;
     const double h = height * 72.0 / g.Ry;
     const double x = g.LeftPt;
     const double y = g.MediaHeightPt - g.TopPt - h;
-    const std::string content =
-        "q " + Real(w) + " 0 0 " + Real(h) + " " + Real(x) + " " + Real(y) + " cm /Im0 Do Q\n";
+    const std::string content = "q " + Placing(image.Orientation, x, y, w, h) + " cm /Im0 Do Q\n";
     const std::string filter = codec_ == PageCodec::Dct
                                    ? std::string("/Filter /DCTDecode")
                                    : "/Filter /FlateDecode /DecodeParms << /Predictor 12 /Colors 3 "
                                      "/BitsPerComponent 8 /Columns " +
-                                         std::to_string(width) + " >>";
+                                         std::to_string(imageW) + " >>";
 
     // The binary comment tells transports the file is not text.
     return Put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n") && StartObject(kCatalog) &&
@@ -93,9 +131,9 @@ bool StreamedPdfPage::Begin(const PageGeometry& g, int width, int height) {
                "endstream\nendobj\n") &&
            StartObject(kInfo) && Put("<< /Creator (Tallowin) /Producer (Tallowin) >>\nendobj\n") &&
            StartObject(kImage) &&
-           Put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
-               std::to_string(height) + " /ColorSpace " + (grey_ ? "/DeviceGray" : "/DeviceRGB") +
-               " /BitsPerComponent 8 /Interpolate false " + filter +
+           Put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(imageW) + " /Height " +
+               std::to_string(imageH) + " /ColorSpace " + (grey_ ? "/DeviceGray" : "/DeviceRGB") +
+               " /BitsPerComponent 8 /Interpolate " + (image.Smooth ? "true " : "false ") + filter +
                " /Length 7 0 R >>\nstream\n") &&
            (streamStart_ = offset_, true);
 }

@@ -19,6 +19,14 @@
 
 namespace tallowin {
 
+// The image's own pixels on the page, when they are not the page's: by
+// default one image pixel a printer pixel, upright, unsmoothed.
+struct ImageOnPage {
+    int Width = 0, Height = 0;  // the image as stored; 0: the page's size
+    int Orientation = 1;        // the EXIF orientation that turns it upright
+    bool Smooth = false;        // asks readers to interpolate as they enlarge
+};
+
 class StreamedPdfPage {
   public:
     // Nothing is written until Begin. grey: a DCT image of one component
@@ -30,9 +38,10 @@ class StreamedPdfPage {
     // g.MediaWidthPt x g.MediaHeightPt whose only content is the image, its
     // top-left corner at (g.LeftPt, g.TopPt) from the sheet's top-left,
     // width x height printer pixels large (width * 72 / g.Rx points), marked
-    // for no smoothing. False when g or the size is unusable or the sink
-    // refuses.
-    bool Begin(const PageGeometry& g, int width, int height);
+    // for no smoothing. With image: that image, turned upright by its
+    // orientation and scaled to fill the same width x height printer
+    // pixels. False when g or a size is unusable or the sink refuses.
+    bool Begin(const PageGeometry& g, int width, int height, const ImageOnPage& image = {});
     // Appends image stream bytes; false once the sink has refused.
     bool Write(const unsigned char* data, std::size_t size);
     // Ends the stream and the document; false when the sink refuses.

@@ -81,7 +81,7 @@ for o in media=Letter sides=two-sided-short-edge media-source=bottom page-border
     fail "$o not among the job's options: $(cat "${data%.data}.options")"
 done
 pdfinfo "$data" | grep -q '^Page size: *612 x 792 pts' || fail "$opts not on Letter"
-pdfimages -list "$data" | grep -qE '^ +1 +0 image +4800 +' || fail "$opts not fitted to the page's width"
+[ "$(placed_size "$data" 600 | cut -d' ' -f1)" = 4800 ] || fail "$opts not fitted to the page's width"
 expect 2 print -d tallowin-trays -o print-scaling=stretch "$work/$opts"
 grep -q 'Scaling=stretch' "$err" || fail "a wrong -o value: $(cat "$err")"
 touch -d '2001-01-01' "$work/$opts"  # changed: not skipped as printed

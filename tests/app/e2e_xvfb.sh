@@ -12,6 +12,7 @@
 set -euo pipefail
 exe=$1
 . "$(dirname "$0")/own_scheduler.sh"
+. "$(dirname "$0")/placed_size.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallowin-e2e.XXXXXX")
 xvfb_pid= app_pid=
 cleanup() {
@@ -93,7 +94,7 @@ click "$wid" "${start_button[@]}"
 job=$(print_one tallowin-600)
 pdfinfo "$job" | grep -q '^Pages: *1$' || fail "the job is not one page"
 # 600 x 400 pixels at 72 dpi on the 600 dpi queue: scaled down to 4800 x 3200.
-pdfimages -list "$job" | grep -q ' 4800 *3200 ' || fail "the image is not 4800 x 3200 printer pixels"
+[ "$(placed_size "$job" 600)" = "4800 3200" ] || fail "the image is not 4800 x 3200 printer pixels"
 kill -TERM "$app_pid"
 wait_app
 grep -q '^Name=Drop here$' "$profile" || fail "the hot folder is not in the saved profile"
@@ -119,7 +120,7 @@ xdotool search --onlyvisible --name '^Hot Folder properties$' >/dev/null 2>&1 &&
 click "$wid" "${start_button[@]}"
 job=$(print_one tallowin-300)
 # 600 x 400 at 72 dpi on the 300 dpi queue: 2500 x 1667 natural, 2400 x 1600.
-pdfimages -list "$job" | grep -q ' 2400 *1600 ' || fail "the image is not 2400 x 1600 printer pixels"
+[ "$(placed_size "$job" 300)" = "2400 1600" ] || fail "the image is not 2400 x 1600 printer pixels"
 click "$wid" "${exit_button[@]}"
 wait_app
 grep -q '^Name=Made with New$' "$profile" || fail "the new hot folder is not in the saved profile"

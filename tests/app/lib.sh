@@ -9,6 +9,7 @@ fail() {
 }
 
 . "$(dirname "${BASH_SOURCE[0]}")/own_scheduler.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/placed_size.sh"
 sandbox_output=$(dirname "$CUPS_SERVER")/output
 
 # Each test's EXIT trap: the service it runs as $pid (if any) killed, its

@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 
 #include "engine/ports/services.h"
+#include "tests/support/placed_image.h"
 #include "tests/support/stop_flag.h"
 
 using namespace tallowin;
@@ -138,19 +139,6 @@ class FakePageWriter final : public PageWriter {
     int width_, height_;
     Status writes_;
 };
-
-// The image's size as a page document's image dictionary gives it; 0 x 0
-// when the document holds none.
-inline std::pair<int, int> ImageSizeOf(const std::string& head) {
-    const std::size_t dict = head.find("/Subtype /Image");
-    const auto number = [&](const std::string& key) {
-        const std::size_t at = head.find(key, dict);
-        return dict == std::string::npos || at == std::string::npos
-                   ? 0
-                   : std::atoi(head.c_str() + at + key.size());
-    };
-    return {number("/Width "), number("/Height ")};
-}
 
 // An image of a given size and resolution that never touches a disk.
 class FakeImage final : public Image {
@@ -440,7 +428,8 @@ class RecordingPrinter final : public Printer {
                 return {0, written};
             }
             held.status = {spooler_.newJobState, {}, false};
-            std::tie(job.width, job.height) = ImageSizeOf(head);
+            std::tie(job.width, job.height) =
+                PlacedImageSize(head, spooler_.geometry.Rx, spooler_.geometry.Ry);
             job.id = ticket.Id;
             spooler_.jobs_.push_back(job);
         }

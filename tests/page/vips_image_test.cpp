@@ -25,6 +25,7 @@
 #include "tests/support/file_bytes.h"
 #include "tests/support/images.h"
 #include "tests/support/pdf_page.h"
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_pdf.h"
 
@@ -150,15 +151,57 @@ std::optional<PageImage> ImageOfDocument(const std::string& pdf) {
     return page;
 }
 
+// The page as poppler renders it at 72 dpi (one pixel a point): for a JPEG
+// that the page carries as it is stored, turned and enlarged by the reader.
+std::optional<PageImage> RasterOfDocument(const std::string& pdf) {
+    InitVipsForTests();
+    const TempDir dir;
+    const std::string file = dir.Path() + "/page.pdf";
+    if (FILE* f = std::fopen(file.c_str(), "wb")) {
+        std::fwrite(pdf.data(), 1, pdf.size(), f);
+        std::fclose(f);
+    }
+    const CommandResult run = RunCommand("pdftoppm -r 72 -png -singlefile " + ShellQuote(file) +
+                                         " " + ShellQuote(dir.Path() + "/page"));
+    if (run.ExitCode != 0) {
+        ADD_FAILURE() << "pdftoppm could not render the page";
+        return std::nullopt;
+    }
+    vips::VImage png = vips::VImage::new_from_file((dir.Path() + "/page.png").c_str());
+    if (png.bands() == 1) png = vips::VImage::bandjoin({png, png, png});
+    png = vips::VImage::bandjoin({png[2], png[1], png[0], png.new_from_image(255)[0]});
+    PageImage page;
+    page.Width = png.width();
+    page.Height = png.height();
+    page.Stride = 4 * page.Width;
+    std::size_t size = 0;
+    auto* bytes = static_cast<std::uint8_t*>(png.cast(VIPS_FORMAT_UCHAR).write_to_memory(&size));
+    page.Data = {bytes, g_free};
+    page.Size = size;
+    return page;
+}
+
+// True when the page carries the file's own JPEG bytes, drawn enlarged
+// by the reader: its image is not the page's size.
+bool CarriesTheFile(const std::string& pdf, const PageImage& image, int width, int height) {
+    return image.Format == PageImage::Encoding::Jpeg &&
+           (image.Width != width || image.Height != height ||
+            pdf.find("/Interpolate true") != std::string::npos);
+}
+
 // The page, or nothing when it could not be made or written whole; a
-// failure always says why.
-std::optional<PageImage> Render(Image& image, int width, int height) {
+// failure always says why. A page that carries its JPEG file as it is
+// comes as poppler renders it.
+std::optional<PageImage> Render(Image& image, int width, int height, bool* carried = nullptr) {
     Result<std::string> pdf = PageDocument(image, width, height);
     if (!pdf.Ok()) {
         EXPECT_FALSE(pdf.Error.Reason.empty()) << "a failure without a reason";
         return std::nullopt;
     }
-    return ImageOfDocument(pdf.Value);
+    std::optional<PageImage> page = ImageOfDocument(pdf.Value);
+    const bool file = page && CarriesTheFile(pdf.Value, *page, width, height);
+    if (carried != nullptr) *carried = file;
+    return file ? RasterOfDocument(pdf.Value) : page;
 }
 
 // Decodes a page, checking its layout on the way: a Bgrx page must have
@@ -381,12 +424,14 @@ class VipsImageTest : public ::testing::Test {
             ADD_FAILURE() << "cannot load " << path;
             return std::nullopt;
         }
-        auto page = Render(*image, image->Width(), image->Height());
+        bool carried = false;
+        auto page = Render(*image, image->Width(), image->Height(), &carried);
         if (!page) {
             ADD_FAILURE() << "cannot render " << path;
             return std::nullopt;
         }
-        EXPECT_EQ(page->Format, expected);
+        // A JPEG's page is a JPEG: re-encoded, or the file itself.
+        EXPECT_EQ(carried ? PageImage::Encoding::Jpeg : page->Format, expected);
         return Decode(*page);
     }
 
@@ -957,6 +1002,93 @@ TEST_F(VipsImageTest, JpegSourcesBecomeAPlainFullChromaJpeg) {
     EXPECT_EQ(jpeg.interpretation(), VIPS_INTERPRETATION_sRGB);
     const Bytes bytes(reinterpret_cast<const char*>(page->Data.get()), page->Size);
     EXPECT_NE(bytes.find("\xff\xc0"), std::string::npos) << "not a baseline JPEG";
+}
+
+// A JPEG whose page is no smaller than the picture goes to the printer as
+// it is stored, up to its end marker, drawn turned and enlarged by the
+// reader; what a reader might decode otherwise, and a page that reduces
+// the picture, is decoded and encoded again.
+TEST_F(VipsImageTest, AJpegThePageEnlargesGoesAsItIsStored) {
+    InitVipsForTests();
+    const auto save = [&](const std::string& path, vips::VOption* options) {
+        // 60 x 40 red, a blue 12 x 12 square at the stored top-left.
+        vips::VImage red = vips::VImage::black(60, 40, vips::VImage::option()->set("bands", 3)) +
+                           std::vector<double>{255, 0, 0};
+        red = red.insert(vips::VImage::black(12, 12, vips::VImage::option()->set("bands", 3)) +
+                             std::vector<double>{0, 0, 255},
+                         0, 0)
+                  .cast(VIPS_FORMAT_UCHAR)
+                  .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        red.jpegsave(path.c_str(), options);
+    };
+    enum Corner { TopLeft, TopRight, BottomRight, BottomLeft };
+    struct Case {
+        const char* Name;
+        std::function<vips::VOption*()> Options;
+        int Orientation;
+        double Scale;  // of the page against the upright picture
+        bool Carried;
+        Corner Mark;
+        const char* After = "";  // bytes after the end marker
+    };
+    const auto none = [] { return vips::VImage::option(); };
+    const Case cases[] = {
+        {"baseline, enlarged", none, 1, 2.0, true, TopLeft},
+        {"baseline, as large", none, 1, 1.0, true, TopLeft},
+        {"baseline, reduced", none, 1, 0.5, false, TopLeft},
+        {"turned a quarter clockwise, enlarged", none, 6, 1.5, true, TopRight},
+        {"transposed, enlarged", none, 5, 1.5, true, TopLeft},
+        {"mirrored, enlarged", none, 2, 2.0, true, TopRight},
+        {"bytes after the end marker", none, 1, 2.0, true, TopLeft, "trailing"},
+        {"progressive", [] { return vips::VImage::option()->set("interlace", true); }, 1, 2.0,
+         false, TopLeft},
+        {"with a colour profile", [] { return vips::VImage::option()->set("profile", "srgb"); }, 1,
+         2.0, false, TopLeft},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string path = dir_ / "a.jpg";
+        save(path, c.Options());
+        Bytes file = ReadFile(path);
+        if (c.Orientation != 1) {
+            vips::VImage turned = vips::VImage::new_from_file(path.c_str()).copy_memory();
+            turned.set("orientation", c.Orientation);
+            turned.jpegsave(path.c_str(), c.Options());
+            file = ReadFile(path);
+        }
+        const std::size_t ends = file.size();
+        WriteFile(path, file + c.After);
+        const auto image = Load(path);
+        ASSERT_TRUE(image);
+        const int w = static_cast<int>(image->Width() * c.Scale);
+        const int h = static_cast<int>(image->Height() * c.Scale);
+        const Result<std::string> pdf = PageDocument(*image, w, h);
+        ASSERT_TRUE(pdf.Ok()) << pdf.Error.Reason;
+        const std::optional<PageImage> stream = ImageOfDocument(pdf.Value);
+        ASSERT_TRUE(stream);
+        // The file's own scans, without its EXIF data (its orientation,
+        // which a reader might apply a second time) and not beyond its end.
+        const Bytes carried(reinterpret_cast<const char*>(stream->Data.get()), stream->Size);
+        const Bytes scans = file.substr(0, ends).substr(file.find("\xff\xda"));
+        EXPECT_EQ(carried.ends_with(scans), c.Carried);
+        EXPECT_EQ(carried.find("Exif"), Bytes::npos);
+        bool rendered = false;
+        const auto page = Render(*image, w, h, &rendered);
+        ASSERT_TRUE(page);
+        EXPECT_EQ(rendered, c.Carried);
+        const auto d = Decode(*page);
+        ASSERT_TRUE(d);
+        ASSERT_EQ(d->Width, w);
+        ASSERT_EQ(d->Height, h);
+        const int in = 2;
+        const Rgb corners[4] = {d->At(in, in), d->At(w - 1 - in, in), d->At(w - 1 - in, h - 1 - in),
+                                d->At(in, h - 1 - in)};
+        for (int corner = 0; corner < 4; ++corner) {
+            const Rgb want = corner == c.Mark ? Rgb{0, 0, 255} : Rgb{255, 0, 0};
+            EXPECT_TRUE(Near(corners[corner], want, 60))
+                << "corner " << corner << " is " << corners[corner] << ", want " << want;
+        }
+    }
 }
 
 TEST_F(VipsImageTest, ShrinkingAveragesAndEnlargingInterpolates) {
