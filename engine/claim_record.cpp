@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::string_view kFirstLine = "tallowin-claim 1";
 constexpr std::string_view kClaimSuffix = ".claim";
+constexpr std::string_view kAsideSuffix = ".taken";
 // A readable record name for file names up to this long; the helpers' names
 // add the run and a suffix, and all must stay within NAME_MAX (255).
 constexpr std::size_t kLongestReadableName = 200;
@@ -162,7 +163,14 @@ std::string ClaimTempName(const std::string& claimName, const std::string& run) 
 }
 
 std::string ClaimAsideName(const std::string& claimName, const std::string& run) {
-    return claimName + "." + run + ".taken";
+    return claimName + "." + run + std::string(kAsideSuffix);
+}
+
+bool IsClaimAsideName(std::string_view name, std::string_view claimName) {
+    if (!name.ends_with(kAsideSuffix)) return false;
+    if (claimName.empty()) return true;
+    return name.size() > claimName.size() + 1 + kAsideSuffix.size() &&
+           name.starts_with(claimName) && name[claimName.size()] == '.';
 }
 
 std::string DescribeHolder(const ClaimOwner& owner) {

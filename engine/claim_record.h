@@ -68,6 +68,8 @@ bool IsClaimFileName(std::string_view name);
 // the name a record is moved to when it is taken away; both unique to run.
 std::string ClaimTempName(const std::string& claimName, const std::string& run);
 std::string ClaimAsideName(const std::string& claimName, const std::string& run);
+// True for a name ClaimAsideName gives, of claimName when it is not empty.
+bool IsClaimAsideName(std::string_view name, std::string_view claimName = {});
 
 // "host NAME (process PID)", for the hot folder's error and the log.
 std::string DescribeHolder(const ClaimOwner& owner);

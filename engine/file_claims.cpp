@@ -57,6 +57,9 @@ ClaimAnswer FileClaims::Claim(const std::string& hotFolder, const std::string& f
         const ClaimRecord mine = NewRecord(fileName, ClaimStage::Claimed);
         const std::string text = FormatClaim(mine);
         const ClaimIoResult made = folder_.Create(hotFolder, key.second, text);
+        if (made.Ok() && PutBackSending(hotFolder, key.second, fileName, {})) {
+            continue;  // the record back over this one is judged as any other
+        }
         if (made.Ok()) {
             held_[key] = {mine, text, false, {}};
             seen_.erase(key);
@@ -122,6 +125,11 @@ void FileClaims::Release(const std::string& hotFolder, const std::string& fileNa
         const ClaimIoResult found = folder_.Read(hotFolder, key.second);
         if (found.Ok() && found.Text == it->second.Text) folder_.Remove(hotFolder, key.second);
     }
+    // Nor may a copy of it that a taker moved aside and did not put back
+    // outlive the file: it would hold a later file of the same name.
+    for (const auto& [aside, text] : Asides(hotFolder, key.second, it->second.Record.File)) {
+        if (text == it->second.Text) folder_.Remove(hotFolder, aside);
+    }
     held_.erase(it);
 }
 
@@ -139,6 +147,18 @@ LeftoverClaims FileClaims::ClearLeftovers(
     {
         MutexLock guard(lock_);
         if (!cleared_.insert(hotFolder).second) return done;
+    }
+    // A record of an earlier run that says sending and that a taker moved
+    // aside and did not put back goes back first, to be adopted below.
+    for (const std::string& name : folder_.List(hotFolder)) {
+        if (!IsClaimAsideName(name)) continue;
+        const ClaimIoResult found = folder_.Read(hotFolder, name);
+        const std::optional<ClaimRecord> record =
+            found.Ok() ? ParseClaim(found.Text) : std::nullopt;
+        if (record && record->Owner.SameService(me_) && record->Owner.Run != me_.Run &&
+            record->Stage == ClaimStage::Sending) {
+            folder_.MoveAside(hotFolder, name, ClaimFileName(record->File));
+        }
     }
     for (const std::string& name : folder_.List(hotFolder)) {
         if (!IsClaimFileName(name)) continue;
@@ -217,6 +237,29 @@ FileClaims::TakeResult FileClaims::TakeAway(const Key& key, const std::string& e
     return TakeResult::Changed;
 }
 
+std::vector<std::pair<std::string, std::string>> FileClaims::Asides(const std::string& hotFolder,
+                                                                    const std::string& name,
+                                                                    const std::string& file) {
+    std::vector<std::pair<std::string, std::string>> found;
+    for (const std::string& aside : folder_.List(hotFolder)) {
+        if (!IsClaimAsideName(aside, name)) continue;
+        const ClaimIoResult read = folder_.Read(hotFolder, aside);
+        const std::optional<ClaimRecord> record = read.Ok() ? ParseClaim(read.Text) : std::nullopt;
+        if (record && record->File == file) found.emplace_back(aside, read.Text);
+    }
+    return found;
+}
+
+bool FileClaims::PutBackSending(const std::string& hotFolder, const std::string& name,
+                                const std::string& file, const std::string& text) {
+    for (const auto& [aside, found] : Asides(hotFolder, name, file)) {
+        const std::optional<ClaimRecord> record = ParseClaim(found);
+        if (record->Stage != ClaimStage::Sending || (!text.empty() && found != text)) continue;
+        if (folder_.MoveAside(hotFolder, aside, name).Ok()) return true;
+    }
+    return false;
+}
+
 Status FileClaims::Rewrite(const Key& key, Held& held, ClaimStage stage) {
     const auto& [hotFolder, name] = key;
     if (held.Lost) {
@@ -225,7 +268,14 @@ Status FileClaims::Rewrite(const Key& key, Held& held, ClaimStage stage) {
                                    " took the file over: this host had not renewed "
                                    "its claim in time");
     }
-    const ClaimIoResult found = folder_.Read(hotFolder, name);
+    ClaimIoResult found = folder_.Read(hotFolder, name);
+    // A taker that found this record saying sending after it moved it
+    // aside puts it back; one that died first left it aside.
+    if (held.Record.Stage == ClaimStage::Sending &&
+        (found.Kind == ClaimIo::Missing || (found.Ok() && found.Text != held.Text)) &&
+        PutBackSending(hotFolder, name, held.Record.File, held.Text)) {
+        found = folder_.Read(hotFolder, name);
+    }
     if (found.Kind == ClaimIo::Missing || (found.Ok() && found.Text != held.Text)) {
         held.Lost = true;
         held.LostTo = found.Ok() ? HolderOf(ParseClaim(found.Text)) : "another host";

@@ -21,6 +21,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/claim_record.h"
 #include "engine/ports/claims.h"
@@ -120,6 +121,17 @@ class FileClaims {
     // Rewrites a held record with stage, after checking it is still this
     // service's; marks it lost when not.
     Status Rewrite(const Key& key, Held& held, ClaimStage stage) REQUIRES(lock_);
+    // The records of file (claim record name) that takers moved aside and
+    // have not put back or removed yet: each aside name with its text.
+    std::vector<std::pair<std::string, std::string>> Asides(const std::string& hotFolder,
+                                                            const std::string& name,
+                                                            const std::string& file);
+    // A record of file that says sending (of exactly text, unless empty),
+    // left aside by a taker that did not live to put it back (TakeAway):
+    // back under name, over whatever was made there since, as TakeAway
+    // would have put it. True when one went back.
+    bool PutBackSending(const std::string& hotFolder, const std::string& name,
+                        const std::string& file, const std::string& text);
 
     ClaimFolder& folder_;
     Clock& clock_;

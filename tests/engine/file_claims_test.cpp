@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "tests/engine/fake_claim_folder.h"
@@ -182,6 +183,52 @@ TEST(FileClaims, FolderThatCannotTakeClaims) {
     EXPECT_EQ(a.claims.MarkSending(kHot, "1.jpg").Code, HF_ERR_STATE);
     folder.failWith = ClaimIo::Done;
     EXPECT_TRUE(a.claims.MarkSending(kHot, "1.jpg").Ok());  // still its own
+}
+
+// A taker that moved a record aside, found it said sending, and died
+// before it put it back (TakeAway's two renames): the record is back, and
+// nobody else sends the file, whoever comes next.
+TEST(FileClaims, SendingRecordATakerLeftAsideGoesBack) {
+    enum class Next { AnotherHostClaims, HolderRenews, HolderReleases, HolderRestarts };
+    for (const Next next : {Next::AnotherHostClaims, Next::HolderRenews, Next::HolderReleases,
+                            Next::HolderRestarts}) {
+        SCOPED_TRACE(static_cast<int>(next));
+        FakeClaimFolder folder;
+        std::optional<Host> a(std::in_place, folder, "alpha", 0, "run-1");
+        ASSERT_EQ(a->claims.Claim(kHot, "1.jpg").Result, Kind::Held);
+        ASSERT_TRUE(a->claims.MarkSending(kHot, "1.jpg").Ok());
+        const std::string name = ClaimFileName("1.jpg");
+        // Another file's record and aside that merely share the prefix stay.
+        Host other(folder, "gamma");
+        ASSERT_EQ(other.claims.Claim(kHot, "1.jpg.claim.x.jpg").Result, Kind::Held);
+        ASSERT_TRUE(folder.MoveAside(kHot, name, ClaimAsideName(name, "beta-run")).Ok());
+        Host c(folder, "delta");
+        switch (next) {
+            case Next::AnotherHostClaims:
+                EXPECT_EQ(c.claims.Claim(kHot, "1.jpg").Result, Kind::Busy);
+                c.clock.Advance(kClaimLeaseMs * 10);
+                EXPECT_EQ(c.claims.Claim(kHot, "1.jpg").Result, Kind::AwaitHost);
+                break;
+            case Next::HolderRenews:
+                a->claims.Renew();
+                EXPECT_EQ(RecordIn(folder, "1.jpg").Renewal, 2u) << "renewed, not lost";
+                break;
+            case Next::HolderReleases:
+                a->claims.Release(kHot, "1.jpg");
+                EXPECT_EQ(folder.Names(kHot).size(), 1u) << "only the other file's claim";
+                EXPECT_EQ(c.claims.Claim(kHot, "1.jpg").Result, Kind::Held) << "a new file";
+                continue;
+            case Next::HolderRestarts:
+                a.reset();
+                a.emplace(folder, "alpha", 0, "run-2");
+                EXPECT_EQ(a->claims.ClearLeftovers(kHot, {}, true).Adopted, 1);
+                EXPECT_EQ(RecordIn(folder, "1.jpg").Owner.Run, "run-2");
+                break;
+        }
+        EXPECT_EQ(RecordIn(folder, "1.jpg").Stage, ClaimStage::Sending);
+        EXPECT_EQ(RecordIn(folder, "1.jpg").Owner.Host, "alpha");
+        EXPECT_EQ(folder.Names(kHot).size(), 2u) << "nothing left aside";
+    }
 }
 
 TEST(FileClaims, RestartClearsWhatTheEarlierRunLeft) {
