@@ -53,7 +53,8 @@ Status StreamPage(PageSource& source, const PageGeometry& g, const ByteSink& sin
 
 // Writes a one-page PDF whose image is the JPEG file on fd itself: its
 // first jpeg.Length bytes as they are (JpegRows::CheckVerbatim found a
-// reader decodes them as libjpeg does), drawn turned upright by
+// reader decodes them as libjpeg does), less the application segments
+// other than JFIF's and Adobe's and the comments, drawn turned upright by
 // orientation over the same width x height printer pixels StreamPage
 // fills, marked for smoothing. For a page larger than its picture: the
 // printer enlarges it as it renders the page, and nothing is decoded,
