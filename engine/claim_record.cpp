@@ -10,6 +10,7 @@ namespace {
 constexpr std::string_view kFirstLine = "tallowin-claim 1";
 constexpr std::string_view kClaimSuffix = ".claim";
 constexpr std::string_view kAsideSuffix = ".taken";
+constexpr std::string_view kTempSuffix = ".tmp";
 // A readable record name for file names up to this long; the helpers' names
 // add the run and a suffix, and all must stay within NAME_MAX (255).
 constexpr std::size_t kLongestReadableName = 200;
@@ -159,7 +160,11 @@ bool IsClaimFileName(std::string_view name) {
 }
 
 std::string ClaimTempName(const std::string& claimName, const std::string& run) {
-    return claimName + "." + run + ".tmp";
+    return claimName + "." + run + std::string(kTempSuffix);
+}
+
+bool IsClaimTempName(std::string_view name) {
+    return name.ends_with(kTempSuffix);
 }
 
 std::string ClaimAsideName(const std::string& claimName, const std::string& run) {

@@ -70,6 +70,8 @@ std::string ClaimTempName(const std::string& claimName, const std::string& run);
 std::string ClaimAsideName(const std::string& claimName, const std::string& run);
 // True for a name ClaimAsideName gives, of claimName when it is not empty.
 bool IsClaimAsideName(std::string_view name, std::string_view claimName = {});
+// True for a name ClaimTempName gives.
+bool IsClaimTempName(std::string_view name);
 
 // "host NAME (process PID)", for the hot folder's error and the log.
 std::string DescribeHolder(const ClaimOwner& owner);

@@ -148,16 +148,21 @@ LeftoverClaims FileClaims::ClearLeftovers(
         MutexLock guard(lock_);
         if (!cleared_.insert(hotFolder).second) return done;
     }
-    // A record of an earlier run that says sending and that a taker moved
-    // aside and did not put back goes back first, to be adopted below.
+    // The copies of an earlier run's records that nothing else reads: a
+    // record a taker moved aside and did not put back goes back when it
+    // says sending, to be adopted below, and is dropped otherwise; a record
+    // the run was writing when it ended goes.
     for (const std::string& name : folder_.List(hotFolder)) {
-        if (!IsClaimAsideName(name)) continue;
+        const bool aside = IsClaimAsideName(name);
+        if (!aside && !IsClaimTempName(name)) continue;
         const ClaimIoResult found = folder_.Read(hotFolder, name);
         const std::optional<ClaimRecord> record =
             found.Ok() ? ParseClaim(found.Text) : std::nullopt;
-        if (record && record->Owner.SameService(me_) && record->Owner.Run != me_.Run &&
-            record->Stage == ClaimStage::Sending) {
+        if (!record || !record->Owner.SameService(me_) || record->Owner.Run == me_.Run) continue;
+        if (aside && record->Stage == ClaimStage::Sending) {
             folder_.MoveAside(hotFolder, name, ClaimFileName(record->File));
+        } else {
+            folder_.Remove(hotFolder, name);
         }
     }
     for (const std::string& name : folder_.List(hotFolder)) {

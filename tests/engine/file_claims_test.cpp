@@ -242,9 +242,19 @@ TEST(FileClaims, RestartClearsWhatTheEarlierRunLeft) {
             }
             ASSERT_TRUE(before.claims.MarkSending(kHot, "recorded.jpg").Ok());
             ASSERT_TRUE(before.claims.MarkSending(kHot, "unrecorded.jpg").Ok());
+            // A record it was writing, and one a taker moved aside and died.
+            const std::string claimed = ClaimFileName("claimed.jpg");
+            folder.Put(kHot, ClaimTempName(claimed, "run-1"), folder.Read(kHot, claimed).Text);
+            ASSERT_EQ(before.claims.Claim(kHot, "taken.jpg").Result, Kind::Held);
+            ASSERT_TRUE(folder
+                            .MoveAside(kHot, ClaimFileName("taken.jpg"),
+                                       ClaimAsideName(ClaimFileName("taken.jpg"), "gamma-run"))
+                            .Ok());
         }  // killed: nothing released
         Host other(folder, "beta");
-        other.claims.Claim(kHot, "zzz.jpg");  // another host's claim stays
+        other.claims.Claim(kHot, "zzz.jpg");  // another host's claim stays, and what it writes
+        const std::string zzz = ClaimFileName("zzz.jpg");
+        folder.Put(kHot, ClaimTempName(zzz, "beta-run"), folder.Read(kHot, zzz).Text);
 
         Host after(folder, "alpha", 0, "run-2");
         const LeftoverClaims done = after.claims.ClearLeftovers(
@@ -252,7 +262,8 @@ TEST(FileClaims, RestartClearsWhatTheEarlierRunLeft) {
         EXPECT_EQ(done.Adopted, recordsLost ? 2 : 1);
         EXPECT_EQ(done.Cleared, recordsLost ? 1 : 2);
         const std::vector<std::string> left = folder.Names(kHot);
-        std::set<std::string> expected = {"recorded.jpg.claim", "zzz.jpg.claim"};
+        std::set<std::string> expected = {"recorded.jpg.claim", "zzz.jpg.claim",
+                                          ClaimTempName("zzz.jpg.claim", "beta-run")};
         if (recordsLost) expected.insert("unrecorded.jpg.claim");
         EXPECT_EQ(std::set<std::string>(left.begin(), left.end()), expected);
         EXPECT_EQ(RecordIn(folder, "recorded.jpg").Owner.Run, "run-2");
@@ -261,7 +272,7 @@ TEST(FileClaims, RestartClearsWhatTheEarlierRunLeft) {
         after.claims.Renew();
         EXPECT_EQ(RecordIn(folder, "recorded.jpg").Renewal, 3u);
         after.claims.Release(kHot, "recorded.jpg");
-        EXPECT_EQ(folder.Names(kHot).size(), recordsLost ? 2u : 1u);
+        EXPECT_EQ(folder.Names(kHot).size(), recordsLost ? 3u : 2u);
         // A second call finds nothing more of the earlier run.
         const LeftoverClaims again = after.claims.ClearLeftovers(kHot, {}, recordsLost);
         EXPECT_EQ(again.Adopted + again.Cleared, 0);
