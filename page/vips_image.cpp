@@ -237,6 +237,17 @@ class VipsPageWriter final : public PageWriter {
     const AsStored asStored_;
 };
 
+// True when a picture side of `from` pixels becomes `to` on the page
+// without shrinking and at most kMostEnlargedAsStored times: a JPEG the
+// printer may enlarge itself. Beyond that, a printer that ignores the
+// page's smoothing mark would print each pixel as a visible square, so the
+// page is enlarged here, smoothly, as it always was.
+constexpr int kMostEnlargedAsStored = 4;
+bool EnlargedAtMost(int from, int to) {
+    return to >= from &&
+           static_cast<std::int64_t>(to) <= std::int64_t{kMostEnlargedAsStored} * from;
+}
+
 class VipsImage final : public Image {
   public:
     // Takes ownership of fd.
@@ -316,7 +327,8 @@ class VipsImage final : public Image {
         const int x = placed != nullptr ? placed->X : 0;
         const int y = placed != nullptr ? placed->Y : 0;
         const VipsPageWriter::AsStored asStored{.May = streams && loader_.starts_with("jpegload") &&
-                                                       width >= Width() && height >= Height(),
+                                                       EnlargedAtMost(Width(), width) &&
+                                                       EnlargedAtMost(Height(), height),
                                                 .Orientation = orientation_,
                                                 .MemoryLimit = memoryLimit_};
         return {std::make_unique<VipsPageWriter>(std::move(source.Value), kept, path_, identity_, x,

@@ -1036,6 +1036,8 @@ TEST_F(VipsImageTest, AJpegThePageEnlargesGoesAsItIsStored) {
         {"baseline, enlarged", none, 1, 2.0, true, TopLeft},
         {"baseline, as large", none, 1, 1.0, true, TopLeft},
         {"baseline, reduced", none, 1, 0.5, false, TopLeft},
+        {"baseline, enlarged four times", none, 1, 4.0, true, TopLeft},
+        {"baseline, enlarged five times: smoothed here", none, 1, 5.0, false, TopLeft},
         {"turned a quarter clockwise, enlarged", none, 6, 1.5, true, TopRight},
         {"transposed, enlarged", none, 5, 1.5, true, TopLeft},
         {"mirrored, enlarged", none, 2, 2.0, true, TopRight},
