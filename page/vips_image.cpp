@@ -248,6 +248,13 @@ bool EnlargedAtMost(int from, int to) {
            static_cast<std::int64_t>(to) <= std::int64_t{kMostEnlargedAsStored} * from;
 }
 
+// The EXIF orientation of a picture stored with orientation, once its
+// upright picture is turned a quarter counter-clockwise.
+int TurnedAQuarter(int orientation) {
+    static constexpr int kTurned[9] = {8, 8, 5, 6, 7, 4, 1, 2, 3};
+    return kTurned[orientation >= 1 && orientation <= 8 ? orientation : 1];
+}
+
 class VipsImage final : public Image {
   public:
     // Takes ownership of fd.
@@ -326,11 +333,15 @@ class VipsImage final : public Image {
         }
         const int x = placed != nullptr ? placed->X : 0;
         const int y = placed != nullptr ? placed->Y : 0;
-        const VipsPageWriter::AsStored asStored{.May = streams && loader_.starts_with("jpegload") &&
-                                                       EnlargedAtMost(Width(), width) &&
-                                                       EnlargedAtMost(Height(), height),
-                                                .Orientation = orientation_,
-                                                .MemoryLimit = memoryLimit_};
+        // A placement's quarter turn is only a matrix more for a JPEG that
+        // goes as it is; a cut is not.
+        const bool turned = placed != nullptr && placed->Turned;
+        const VipsPageWriter::AsStored asStored{
+            .May = (placed == nullptr || !placed->Cut()) && loader_.starts_with("jpegload") &&
+                   EnlargedAtMost(turned ? Height() : Width(), width) &&
+                   EnlargedAtMost(turned ? Width() : Height(), height),
+            .Orientation = turned ? TurnedAQuarter(orientation_) : orientation_,
+            .MemoryLimit = memoryLimit_};
         return {std::make_unique<VipsPageWriter>(std::move(source.Value), kept, path_, identity_, x,
                                                  y, asStored),
                 {}};

@@ -47,8 +47,8 @@ namespace tallowin {
 // HF_ERR_DAMAGED. The PageWriter it returns streams the page (StreamPage):
 // the file is decoded top to bottom as the document is written, JPEG files
 // as a JPEG page, any other format lossless; a JPEG that its page does not
-// reduce nor enlarge more than four times, placed without cutting or
-// turning, and that a PDF reader decodes
+// reduce nor enlarge more than four times, placed without cutting, and
+// that a PDF reader decodes
 // as it is stored (JpegRows::CheckVerbatim) goes as it is
 // (StreamVerbatimJpeg), for the printer to enlarge. Every loader runs with
 // fail_on=error (JPEG with fail_on=warning, and every GIF frame is read

@@ -66,9 +66,12 @@ struct Decoded {
     }
 };
 
-// The page's document as Image::Page writes it, on a sheet the page fits.
-Result<std::string> PageDocument(Image& image, int width, int height) {
-    Result<std::unique_ptr<PageWriter>> writer = image.Page(width, height);
+// The page's document as Image::Page writes it (PlacedPage, when placed),
+// on a sheet the page fits.
+Result<std::string> PageDocument(Image& image, int width, int height,
+                                 const Placement* placed = nullptr) {
+    Result<std::unique_ptr<PageWriter>> writer =
+        placed != nullptr ? image.PlacedPage(*placed) : image.Page(width, height);
     if (!writer.Ok()) return {{}, writer.Error};
     PageGeometry g;
     g.Rx = g.Ry = 72;
@@ -192,8 +195,9 @@ bool CarriesTheFile(const std::string& pdf, const PageImage& image, int width, i
 // The page, or nothing when it could not be made or written whole; a
 // failure always says why. A page that carries its JPEG file as it is
 // comes as poppler renders it.
-std::optional<PageImage> Render(Image& image, int width, int height, bool* carried = nullptr) {
-    Result<std::string> pdf = PageDocument(image, width, height);
+std::optional<PageImage> Render(Image& image, int width, int height, bool* carried = nullptr,
+                                const Placement* placed = nullptr) {
+    Result<std::string> pdf = PageDocument(image, width, height, placed);
     if (!pdf.Ok()) {
         EXPECT_FALSE(pdf.Error.Reason.empty()) << "a failure without a reason";
         return std::nullopt;
@@ -1029,7 +1033,8 @@ TEST_F(VipsImageTest, AJpegThePageEnlargesGoesAsItIsStored) {
         double Scale;  // of the page against the upright picture
         bool Carried;
         Corner Mark;
-        const char* After = "";  // bytes after the end marker
+        const char* After = "";    // bytes after the end marker
+        bool FolderTurns = false;  // placed turned a quarter counter-clockwise
     };
     const auto none = [] { return vips::VImage::option(); };
     const Case cases[] = {
@@ -1042,6 +1047,11 @@ TEST_F(VipsImageTest, AJpegThePageEnlargesGoesAsItIsStored) {
         {"transposed, enlarged", none, 5, 1.5, true, TopLeft},
         {"mirrored, enlarged", none, 2, 2.0, true, TopRight},
         {"bytes after the end marker", none, 1, 2.0, true, TopLeft, "trailing"},
+        {"turned by the folder, enlarged", none, 1, 2.0, true, BottomLeft, "", true},
+        {"stored turned, turned back by the folder", none, 6, 1.5, true, TopLeft, "", true},
+        {"stored upside down, turned by the folder", none, 3, 1.5, true, TopRight, "", true},
+        {"stored turned the other way, turned by the folder", none, 8, 1.5, true, BottomRight, "",
+         true},
         {"progressive", [] { return vips::VImage::option()->set("interlace", true); }, 1, 2.0,
          false, TopLeft},
         {"with a colour profile", [] { return vips::VImage::option()->set("profile", "srgb"); }, 1,
@@ -1062,9 +1072,20 @@ TEST_F(VipsImageTest, AJpegThePageEnlargesGoesAsItIsStored) {
         WriteFile(path, file + c.After);
         const auto image = Load(path);
         ASSERT_TRUE(image);
-        const int w = static_cast<int>(image->Width() * c.Scale);
-        const int h = static_cast<int>(image->Height() * c.Scale);
-        const Result<std::string> pdf = PageDocument(*image, w, h);
+        const int w =
+            static_cast<int>((c.FolderTurns ? image->Height() : image->Width()) * c.Scale);
+        const int h =
+            static_cast<int>((c.FolderTurns ? image->Width() : image->Height()) * c.Scale);
+        const Placement turned{.Turned = true,
+                               .ScaledW = w,
+                               .ScaledH = h,
+                               .Tw = w,
+                               .Th = h,
+                               .Kept = {0, 0, w, h},
+                               .Source = {0, 0, static_cast<double>(image->Height()),
+                                          static_cast<double>(image->Width())}};
+        const Placement* placed = c.FolderTurns ? &turned : nullptr;
+        const Result<std::string> pdf = PageDocument(*image, w, h, placed);
         ASSERT_TRUE(pdf.Ok()) << pdf.Error.Reason;
         const std::optional<PageImage> stream = ImageOfDocument(pdf.Value);
         ASSERT_TRUE(stream);
@@ -1075,7 +1096,7 @@ TEST_F(VipsImageTest, AJpegThePageEnlargesGoesAsItIsStored) {
         EXPECT_EQ(carried.ends_with(scans), c.Carried);
         EXPECT_EQ(carried.find("Exif"), Bytes::npos);
         bool rendered = false;
-        const auto page = Render(*image, w, h, &rendered);
+        const auto page = Render(*image, w, h, &rendered, placed);
         ASSERT_TRUE(page);
         EXPECT_EQ(rendered, c.Carried);
         const auto d = Decode(*page);
