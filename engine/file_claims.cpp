@@ -25,6 +25,16 @@ std::string HolderOf(const std::optional<ClaimRecord>& record) {
     return record ? DescribeHolder(record->Owner) : "another host (its claim is being written)";
 }
 
+// name's record, when it can be read and is one.
+std::optional<ClaimFile> ReadRecord(ClaimFolder& folder, const std::string& hotFolder,
+                                    const std::string& name) {
+    ClaimIoResult found = folder.Read(hotFolder, name);
+    if (!found.Ok()) return std::nullopt;
+    std::optional<ClaimRecord> record = ParseClaim(found.Text);
+    if (!record) return std::nullopt;
+    return ClaimFile{name, std::move(found.Text), std::move(*record)};
+}
+
 Status StateFailure(const std::string& what, const std::string& reason) {
     return Status::Failure(HF_ERR_STATE, what + ": " + reason);
 }
@@ -127,8 +137,8 @@ void FileClaims::Release(const std::string& hotFolder, const std::string& fileNa
     }
     // Nor may a copy of it that a taker moved aside and did not put back
     // outlive the file: it would hold a later file of the same name.
-    for (const auto& [aside, text] : Asides(hotFolder, key.second, it->second.Record.File)) {
-        if (text == it->second.Text) folder_.Remove(hotFolder, aside);
+    for (const ClaimFile& aside : Asides(hotFolder, key.second, it->second.Record.File)) {
+        if (aside.Text == it->second.Text) folder_.Remove(hotFolder, aside.Name);
     }
     held_.erase(it);
 }
@@ -148,6 +158,13 @@ LeftoverClaims FileClaims::ClearLeftovers(
         MutexLock guard(lock_);
         if (!cleared_.insert(hotFolder).second) return done;
     }
+    // name's record when an earlier run of this service wrote it.
+    const auto earlierRun = [&](const std::string& name) {
+        std::optional<ClaimFile> found = ReadRecord(folder_, hotFolder, name);
+        if (found && (!found->Record.Owner.SameService(me_) || found->Record.Owner.Run == me_.Run))
+            found.reset();
+        return found;
+    };
     // The copies of an earlier run's records that nothing else reads: a
     // record a taker moved aside and did not put back goes back when it
     // says sending, to be adopted below, and is dropped otherwise; a record
@@ -155,29 +172,26 @@ LeftoverClaims FileClaims::ClearLeftovers(
     for (const std::string& name : folder_.List(hotFolder)) {
         const bool aside = IsClaimAsideName(name);
         if (!aside && !IsClaimTempName(name)) continue;
-        const ClaimIoResult found = folder_.Read(hotFolder, name);
-        const std::optional<ClaimRecord> record =
-            found.Ok() ? ParseClaim(found.Text) : std::nullopt;
-        if (!record || !record->Owner.SameService(me_) || record->Owner.Run == me_.Run) continue;
-        if (aside && record->Stage == ClaimStage::Sending) {
-            folder_.MoveAside(hotFolder, name, ClaimFileName(record->File));
+        const std::optional<ClaimFile> found = earlierRun(name);
+        if (!found) continue;
+        if (aside && found->Record.Stage == ClaimStage::Sending) {
+            folder_.MoveAside(hotFolder, name, ClaimFileName(found->Record.File));
         } else {
             folder_.Remove(hotFolder, name);
         }
     }
     for (const std::string& name : folder_.List(hotFolder)) {
         if (!IsClaimFileName(name)) continue;
-        const ClaimIoResult found = folder_.Read(hotFolder, name);
-        if (!found.Ok()) continue;
-        const std::optional<ClaimRecord> record = ParseClaim(found.Text);
-        if (!record || !record->Owner.SameService(me_) || record->Owner.Run == me_.Run) continue;
+        const std::optional<ClaimFile> found = earlierRun(name);
+        if (!found) continue;
+        const ClaimRecord& record = found->Record;
         const Key key{hotFolder, name};
-        const bool followed = recorded && recorded(record->File);
-        if (followed || (recordsLost && record->Stage == ClaimStage::Sending)) {
+        const bool followed = recorded && recorded(record.File);
+        if (followed || (recordsLost && record.Stage == ClaimStage::Sending)) {
             // Its job may have been sent: no other host may send it, so the
             // claim stays, held by this run. Sending records are never taken
             // over, so rewriting it in place races with no one.
-            ClaimRecord adopted = *record;
+            ClaimRecord adopted = record;
             adopted.Owner = me_;
             adopted.Renewal += 1;
             adopted.WrittenAt = WallSecondsNow();
@@ -191,7 +205,7 @@ LeftoverClaims FileClaims::ClearLeftovers(
             continue;
         }
         std::string detail;
-        if (TakeAway(key, found.Text, detail) == TakeResult::Taken) ++done.Cleared;
+        if (TakeAway(key, found->Text, detail) == TakeResult::Taken) ++done.Cleared;
     }
     return done;
 }
@@ -242,25 +256,24 @@ FileClaims::TakeResult FileClaims::TakeAway(const Key& key, const std::string& e
     return TakeResult::Changed;
 }
 
-std::vector<std::pair<std::string, std::string>> FileClaims::Asides(const std::string& hotFolder,
-                                                                    const std::string& name,
-                                                                    const std::string& file) {
-    std::vector<std::pair<std::string, std::string>> found;
+std::vector<ClaimFile> FileClaims::Asides(const std::string& hotFolder, const std::string& name,
+                                          const std::string& file) {
+    std::vector<ClaimFile> found;
     for (const std::string& aside : folder_.List(hotFolder)) {
         if (!IsClaimAsideName(aside, name)) continue;
-        const ClaimIoResult read = folder_.Read(hotFolder, aside);
-        const std::optional<ClaimRecord> record = read.Ok() ? ParseClaim(read.Text) : std::nullopt;
-        if (record && record->File == file) found.emplace_back(aside, read.Text);
+        std::optional<ClaimFile> read = ReadRecord(folder_, hotFolder, aside);
+        if (read && read->Record.File == file) found.push_back(std::move(*read));
     }
     return found;
 }
 
 bool FileClaims::PutBackSending(const std::string& hotFolder, const std::string& name,
                                 const std::string& file, const std::string& text) {
-    for (const auto& [aside, found] : Asides(hotFolder, name, file)) {
-        const std::optional<ClaimRecord> record = ParseClaim(found);
-        if (record->Stage != ClaimStage::Sending || (!text.empty() && found != text)) continue;
-        if (folder_.MoveAside(hotFolder, aside, name).Ok()) return true;
+    for (const ClaimFile& aside : Asides(hotFolder, name, file)) {
+        if (aside.Record.Stage != ClaimStage::Sending || (!text.empty() && aside.Text != text)) {
+            continue;
+        }
+        if (folder_.MoveAside(hotFolder, aside.Name, name).Ok()) return true;
     }
     return false;
 }

@@ -49,6 +49,14 @@ struct ClaimAnswer {
     std::string Reason;  // Unclaimed, Failed: the system's words
 };
 
+// A record file of the claim folder as read: its name, its bytes, and the
+// record they hold.
+struct ClaimFile {
+    std::string Name;
+    std::string Text;
+    ClaimRecord Record;
+};
+
 // What ClearLeftovers did.
 struct LeftoverClaims {
     int Adopted = 0;  // claims of files the ledger still follows, now this run's
@@ -122,10 +130,9 @@ class FileClaims {
     // service's; marks it lost when not.
     Status Rewrite(const Key& key, Held& held, ClaimStage stage) REQUIRES(lock_);
     // The records of file (claim record name) that takers moved aside and
-    // have not put back or removed yet: each aside name with its text.
-    std::vector<std::pair<std::string, std::string>> Asides(const std::string& hotFolder,
-                                                            const std::string& name,
-                                                            const std::string& file);
+    // have not put back or removed yet.
+    std::vector<ClaimFile> Asides(const std::string& hotFolder, const std::string& name,
+                                  const std::string& file);
     // A record of file that says sending (of exactly text, unless empty),
     // left aside by a taker that did not live to put it back (TakeAway):
     // back under name, over whatever was made there since, as TakeAway

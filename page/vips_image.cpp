@@ -179,9 +179,10 @@ class VipsPageWriter final : public PageWriter {
   public:
     // Takes ownership of fd, a descriptor of the file being decoded. The
     // image goes (x, y) printer pixels from the printable area's top-left
-    // corner. asStored: a JPEG whose page is no smaller than it is stored,
-    // on both axes, and its EXIF orientation; it goes to the printer as
-    // it is when it reads as such (see Write).
+    // corner. asStored: whether the file may go to the printer as it is
+    // stored (a JPEG its page enlarges at most four times, not cut), when
+    // it reads as such (see Write), and the orientation that turns its
+    // stored pixels as the page shows them.
     struct AsStored {
         bool May = false;
         int Orientation = 1;

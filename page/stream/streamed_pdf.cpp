@@ -44,27 +44,27 @@ std::string Real(double v) {
 std::string Placing(int orientation, double x, double y, double w, double h) {
     double a = w, b = 0, c = 0, d = h, e = x, f = y;
     switch (orientation) {
-        case 2:
+        case 2:  // mirrored
             a = -w, e = x + w;
-            break;  // mirrored
-        case 3:
+            break;
+        case 3:  // half a turn
             a = -w, d = -h, e = x + w, f = y + h;
-            break;  // half a turn
-        case 4:
+            break;
+        case 4:  // mirrored top to bottom
             d = -h, f = y + h;
-            break;  // mirrored top to bottom
-        case 5:
+            break;
+        case 5:  // transposed
             a = 0, b = -h, c = -w, d = 0, e = x + w, f = y + h;
-            break;  // transposed
-        case 6:
+            break;
+        case 6:  // a quarter clockwise
             a = 0, b = -h, c = w, d = 0, f = y + h;
-            break;  // a quarter clockwise
-        case 7:
+            break;
+        case 7:  // transversed
             a = 0, b = h, c = w, d = 0;
-            break;  // transversed
-        case 8:
+            break;
+        case 8:  // a quarter anticlockwise
             a = 0, b = h, c = -w, d = 0, e = x + w;
-            break;  // a quarter anticlockwise
+            break;
         default:
             break;
     }

@@ -160,10 +160,7 @@ std::optional<PageImage> RasterOfDocument(const std::string& pdf) {
     InitVipsForTests();
     const TempDir dir;
     const std::string file = dir.Path() + "/page.pdf";
-    if (FILE* f = std::fopen(file.c_str(), "wb")) {
-        std::fwrite(pdf.data(), 1, pdf.size(), f);
-        std::fclose(f);
-    }
+    WriteFile(file, pdf);
     const CommandResult run = RunCommand("pdftoppm -r 72 -png -singlefile " + ShellQuote(file) +
                                          " " + ShellQuote(dir.Path() + "/page"));
     if (run.ExitCode != 0) {
