@@ -19,9 +19,19 @@ trap cleanup EXIT
 queue=tallowin-600
 burst=60
 
-# start_service N FOLDER: service N (its own profile and state) on FOLDER.
+# starts_in LOG: how many times a service said it started in LOG.
+starts_in() {
+  local count
+  count=$(grep -cs '<6>started' "$1") || true
+  echo "${count:-0}"
+}
+# start_service N FOLDER: service N (its own profile and state) on FOLDER,
+# once it says it started. Its log is appended to, so a service started
+# again is waited for by its own line, not its earlier run's: until then
+# it has no handler for SIGTERM yet.
 start_service() {
-  local n=$1 folder=$2
+  local n=$1 folder=$2 before
+  before=$(starts_in "$work/service$n.log")
   (
     profile=$work/config$n/tallowin/tallowin.ini
     write_profile "$folder" "$queue"
@@ -29,7 +39,8 @@ start_service() {
   XDG_CONFIG_HOME=$work/config$n XDG_STATE_HOME=$work/state$n \
     "$exe" --service 2>>"$work/service$n.log" &
   pids[$n]=$!
-  wait_for 30 grep -qs '<6>started' "$work/service$n.log" || fail "service $n did not start"
+  wait_for 30 eval '[ "$(starts_in "$work/service$n.log")" -gt "$before" ]' ||
+    fail "service $n did not start"
 }
 
 # stop_service N: SIGTERM, and it exits 0.
