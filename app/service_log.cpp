@@ -9,7 +9,11 @@ namespace tallowin {
 ServiceLog::ServiceLog(int fd) : fd_(fd) {}
 
 void ServiceLog::Write(int priority, const std::string& message) {
-    std::string line = "<" + std::to_string(priority) + ">" + message + "\n";
+    std::string line = "<";
+    line += std::to_string(priority);
+    line += '>';
+    line += message;
+    line += '\n';
     for (std::size_t i = 0; i + 1 < line.size(); ++i) {
         if (line[i] == '\n' || line[i] == '\r') line[i] = ' ';
     }

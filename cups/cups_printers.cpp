@@ -53,7 +53,10 @@ class DestList {
 
 std::string ResolutionValue(const Resolution& r) {
     std::string value = std::to_string(r.X);
-    if (r.Y != r.X) value += "x" + std::to_string(r.Y);
+    if (r.Y != r.X) {
+        value += 'x';
+        value += std::to_string(r.Y);
+    }
     return value + (r.PerCm ? "dpcm" : "dpi");
 }
 

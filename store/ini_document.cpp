@@ -121,7 +121,10 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
     Line added{std::string(key) + "=" + std::string(value), lineEnd_};
     if (ranges.empty()) {
         if (!lines_.empty()) EndLine(lines_.size() - 1);
-        lines_.push_back({"[" + std::string(section) + "]", lineEnd_});
+        std::string header = "[";
+        header += section;
+        header += ']';
+        lines_.push_back({std::move(header), lineEnd_});
         lines_.push_back(std::move(added));
         return;
     }

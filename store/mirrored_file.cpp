@@ -136,7 +136,11 @@ CopyRead ReadCopy(const std::string& path, const Format& format) {
 // so that no earlier damaged copy is written over; the new name, or why not.
 Result<std::string> MoveAside(const std::string& path) {
     for (int n = 1; n < 100; ++n) {
-        const std::string aside = path + ".bad" + (n == 1 ? "" : "." + std::to_string(n));
+        std::string aside = path + ".bad";
+        if (n > 1) {
+            aside += '.';
+            aside += std::to_string(n);
+        }
         struct stat st {};
         if (lstat(aside.c_str(), &st) == 0) continue;
         if (rename(path.c_str(), aside.c_str()) != 0) {
