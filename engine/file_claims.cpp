@@ -287,14 +287,16 @@ Status FileClaims::Rewrite(const Key& key, Held& held, ClaimStage stage) {
                                    "its claim in time");
     }
     ClaimIoResult found = folder_.Read(hotFolder, name);
+    const auto gone = [&] {
+        return found.Kind == ClaimIo::Missing || (found.Ok() && found.Text != held.Text);
+    };
     // A taker that found this record saying sending after it moved it
     // aside puts it back; one that died first left it aside.
-    if (held.Record.Stage == ClaimStage::Sending &&
-        (found.Kind == ClaimIo::Missing || (found.Ok() && found.Text != held.Text)) &&
+    if (held.Record.Stage == ClaimStage::Sending && gone() &&
         PutBackSending(hotFolder, name, held.Record.File, held.Text)) {
         found = folder_.Read(hotFolder, name);
     }
-    if (found.Kind == ClaimIo::Missing || (found.Ok() && found.Text != held.Text)) {
+    if (gone()) {
         held.Lost = true;
         held.LostTo = found.Ok() ? HolderOf(ParseClaim(found.Text)) : "another host";
         return Rewrite(key, held, stage);

@@ -48,14 +48,13 @@ namespace tallowin {
 // the file is decoded top to bottom as the document is written, JPEG files
 // as a JPEG page, any other format lossless; a JPEG that its page does not
 // reduce nor enlarge more than four times, placed without cutting, and
-// that a PDF reader decodes
-// as it is stored (JpegRows::CheckVerbatim) goes as it is
-// (StreamVerbatimJpeg), for the printer to enlarge. Every loader runs with
-// fail_on=error (JPEG with fail_on=warning, and every GIF frame is read
-// through first, see CheckGifFrames), so a truncated file (any format, GIF
-// and its later frames included) or damaged pixel data fails the writer's
-// Write with HF_ERR_DAMAGED instead of printing a picture padded out with
-// grey or guessed. Page also fails with HF_ERR_TOO_LARGE when the decode
+// that a PDF reader decodes as it is stored (JpegRows::CheckVerbatim) goes
+// as it is (StreamVerbatimJpeg), for the printer to enlarge. Every loader
+// runs with fail_on=error (JPEG with fail_on=warning, and every GIF frame is
+// read through first, see CheckGifFrames), so a truncated file (any format,
+// GIF and its later frames included) or damaged pixel data fails the
+// writer's Write with HF_ERR_DAMAGED instead of printing a picture padded
+// out with grey or guessed. Page also fails with HF_ERR_TOO_LARGE when the decode
 // and a turned image's held rows need more than the memory limit. Once
 // the pixels are read, before the document ends, Write checks that the open
 // file and the file at the path are still the one Identity() describes;

@@ -37,12 +37,20 @@ struct JpegRows::Decoder {
         std::jmp_buf Jump;
     };
 
-    Decoder() = default;
+    // Reads from a duplicate of fd, which Fd leaves empty when fd cannot
+    // be duplicated; errors and warnings go to ErrorExit and EmitMessage.
+    explicit Decoder(int fd);
     ~Decoder() {
         if (Created) jpeg_destroy_decompress(&Info);
     }
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
+
+    // Without a backing store (libjpeg-turbo has none), a decode past this
+    // fails with JERR_NO_BACKING_STORE when it would allocate. Once created.
+    void LimitMemory(std::uint64_t limit) {
+        Info.mem->max_memory_to_use = static_cast<long>(std::min<std::uint64_t>(limit, LONG_MAX));
+    }
 
     Error Err{};
     jpeg_decompress_struct Info{};
@@ -276,15 +284,16 @@ bool ReadThrough(Decoder& d) {
 
 }  // namespace
 
+JpegRows::Decoder::Decoder(int fd) : Fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)) {
+    Info.err = jpeg_std_error(&Err.Mgr);
+    Err.Mgr.error_exit = ErrorExit;
+    Err.Mgr.emit_message = EmitMessage;
+}
+
 std::optional<JpegRows::Verbatim> JpegRows::CheckVerbatim(int fd, std::uint64_t memoryLimit) {
-    auto d = std::make_unique<Decoder>();
-    d->Info.err = jpeg_std_error(&d->Err.Mgr);
-    d->Err.Mgr.error_exit = ErrorExit;
-    d->Err.Mgr.emit_message = EmitMessage;
-    d->Fd.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    auto d = std::make_unique<Decoder>(fd);
     if (!d->Fd || !ReadVerbatimHeader(*d) || Warned(*d)) return std::nullopt;
-    d->Info.mem->max_memory_to_use =
-        static_cast<long>(std::min<std::uint64_t>(memoryLimit, LONG_MAX));
+    d->LimitMemory(memoryLimit);
     d->Rows.resize(static_cast<std::size_t>(d->Info.output_width) *
                    static_cast<std::size_t>(d->Info.output_components));
     if (!ReadThrough(*d) || d->EndedEarly || Warned(*d)) return std::nullopt;
@@ -307,16 +316,9 @@ std::unique_ptr<JpegRows> JpegRows::OpenPlanes(int fd, int shrink, std::uint64_t
 std::unique_ptr<JpegRows> JpegRows::OpenAs(int fd, int shrink, std::uint64_t memoryLimit,
                                            bool planes) {
     if (shrink != 1 && shrink != 2 && shrink != 4 && shrink != 8) return nullptr;
-    auto d = std::make_unique<Decoder>();
-    d->Info.err = jpeg_std_error(&d->Err.Mgr);
-    d->Err.Mgr.error_exit = ErrorExit;
-    d->Err.Mgr.emit_message = EmitMessage;
-    d->Fd.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    auto d = std::make_unique<Decoder>(fd);
     if (!d->Fd || !ReadHeader(*d, shrink, planes)) return nullptr;
-    // Without a backing store (libjpeg-turbo has none), a decode past this
-    // fails with JERR_NO_BACKING_STORE when it would allocate.
-    d->Info.mem->max_memory_to_use =
-        static_cast<long>(std::min<std::uint64_t>(memoryLimit, LONG_MAX));
+    d->LimitMemory(memoryLimit);
     return std::unique_ptr<JpegRows>(new JpegRows(std::move(d)));
 }
 
